@@ -1,0 +1,190 @@
+#include "image/Dib.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+DibPtr Make(LONG w, LONG h, WORD bits, DWORD colorsUsed = 0) {
+    DibPtr dib(new CDib);
+    EXPECT_TRUE(dib->Create(w, h, bits, colorsUsed, BI_RGB));
+    EXPECT_TRUE(dib->AllocateBits());
+    return dib;
+}
+
+TEST(DibCreate, EightBitGetsGreyRampWithOpaqueReserved) {
+    DibPtr dib = Make(5, 3, 8);
+    const BITMAPINFOHEADER* h = dib->Header();
+    EXPECT_EQ(h->biClrUsed, 256u);
+    EXPECT_EQ(h->biClrImportant, 256u);
+    EXPECT_EQ(h->biPlanes, 1);
+    EXPECT_EQ(h->biSizeImage, 0u);
+    const RGBQUAD e = dib->ColorTable()[128];
+    EXPECT_EQ(e.rgbBlue, 128);
+    EXPECT_EQ(e.rgbGreen, 128);
+    EXPECT_EQ(e.rgbRed, 128);
+    EXPECT_EQ(e.rgbReserved, 255);
+    EXPECT_EQ(CDib::GetHeaderBlockSize(h), 40u + 1024u);
+    EXPECT_TRUE(CDib::IsGreyPalette(h));
+}
+
+TEST(DibCreate, TableSizesFollowDepthAndCompression) {
+    CDib rgb24, mono, pal16, fields;
+    ASSERT_TRUE(rgb24.Create(3, 3, 24, 0, BI_RGB));
+    ASSERT_TRUE(mono.Create(3, 3, 1, 0, BI_RGB));
+    ASSERT_TRUE(pal16.Create(3, 3, 8, 16, BI_RGB));
+    ASSERT_TRUE(fields.Create(3, 2, 16, 0, BI_BITFIELDS));
+    EXPECT_EQ(CDib::ColorTableEntries(rgb24.Header()), 0u);
+    EXPECT_FALSE(CDib::IsGreyPalette(rgb24.Header()));
+    EXPECT_EQ(CDib::ColorTableEntries(mono.Header()), 2u);
+    // The ramp is written only for 8 bits with 256 entries.
+    EXPECT_EQ(mono.ColorTable()[1].rgbRed, 0);
+    EXPECT_EQ(CDib::ColorTableEntries(pal16.Header()), 16u);
+    EXPECT_EQ(CDib::ColorTableEntries(fields.Header()), 3u);
+    EXPECT_EQ(fields.Header()->biSizeImage, 8u * 2);
+    EXPECT_EQ(fields.GetImageSize(), 16u);
+}
+
+TEST(DibCreate, StrideRoundsUpToFourBytes) {
+    EXPECT_EQ(CDib::CalcStride(3, 24), 12u);
+    EXPECT_EQ(CDib::CalcStride(3, 32), 12u);
+    EXPECT_EQ(CDib::CalcStride(5, 8), 8u);
+    EXPECT_EQ(CDib::CalcStride(33, 1), 8u);
+    EXPECT_EQ(CDib::CalcStride(0, 32), 0u);
+    EXPECT_EQ(Make(5, 7, 8)->GetImageSize(), 56u);
+}
+
+TEST(DibCreate, VersionFiveHeaderCarriesProfile) {
+    CDib src;
+    ASSERT_TRUE(src.CreateHeader(sizeof(BITMAPV5HEADER), 4, 2, 32, 0, BI_RGB, 6));
+    auto* v5 = reinterpret_cast<BITMAPV5HEADER*>(src.Header());
+    EXPECT_EQ(v5->bV5CSType, PROFILE_EMBEDDED);
+    EXPECT_EQ(v5->bV5ProfileData, 124u);
+    EXPECT_EQ(v5->bV5ProfileSize, 6u);
+    std::memcpy(reinterpret_cast<BYTE*>(v5) + 124, "abcdef", 6);
+    EXPECT_EQ(CDib::GetHeaderBlockSize(src.Header()), 130u);
+
+    CDib like, rgb;
+    ASSERT_TRUE(like.CreateLike(src.Header()));
+    EXPECT_EQ(std::memcmp(reinterpret_cast<BYTE*>(like.Header()) + 124, "abcdef", 6), 0);
+    ASSERT_TRUE(rgb.CreateRgb24Like(SIZE{7, 9}, src.Header()));
+    EXPECT_EQ(rgb.BitCount(), 24);
+    EXPECT_EQ(rgb.Width(), 7);
+    EXPECT_EQ(std::memcmp(reinterpret_cast<BYTE*>(rgb.Header()) + 124, "abcdef", 6), 0);
+
+    CDib plain;
+    ASSERT_TRUE(plain.CreateHeader(sizeof(BITMAPV5HEADER), 1, 1, 32, 0, BI_RGB, 0));
+    EXPECT_EQ(reinterpret_cast<BITMAPV5HEADER*>(plain.Header())->bV5CSType, LCS_sRGB);
+}
+
+TEST(DibCreate, CreateLikeCopiesColourTable) {
+    CDib pal;
+    ASSERT_TRUE(pal.Create(2, 2, 8, 256, BI_RGB));
+    pal.ColorTable()[3] = RGBQUAD{1, 2, 3, 4};
+    CDib copy;
+    ASSERT_TRUE(copy.CreateLike(pal.Header()));
+    EXPECT_EQ(copy.ColorTable()[3].rgbGreen, 2);
+    EXPECT_FALSE(CDib::IsGreyPalette(copy.Header()));
+}
+
+TEST(DibCreate, ImpossibleSizesFailWithoutCrashing) {
+    CDib huge;
+    ASSERT_TRUE(huge.Create(0x7FFFFFFF, 0x7FFFFFFF, 32, 0, BI_RGB));
+    EXPECT_FALSE(huge.AllocateBits());
+    EXPECT_EQ(huge.Bits(), nullptr);
+    CDib none;
+    EXPECT_FALSE(none.AllocateBits());
+    EXPECT_EQ(none.GetImageSize(), 0u);
+}
+
+TEST(DibRows, RowZeroIsTheTopRowStoredLast) {
+    DibPtr dib = Make(2, 3, 8);
+    dib->ClearBits();
+    dib->Row(0)[0] = 7;
+    EXPECT_EQ(dib->Bits()[2 * 4], 7);  // stored row 2 of 3
+}
+
+TEST(DibPremultiply, ScalesColourByAlpha) {
+    DibPtr dib = Make(3, 1, 32);
+    BYTE* p = dib->Row(0);
+    const BYTE pixels[12] = {255, 100, 50, 128, 200, 200, 200, 0, 10, 20, 30, 255};
+    std::memcpy(p, pixels, 12);
+    dib->PremultiplyAlpha();
+    EXPECT_EQ(p[0], 128);
+    EXPECT_EQ(p[1], 50);
+    EXPECT_EQ(p[2], 25);
+    EXPECT_EQ(p[3], 128);
+    EXPECT_EQ(p[4] | p[5] | p[6] | p[7], 0);
+    EXPECT_EQ(p[8], 10);
+    EXPECT_EQ(p[11], 255);
+}
+
+TEST(DibPremultiply, ClipsAndIgnoresOtherDepthsAndEmptyRects) {
+    DibPtr rgb = Make(2, 2, 24);
+    std::memset(rgb->Bits(), 99, rgb->GetImageSize());
+    rgb->PremultiplyAlpha();
+    EXPECT_EQ(rgb->Bits()[0], 99);
+
+    DibPtr dib = Make(2, 2, 32);
+    std::memset(dib->Bits(), 100, dib->GetImageSize());  // alpha 100 everywhere
+    dib->PremultiplyAlpha(RECT{1, 1, 1, 5});             // empty
+    EXPECT_EQ(dib->Row(1)[4], 100);
+    dib->PremultiplyAlpha(RECT{1, 1, 50, 50});  // clipped to the bottom-right pixel
+    EXPECT_EQ(dib->Row(1)[4], 39);
+    EXPECT_EQ(dib->Row(0)[4], 100);
+    EXPECT_EQ(dib->Row(1)[0], 100);
+}
+
+TEST(DibConvert, RemoveAlphaKeepsColourRowsAndRefusesOtherDepths) {
+    DibPtr dib = Make(3, 2, 32);
+    for (LONG y = 0; y < 2; ++y) {
+        for (int i = 0; i < 12; ++i) {
+            dib->Row(y)[i] = static_cast<BYTE>(y * 50 + i);
+        }
+    }
+    DibPtr out;
+    ASSERT_EQ(RemoveAlpha(out, *dib), S_OK);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->BitCount(), 24);
+    EXPECT_EQ(out->Height(), 2);
+    EXPECT_GT(out->Header()->biHeight, 0);
+    EXPECT_EQ(out->Header()->biXPelsPerMeter, 0);
+    for (LONG y = 0; y < 2; ++y) {
+        const BYTE* r = out->Row(y);
+        EXPECT_EQ(r[3], y * 50 + 4);
+        EXPECT_EQ(r[8], y * 50 + 10);
+    }
+    DibPtr untouched(new CDib);
+    CDib* before = untouched.get();
+    EXPECT_EQ(RemoveAlpha(untouched, *out), E_INVALIDARG);
+    EXPECT_EQ(untouched.get(), before);
+}
+
+TEST(DibConvert, ExtractChannelGivesGreyImage) {
+    DibPtr dib = Make(2, 2, 32);
+    for (LONG y = 0; y < 2; ++y) {
+        for (LONG x = 0; x < 2; ++x) {
+            BYTE* p = dib->Row(y) + 4 * x;
+            p[0] = 1, p[1] = static_cast<BYTE>(10 * y + x), p[2] = 3, p[3] = 4;
+        }
+    }
+    DibPtr out;
+    ASSERT_EQ(ExtractChannel(out, *dib, 1), S_OK);
+    EXPECT_EQ(out->BitCount(), 8);
+    EXPECT_TRUE(CDib::IsGreyPalette(out->Header()));
+    EXPECT_EQ(out->Row(1)[1], 11);
+    EXPECT_EQ(out->Row(0)[1], 1);
+    EXPECT_EQ(ExtractChannel(out, *dib, 3), S_OK);
+    EXPECT_EQ(out->Row(0)[0], 4);
+    DibPtr grey;
+    EXPECT_EQ(ExtractChannel(grey, *out, 1), E_INVALIDARG);
+}
+
+TEST(DibResolution, DpiRoundsToPelsPerMeter) {
+    EXPECT_EQ(DpiToPelsPerMeter(300), 11811);
+    EXPECT_EQ(DpiToPelsPerMeter(96), 3780);
+    EXPECT_EQ(DpiToPelsPerMeter(600), 23622);
+}
+
+}  // namespace

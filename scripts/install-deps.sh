@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Quorvel needs to build, test and benchmark.
+# Idempotent and quiet; runs as root (or through sudo) with no terminal.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build ccache pkg-config clang-format
+  libboost-dev libboost-regex-dev
+  qt6-base-dev qt6-image-formats-plugins libgl-dev
+  libpng-dev libtiff-dev libjpeg62-turbo-dev zlib1g-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
