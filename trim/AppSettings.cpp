@@ -1,0 +1,1 @@
+#include "trim/AppSettings.h"
