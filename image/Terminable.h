@@ -7,10 +7,10 @@
 
 class CTerminable {
   public:
+    virtual ~CTerminable() = default;
+    // True when the runner wants the task to stop. Called on the worker's
+    // own thread; must be cheap (one atomic read).
     virtual bool IsTerminated() const = 0;
-
-  protected:
-    ~CTerminable() = default;
 };
 
 // True when a stop was requested through `stop` (which may be null).

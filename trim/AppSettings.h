@@ -1,1 +1,93 @@
+// AppSettings: the processing settings around the pipeline's parameters,
+// copied by value (lists included) so a batch works on its own copy.
+//
+// The record itself never fails and accepts any value; limits are enforced
+// where values enter (dialog, command line, settings store).
 #pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "image/BitmapTypes.h"
+#include "trim/AutoTrimParams.h"
+
+// Most recent entry first.
+using HistoryList = std::vector<std::string>;
+
+// Values of AppSettings::SaveType; any other value is saved as PNG.
+enum SaveFormat : LONG {
+    SaveTypeBmp = 0,
+    SaveTypePng = 1,
+    SaveTypeJpeg = 2,
+    SaveTypeTiff = 3,
+};
+
+// A JPEG quality preset offered beside the quality box, with its caption's
+// string id.
+struct JpegQualityPreset {
+    LONG quality;
+    std::uint32_t stringId;
+};
+
+inline constexpr std::array<JpegQualityPreset, 5> kJpegQualityPresets{{
+    {0, 58470},
+    {30, 58471},
+    {50, 58472},
+    {80, 58473},
+    {100, 58474},
+}};
+
+// The list choices of the dialog (it also accepts other numbers typed in).
+inline constexpr std::array<LONG, 11> kSizeToOutputAddChoices{0,   -2,  -4,  -6,  -8, -10,
+                                                              -12, -14, -16, -18, -20};
+inline constexpr std::array<LONG, 10> kThreadCountChoices{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+
+// Last placement of the main window, in screen coordinates.
+struct WindowPlacement {
+    bool Maximized = false;
+    RECT Rect{0, 0, 0, 0};
+    friend bool operator==(const WindowPlacement&, const WindowPlacement&) = default;
+};
+
+struct AppSettings {
+    static constexpr std::size_t MaxHistory = 16;
+    static constexpr LONG MinJpegQuality = 0;
+    static constexpr LONG MaxJpegQuality = 100;
+    static constexpr LONG MinThreadCount = 1;
+    static constexpr LONG MaxStoredThreadCount = 99;  // cap of a value read from the store
+    static constexpr std::string_view DefaultSubFolder = "trim";
+
+    HistoryList EmptyPath;  // empty list or empty first entry: no empty image
+    HistoryList SubFolder{std::string(DefaultSubFolder)};  // empty list reads as "trim"
+    LONG SaveType = SaveTypePng;                           // a SaveFormat value
+    LONG JpegQuality = 80;                                 // valid 0..100
+    LONG SizeToOutputAdd = -2;  // pixels added to a preview size copied into Output
+    LONG ThreadCount = 1;       // worker threads, at least 1
+    WindowPlacement Window;
+    AutoTrimParams AutoTrim;
+
+    // The first EmptyPath entry, or "" when the list is empty.
+    std::string EmptyImagePath() const;
+    // The first SubFolder entry, or "trim" when the list is empty.
+    std::string SubFolderName() const;
+    // "bmp", "png", "jpg" or "tif" for SaveType 0..3; "png" for any other value.
+    std::string_view Extension() const;
+
+    // Removes every entry equal to `text` (exact, case-sensitive), puts `text`
+    // first and drops the oldest entries beyond MaxHistory. `text` may refer
+    // to an entry of `list`.
+    static void AddToHistory(HistoryList& list, std::string_view text);
+
+    // `count` limited to MinThreadCount..MaxStoredThreadCount.
+    static LONG ClampThreadCount(LONG count);
+
+    // The `/reset` rule: "" first in EmptyPath (no empty image) and "trim"
+    // first in SubFolder, both by the history rule; SaveType, JpegQuality,
+    // SizeToOutputAdd, ThreadCount and the whole AutoTrim back to their
+    // defaults. The older history entries and Window stay.
+    void ResetToDefaults();
+};

@@ -1,1 +1,257 @@
 #include <gtest/gtest.h>
+
+#include <string>
+
+#include "trim/AppSettings.h"
+#include "trim/AutoTrimParams.h"
+
+namespace {
+
+constexpr Side L = SideLeft, T = SideTop, R = SideRight, B = SideBottom;
+
+AutoTrimParams WithSpaceType(DWORD spaceType) {
+    AutoTrimParams p;
+    p.SpaceType = spaceType;
+    return p;
+}
+
+TEST(AutoTrimParams, Defaults) {
+    const AutoTrimParams p;
+    EXPECT_EQ(p.EdgeType, 1u);
+    EXPECT_EQ(p.SpaceType, 0u);
+    EXPECT_EQ(p.Flags, AutoTrimParams::FlagDeepCut);
+    EXPECT_EQ(p.Output, (SIZE{0, 0}));
+    EXPECT_EQ(p.Trim, (SIZE{0, 0}));
+    EXPECT_EQ(p.MedianCount, 3);
+    EXPECT_EQ(p.SmallMedianCount, 3);
+    EXPECT_EQ(2 * p.MaxSkewDegrees * p.AngleStepsPerDegree, 200);
+    EXPECT_EQ(p.AutoEdgeRatio, 3.0);
+    EXPECT_EQ(p.BorderBandRatio, 0.002);
+}
+
+TEST(AutoTrimParams, TrimSidesFixedValues) {
+    const struct {
+        DWORD spaceType;
+        SideList sides;
+    } cases[] = {
+        {1, {L, T, R, B}}, {2, {R, B}}, {3, {L, T}}, {4, {T, R}},
+        {5, {L, B}},       {6, {L, R}}, {7, {T, B}}, {8, {L}},
+        {9, {R}},          {10, {T}},   {11, {B}},   {12, {L, T, B}},
+        {13, {R, T, B}},   {0, {}},     {16, {}},    {0xFFFFFFFFu, {}},
+    };
+    for (const auto& c : cases) {
+        for (std::int32_t position : {0, 1, 7}) {
+            EXPECT_EQ(WithSpaceType(c.spaceType).TrimSides(position), c.sides)
+                << "SpaceType " << c.spaceType << " position " << position;
+        }
+    }
+}
+
+TEST(AutoTrimParams, TrimSidesAlternateByParity) {
+    const SideList ltb{L, T, B}, rtb{R, T, B};
+    for (std::int32_t position : {0, 2, 4, -2, 1000000}) {
+        EXPECT_EQ(WithSpaceType(14).TrimSides(position), ltb) << position;
+        EXPECT_EQ(WithSpaceType(15).TrimSides(position), rtb) << position;
+    }
+    for (std::int32_t position : {1, 3, 5, -1, 2147483647}) {
+        EXPECT_EQ(WithSpaceType(14).TrimSides(position), rtb) << position;
+        EXPECT_EQ(WithSpaceType(15).TrimSides(position), ltb) << position;
+    }
+}
+
+TEST(AutoTrimParams, RotateSides) {
+    const SideList cut{R, T, B};
+    const struct {
+        DWORD edgeType;
+        SideList even, odd;
+    } cases[] = {
+        {0, {}, {}},   {1, cut, cut}, {2, {L}, {L}},  {3, {R}, {R}},
+        {4, {T}, {T}}, {5, {B}, {B}}, {6, {L}, {R}},  {7, {R}, {L}},
+        {8, {T}, {B}}, {9, {B}, {T}}, {10, cut, cut}, {0xFFFFFFFFu, cut, cut},
+    };
+    for (const auto& c : cases) {
+        AutoTrimParams p;
+        p.EdgeType = c.edgeType;
+        EXPECT_EQ(p.RotateSides(0, cut), c.even) << "EdgeType " << c.edgeType;
+        EXPECT_EQ(p.RotateSides(3, cut), c.odd) << "EdgeType " << c.edgeType;
+    }
+}
+
+TEST(AutoTrimParams, BorderBand) {
+    const AutoTrimParams p;
+    EXPECT_EQ(p.BorderBand(499, 3000), (SIZE{1, 6}));
+    EXPECT_EQ(p.BorderBand(1, 1), (SIZE{1, 1}));
+    EXPECT_EQ(p.BorderBand(1000, 1000), (SIZE{2, 2}));
+    EXPECT_EQ(p.BorderBand(1499, 1500), (SIZE{2, 3}));
+    EXPECT_EQ(p.BorderBand(0, -5000), (SIZE{1, 1}));
+    AutoTrimParams huge;
+    huge.BorderBandRatio = 1e12;
+    EXPECT_EQ(huge.BorderBand(5, 1), (SIZE{2147483647, 2147483647}));
+}
+
+TEST(AutoTrimParams, FlagsKeepUnknownBits) {
+    AutoTrimParams p;
+    p.Flags = 0x80000000u | AutoTrimParams::FlagDeepCut;
+    p.SetFlag(AutoTrimParams::FlagOutputSize, true);
+    p.SetFlag(AutoTrimParams::FlagDeepCut, false);
+    EXPECT_EQ(p.Flags, 0x80000001u);
+    EXPECT_TRUE(p.HasFlag(AutoTrimParams::FlagOutputSize));
+    EXPECT_FALSE(p.HasFlag(AutoTrimParams::FlagAdditionalTrim));
+}
+
+TEST(RotateEdgeTable, KeywordsAreExact) {
+    const char* keywords[] = {"none", "auto", "l", "r", "t", "b", "lr", "rl", "tb", "bt"};
+    for (std::uint32_t value = 0; value < RotateEdgeCount; ++value) {
+        RotateEdge found = RotateEdgeNone;
+        EXPECT_TRUE(RotateEdgeFromKeyword(keywords[value], found)) << keywords[value];
+        EXPECT_EQ(found, value);
+        EXPECT_EQ(kRotateEdgeTable[value].stringId, value == 0 ? 180u : 170u + value);
+    }
+    for (const char* bad : {"", "AUTO", "L", "ll", "x", "auto ", "lrtb"}) {
+        RotateEdge found = RotateEdgeBottomTop;
+        EXPECT_FALSE(RotateEdgeFromKeyword(bad, found)) << bad;
+        EXPECT_EQ(found, RotateEdgeBottomTop) << "untouched on failure";
+    }
+}
+
+TEST(TrimEdgesTable, StringIds) {
+    // 9 and 10 carry 191 and 190: right and top are swapped against the value order.
+    const std::uint32_t ids[] = {181, 182, 183, 184, 185, 186, 187, 188,
+                                 189, 191, 190, 192, 193, 194, 195, 196};
+    for (std::uint32_t value = 0; value < TrimEdgesCount; ++value) {
+        EXPECT_EQ(kTrimEdgesTable[value].stringId, ids[value]) << value;
+    }
+}
+
+TEST(TrimEdgesTable, LetterSets) {
+    const struct {
+        const char* text;
+        TrimEdgesParse result;
+        std::uint32_t value;
+    } cases[] = {
+        {"auto", TrimEdgesParse::Ok, 0},
+        {"ltrb", TrimEdgesParse::Ok, 1},
+        {"btlr", TrimEdgesParse::Ok, 1},
+        {"trbl", TrimEdgesParse::Ok, 1},
+        {"br", TrimEdgesParse::Ok, 2},
+        {"tr", TrimEdgesParse::Ok, 4},
+        {"l", TrimEdgesParse::Ok, 8},
+        {"r", TrimEdgesParse::Ok, 9},
+        {"t", TrimEdgesParse::Ok, 10},
+        {"bt", TrimEdgesParse::Ok, 7},
+        {"btl", TrimEdgesParse::Ok, 12},
+        {"ltb+", TrimEdgesParse::Ok, 14},
+        {"tbl+", TrimEdgesParse::Ok, 14},
+        {"+btl", TrimEdgesParse::Ok, 14},
+        {"b+rt", TrimEdgesParse::Ok, 15},
+        {"", TrimEdgesParse::Empty, 0},
+        {"llt", TrimEdgesParse::RepeatedLetter, 0},
+        {"ll", TrimEdgesParse::RepeatedLetter, 0},
+        {"xx", TrimEdgesParse::RepeatedLetter, 0},  // repeats are checked first
+        {"ltx", TrimEdgesParse::UnknownLetter, 0},
+        {"LTRB", TrimEdgesParse::UnknownLetter, 0},
+        {"AUTO", TrimEdgesParse::UnknownLetter, 0},
+        {"l\xC3\xA9\xC3\xA8", TrimEdgesParse::UnknownLetter, 0},  // "léè": different characters
+        {"ltr", TrimEdgesParse::NoMatch, 0},
+        {"ltrb+", TrimEdgesParse::NoMatch, 0},
+        {"+", TrimEdgesParse::NoMatch, 0},
+        {"l+", TrimEdgesParse::NoMatch, 0},
+    };
+    for (const auto& c : cases) {
+        TrimEdges value = TrimEdgesBottom;
+        EXPECT_EQ(TrimEdgesFromLetters(c.text, value), c.result) << c.text;
+        EXPECT_EQ(value, c.result == TrimEdgesParse::Ok ? c.value : TrimEdgesBottom) << c.text;
+    }
+}
+
+TEST(AppSettings, DefaultsAndAccessors) {
+    AppSettings s;
+    EXPECT_TRUE(s.EmptyPath.empty());
+    EXPECT_EQ(s.SubFolder, HistoryList{"trim"});
+    EXPECT_EQ(s.SaveType, 1);
+    EXPECT_EQ(s.JpegQuality, 80);
+    EXPECT_EQ(s.SizeToOutputAdd, -2);
+    EXPECT_EQ(s.ThreadCount, 1);
+    EXPECT_EQ(s.Window, WindowPlacement{});
+    EXPECT_EQ(s.EmptyImagePath(), "");
+    s.SubFolder.clear();
+    EXPECT_EQ(s.SubFolderName(), "trim");
+    s.EmptyPath = {"/scans/bed.png", "/old.png"};
+    s.SubFolder = {"out"};
+    EXPECT_EQ(s.EmptyImagePath(), "/scans/bed.png");
+    EXPECT_EQ(s.SubFolderName(), "out");
+}
+
+TEST(AppSettings, Extension) {
+    const struct {
+        LONG saveType;
+        const char* extension;
+    } cases[] = {{0, "bmp"}, {1, "png"}, {2, "jpg"}, {3, "tif"}, {4, "png"}, {-1, "png"}};
+    for (const auto& c : cases) {
+        AppSettings s;
+        s.SaveType = c.saveType;
+        EXPECT_EQ(s.Extension(), c.extension) << c.saveType;
+    }
+}
+
+TEST(AppSettings, HistoryRule) {
+    HistoryList list{"a", "b", "c"};
+    AppSettings::AddToHistory(list, "b");
+    EXPECT_EQ(list, (HistoryList{"b", "a", "c"}));
+    AppSettings::AddToHistory(list, "B");
+    EXPECT_EQ(list, (HistoryList{"B", "b", "a", "c"}));
+    AppSettings::AddToHistory(list, list[2]);  // refers into the list itself
+    EXPECT_EQ(list, (HistoryList{"a", "B", "b", "c"}));
+    AppSettings::AddToHistory(list, "");
+    EXPECT_EQ(list.front(), "");
+    EXPECT_EQ(list.size(), 5u);
+}
+
+TEST(AppSettings, HistoryKeepsSixteenNewest) {
+    HistoryList list;
+    for (int i = 1; i <= 17; ++i) {
+        AppSettings::AddToHistory(list, std::to_string(i));
+    }
+    ASSERT_EQ(list.size(), 16u);
+    EXPECT_EQ(list.front(), "17");
+    EXPECT_EQ(list.back(), "2");
+}
+
+TEST(AppSettings, ClampThreadCount) {
+    EXPECT_EQ(AppSettings::ClampThreadCount(0), 1);
+    EXPECT_EQ(AppSettings::ClampThreadCount(-7), 1);
+    EXPECT_EQ(AppSettings::ClampThreadCount(5), 5);
+    EXPECT_EQ(AppSettings::ClampThreadCount(250), 99);
+}
+
+TEST(AppSettings, ResetKeepsHistoriesAndWindow) {
+    AppSettings s;
+    s.EmptyPath = {"/bed.png", "/old.png"};
+    s.SubFolder = {"out", "trim", "x"};
+    s.SaveType = 3;
+    s.JpegQuality = 5;
+    s.SizeToOutputAdd = 7;
+    s.ThreadCount = 8;
+    s.Window = {true, {1, 2, 3, 4}};
+    s.AutoTrim.EdgeType = 9;
+    s.AutoTrim.Flags = 0xFF;
+    s.AutoTrim.Output = {10, 20};
+    s.AutoTrim.MedianCount = 0;
+    s.ResetToDefaults();
+
+    const AppSettings d;
+    EXPECT_EQ(s.EmptyPath, (HistoryList{"", "/bed.png", "/old.png"}));
+    EXPECT_EQ(s.EmptyImagePath(), "");
+    EXPECT_EQ(s.SubFolder, (HistoryList{"trim", "out", "x"}));
+    EXPECT_EQ(s.SaveType, d.SaveType);
+    EXPECT_EQ(s.JpegQuality, d.JpegQuality);
+    EXPECT_EQ(s.SizeToOutputAdd, d.SizeToOutputAdd);
+    EXPECT_EQ(s.ThreadCount, d.ThreadCount);
+    EXPECT_EQ(s.Window, (WindowPlacement{true, {1, 2, 3, 4}}));
+    EXPECT_EQ(s.AutoTrim.EdgeType, d.AutoTrim.EdgeType);
+    EXPECT_EQ(s.AutoTrim.Flags, d.AutoTrim.Flags);
+    EXPECT_EQ(s.AutoTrim.Output, d.AutoTrim.Output);
+    EXPECT_EQ(s.AutoTrim.MedianCount, d.AutoTrim.MedianCount);
+}
+
+}  // namespace
