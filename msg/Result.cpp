@@ -51,3 +51,16 @@ std::uint32_t Win32ErrorFromErrno(int err) {
 HRESULT HResultFromErrno(int err) {
     return HRESULT_FROM_WIN32(Win32ErrorFromErrno(err));
 }
+
+int ErrnoFromWin32Error(std::uint32_t error) {
+    // The errno values Win32ErrorFromErrno names, in the order of its cases.
+    static constexpr int kMapped[] = {
+        ENOENT, ENOTDIR, EACCES,       EPERM,  ENOMEM,    EMFILE, ENFILE, EEXIST, ENOSPC, EDQUOT,
+        EROFS,  EINVAL,  ENAMETOOLONG, EISDIR, ENOTEMPTY, EBUSY,  EPIPE,  ELOOP,  EIO,    EFBIG};
+    for (int err : kMapped) {
+        if (Win32ErrorFromErrno(err) == error) {
+            return err;
+        }
+    }
+    return 0;
+}

@@ -55,6 +55,7 @@ enum WinError : std::uint32_t {
     ERROR_FILENAME_EXCED_RANGE = 206,
     ERROR_DIRECTORY = 267,
     ERROR_IO_DEVICE = 1117,
+    ERROR_RESOURCE_NAME_NOT_FOUND = 1814,
     ERROR_CANT_RESOLVE_FILENAME = 1921,
 };
 
@@ -70,3 +71,7 @@ std::uint32_t Win32ErrorFromErrno(int err);
 
 // HRESULT_FROM_WIN32(Win32ErrorFromErrno(err)); 0 stays S_OK.
 HRESULT HResultFromErrno(int err);
+
+// The errno value that Win32ErrorFromErrno maps to error (the first of its
+// cases, e.g. EACCES for ERROR_ACCESS_DENIED); 0 when none maps to it.
+int ErrnoFromWin32Error(std::uint32_t error);

@@ -1,0 +1,39 @@
+#include "msg/GlobalMsg.h"
+
+#include <boost/make_shared.hpp>
+#include <iostream>
+
+CHeadlessBoxMsg::CHeadlessBoxMsg() : m_err(&std::cerr) {}
+
+int CHeadlessBoxMsg::ShowError(const CSimpleErr& err) {
+    return Show(err.message, MB_ICONERROR);
+}
+
+int CHeadlessBoxMsg::Show(const std::string& text, std::uint32_t type) {
+    *m_err << text << '\n' << std::flush;
+    return NegativeAnswer(type);
+}
+
+namespace qv {
+
+CMsg::CMsg() : CMsg(CConsoleMsg()) {}
+
+CMsg::CMsg(CConsoleMsg consoleSink)
+    : MsgSinks(boost::make_shared<CHeadlessBoxMsg>(), std::move(consoleSink)), CSwitchMsg(*box) {}
+
+void CMsg::SelectSink(bool useConsole) {
+    m_consoleSelected = useConsole;
+    SetCurrentSink(useConsole ? static_cast<::CMsg&>(console) : *box);
+}
+
+void CMsg::SetMessageBoxSink(boost::shared_ptr<::CMsg> sink) {
+    box = sink ? std::move(sink) : boost::make_shared<CHeadlessBoxMsg>();
+    SelectSink(m_consoleSelected);
+}
+
+CMsg& GlobalMsg() {
+    static CMsg instance;
+    return instance;
+}
+
+}  // namespace qv
