@@ -1,1 +1,260 @@
+#include "image/BackgroundModel.h"
+
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+struct Bgr {
+    BYTE b, g, r;
+};
+
+// A 32-bit image from pixels listed top row first; alpha gets a value that
+// would spoil any result it took part in.
+DibPtr Make32(LONG w, LONG h, const std::vector<Bgr>& pixels) {
+    DibPtr dib(new CDib);
+    EXPECT_TRUE(dib->Create(w, h, 32, 0, BI_RGB));
+    EXPECT_TRUE(dib->AllocateBits());
+    for (LONG y = 0; y < h; ++y) {
+        for (LONG x = 0; x < w; ++x) {
+            const Bgr& p = pixels[std::size_t(y * w + x)];
+            BYTE* d = dib->Row(y) + 4 * x;
+            d[0] = p.b, d[1] = p.g, d[2] = p.r, d[3] = BYTE(77 + x + y);
+        }
+    }
+    return dib;
+}
+
+std::vector<BYTE> Grey(const CDib& dib) {
+    std::vector<BYTE> v;
+    for (LONG y = 0; y < dib.Height(); ++y) {
+        v.insert(v.end(), dib.Row(y), dib.Row(y) + dib.Width());
+    }
+    return v;
+}
+
+class StopAfter : public CTerminable {
+  public:
+    explicit StopAfter(int allowed) : m_allowed(allowed) {}
+    bool IsTerminated() const override { return ++asked > m_allowed; }
+    mutable int asked = 0;
+
+  private:
+    int m_allowed;
+};
+
+TEST(BackgroundSampleRects, OneBandPerSideInListOrder) {
+    const SIZE size{10, 8}, band{2, 3};
+    // Side values: 0 left, 1 top, 2 right, 3 bottom.
+    EXPECT_EQ(BackgroundSampleRects(std::vector<int>{2, 0, 3, 1, 7, -1}, size, band),
+              (std::vector<RECT>{{8, 0, 10, 8}, {0, 0, 2, 8}, {0, 5, 10, 8}, {0, 0, 10, 3}}));
+    EXPECT_TRUE(BackgroundSampleRects(std::vector<int>{}, size, band).empty());
+    RECT untouched{1, 2, 3, 4};
+    EXPECT_FALSE(SideBandRect(untouched, 4, size, band));
+    EXPECT_EQ(untouched, (RECT{1, 2, 3, 4}));
+}
+
+TEST(BackgroundStatistics, CornerCountsOncePerBandAndOldValuesAreReplaced) {
+    // Left band (column 0) and top band (row 0) meet at (0, 0): N = 6 with
+    // the corner (blue 60) counted twice. Green 12 sits only in the top band;
+    // red is constant; pixels outside both bands must not take part.
+    const DibPtr img = Make32(3, 3,
+                              {{60, 0, 7},
+                               {0, 0, 7},
+                               {0, 12, 7},
+                               {0, 0, 7},
+                               {255, 255, 255},
+                               {255, 255, 255},
+                               {0, 0, 7},
+                               {255, 255, 255},
+                               {255, 255, 255}});
+    std::vector<double> mean(5, 1.0), cov(2, 3.0);
+    ASSERT_EQ(ComputeBackgroundStatistics(
+                  mean, cov, *img, BackgroundSampleRects(std::vector<int>{0, 1}, {3, 3}, {1, 1})),
+              S_OK);
+    EXPECT_EQ(mean, (std::vector<double>{20, 2, 7}));
+    // Sum of d0·d1: corner 2 × (40 × −2), three pixels (−20 × −2), (2, 0) −20 × 10.
+    EXPECT_EQ(cov, (std::vector<double>{800, -40, 0, -40, 20, 0, 0, 0, 0}));
+}
+
+TEST(BackgroundStatistics, RectanglesAreInTopDownCoordinates) {
+    // Only the bottom row (stored first) is sampled.
+    const DibPtr img =
+        Make32(2, 3, {{0, 0, 0}, {0, 0, 0}, {1, 1, 1}, {1, 1, 1}, {9, 4, 2}, {9, 6, 2}});
+    std::vector<double> mean, cov;
+    ASSERT_EQ(ComputeBackgroundStatistics(mean, cov, *img, {RECT{0, 2, 2, 3}}), S_OK);
+    EXPECT_EQ(mean, (std::vector<double>{9, 5, 2}));
+    EXPECT_EQ(cov, (std::vector<double>{0, 0, 0, 0, 1, 0, 0, 0, 0}));
+}
+
+TEST(BackgroundStatistics, RefusesBadInputsWithoutTouchingTheVectors) {
+    const DibPtr img = Make32(3, 2, std::vector<Bgr>(6, Bgr{1, 2, 3}));
+    CDib rgb24;
+    ASSERT_TRUE(rgb24.Create(3, 2, 24, 0, BI_RGB) && rgb24.AllocateBits());
+    const std::vector<double> before{4, 5};
+    std::vector<double> mean = before, cov = before;
+    const RECT whole{0, 0, 3, 2};
+    EXPECT_EQ(ComputeBackgroundStatistics(mean, cov, rgb24, {whole}), E_INVALIDARG);
+    // Starting left of the image (a band wider than the image), one row past
+    // the bottom, inverted, no rectangle, and rectangles without a pixel.
+    EXPECT_EQ(ComputeBackgroundStatistics(mean, cov, *img, {RECT{-1, 0, 3, 2}}), E_INVALIDARG);
+    EXPECT_EQ(ComputeBackgroundStatistics(mean, cov, *img, {whole, RECT{0, 0, 3, 3}}),
+              E_INVALIDARG);
+    EXPECT_EQ(ComputeBackgroundStatistics(mean, cov, *img, {RECT{2, 0, 1, 2}}), E_INVALIDARG);
+    EXPECT_EQ(ComputeBackgroundStatistics(mean, cov, *img, {}), E_INVALIDARG);
+    EXPECT_EQ(ComputeBackgroundStatistics(mean, cov, *img, {RECT{1, 1, 1, 2}}), E_INVALIDARG);
+    EXPECT_EQ(mean, before);
+    EXPECT_EQ(cov, before);
+    // An empty rectangle beside a real one is simply no sample.
+    EXPECT_EQ(ComputeBackgroundStatistics(mean, cov, *img, {RECT{1, 1, 1, 2}, whole}), S_OK);
+    EXPECT_EQ(mean, (std::vector<double>{1, 2, 3}));
+}
+
+TEST(InvertMatrix3, InvertsFromTheUpperTriangle) {
+    // det = 4. The lower triangle holds junk that must not be read.
+    const std::vector<double> m{2, 1, 0, 99, 2, 1, -99, 42, 2};
+    std::vector<double> inv;
+    ASSERT_EQ(InvertMatrix3(inv, m), S_OK);
+    EXPECT_EQ(inv, (std::vector<double>{0.75, -0.5, 0.25, -0.5, 1, -0.5, 0.25, -0.5, 0.75}));
+
+    ASSERT_EQ(InvertMatrix3(inv, {4, 0, 0, 0, 9, 0, 0, 0, 16}), S_OK);
+    EXPECT_DOUBLE_EQ(inv[0], 0.25);
+    EXPECT_DOUBLE_EQ(inv[4], 1.0 / 9);
+    EXPECT_DOUBLE_EQ(inv[8], 0.0625);
+    EXPECT_EQ(inv[1], 0.0);
+}
+
+TEST(InvertMatrix3, SingularByAbsoluteDeterminantLeavesInverseUntouched) {
+    const std::vector<double> before{1, 2, 3};
+    std::vector<double> inv = before;
+    EXPECT_EQ(InvertMatrix3(inv, std::vector<double>(9, 0.0)), S_FALSE);
+    EXPECT_EQ(InvertMatrix3(inv, {1, 2, 3, 2, 4, 6, 3, 6, 9}), S_FALSE);           // rank 1
+    EXPECT_EQ(InvertMatrix3(inv, {0.01, 0, 0, 0, 0.01, 0, 0, 0, 0.09}), S_FALSE);  // det 9e-6
+    EXPECT_EQ(inv, before);
+    EXPECT_EQ(InvertMatrix3(inv, {0.01, 0, 0, 0, 0.01, 0, 0, 0, 0.11}), S_OK);  // det 1.1e-5
+    EXPECT_EQ(InvertMatrix3(inv, std::vector<double>(8, 1.0)), E_INVALIDARG);
+    EXPECT_EQ(InvertMatrix3(inv, std::vector<double>(10, 1.0)), E_INVALIDARG);
+}
+
+TEST(BackgroundModel, BlueOnlyVariationGivesSingularCovarianceAndReciprocalFallback) {
+    // Blue 10 and 20 in equal numbers, green and red constant.
+    const DibPtr img = Make32(2, 2, {{10, 5, 6}, {20, 5, 6}, {20, 5, 6}, {10, 5, 6}});
+    std::vector<double> mean, cov, inv;
+    ASSERT_EQ(ComputeBackgroundStatistics(mean, cov, *img, {RECT{0, 0, 2, 2}}), S_OK);
+    EXPECT_EQ(mean, (std::vector<double>{15, 5, 6}));
+    EXPECT_EQ(cov, (std::vector<double>{25, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(InvertMatrix3(inv, cov), S_FALSE);
+    EXPECT_EQ(SingularCovarianceFallback(cov),
+              (std::vector<double>{1.0 / 25, kInf, kInf, kInf, kInf, kInf, kInf, kInf, kInf}));
+}
+
+TEST(DistanceImage, UniformBandScoresZeroOnBackgroundUnderTheFallback) {
+    // The whole top row is the band, all (100, 110, 120): covariance zero,
+    // fallback +infinity everywhere. Background pixels give 0 × infinity
+    // (not a number) and store 0; a pixel off in every channel the same way
+    // gives +infinity (255); mixed signs give infinity − infinity (0).
+    const DibPtr img = Make32(3, 2,
+                              {{100, 110, 120},
+                               {100, 110, 120},
+                               {100, 110, 120},
+                               {100, 110, 121},
+                               {101, 111, 121},
+                               {101, 109, 121}});
+    std::vector<double> mean, cov, inv{7};
+    ASSERT_EQ(ComputeBackgroundStatistics(
+                  mean, cov, *img, BackgroundSampleRects(std::vector<int>{1}, {3, 2}, {1, 1})),
+              S_OK);
+    EXPECT_EQ(cov, std::vector<double>(9, 0.0));
+    ASSERT_EQ(InvertMatrix3(inv, cov), S_FALSE);
+    EXPECT_EQ(inv, std::vector<double>{7});
+    const std::vector<double> fallback = SingularCovarianceFallback(cov);
+    EXPECT_EQ(fallback, std::vector<double>(9, kInf));
+
+    DibPtr out;
+    ASSERT_EQ(ComputeDistanceImage(out, *img, mean, fallback, nullptr), S_OK);
+    EXPECT_EQ(Grey(*out), (std::vector<BYTE>{0, 0, 0, 0, 255, 0}));
+}
+
+TEST(DistanceImage, ScoresSquaredDistanceTruncatedAndClamped) {
+    // Variances 4, 9, 16 around the mean (50, 60, 70).
+    std::vector<double> inv;
+    ASSERT_EQ(InvertMatrix3(inv, {4, 0, 0, 0, 9, 0, 0, 0, 16}), S_OK);
+    const std::vector<double> mean{50, 60, 70};
+    const DibPtr img = Make32(
+        3, 2, {{50, 60, 70}, {52, 60, 70}, {50, 60, 78}, {45, 60, 70}, {50, 0, 0}, {0, 255, 255}});
+    DibPtr out;
+    ASSERT_EQ(ComputeDistanceImage(out, *img, mean, inv, nullptr), S_OK);
+    EXPECT_EQ(out->BitCount(), 8);
+    EXPECT_TRUE(CDib::IsGreyPalette(out->Header()));
+    // 0; 4/4; 64/16; 25/4 = 6.25; 400 + 306.25 clamps; far away clamps.
+    EXPECT_EQ(Grey(*out), (std::vector<BYTE>{0, 1, 4, 6, 255, 255}));
+    EXPECT_EQ(out->Row(1)[3], 0);  // padding
+
+    // A negative form (not a covariance inverse, but possible input) stores 0.
+    ASSERT_EQ(ComputeDistanceImage(out, *img, mean, {-1, 0, 0, 0, -1, 0, 0, 0, -1}, nullptr), S_OK);
+    EXPECT_EQ(Grey(*out), std::vector<BYTE>(6, 0));
+}
+
+TEST(DistanceImage, RefusesBadInputsAndAbortsOnStop) {
+    const DibPtr img = Make32(2, 4, std::vector<Bgr>(8, Bgr{1, 2, 3}));
+    CDib rgb24;
+    ASSERT_TRUE(rgb24.Create(2, 4, 24, 0, BI_RGB) && rgb24.AllocateBits());
+    const std::vector<double> mean{1, 2, 3}, inv(9, 1.0);
+    const DibPtr sentinel(new CDib);
+    DibPtr out = sentinel;
+    EXPECT_EQ(ComputeDistanceImage(out, rgb24, mean, inv, nullptr), E_INVALIDARG);
+    EXPECT_EQ(ComputeDistanceImage(out, *img, {1, 2}, inv, nullptr), E_INVALIDARG);
+    EXPECT_EQ(ComputeDistanceImage(out, *img, mean, std::vector<double>(8, 1.0), nullptr),
+              E_INVALIDARG);
+    EXPECT_EQ(out, sentinel);
+
+    StopAfter never(100);
+    ASSERT_EQ(ComputeDistanceImage(out, *img, mean, inv, &never), S_OK);
+    EXPECT_EQ(never.asked, 4);
+    EXPECT_EQ(Grey(*out), std::vector<BYTE>(8, 0));
+    StopAfter second(1);
+    EXPECT_EQ(ComputeDistanceImage(out, *img, mean, inv, &second), E_ABORT);
+    EXPECT_EQ(second.asked, 2);
+    EXPECT_FALSE(out);
+}
+
+TEST(DistanceImage, MatchesPlainReferenceOnRandomImages) {
+    std::mt19937 rng(1789);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::uniform_real_distribution<double> coef(-0.05, 0.05);
+    const LONG w = 29, h = 17;
+    std::vector<Bgr> px(w * h);
+    for (Bgr& p : px) {
+        p = {BYTE(byte(rng)), BYTE(byte(rng)), BYTE(byte(rng))};
+    }
+    const DibPtr img = Make32(w, h, px);
+    for (int trial = 0; trial < 4; ++trial) {
+        // An asymmetric matrix shows that only indices 0, 3, 4, 6, 7, 8 count.
+        std::vector<double> m(9);
+        for (double& v : m) {
+            v = coef(rng);
+        }
+        m[0] = std::fabs(m[0]) + 0.01;
+        const std::vector<double> mean{byte(rng) + 0.25, byte(rng) + 0.5, double(byte(rng))};
+        DibPtr out;
+        ASSERT_EQ(ComputeDistanceImage(out, *img, mean, m, nullptr), S_OK);
+        for (LONG y = 0; y < h; ++y) {
+            for (LONG x = 0; x < w; ++x) {
+                const BYTE* p = img->Row(y) + 4 * x;
+                const double d0 = p[0] - mean[0], d1 = p[1] - mean[1], d2 = p[2] - mean[2];
+                const double q = m[0] * d0 * d0 + 2 * m[3] * d0 * d1 + 2 * m[6] * d0 * d2 +
+                                 m[4] * d1 * d1 + 2 * m[7] * d1 * d2 + m[8] * d2 * d2;
+                const BYTE expected = q > 255 ? 255 : (q >= 0 ? BYTE(std::trunc(q)) : 0);
+                ASSERT_EQ(out->Row(y)[x], expected) << x << "," << y << " trial " << trial;
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -1,1 +1,183 @@
+#include "image/DifferenceImage.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+namespace {
+
+struct Bgra {
+    BYTE b, g, r, a;
+};
+
+// A 32-bit image from pixels listed top row first.
+DibPtr Make32(LONG w, LONG h, const std::vector<Bgra>& pixels) {
+    DibPtr dib(new CDib);
+    EXPECT_TRUE(dib->Create(w, h, 32, 0, BI_RGB));
+    EXPECT_TRUE(dib->AllocateBits());
+    for (LONG y = 0; y < h; ++y) {
+        for (LONG x = 0; x < w; ++x) {
+            const Bgra& p = pixels[std::size_t(y * w + x)];
+            BYTE* d = dib->Row(y) + 4 * x;
+            d[0] = p.b, d[1] = p.g, d[2] = p.r, d[3] = p.a;
+        }
+    }
+    return dib;
+}
+
+std::vector<BYTE> Grey(const CDib& dib) {
+    std::vector<BYTE> v;
+    for (LONG y = 0; y < dib.Height(); ++y) {
+        v.insert(v.end(), dib.Row(y), dib.Row(y) + dib.Width());
+    }
+    return v;
+}
+
+// The measures written out in double, as plainly as possible.
+BYTE ReferenceGrey(const BYTE* a, const BYTE* b, int measure) {
+    const double dB = double(a[0]) - b[0], dG = double(a[1]) - b[1], dR = double(a[2]) - b[2];
+    const double values[7] = {std::sqrt(dR * dR + dG * dG + dB * dB),
+                              std::sqrt(dR * dR + dG * dG),
+                              std::sqrt(dG * dG + dB * dB),
+                              std::sqrt(dB * dB + dR * dR),
+                              std::sqrt(dR * dR),
+                              std::fabs(dG),
+                              std::fabs(dB)};
+    const double v = values[measure];
+    return v > 255 ? 255 : v < 0 ? 0 : BYTE(std::trunc(v));
+}
+
+class StopAfter : public CTerminable {
+  public:
+    explicit StopAfter(int allowed) : m_allowed(allowed) {}
+    bool IsTerminated() const override { return ++asked > m_allowed; }
+    mutable int asked = 0;
+
+  private:
+    int m_allowed;
+};
+
+TEST(DifferenceImage, EveryMeasureOnLiteralPixels) {
+    // Top row: a (10, 20, 20) red/green/blue difference, black against white.
+    // Bottom row: a (1, 1, 0) difference with the scan darker, and a pixel
+    // differing only in alpha.
+    const DibPtr scan =
+        Make32(2, 2, {{120, 120, 110, 255}, {0, 0, 0, 255}, {7, 6, 6, 0}, {50, 60, 70, 255}});
+    const DibPtr empty =
+        Make32(2, 2, {{100, 100, 100, 255}, {255, 255, 255, 255}, {7, 7, 7, 255}, {50, 60, 70, 0}});
+    const std::vector<BYTE> expected[7] = {
+        {30, 255, 1, 0},  // sqrt(900); 441.7 clamps; sqrt(2) truncates
+        {22, 255, 1, 0},  // sqrt(500)
+        {28, 255, 1, 0},  // sqrt(800)
+        {22, 255, 1, 0},  // sqrt(500)
+        {10, 255, 1, 0},  // |dR|
+        {20, 255, 1, 0},  // |dG|
+        {20, 255, 0, 0},  // |dB|
+    };
+    for (int measure = 0; measure <= 6; ++measure) {
+        SCOPED_TRACE(measure);
+        DibPtr out;
+        ASSERT_EQ(ComputeDifferenceImage(out, *scan, *empty, measure, nullptr), S_OK);
+        ASSERT_TRUE(out);
+        EXPECT_EQ(out->BitCount(), 8);
+        EXPECT_TRUE(CDib::IsGreyPalette(out->Header()));
+        EXPECT_EQ(out->Header()->biHeight, 2);
+        EXPECT_EQ(Grey(*out), expected[measure]);
+        // Row padding is written, not left uninitialised.
+        EXPECT_EQ(out->Row(0)[2], 0);
+        EXPECT_EQ(out->Row(1)[3], 0);
+    }
+}
+
+TEST(DifferenceImage, UnequalSizesCompareTheCommonTopLeftArea) {
+    // 3 × 2 against 2 × 3: the output is 2 × 2 and rows are matched from the
+    // top of each image, although they are stored bottom-up at different
+    // offsets.
+    const DibPtr scan = Make32(
+        3, 2,
+        {{10, 0, 0, 0}, {20, 0, 0, 0}, {99, 0, 0, 0}, {30, 0, 0, 0}, {40, 0, 0, 0}, {99, 0, 0, 0}});
+    const DibPtr empty = Make32(
+        2, 3,
+        {{1, 0, 0, 0}, {2, 0, 0, 0}, {3, 0, 0, 0}, {4, 0, 0, 0}, {200, 0, 0, 0}, {200, 0, 0, 0}});
+    DibPtr out;
+    ASSERT_EQ(ComputeDifferenceImage(out, *scan, *empty, MeasureBlue, nullptr), S_OK);
+    EXPECT_EQ(out->Width(), 2);
+    EXPECT_EQ(out->Height(), 2);
+    EXPECT_EQ(Grey(*out), (std::vector<BYTE>{9, 18, 27, 36}));
+}
+
+TEST(DifferenceImage, RefusesBadMeasureDepthAndEmptyArea) {
+    const DibPtr a = Make32(2, 2, std::vector<Bgra>(4, Bgra{1, 2, 3, 4}));
+    CDib rgb24, grey, noBits, zeroWidth;
+    ASSERT_TRUE(rgb24.Create(2, 2, 24, 0, BI_RGB) && rgb24.AllocateBits());
+    ASSERT_TRUE(grey.Create(2, 2, 8, 0, BI_RGB) && grey.AllocateBits());
+    ASSERT_TRUE(noBits.Create(2, 2, 32, 0, BI_RGB));
+    ASSERT_TRUE(zeroWidth.Create(0, 2, 32, 0, BI_RGB) && zeroWidth.AllocateBits());
+
+    const DibPtr sentinel(new CDib);
+    DibPtr out = sentinel;
+    EXPECT_EQ(ComputeDifferenceImage(out, *a, *a, 7, nullptr), E_INVALIDARG);
+    EXPECT_EQ(ComputeDifferenceImage(out, *a, *a, -1, nullptr), E_INVALIDARG);
+    EXPECT_EQ(ComputeDifferenceImage(out, rgb24, *a, 0, nullptr), E_INVALIDARG);
+    EXPECT_EQ(ComputeDifferenceImage(out, *a, grey, 0, nullptr), E_INVALIDARG);
+    EXPECT_EQ(ComputeDifferenceImage(out, *a, noBits, 0, nullptr), E_INVALIDARG);
+    EXPECT_EQ(ComputeDifferenceImage(out, zeroWidth, *a, 0, nullptr), E_INVALIDARG);
+    EXPECT_EQ(out, sentinel);
+}
+
+TEST(DifferenceImage, StopIsAskedOncePerRowAndAbortLeavesNoOutput) {
+    const DibPtr a = Make32(3, 5, std::vector<Bgra>(15, Bgra{1, 2, 3, 4}));
+    DibPtr out;
+    StopAfter never(1000);
+    ASSERT_EQ(ComputeDifferenceImage(out, *a, *a, 0, &never), S_OK);
+    EXPECT_EQ(never.asked, 5);
+    EXPECT_EQ(Grey(*out), std::vector<BYTE>(15, 0));
+
+    StopAfter third(2);
+    EXPECT_EQ(ComputeDifferenceImage(out, *a, *a, 0, &third), E_ABORT);
+    EXPECT_EQ(third.asked, 3);
+    EXPECT_FALSE(out);
+}
+
+TEST(DifferenceImage, FastGreyEqualsDoubleSqrtForEveryPossibleSum) {
+    for (std::int32_t s = 0; s <= 3 * 255 * 255; ++s) {
+        const double v = std::sqrt(double(s));
+        const BYTE expected = v > 255 ? 255 : BYTE(std::trunc(v));
+        ASSERT_EQ(GreyFromSquaredDistance(s), expected) << s;
+    }
+}
+
+TEST(DifferenceImage, MatchesPlainReferenceOnRandomImages) {
+    std::mt19937 rng(20240611);
+    std::uniform_int_distribution<int> byte(0, 255);
+    // Odd sizes cover loop tails and row padding.
+    const LONG w = 37, h = 23;
+    std::vector<Bgra> pa(w * h), pb(w * h);
+    for (std::size_t i = 0; i < pa.size(); ++i) {
+        pa[i] = {BYTE(byte(rng)), BYTE(byte(rng)), BYTE(byte(rng)), BYTE(byte(rng))};
+        // Mostly near the other colour, as on a real scanner bed.
+        pb[i] = i % 3
+                    ? Bgra{BYTE(std::clamp(pa[i].b + byte(rng) % 21 - 10, 0, 255)),
+                           BYTE(std::clamp(pa[i].g + byte(rng) % 21 - 10, 0, 255)),
+                           BYTE(std::clamp(pa[i].r + byte(rng) % 21 - 10, 0, 255)), BYTE(byte(rng))}
+                    : Bgra{BYTE(byte(rng)), BYTE(byte(rng)), BYTE(byte(rng)), BYTE(byte(rng))};
+    }
+    const DibPtr a = Make32(w, h, pa), b = Make32(w, h, pb);
+    for (int measure = 0; measure <= 6; ++measure) {
+        DibPtr out;
+        ASSERT_EQ(ComputeDifferenceImage(out, *a, *b, measure, nullptr), S_OK);
+        for (LONG y = 0; y < h; ++y) {
+            for (LONG x = 0; x < w; ++x) {
+                ASSERT_EQ(out->Row(y)[x],
+                          ReferenceGrey(a->Row(y) + 4 * x, b->Row(y) + 4 * x, measure))
+                    << "measure " << measure << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+}  // namespace
