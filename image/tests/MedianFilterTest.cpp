@@ -1,1 +1,243 @@
+#include "image/MedianFilter.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+namespace {
+
+// An 8-bit grey image from top-down row-major values.
+DibPtr Grey(LONG w, LONG h, const std::vector<int>& values) {
+    DibPtr dib(new CDib);
+    EXPECT_TRUE(dib->Create(w, h, 8, 0, BI_RGB));
+    EXPECT_TRUE(dib->AllocateBits());
+    for (LONG y = 0; y < h; ++y) {
+        for (LONG x = 0; x < w; ++x) {
+            dib->Row(y)[x] = static_cast<BYTE>(values[y * w + x]);
+        }
+    }
+    return dib;
+}
+
+std::vector<int> Pixels(const CDib& dib) {
+    std::vector<int> v;
+    for (LONG y = 0; y < dib.Height(); ++y) {
+        for (LONG x = 0; x < dib.Width(); ++x) {
+            v.push_back(dib.Row(y)[x]);
+        }
+    }
+    return v;
+}
+
+// The filter written the plain way: every pixel collects the window
+// positions inside the image, sorts them and takes element (n × n) / 2 when
+// the window is whole, count / 2 otherwise.
+std::vector<int> ReferenceMedian(const CDib& dib, int n) {
+    const int half = n / 2;
+    const int w = dib.Width();
+    const int h = dib.Height();
+    std::vector<int> result;
+    std::vector<int> window;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            window.clear();
+            for (int r = y - half; r < y - half + n; ++r) {
+                for (int c = x - half; c < x - half + n; ++c) {
+                    if (r >= 0 && r < h && c >= 0 && c < w) {
+                        window.push_back(dib.Row(r)[c]);
+                    }
+                }
+            }
+            std::sort(window.begin(), window.end());
+            result.push_back(window[window.size() / 2]);
+        }
+    }
+    return result;
+}
+
+class CountingStop : public CTerminable {
+  public:
+    explicit CountingStop(int stopAt) : m_stopAt(stopAt) {}
+    bool IsTerminated() const override { return ++m_asked > m_stopAt; }
+    int Asked() const { return m_asked; }
+
+  private:
+    int m_stopAt;
+    mutable int m_asked = 0;
+};
+
+std::vector<int> Filtered(const std::vector<int>& values, LONG w, LONG h, int n = 3) {
+    DibPtr out;
+    EXPECT_EQ(MedianFilter(out, *Grey(w, h, values), n, nullptr), S_OK);
+    return out ? Pixels(*out) : std::vector<int>{};
+}
+
+TEST(MedianFilter, IsolatedSpotsVanishAndSolidBlocksKeepAllButCorners) {
+    std::vector<int> spot(25, 0);
+    spot[2 * 5 + 2] = 255;
+    EXPECT_EQ(Filtered(spot, 5, 5), std::vector<int>(25, 0));
+
+    // A 2 × 2 block is 4 of 9 values in every interior window.
+    std::vector<int> block2(36, 0);
+    for (int i : {14, 15, 20, 21}) {
+        block2[i] = 255;
+    }
+    EXPECT_EQ(Filtered(block2, 6, 6), std::vector<int>(36, 0));
+
+    // A 3 × 3 block in a 7 × 7 image keeps its cross, loses its corners.
+    std::vector<int> block3(49, 0);
+    for (int y = 2; y <= 4; ++y) {
+        for (int x = 2; x <= 4; ++x) {
+            block3[y * 7 + x] = 255;
+        }
+    }
+    std::vector<int> expected(49, 0);
+    for (int i : {2 * 7 + 3, 3 * 7 + 2, 3 * 7 + 3, 3 * 7 + 4, 4 * 7 + 3}) {
+        expected[i] = 255;
+    }
+    EXPECT_EQ(Filtered(block3, 7, 7), expected);
+}
+
+TEST(MedianFilter, EdgesTakeUpperMiddleOfClippedWindow) {
+    // Top edge pixel (1, 0): window {0, 0, 0, 255, 255, 255} → element 3.
+    const std::vector<int> edge = {0,   0,   0,   0,  //
+                                   255, 255, 255, 0,  //
+                                   0,   0,   0,   0};
+    const std::vector<int> out = Filtered(edge, 4, 3);
+    EXPECT_EQ(out[1], 255);
+    EXPECT_EQ(out[2], 0);  // {0, 0, 0, 0, 255, 255}
+
+    // Corners hold four values {10, 20, 30, 40} → element 2 = 30.
+    const std::vector<int> corners = {10, 20, 0, 40, 30,  //
+                                      30, 40, 0, 20, 10,  //
+                                      0,  0,  0, 0,  0,   //
+                                      20, 10, 0, 10, 40,  //
+                                      40, 30, 0, 20, 30};
+    const std::vector<int> c = Filtered(corners, 5, 5);
+    EXPECT_EQ(c[0], 30);
+    EXPECT_EQ(c[4], 30);
+    EXPECT_EQ(c[20], 30);
+    EXPECT_EQ(c[24], 30);
+}
+
+TEST(MedianFilter, ImagesSmallerThanWindowAreAllBorder) {
+    // 2 × 2: every pixel sees all four values.
+    EXPECT_EQ(Filtered({10, 40, 20, 30}, 2, 2), (std::vector<int>{30, 30, 30, 30}));
+    // 1 × 1 keeps its value; a single row takes element 1 of 2 or 3 values.
+    EXPECT_EQ(Filtered({77}, 1, 1), std::vector<int>{77});
+    EXPECT_EQ(Filtered({5, 1, 9, 3}, 4, 1), (std::vector<int>{5, 5, 3, 9}));
+    // n = 5 on a 3 × 3 image: every clipped window is the whole image.
+    EXPECT_EQ(Filtered({9, 2, 7, 4, 1, 6, 3, 8, 5}, 3, 3, 5), std::vector<int>(9, 5));
+}
+
+TEST(MedianFilter, OutputIsNewGreyImageOfSameSize) {
+    DibPtr in = Grey(5, 3, std::vector<int>(15, 9));
+    in->Header()->biXPelsPerMeter = 11811;
+    DibPtr out;
+    ASSERT_EQ(MedianFilter(out, *in, 3, nullptr), S_OK);
+    ASSERT_TRUE(out);
+    EXPECT_NE(out.get(), in.get());
+    EXPECT_EQ(out->Width(), 5);
+    EXPECT_EQ(out->Height(), 3);
+    EXPECT_EQ(out->BitCount(), 8);
+    EXPECT_EQ(out->Header()->biSize, 40u);
+    EXPECT_EQ(out->Header()->biXPelsPerMeter, 0);
+    EXPECT_TRUE(CDib::IsGreyPalette(out->Header()));
+    EXPECT_EQ(out->ColorTable()[200].rgbRed, 200);
+    // Row padding is written, not left as heap garbage.
+    EXPECT_EQ(out->Row(0)[5], 0);
+
+    // Filtering the image held by the output pointer itself.
+    DibPtr chain = Grey(3, 3, {0, 0, 0, 0, 255, 0, 0, 0, 0});
+    ASSERT_EQ(MedianFilter(chain, *chain, 3, nullptr), S_OK);
+    EXPECT_EQ(Pixels(*chain), std::vector<int>(9, 0));
+}
+
+TEST(MedianFilter, RefusesWrongDepthAndWindow) {
+    DibPtr grey = Grey(4, 4, std::vector<int>(16, 1));
+    DibPtr keep(new CDib);
+    DibPtr out = keep;
+    EXPECT_EQ(MedianFilter(out, *grey, 0, nullptr), E_INVALIDARG);
+    EXPECT_EQ(MedianFilter(out, *grey, -3, nullptr), E_INVALIDARG);
+    for (WORD bits : {24, 32}) {
+        CDib colour;
+        ASSERT_TRUE(colour.Create(4, 4, bits, 0, BI_RGB));
+        ASSERT_TRUE(colour.AllocateBits());
+        EXPECT_EQ(MedianFilter(out, colour, 3, nullptr), E_INVALIDARG);
+    }
+    CDib noBits;
+    ASSERT_TRUE(noBits.Create(4, 4, 8, 0, BI_RGB));
+    EXPECT_EQ(MedianFilter(out, noBits, 3, nullptr), E_INVALIDARG);
+    EXPECT_EQ(out, keep);
+}
+
+TEST(MedianFilter, StopIsAskedOncePerInteriorRowAndAbortsWithEmptyOutput) {
+    DibPtr in = Grey(6, 10, std::vector<int>(60, 5));
+    for (int n : {3, 5}) {
+        CountingStop never(1000);
+        DibPtr out;
+        ASSERT_EQ(MedianFilter(out, *in, n, &never), S_OK);
+        EXPECT_EQ(never.Asked(), 10 - 2 * (n / 2));
+
+        CountingStop third(2);
+        out.reset(new CDib);
+        EXPECT_EQ(MedianFilter(out, *in, n, &third), E_ABORT);
+        EXPECT_FALSE(out);
+        EXPECT_EQ(third.Asked(), 3);
+    }
+}
+
+TEST(MedianFilter, MatchesSortingReferenceOnRandomImages) {
+    const std::vector<std::pair<LONG, LONG>> sizes = {{1, 1},   {1, 7},   {7, 1},  {2, 2}, {3, 3},
+                                                      {4, 3},   {2, 9},   {3, 17}, {8, 5}, {33, 2},
+                                                      {37, 29}, {64, 31}, {70, 4}};
+    for (unsigned seed : {1u, 17u, 2024u}) {
+        std::mt19937 rng(seed);
+        for (const auto& [w, h] : sizes) {
+            // Full range, and few levels so that ties are everywhere.
+            for (int levels : {256, 3}) {
+                std::uniform_int_distribution<int> value(0, levels - 1);
+                std::vector<int> values(static_cast<std::size_t>(w * h));
+                for (int& v : values) {
+                    v = levels == 256 ? value(rng) : value(rng) * 100;
+                }
+                DibPtr in = Grey(w, h, values);
+                for (int n : {1, 2, 3, 4, 5}) {
+                    DibPtr out;
+                    ASSERT_EQ(MedianFilter(out, *in, n, nullptr), S_OK);
+                    EXPECT_EQ(Pixels(*out), ReferenceMedian(*in, n))
+                        << w << "x" << h << " n=" << n << " seed=" << seed << " levels=" << levels;
+                }
+            }
+        }
+    }
+}
+
+TEST(ShrinkForSideDetection, ShorterSideBecomes300) {
+    const struct {
+        LONG w, h, outW, outH;
+    } cases[] = {{2480, 3508, 300, 424},
+                 {3508, 2480, 424, 300},
+                 {100, 100, 300, 300},
+                 {150, 40, 1125, 300},
+                 {301, 299, 302, 300}};
+    for (const auto& c : cases) {
+        DibPtr in = Grey(c.w, c.h, std::vector<int>(static_cast<std::size_t>(c.w * c.h), 90));
+        DibPtr out;
+        ASSERT_EQ(ShrinkForSideDetection(out, *in), S_OK);
+        EXPECT_EQ(out->Width(), c.outW) << c.w << "x" << c.h;
+        EXPECT_EQ(out->Height(), c.outH) << c.w << "x" << c.h;
+        EXPECT_EQ(out->BitCount(), 8);
+        EXPECT_EQ(out->Row(c.outH / 2)[c.outW / 2], 90);
+    }
+    CDib empty;
+    DibPtr out;
+    EXPECT_EQ(ShrinkForSideDetection(out, empty), E_INVALIDARG);
+    ASSERT_TRUE(empty.Create(0, 5, 8, 0, BI_RGB));
+    ASSERT_TRUE(empty.AllocateBits());
+    EXPECT_EQ(ShrinkForSideDetection(out, empty), E_INVALIDARG);
+}
+
+}  // namespace

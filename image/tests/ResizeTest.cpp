@@ -1,1 +1,281 @@
+#include "image/Resize.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <vector>
+
+namespace {
+
+DibPtr Make(LONG w, LONG h, WORD bits, DWORD colorsUsed = 0, DWORD compression = BI_RGB) {
+    DibPtr dib(new CDib);
+    EXPECT_TRUE(dib->Create(w, h, bits, colorsUsed, compression));
+    EXPECT_TRUE(dib->AllocateBits());
+    dib->ClearBits();
+    return dib;
+}
+
+DibPtr Grey(LONG w, LONG h, const std::function<int(LONG, LONG)>& value) {
+    DibPtr dib = Make(w, h, 8);
+    for (LONG y = 0; y < h; ++y) {
+        for (LONG x = 0; x < w; ++x) {
+            dib->Row(y)[x] = static_cast<BYTE>(value(x, y));
+        }
+    }
+    return dib;
+}
+
+// 32-bit pixels given as blue, green, red, alpha packed into one unsigned.
+DibPtr Colour(LONG w, LONG h, const std::function<unsigned(LONG, LONG)>& value) {
+    DibPtr dib = Make(w, h, 32);
+    for (LONG y = 0; y < h; ++y) {
+        for (LONG x = 0; x < w; ++x) {
+            const unsigned v = value(x, y);
+            for (int c = 0; c < 4; ++c) {
+                dib->Row(y)[4 * x + c] = static_cast<BYTE>(v >> (8 * c));
+            }
+        }
+    }
+    return dib;
+}
+
+std::vector<int> Bytes(const CDib& dib) {
+    std::vector<int> v;
+    const LONG rowBytes = dib.Width() * dib.BitCount() / 8;
+    for (LONG y = 0; y < dib.Height(); ++y) {
+        v.insert(v.end(), dib.Row(y), dib.Row(y) + rowBytes);
+    }
+    return v;
+}
+
+DibPtr Resized(const CDib& src, LONG w, LONG h) {
+    DibPtr out;
+    EXPECT_EQ(Resize(out, RECT{0, 0, w, h}, src, RECT{0, 0, src.Width(), src.Height()}), S_OK);
+    return out;
+}
+
+TEST(Resize, GreySourceGivesGreyRampAndOthersGive32Bits) {
+    DibPtr grey = Grey(2480, 3508, [](LONG x, LONG y) { return (x + y) & 255; });
+    grey->Header()->biXPelsPerMeter = 11811;
+    DibPtr g = Resized(*grey, 300, 424);
+    ASSERT_TRUE(g);
+    EXPECT_EQ(g->BitCount(), 8);
+    EXPECT_EQ(g->Width(), 300);
+    EXPECT_EQ(g->Height(), 424);
+    EXPECT_EQ(g->Header()->biXPelsPerMeter, 0);
+    ASSERT_EQ(CDib::ColorTableEntries(g->Header()), 256u);
+    for (int i = 0; i < 256; ++i) {
+        EXPECT_EQ(g->ColorTable()[i].rgbGreen, i);
+        EXPECT_EQ(g->ColorTable()[i].rgbReserved, 255);
+    }
+
+    DibPtr colour = Colour(2480, 3508, [](LONG, LONG) { return 0xFF102030u; });
+    DibPtr c = Resized(*colour, 300, 424);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->BitCount(), 32);
+    EXPECT_EQ(c->Header()->biClrUsed, 0u);
+
+    DibPtr rgb = Make(5, 4, 24);
+    std::memset(rgb->Bits(), 0x40, rgb->GetImageSize());
+    DibPtr r = Resized(*rgb, 3, 2);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->BitCount(), 32);
+    EXPECT_EQ(Bytes(*r), (std::vector<int>{64, 64, 64, 255, 64, 64, 64, 255, 64, 64, 64, 255,
+                                           64, 64, 64, 255, 64, 64, 64, 255, 64, 64, 64, 255}));
+}
+
+TEST(Resize, UniformImageStaysExactlyUniform) {
+    DibPtr grey = Grey(97, 61, [](LONG, LONG) { return 137; });
+    DibPtr colour = Colour(97, 61, [](LONG, LONG) { return 0x80FF4D0Bu; });
+    const std::pair<LONG, LONG> sizes[] = {{13, 7}, {300, 211}, {15, 190}, {97, 61}, {1, 1}};
+    for (const auto& [w, h] : sizes) {
+        DibPtr g = Resized(*grey, w, h);
+        ASSERT_TRUE(g);
+        EXPECT_EQ(Bytes(*g), std::vector<int>(static_cast<std::size_t>(w * h), 137));
+        DibPtr c = Resized(*colour, w, h);
+        ASSERT_TRUE(c);
+        const std::vector<int> bytes = Bytes(*c);
+        for (std::size_t i = 0; i < bytes.size(); i += 4) {
+            ASSERT_EQ(bytes[i] + (bytes[i + 1] << 8) + (bytes[i + 2] << 16) + (bytes[i + 3] << 24),
+                      0x80FF4D0B)
+                << w << "x" << h << " at " << i / 4;
+        }
+    }
+}
+
+TEST(Resize, HalvingAveragesEachTwoByTwoBlock) {
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> value(0, 255);
+    std::vector<int> v(16 * 12);
+    for (int& p : v) {
+        p = value(rng);
+    }
+    const auto at = [&](LONG x, LONG y) { return v[static_cast<std::size_t>(y * 16 + x)]; };
+    DibPtr grey = Grey(16, 12, at);
+    DibPtr colour = Colour(16, 12, [&](LONG x, LONG y) {
+        return static_cast<unsigned>(at(x, y)) * 0x01010101u ^ 0x00FF0000u;
+    });
+    DibPtr g = Resized(*grey, 8, 6);
+    DibPtr c = Resized(*colour, 8, 6);
+    ASSERT_TRUE(g && c);
+    for (LONG y = 0; y < 6; ++y) {
+        for (LONG x = 0; x < 8; ++x) {
+            const int a = at(2 * x, 2 * y), b = at(2 * x + 1, 2 * y);
+            const int d = at(2 * x, 2 * y + 1), e = at(2 * x + 1, 2 * y + 1);
+            EXPECT_EQ(g->Row(y)[x], (a + b + d + e + 2) / 4) << x << "," << y;
+            // Red is the inverted value: its mean rounds the other way on ties.
+            EXPECT_EQ(c->Row(y)[4 * x + 2], (4 * 255 - (a + b + d + e) + 2) / 4);
+            EXPECT_EQ(c->Row(y)[4 * x + 3], (a + b + d + e + 2) / 4);
+        }
+    }
+}
+
+TEST(Resize, ShrunkCheckerboardIsMidGreyEverywhere) {
+    // Any box of side s over a one-pixel checkerboard averages 127.5 within
+    // 127.5 / s²: for 1000 → 121 (s ≈ 8.26) within 2 grey levels. Point
+    // sampling would give 0 or 255.
+    DibPtr board = Grey(1000, 1000, [](LONG x, LONG y) { return ((x + y) & 1) * 255; });
+    DibPtr g = Resized(*board, 121, 121);
+    ASSERT_TRUE(g);
+    for (int p : Bytes(*g)) {
+        ASSERT_GE(p, 125);
+        ASSERT_LE(p, 130);
+    }
+}
+
+TEST(Resize, GreyResultIsGreenChannelOfColourResult) {
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> value(0, 255);
+    std::vector<int> v(53 * 37);
+    for (int& p : v) {
+        p = value(rng);
+    }
+    const auto at = [&](LONG x, LONG y) { return v[static_cast<std::size_t>(y * 53 + x)]; };
+    DibPtr grey = Grey(53, 37, at);
+    DibPtr colour =
+        Colour(53, 37, [&](LONG x, LONG y) { return 0xFF000000u | at(x, y) * 0x010101u; });
+    const RECT cases[][2] = {{{0, 0, 20, 9}, {0, 0, 53, 37}},
+                             {{0, 0, 130, 71}, {0, 0, 53, 37}},
+                             {{0, 0, 17, 80}, {4, 3, 50, 30}},
+                             {{0, 0, 7, 7}, {10, 10, 11, 11}}};
+    for (const auto& [dst, src] : cases) {
+        DibPtr g, c, green;
+        ASSERT_EQ(Resize(g, dst, *grey, src), S_OK);
+        ASSERT_EQ(Resize(c, dst, *colour, src), S_OK);
+        ASSERT_EQ(ExtractChannel(green, *c, 1), S_OK);
+        EXPECT_EQ(Bytes(*g), Bytes(*green)) << dst.right << "x" << dst.bottom;
+    }
+}
+
+TEST(Resize, SourceRectangleActsAsCrop) {
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<unsigned> value(0, 0xFFFFFFFFu);
+    DibPtr whole = Colour(40, 30, [&](LONG, LONG) { return value(rng); });
+    const RECT src{5, 7, 33, 26};
+    DibPtr crop = Colour(28, 19, [&](LONG x, LONG y) {
+        const BYTE* p = whole->Row(y + 7) + 4 * (x + 5);
+        return p[0] | p[1] << 8 | p[2] << 16 | static_cast<unsigned>(p[3]) << 24;
+    });
+    for (const RECT dst : {RECT{0, 0, 11, 9}, RECT{0, 0, 60, 41}, RECT{0, 0, 28, 19}}) {
+        DibPtr a, b;
+        ASSERT_EQ(Resize(a, dst, *whole, src), S_OK);
+        ASSERT_EQ(Resize(b, dst, *crop, RECT{0, 0, 28, 19}), S_OK);
+        EXPECT_EQ(Bytes(*a), Bytes(*b));
+    }
+    // At the same size the crop is copied unchanged.
+    DibPtr same;
+    ASSERT_EQ(Resize(same, RECT{0, 0, 28, 19}, *whole, src), S_OK);
+    EXPECT_EQ(Bytes(*same), Bytes(*crop));
+}
+
+TEST(Resize, EnlargingFollowsPixelCentres) {
+    // A linear ramp stays linear: output x samples source x (x + 0.5) / 2 − 0.5.
+    DibPtr ramp = Grey(26, 3, [](LONG x, LONG) { return 10 * x; });
+    DibPtr g = Resized(*ramp, 52, 6);
+    ASSERT_TRUE(g);
+    for (LONG x = 4; x < 48; ++x) {
+        const double expected = 10.0 * ((x + 0.5) / 2.0 - 0.5);
+        EXPECT_NEAR(g->Row(2)[x], expected, 0.5) << x;
+    }
+    // Edge samples repeat; overshoot next to a step is clamped.
+    DibPtr step = Grey(4, 1, [](LONG x, LONG) { return x < 2 ? 0 : 255; });
+    DibPtr s = Resized(*step, 16, 1);
+    ASSERT_TRUE(s);
+    const std::vector<int> bytes = Bytes(*s);
+    EXPECT_EQ(bytes.front(), 0);
+    EXPECT_EQ(bytes.back(), 255);
+    EXPECT_TRUE(std::is_sorted(bytes.begin(), bytes.end()));
+}
+
+TEST(Resize, ColourTablesAreLookedUp) {
+    // An inverted grey table is still grey: the result holds the table's values.
+    DibPtr inverted = Make(6, 4, 8);
+    for (int i = 0; i < 256; ++i) {
+        const BYTE v = static_cast<BYTE>(255 - i);
+        inverted->ColorTable()[i] = RGBQUAD{v, v, v, 255};
+    }
+    std::memset(inverted->Bits(), 10, inverted->GetImageSize());
+    DibPtr g = Resized(*inverted, 3, 2);
+    ASSERT_TRUE(g);
+    EXPECT_EQ(g->BitCount(), 8);
+    EXPECT_EQ(Bytes(*g), std::vector<int>(6, 245));
+
+    // One bit per pixel, most significant bit first.
+    DibPtr mono = Make(10, 1, 1);
+    mono->ColorTable()[1] = RGBQUAD{255, 255, 255, 0};
+    mono->Row(0)[0] = 0xA5;  // 1010 0101
+    mono->Row(0)[1] = 0x80;  // 10
+    DibPtr m = Resized(*mono, 10, 1);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(Bytes(*m), (std::vector<int>{255, 0, 255, 0, 0, 255, 0, 255, 255, 0}));
+
+    DibPtr palette = Make(2, 2, 8);
+    palette->ColorTable()[3] = RGBQUAD{10, 20, 30, 0};
+    std::memset(palette->Bits(), 3, palette->GetImageSize());
+    DibPtr p = Resized(*palette, 1, 1);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->BitCount(), 32);
+    EXPECT_EQ(Bytes(*p), (std::vector<int>{10, 20, 30, 255}));
+}
+
+TEST(Resize, DestinationOffsetClipsAndLeavesTheRestBlack) {
+    DibPtr grey = Grey(10, 10, [](LONG, LONG) { return 200; });
+    DibPtr out;
+    ASSERT_EQ(Resize(out, RECT{3, 2, 13, 12}, *grey, RECT{0, 0, 10, 10}), S_OK);
+    ASSERT_EQ(out->Width(), 10);
+    for (LONG y = 0; y < 10; ++y) {
+        for (LONG x = 0; x < 10; ++x) {
+            EXPECT_EQ(out->Row(y)[x], x >= 3 && y >= 2 ? 200 : 0) << x << "," << y;
+        }
+    }
+}
+
+TEST(Resize, ReportsBadInputAndLeavesOutputAlone) {
+    DibPtr grey = Make(8, 8, 8);
+    DibPtr keep(new CDib);
+    DibPtr out = keep;
+    const RECT all{0, 0, 8, 8};
+    EXPECT_EQ(Resize(out, all, CDib{}, all), E_INVALIDARG);
+    EXPECT_EQ(Resize(out, RECT{0, 0, 0, 5}, *grey, all), E_INVALIDARG);
+    EXPECT_EQ(Resize(out, RECT{0, 0, 5, 0}, *grey, all), E_INVALIDARG);
+    EXPECT_EQ(Resize(out, all, *grey, RECT{4, 0, 2, 8}), E_INVALIDARG);
+    EXPECT_EQ(Resize(out, all, *grey, RECT{0, 0, 9, 8}), E_INVALIDARG);
+    EXPECT_EQ(Resize(out, all, *grey, RECT{-1, 0, 8, 8}), E_INVALIDARG);
+    EXPECT_EQ(Resize(out, all, *Make(8, 8, 16), all), E_NOTIMPL);
+    EXPECT_EQ(Resize(out, all, *Make(8, 8, 32, 0, BI_BITFIELDS), all), E_NOTIMPL);
+    DibPtr colour = Make(8, 8, 32);
+    EXPECT_EQ(Resize(out, RECT{0, 0, 0x7FFFFFFF, 0x7FFFFFFF}, *colour, all),
+              HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(out, keep);
+
+    // Resizing the image the output pointer holds.
+    DibPtr self = Grey(4, 4, [](LONG, LONG) { return 50; });
+    ASSERT_EQ(Resize(self, RECT{0, 0, 2, 2}, *self, RECT{0, 0, 4, 4}), S_OK);
+    EXPECT_EQ(Bytes(*self), std::vector<int>(4, 50));
+}
+
+}  // namespace
