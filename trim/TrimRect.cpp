@@ -1,1 +1,221 @@
 #include "trim/TrimRect.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "trim/AutoTrimParams.h"
+
+namespace {
+
+bool IsVertical(Side side) {
+    return side == SideLeft || side == SideRight;
+}
+
+// Fitted lines never tilt by more than 10°, so their corners lie near the
+// image; the clamp only keeps a degenerate input from overflowing LONG.
+LONG ToLong(double v) {
+    constexpr double kLimit = 1073741824.0;  // 2^30
+    if (std::isnan(v)) {
+        return 0;
+    }
+    return static_cast<LONG>(std::clamp(v, -kLimit, kLimit));
+}
+
+void FitSpanIfLonger(LONG& low, LONG& high, bool cutLow, bool cutHigh, double edgeLow,
+                     double edgeHigh, LONG trim) {
+    const LONG target = (high - low) - trim;
+    if (target > 0) {
+        FitSpan(low, high, cutLow, cutHigh, edgeLow, edgeHigh, target);
+    }
+}
+
+}  // namespace
+
+PointD IntersectEdgeLines(const EdgeLine& a, const EdgeLine& b) {
+    const bool swap = !IsVertical(a.side) && IsVertical(b.side);
+    const EdgeLine& v = swap ? b : a;
+    const EdgeLine& h = swap ? a : b;
+    PointD p;
+    p.x = (v.slope * h.intercept + v.intercept) / (1.0 - v.slope * h.slope);
+    p.y = p.x * h.slope + h.intercept;
+    return p;
+}
+
+TrimCorners ManuscriptCorners(const ManuscriptLines& lines) {
+    TrimCorners corners;
+    for (std::size_t i = 0; i < 4; ++i) {
+        corners[i] = IntersectEdgeLines(lines[i], lines[(i + 1) % 4]);
+    }
+    return corners;
+}
+
+CutFlags CutFlagsFromSides(const SideList& cutSides) {
+    CutFlags cut{};
+    for (Side side : cutSides) {
+        if (side >= SideLeft && side <= SideBottom) {
+            cut[static_cast<std::size_t>(side)] = true;
+        }
+    }
+    return cut;
+}
+
+TrimRect ComputeTrimRect(const TrimCorners& corners, DWORD flags, const CutFlags& cut, SIZE output,
+                         SIZE trim) {
+    const auto& [x0, y0] = corners[0];
+    const auto& [x1, y1] = corners[1];
+    const auto& [x2, y2] = corners[2];
+    const auto& [x3, y3] = corners[3];
+    TrimRect result;
+    auto& e = result.edges;
+    RECT& r = result.rect;
+    if ((flags & AutoTrimParams::FlagDeepCut) != 0) {
+        e = {std::max(x0, x3), std::max(y0, y1), std::min(x1, x2), std::min(y2, y3)};
+        r.left = ToLong(std::ceil(e[SideLeft]));
+        r.top = ToLong(std::ceil(e[SideTop]));
+        r.right = ToLong(std::floor(e[SideRight]) + 1.0);
+        r.bottom = ToLong(std::floor(e[SideBottom]) + 1.0);
+    } else {
+        e = {std::min(x0, x3), std::min(y0, y1), std::max(x1, x2), std::max(y2, y3)};
+        r.left = ToLong(std::floor(e[SideLeft]));
+        r.top = ToLong(std::floor(e[SideTop]));
+        r.right = ToLong(std::ceil(e[SideRight]) + 1.0);
+        r.bottom = ToLong(std::ceil(e[SideBottom]) + 1.0);
+    }
+
+    if ((flags & AutoTrimParams::FlagOutputSize) != 0 && output.cx > 0 && output.cy > 0) {
+        FitSpan(r.left, r.right, cut[SideLeft], cut[SideRight], e[SideLeft], e[SideRight],
+                output.cx);
+        FitSpan(r.top, r.bottom, cut[SideTop], cut[SideBottom], e[SideTop], e[SideBottom],
+                output.cy);
+    }
+    if ((flags & AutoTrimParams::FlagAdditionalTrim) != 0) {
+        FitSpanIfLonger(r.left, r.right, cut[SideLeft], cut[SideRight], e[SideLeft], e[SideRight],
+                        trim.cx);
+        FitSpanIfLonger(r.top, r.bottom, cut[SideTop], cut[SideBottom], e[SideTop], e[SideBottom],
+                        trim.cy);
+    }
+    return result;
+}
+
+void FitSpan(LONG& low, LONG& high, bool cutLow, bool cutHigh, double edgeLow, double edgeHigh,
+             LONG target) {
+    const LONG current = high - low;
+    if (target == current || (!cutLow && !cutHigh)) {
+        return;
+    }
+    if (!cutHigh) {
+        low = high - target;
+        return;
+    }
+    if (!cutLow) {
+        high = low + target;
+        return;
+    }
+    const double dLow = low - edgeLow;
+    const double dHigh = edgeHigh - (high - 1);
+    if (target > current) {
+        const LONG diff = target - current;
+        const LONG half = diff / 2;
+        const bool odd = diff % 2 == 1;
+        if (odd && dLow > dHigh) {
+            low -= 1 + half;
+            high += half;
+        } else {
+            high += (odd ? 1 : 0) + half;
+            low -= half;
+        }
+    } else {
+        const LONG diff = current - target;
+        const LONG half = diff / 2;
+        const bool odd = diff % 2 == 1;
+        if (odd && dLow < dHigh) {
+            low += 1 + half;
+            high -= half;
+        } else {
+            high -= (odd ? 1 : 0) + half;
+            low += half;
+        }
+    }
+}
+
+namespace {
+
+void PlaceSpan(LONG& low, LONG& high, LONG size) {
+    if (high - low < size) {
+        if (low < 0) {
+            high -= low;
+            low = 0;
+        }
+        if (high > size) {
+            low -= high - size;
+            high = size;
+        }
+    } else {
+        low = 0;
+        high = size;
+    }
+}
+
+}  // namespace
+
+RECT PlaceRect(const RECT& rect, LONG width, LONG height) {
+    RECT r = rect;
+    PlaceSpan(r.left, r.right, width);
+    PlaceSpan(r.top, r.bottom, height);
+    return r;
+}
+
+HRESULT CropImage(DibPtr& out, const CDib& image, const RECT& rect) {
+    if (!image.IsValid() || image.BitCount() != 32 || rect.left < 0 || rect.top < 0 ||
+        rect.right > image.Width() || rect.bottom > image.Height() || rect.left >= rect.right ||
+        rect.top >= rect.bottom) {
+        return E_INVALIDARG;
+    }
+    const LONG width = rect.right - rect.left;
+    const LONG height = rect.bottom - rect.top;
+    DibPtr result(new (std::nothrow) CDib);
+    if (!result || !result->Create(width, height, 32, 0, BI_RGB) || !result->AllocateBits()) {
+        out.reset();
+        return E_OUTOFMEMORY;
+    }
+    for (LONG y = 0; y < height; ++y) {
+        std::memcpy(result->Row(y), image.Row(rect.top + y) + std::size_t{4} * rect.left,
+                    std::size_t{4} * width);
+    }
+    out = result;
+    return S_OK;
+}
+
+RECT FitPreviewRect(const RECT& box, SIZE size) {
+    const LONG bw = box.right - box.left;
+    const LONG bh = box.bottom - box.top;
+    if (bw <= 0 || bh <= 0 || size.cx <= 0 || size.cy <= 0) {
+        return box;
+    }
+    const double a = static_cast<double>(size.cx) / size.cy;
+    const double b = static_cast<double>(bw) / bh;
+    LONG w = bw;
+    LONG h = bh;
+    if (std::fabs(b - a) < 0.01) {
+        // Close enough: fill the box.
+    } else if (b > a) {
+        w = static_cast<LONG>(std::int64_t{size.cx} * bh / size.cy);
+        if (w > bw || bw - w <= 4) {
+            w = bw;
+        }
+    } else {
+        h = static_cast<LONG>(std::int64_t{size.cy} * bw / size.cx);
+        if (h > bh || bh - h <= 4) {
+            h = bh;
+        }
+    }
+    RECT r;
+    r.left = box.left + (bw - w) / 2;
+    r.top = box.top + (bh - h) / 2;
+    r.right = r.left + w;
+    r.bottom = r.top + h;
+    return r;
+}

@@ -1,1 +1,216 @@
+#include "trim/TrimRect.h"
+
 #include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "trim/AutoTrimParams.h"
+
+namespace {
+
+constexpr DWORD kDeep = AutoTrimParams::FlagDeepCut;
+constexpr DWORD kOutput = AutoTrimParams::FlagOutputSize;
+constexpr DWORD kTrim = AutoTrimParams::FlagAdditionalTrim;
+constexpr CutFlags kAllCut{true, true, true, true};
+
+EdgeLine Line(Side side, double slope, double intercept) {
+    EdgeLine line;
+    line.side = side;
+    line.slope = slope;
+    line.intercept = intercept;
+    return line;
+}
+
+DibPtr Make(LONG w, LONG h, WORD bits) {
+    DibPtr dib(new CDib);
+    EXPECT_TRUE(dib->Create(w, h, bits, 0, BI_RGB));
+    EXPECT_TRUE(dib->AllocateBits());
+    return dib;
+}
+
+// Corners whose edge positions are exactly the given values either way.
+TrimCorners Box(double left, double top, double right, double bottom) {
+    return {PointD{left, top}, PointD{right, top}, PointD{right, bottom}, PointD{left, bottom}};
+}
+
+TEST(IntersectEdgeLines, BorderLinesMeetOnePixelOutside) {
+    const DibPtr img = Make(30, 20, 8);
+    const ManuscriptLines lines{BorderEdgeLine(*img, SideLeft), BorderEdgeLine(*img, SideTop),
+                                BorderEdgeLine(*img, SideRight), BorderEdgeLine(*img, SideBottom)};
+    const TrimCorners c = ManuscriptCorners(lines);
+    EXPECT_EQ(c[0].x, -1.0);
+    EXPECT_EQ(c[0].y, -1.0);
+    EXPECT_EQ(c[1].x, 30.0);
+    EXPECT_EQ(c[1].y, -1.0);
+    EXPECT_EQ(c[2].x, 30.0);
+    EXPECT_EQ(c[2].y, 20.0);
+    EXPECT_EQ(c[3].x, -1.0);
+    EXPECT_EQ(c[3].y, 20.0);
+}
+
+TEST(IntersectEdgeLines, SlantedLinesInEitherOrder) {
+    // x = 0.1·y + 10 and y = -0.05·x + 20 meet at x = 12 / 1.005.
+    const EdgeLine left = Line(SideLeft, 0.1, 10.0);
+    const EdgeLine top = Line(SideTop, -0.05, 20.0);
+    const PointD p = IntersectEdgeLines(left, top);
+    EXPECT_DOUBLE_EQ(p.x, 12.0 / 1.005);
+    EXPECT_DOUBLE_EQ(p.y, p.x * -0.05 + 20.0);
+    EXPECT_NEAR(p.x, 0.1 * p.y + 10.0, 1e-12);
+    const PointD q = IntersectEdgeLines(top, left);
+    EXPECT_EQ(q.x, p.x);
+    EXPECT_EQ(q.y, p.y);
+}
+
+TEST(ComputeTrimRect, DeepCutKeepsInsideAndOtherwiseAround) {
+    // A skewed quadrilateral: the inner bounds come from the inner corners.
+    const TrimCorners quad{PointD{100.2, 50.5}, PointD{899.7, 48.1}, PointD{903.4, 1200.0},
+                           PointD{97.9, 1203.6}};
+    const TrimRect deep = ComputeTrimRect(quad, kDeep, kAllCut, SIZE{0, 0}, SIZE{0, 0});
+    EXPECT_EQ(deep.rect, (RECT{101, 51, 900, 1201}));
+    EXPECT_EQ(deep.edges[SideLeft], 100.2);
+    EXPECT_EQ(deep.edges[SideBottom], 1200.0);
+    const TrimRect around = ComputeTrimRect(quad, 0, kAllCut, SIZE{0, 0}, SIZE{0, 0});
+    EXPECT_EQ(around.rect, (RECT{97, 48, 905, 1205}));
+    EXPECT_EQ(around.edges[SideRight], 903.4);
+    // Whole-number positions: deep cut keeps the pixel on the line.
+    EXPECT_EQ(ComputeTrimRect(Box(10, 20, 30, 40), kDeep, kAllCut, {}, {}).rect,
+              (RECT{10, 20, 31, 41}));
+}
+
+TEST(ComputeTrimRect, OnlyRightCutThenPlaced) {
+    // Left, top and bottom are border lines of a 2000 × 1000 image.
+    const TrimCorners c = Box(-1.0, -1.0, 1500.3, 1000.0);
+    const CutFlags rightOnly{false, false, true, false};
+    const TrimRect r = ComputeTrimRect(c, 0, rightOnly, {}, {});
+    EXPECT_EQ(r.rect, (RECT{-1, -1, 1502, 1001}));
+    EXPECT_EQ(PlaceRect(r.rect, 2000, 1000), (RECT{0, 0, 1503, 1000}));
+}
+
+TEST(ComputeTrimRect, OutputAndTrimGiveExactSizes) {
+    const TrimCorners c = Box(100.2, 50.7, 896.3, 1100.2);
+    // Output only.
+    TrimRect r = ComputeTrimRect(c, kDeep | kOutput, kAllCut, SIZE{800, 1000}, SIZE{20, 0});
+    EXPECT_EQ(r.rect.right - r.rect.left, 800);
+    EXPECT_EQ(r.rect.bottom - r.rect.top, 1000);
+    // Output and trimming: the output size less the trimming.
+    r = ComputeTrimRect(c, kDeep | kOutput | kTrim, kAllCut, SIZE{1000, 1000}, SIZE{20, 0});
+    EXPECT_EQ(r.rect.right - r.rect.left, 980);
+    EXPECT_EQ(r.rect.bottom - r.rect.top, 1000);
+    // Output with a zero side is ignored.
+    r = ComputeTrimRect(c, kDeep | kOutput, kAllCut, SIZE{800, 0}, SIZE{0, 0});
+    EXPECT_EQ(r.rect, (RECT{101, 51, 897, 1101}));
+    // Trimming 20 off a 700 span: 10 each side; 700 or more: nothing.
+    const TrimCorners c700 = Box(100.0, 0.0, 799.0, 99.0);
+    r = ComputeTrimRect(c700, kDeep | kTrim, kAllCut, {}, SIZE{20, 0});
+    EXPECT_EQ(r.rect, (RECT{110, 0, 790, 100}));
+    r = ComputeTrimRect(c700, kDeep | kTrim, kAllCut, {}, SIZE{700, 100});
+    EXPECT_EQ(r.rect, (RECT{100, 0, 800, 100}));
+    // Output size with neither left nor right cut leaves the width.
+    const CutFlags topBottom{false, true, false, true};
+    r = ComputeTrimRect(c700, kDeep | kOutput, topBottom, SIZE{300, 50}, {});
+    EXPECT_EQ(r.rect, (RECT{100, 25, 800, 75}));
+}
+
+TEST(FitSpan, OddPixelGoesWhereTheManuscriptReachesFurther) {
+    // Grow 797 → 800 with dLow 0.8 > dHigh 0.3: odd pixel on the low side.
+    LONG low = 101, high = 898;
+    FitSpan(low, high, true, true, 100.2, 897.3, 800);
+    EXPECT_EQ(low, 99);
+    EXPECT_EQ(high, 899);
+    // Equal distances: the odd pixel goes high.
+    low = 10, high = 20;
+    FitSpan(low, high, true, true, 9.5, 19.5, 13);
+    EXPECT_EQ(low, 9);
+    EXPECT_EQ(high, 22);
+    // Shrink 10 → 7 with dLow 0.1 < dHigh 0.9: the odd pixel comes off low.
+    low = 10, high = 20;
+    FitSpan(low, high, true, true, 9.9, 19.9, 7);
+    EXPECT_EQ(low, 12);
+    EXPECT_EQ(high, 19);
+    // Shrink with dLow >= dHigh: from the high side.
+    low = 10, high = 20;
+    FitSpan(low, high, true, true, 9.5, 19.5, 7);
+    EXPECT_EQ(low, 11);
+    EXPECT_EQ(high, 18);
+    // Even changes are shared equally.
+    low = 10, high = 20;
+    FitSpan(low, high, true, true, 0, 0, 14);
+    EXPECT_EQ(low, 8);
+    EXPECT_EQ(high, 22);
+}
+
+TEST(FitSpan, OnlyCutSidesMove) {
+    LONG low = 101, high = 898;
+    FitSpan(low, high, true, false, 0, 0, 800);
+    EXPECT_EQ(low, 98);
+    EXPECT_EQ(high, 898);
+    low = 101, high = 898;
+    FitSpan(low, high, false, true, 0, 0, 700);
+    EXPECT_EQ(low, 101);
+    EXPECT_EQ(high, 801);
+    low = 101, high = 898;
+    FitSpan(low, high, false, false, 0, 0, 700);
+    EXPECT_EQ(low, 101);
+    EXPECT_EQ(high, 898);
+}
+
+TEST(PlaceRect, ShiftsInsideAndCutsOnlyWhatIsTooLarge) {
+    EXPECT_EQ(PlaceRect(RECT{-50, 0, 2050, 100}, 2000, 1000), (RECT{0, 0, 2000, 100}));
+    EXPECT_EQ(PlaceRect(RECT{-30, -5, 470, 995}, 2000, 1000), (RECT{0, 0, 500, 1000}));
+    EXPECT_EQ(PlaceRect(RECT{1800, 990, 2100, 1010}, 2000, 1000), (RECT{1700, 980, 2000, 1000}));
+    EXPECT_EQ(PlaceRect(RECT{10, -1, 20, 1001}, 2000, 1000), (RECT{10, 0, 20, 1000}));
+    EXPECT_EQ(PlaceRect(RECT{10, 10, 20, 20}, 2000, 1000), (RECT{10, 10, 20, 20}));
+}
+
+TEST(CropImage, CopiesExactPixelsTopDown) {
+    const DibPtr img = Make(7, 5, 32);
+    for (LONG y = 0; y < 5; ++y) {
+        for (LONG x = 0; x < 28; ++x) {
+            img->Row(y)[x] = static_cast<BYTE>(y * 40 + x);
+        }
+    }
+    DibPtr out;
+    ASSERT_EQ(CropImage(out, *img, RECT{2, 1, 5, 4}), S_OK);
+    ASSERT_EQ(out->Width(), 3);
+    ASSERT_EQ(out->Height(), 3);
+    ASSERT_EQ(out->BitCount(), 32);
+    EXPECT_EQ(out->Header()->biXPelsPerMeter, 0);
+    for (LONG y = 0; y < 3; ++y) {
+        EXPECT_EQ(std::memcmp(out->Row(y), img->Row(y + 1) + 8, 12), 0) << y;
+    }
+    // The whole image, corners included.
+    ASSERT_EQ(CropImage(out, *img, RECT{0, 0, 7, 5}), S_OK);
+    EXPECT_EQ(std::memcmp(out->Bits(), img->Bits(), img->GetImageSize()), 0);
+}
+
+TEST(CropImage, RefusesOutsideEmptyOrWrongDepth) {
+    const DibPtr img = Make(7, 5, 32);
+    const DibPtr keep = Make(1, 1, 32);
+    DibPtr out = keep;
+    for (const RECT& r : {RECT{-1, 0, 3, 3}, RECT{0, -1, 3, 3}, RECT{0, 0, 8, 3}, RECT{0, 0, 3, 6},
+                          RECT{3, 0, 3, 3}, RECT{0, 2, 3, 2}, RECT{4, 0, 3, 3}}) {
+        EXPECT_EQ(CropImage(out, *img, r), E_INVALIDARG);
+    }
+    EXPECT_EQ(CropImage(out, *Make(7, 5, 24), RECT{0, 0, 3, 3}), E_INVALIDARG);
+    EXPECT_EQ(CropImage(out, *Make(7, 5, 8), RECT{0, 0, 3, 3}), E_INVALIDARG);
+    EXPECT_EQ(out, keep);
+}
+
+TEST(FitPreviewRect, AspectFitWithItsRoundingRules) {
+    // 2000 × 3000 into 200 × 200: 133 wide, centred.
+    EXPECT_EQ(FitPreviewRect(RECT{0, 0, 200, 200}, SIZE{2000, 3000}), (RECT{33, 0, 166, 200}));
+    // 136 × 200: ratios differ by 0.0133 (not < 0.01), but 136 − 133 <= 4.
+    EXPECT_EQ(FitPreviewRect(RECT{0, 0, 136, 200}, SIZE{2000, 3000}), (RECT{0, 0, 136, 200}));
+    // 138 × 200: 5 pixels left over, so the fit stays at 133.
+    EXPECT_EQ(FitPreviewRect(RECT{0, 0, 138, 200}, SIZE{2000, 3000}), (RECT{2, 0, 135, 200}));
+    // Ratios within 0.01: the whole box, even if 5 pixels would be spare.
+    EXPECT_EQ(FitPreviewRect(RECT{0, 0, 1000, 1000}, SIZE{1000, 1005}), (RECT{0, 0, 1000, 1000}));
+    // A relatively taller box, offset.
+    EXPECT_EQ(FitPreviewRect(RECT{10, 20, 210, 420}, SIZE{3000, 2000}), (RECT{10, 153, 210, 286}));
+    EXPECT_EQ(FitPreviewRect(RECT{0, 0, 200, 137}, SIZE{3000, 2000}), (RECT{0, 0, 200, 137}));
+    // Degenerate inputs give the box.
+    EXPECT_EQ(FitPreviewRect(RECT{0, 0, 0, 200}, SIZE{20, 30}), (RECT{0, 0, 0, 200}));
+    EXPECT_EQ(FitPreviewRect(RECT{0, 0, 100, 200}, SIZE{0, 30}), (RECT{0, 0, 100, 200}));
+}
+
+}  // namespace
