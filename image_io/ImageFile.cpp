@@ -1,0 +1,327 @@
+#include "image_io/ImageFile.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImageReader>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "image_io/EmbeddedResources.h"
+#include "image_io/ImageImpl.h"
+#include "image_io/ImageIoSetup.h"
+#include "image_io/Resolution.h"
+
+static_assert(std::endian::native == std::endian::little,
+              "QImage 32-bit pixels are read as blue, green, red, alpha bytes");
+
+namespace {
+
+constexpr HRESULT kNoMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
+// Rows converted at a time for formats without a direct path.
+constexpr int kBandRows = 64;
+
+bool WithinDecodeCap(std::int64_t width, std::int64_t height) {
+    return width > 0 && height > 0 &&
+           static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4 <=
+               kMaxDecodedImageBytes;
+}
+
+float DpiFromPelsPerMeter(LONG pelsPerMeter) {
+    return pelsPerMeter > 0 ? static_cast<float>(PelsPerMeterToDpi(pelsPerMeter))
+                            : static_cast<float>(kDefaultDpi);
+}
+
+// --- row converters into 32-bit blue, green, red, alpha ---------------------
+
+void CopyRowArgb32(const uchar* src, BYTE* dst, int width) {
+    std::memcpy(dst, src, static_cast<std::size_t>(width) * 4);
+}
+
+void CopyRowRgb32(const uchar* src, BYTE* dst, int width) {
+    const auto* s = reinterpret_cast<const std::uint32_t*>(src);
+    auto* d = reinterpret_cast<std::uint32_t*>(dst);
+    for (int x = 0; x < width; ++x) {
+        d[x] = s[x] | 0xFF000000u;
+    }
+}
+
+void CopyRowGrey8(const uchar* src, BYTE* dst, int width) {
+    auto* d = reinterpret_cast<std::uint32_t*>(dst);
+    for (int x = 0; x < width; ++x) {
+        d[x] = 0xFF000000u | std::uint32_t{src[x]} * 0x010101u;
+    }
+}
+
+void CopyRowRgb888(const uchar* src, BYTE* dst, int width) {
+    for (int x = 0; x < width; ++x) {
+        dst[4 * x + 0] = src[3 * x + 2];
+        dst[4 * x + 1] = src[3 * x + 1];
+        dst[4 * x + 2] = src[3 * x + 0];
+        dst[4 * x + 3] = 255;
+    }
+}
+
+void CopyRowIndexed8(const uchar* src, BYTE* dst, int width, const std::uint32_t (&table)[256]) {
+    auto* d = reinterpret_cast<std::uint32_t*>(dst);
+    for (int x = 0; x < width; ++x) {
+        d[x] = table[src[x]];
+    }
+}
+
+// Fills every row of `dib` (same size as `image`) from the image. False when
+// a conversion runs out of memory.
+bool CopyPixels(QImage& image, CDib& dib) {
+    const int width = image.width();
+    const int height = image.height();
+    switch (image.format()) {
+        case QImage::Format_ARGB32:
+            for (int y = 0; y < height; ++y) {
+                CopyRowArgb32(image.constScanLine(y), dib.Row(y), width);
+            }
+            return true;
+        case QImage::Format_RGB32:
+            for (int y = 0; y < height; ++y) {
+                CopyRowRgb32(image.constScanLine(y), dib.Row(y), width);
+            }
+            return true;
+        case QImage::Format_Grayscale8:
+            for (int y = 0; y < height; ++y) {
+                CopyRowGrey8(image.constScanLine(y), dib.Row(y), width);
+            }
+            return true;
+        case QImage::Format_RGB888:
+            for (int y = 0; y < height; ++y) {
+                CopyRowRgb888(image.constScanLine(y), dib.Row(y), width);
+            }
+            return true;
+        case QImage::Format_Indexed8: {
+            // Indices beyond the table read as opaque black.
+            std::uint32_t table[256];
+            std::fill(std::begin(table), std::end(table), 0xFF000000u);
+            const QList<QRgb> colours = image.colorTable();
+            const auto n = std::min<qsizetype>(colours.size(), 256);
+            for (qsizetype i = 0; i < n; ++i) {
+                table[i] = colours[i];
+            }
+            for (int y = 0; y < height; ++y) {
+                CopyRowIndexed8(image.constScanLine(y), dib.Row(y), width, table);
+            }
+            return true;
+        }
+        default:
+            break;
+    }
+    if (image.depth() == 32) {
+        // Premultiplied and byte-ordered 32-bit formats convert in place.
+        image.convertTo(QImage::Format_ARGB32);
+        if (image.format() != QImage::Format_ARGB32 || image.width() != width ||
+            image.height() != height) {
+            return false;
+        }
+        for (int y = 0; y < height; ++y) {
+            CopyRowArgb32(image.constScanLine(y), dib.Row(y), width);
+        }
+        return true;
+    }
+    // Other depths (1-bit, 16-bit, 64-bit ...): convert a band at a time so
+    // that no second full-size image is needed.
+    for (int top = 0; top < height; top += kBandRows) {
+        const int rows = std::min(kBandRows, height - top);
+        const QImage band = image.copy(0, top, width, rows).convertToFormat(QImage::Format_ARGB32);
+        if (band.isNull() || band.format() != QImage::Format_ARGB32) {
+            return false;
+        }
+        for (int y = 0; y < rows; ++y) {
+            CopyRowArgb32(band.constScanLine(y), dib.Row(top + y), width);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace Gdiplus {
+
+Image::Image(std::unique_ptr<Impl> impl, std::uint32_t width, std::uint32_t height,
+             std::uint32_t flags, float dpiX, float dpiY)
+    : m_impl(std::move(impl)),
+      m_width(width),
+      m_height(height),
+      m_flags(flags),
+      m_dpiX(dpiX),
+      m_dpiY(dpiY) {}
+
+Image::~Image() = default;
+
+Bitmap::Bitmap(DibPtr dib, bool shared, float dpiX, float dpiY)
+    : m_dib(std::move(dib)), m_shared(shared), m_dpiX(dpiX), m_dpiY(dpiY) {}
+
+Status Bitmap::SetResolution(float dpiX, float dpiY) {
+    if (!std::isfinite(dpiX) || !std::isfinite(dpiY) || dpiX <= 0 || dpiY <= 0) {
+        return InvalidParameter;
+    }
+    m_dpiX = dpiX;
+    m_dpiY = dpiY;
+    return Ok;
+}
+
+}  // namespace Gdiplus
+
+HRESULT LoadImageFromStream(ImagePtr& image, const StreamPtr& stream) {
+    if (!stream) {
+        return E_FAIL;
+    }
+    EnsureImageIoSetUp();
+    const QuietDecoderMessages quiet;
+    try {
+        QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(stream->Data()),
+                                                   static_cast<qsizetype>(stream->Size()));
+        QBuffer buffer(&bytes);
+        if (!buffer.open(QIODevice::ReadOnly)) {
+            return E_FAIL;
+        }
+        QImageReader reader(&buffer);
+        reader.setDecideFormatFromContent(true);
+        reader.setAutoTransform(false);
+
+        // Refuse oversized images before their pixels are allocated.
+        const QSize declared = reader.size();
+        if (declared.isValid() && !WithinDecodeCap(declared.width(), declared.height())) {
+            return kNoMemory;
+        }
+        auto impl = std::make_unique<Gdiplus::Image::Impl>();
+        if (!reader.read(&impl->pixels) || impl->pixels.isNull()) {
+            return E_NOTIMPL;
+        }
+        const QImage& pixels = impl->pixels;
+        if (!WithinDecodeCap(pixels.width(), pixels.height())) {
+            return kNoMemory;
+        }
+
+        FileResolution resolution;
+        ReadFileResolution(stream->Data(), stream->Size(), resolution);
+        const std::uint32_t flags = pixels.hasAlphaChannel() ? Gdiplus::ImageFlagsHasAlpha : 0;
+        const auto width = static_cast<std::uint32_t>(pixels.width());
+        const auto height = static_cast<std::uint32_t>(pixels.height());
+        image.reset(new Gdiplus::Image(std::move(impl), width, height, flags,
+                                       static_cast<float>(resolution.dpiX),
+                                       static_cast<float>(resolution.dpiY)));
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return kNoMemory;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT LoadImageFromFile(ImagePtr& image, const std::string& path) {
+    StreamPtr stream;
+    const HRESULT hr = ReadFileToStream(stream, path);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return LoadImageFromStream(image, stream);
+}
+
+HRESULT LoadImageFromResource(ImagePtr& image, std::uint32_t name, const std::string& type) {
+    const EmbeddedResource* resource = FindEmbeddedResource(name, type);
+    if (resource == nullptr || resource->size == 0) {
+        return E_FAIL;
+    }
+    const StreamPtr stream = CMemoryStream::View(resource->data, resource->size);
+    if (!stream) {
+        return E_FAIL;
+    }
+    return LoadImageFromStream(image, stream);
+}
+
+HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int /*interpolation*/) {
+    if (!image) {
+        return kNoMemory;
+    }
+    const QuietDecoderMessages quiet;
+    try {
+        QImage& pixels = image->GetImpl().pixels;
+        DibPtr out(new CDib);
+        if (!out->Create(pixels.width(), pixels.height(), 32, 0, BI_RGB) || !out->AllocateBits()) {
+            return kNoMemory;
+        }
+        BITMAPINFOHEADER* header = out->Header();
+        header->biXPelsPerMeter = DpiToPelsPerMeter(image->GetHorizontalResolution());
+        header->biYPelsPerMeter = DpiToPelsPerMeter(image->GetVerticalResolution());
+        if (!CopyPixels(pixels, *out)) {
+            return kNoMemory;
+        }
+        dib = out;
+        return S_OK;
+    } catch (...) {
+        return kNoMemory;
+    }
+}
+
+HRESULT LoadDibFromFile(DibPtr& dib, const std::string& path) {
+    ImagePtr image;
+    const HRESULT hr = LoadImageFromFile(image, path);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return ImageToDib(image, dib, Gdiplus::InterpolationModeHighQualityBicubic);
+}
+
+HRESULT LoadDibFromResource(DibPtr& dib, std::uint32_t name, const std::string& type) {
+    ImagePtr image;
+    const HRESULT hr = LoadImageFromResource(image, name, type);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return ImageToDib(image, dib, Gdiplus::InterpolationModeHighQualityBicubic);
+}
+
+HRESULT DibToBitmap(BitmapPtr& bitmap, const DibPtr& dib, bool share) {
+    bitmap.reset();
+    if (!dib || !dib->IsValid()) {
+        return E_INVALIDARG;
+    }
+    const BITMAPINFOHEADER* header = dib->Header();
+    const float dpiX = DpiFromPelsPerMeter(header->biXPelsPerMeter);
+    const float dpiY = DpiFromPelsPerMeter(header->biYPelsPerMeter);
+    try {
+        const WORD bits = dib->BitCount();
+        if (share && (bits == 32 || bits == 8)) {
+            bitmap.reset(new Gdiplus::Bitmap(dib, true, dpiX, dpiY));
+            return S_OK;
+        }
+        // A copy of the whole header block (colour table, profile and
+        // resolution included) and of the pixels.
+        DWORD profileSize = 0;
+        if (header->biSize >= sizeof(BITMAPV5HEADER)) {
+            const auto* v5 = reinterpret_cast<const BITMAPV5HEADER*>(header);
+            if (v5->bV5CSType == PROFILE_EMBEDDED) {
+                profileSize = v5->bV5ProfileSize;
+            }
+        }
+        DibPtr copy(new CDib);
+        if (!copy->CreateHeader(header->biSize, header->biWidth, header->biHeight,
+                                header->biBitCount, header->biClrUsed, header->biCompression,
+                                profileSize)) {
+            return kNoMemory;
+        }
+        const std::size_t blockSize = CDib::GetHeaderBlockSize(header);
+        if (CDib::GetHeaderBlockSize(copy->Header()) != blockSize) {
+            return E_INVALIDARG;
+        }
+        std::memcpy(copy->Header(), header, blockSize);
+        if (!copy->AllocateBits()) {
+            return kNoMemory;
+        }
+        std::memcpy(copy->Bits(), dib->Bits(), dib->GetImageSize());
+        bitmap.reset(new Gdiplus::Bitmap(copy, false, dpiX, dpiY));
+        return S_OK;
+    } catch (...) {
+        return kNoMemory;
+    }
+}

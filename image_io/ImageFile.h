@@ -1,0 +1,63 @@
+// Reading image files into CDib, and handing a CDib to the encoders.
+//
+// Any format the platform's decoders read is accepted (PNG, JPEG, TIFF, BMP,
+// GIF, WebP and others). Every decoded image becomes the same 32-bit bottom-
+// up CDib: blue, green, red, alpha, not premultiplied, alpha 255 where the
+// file has none. The file's own resolution travels in biXPelsPerMeter and
+// biYPelsPerMeter (see Resolution.h; 96 dpi when the file records none).
+//
+// Operations that produce a result take the output pointer first and set it
+// only on success; on failure it is left as it was. Nothing throws. No
+// application object and no display is needed. Safe to call from several
+// threads at once on different objects.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/Dib.h"
+#include "image_io/MemoryStream.h"
+#include "image_io/PlatformImage.h"
+#include "msg/Result.h"
+
+// Largest image the loader decodes, as bytes of 32-bit pixels (width ×
+// height × 4): 1 GiB, about 268 million pixels. A 600 dpi A3 page (7016 ×
+// 9921) needs 278 MB. Larger images are refused with 0x80070008 before
+// their pixels are decoded whenever the format declares its size up front.
+constexpr std::uint64_t kMaxDecodedImageBytes = std::uint64_t{1} << 30;
+
+// Decodes the stream into a new platform image. Results: S_OK; E_FAIL for an
+// empty stream pointer or when the image object cannot be made; E_NOTIMPL
+// when the bytes cannot be decoded (not an image, unknown or broken format);
+// 0x80070008 when the image exceeds kMaxDecodedImageBytes or its pixels
+// cannot be allocated.
+HRESULT LoadImageFromStream(ImagePtr& image, const StreamPtr& stream);
+// ReadFileToStream, then LoadImageFromStream; the results of both.
+HRESULT LoadImageFromFile(ImagePtr& image, const std::string& path);
+// An image compiled into the program, found by numeric name and type
+// (the type compared without regard to ASCII case), e.g. 139, "IMAGE".
+// E_FAIL when there is no such resource; else as LoadImageFromStream.
+HRESULT LoadImageFromResource(ImagePtr& image, std::uint32_t name, const std::string& type);
+
+// Converts a platform image to a new 32-bit CDib (rows bottom-up, blue,
+// green, red, alpha not premultiplied, alpha 255 where the image has none)
+// with biX/YPelsPerMeter = DpiToPelsPerMeter of the image's resolution.
+// `interpolation` (a Gdiplus::InterpolationMode value) is accepted for the
+// callers' sake; the conversion copies pixels one to one. May change the
+// image's internal pixel format (never its content). 0x80070008 with `dib`
+// untouched when the image pointer is empty or memory is short.
+HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int interpolation);
+// LoadImageFromFile, then ImageToDib (high-quality bicubic).
+HRESULT LoadDibFromFile(DibPtr& dib, const std::string& path);
+// LoadImageFromResource, then ImageToDib (high-quality bicubic).
+HRESULT LoadDibFromResource(DibPtr& dib, std::uint32_t name, const std::string& type);
+
+// Hands a CDib to the encoders. With `share` and a 32- or 8-bit image the
+// bitmap is a view of the CDib's own pixels (and keeps the CDib alive);
+// otherwise (no sharing, or another depth) it is an independent copy of the
+// whole header block and pixels. The bitmap's resolution starts as the
+// CDib's pixels per metre in dots per inch, 96 where they are 0. Results:
+// S_OK; E_INVALIDARG for an empty pointer or an image without header or
+// bits; 0x80070008 when the copy cannot be made. `bitmap` is reset to
+// empty on failure.
+HRESULT DibToBitmap(BitmapPtr& bitmap, const DibPtr& dib, bool share);

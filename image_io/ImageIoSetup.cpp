@@ -1,0 +1,45 @@
+#include "image_io/ImageIoSetup.h"
+
+#include <tiffio.h>
+#include <QImageReader>
+#include <QtGlobal>
+
+#include <atomic>
+#include <mutex>
+
+#include "image_io/ImageFile.h"
+
+namespace {
+
+thread_local int t_quietDepth = 0;
+std::atomic<QtMessageHandler> g_previousHandler{nullptr};
+
+void FilteringHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (t_quietDepth > 0 && type != QtFatalMsg) {
+        return;
+    }
+    if (const QtMessageHandler previous = g_previousHandler.load()) {
+        previous(type, context, message);
+    }
+}
+
+}  // namespace
+
+void EnsureImageIoSetUp() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        constexpr int kMegabytes = static_cast<int>(2 * (kMaxDecodedImageBytes >> 20));
+        QImageReader::setAllocationLimit(kMegabytes);
+        TIFFSetErrorHandler(nullptr);
+        TIFFSetWarningHandler(nullptr);
+        g_previousHandler.store(qInstallMessageHandler(FilteringHandler));
+    });
+}
+
+QuietDecoderMessages::QuietDecoderMessages() {
+    ++t_quietDepth;
+}
+
+QuietDecoderMessages::~QuietDecoderMessages() {
+    --t_quietDepth;
+}

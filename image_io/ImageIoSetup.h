@@ -1,0 +1,25 @@
+// Inside image_io only: process-wide settings of the codec libraries, made
+// once before the first decode or encode.
+//  - The decoders' own allocation limit (128 MB by default, which refuses an
+//    ordinary 600 dpi page) is raised so that kMaxDecodedImageBytes decides,
+//    with room for 64-bit intermediate formats.
+//  - libtiff's default warning and error handlers, which print to the
+//    standard error stream, are replaced by silent ones; failures still
+//    travel as return values.
+//  - A Qt message handler is put in front of the one installed before it:
+//    it drops the decoders' diagnostics ("libpng error: ...", "Bogus DHT
+//    index ...") issued on a thread inside a QuietDecoderMessages scope and
+//    passes every other message on unchanged.
+#pragma once
+
+void EnsureImageIoSetUp();
+
+// While an object lives, Qt messages of this thread are dropped (fatal ones
+// excepted). Nests.
+class QuietDecoderMessages {
+  public:
+    QuietDecoderMessages();
+    ~QuietDecoderMessages();
+    QuietDecoderMessages(const QuietDecoderMessages&) = delete;
+    QuietDecoderMessages& operator=(const QuietDecoderMessages&) = delete;
+};

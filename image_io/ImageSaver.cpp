@@ -1,0 +1,324 @@
+#include "image_io/ImageSaver.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <new>
+
+#include "image_io/Encoders.h"
+
+namespace Gdiplus {
+
+const GUID EncoderQuality = {
+    0x1D5BE4B5, 0xFA4A, 0x452D, {0x9C, 0xDD, 0x5D, 0xB3, 0x51, 0x05, 0xE7, 0xEB}};
+
+int CEncodeParams::AddParameter(const GUID& guid, std::uint32_t valueType, std::uint32_t value) {
+    try {
+        m_entries.push_back(EncoderParameter{guid, 1, valueType, value});
+        return static_cast<int>(m_entries.size() - 1);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+}
+
+const EncoderParameter* CEncodeParams::Find(const GUID& guid) const {
+    for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it) {
+        if (it->Guid == guid) {
+            return &*it;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace Gdiplus
+
+namespace {
+
+using Gdiplus::CLSID;
+
+constexpr int kDefaultJpegQuality = 75;
+
+enum class Format { kBmp, kPng, kJpeg, kTiff };
+
+struct Encoder {
+    const char* mimeType;
+    CLSID clsid;
+    Format format;
+};
+
+// The class ids are the ones the platform's imaging library has always used
+// for these encoders, so stored savers stay comparable.
+constexpr Encoder kEncoders[] = {
+    {"image/bmp",
+     {0x557CF400, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}},
+     Format::kBmp},
+    {"image/jpeg",
+     {0x557CF401, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}},
+     Format::kJpeg},
+    {"image/tiff",
+     {0x557CF405, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}},
+     Format::kTiff},
+    {"image/png",
+     {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}},
+     Format::kPng},
+};
+
+const Encoder* FindEncoder(const CLSID& clsid) {
+    for (const Encoder& encoder : kEncoders) {
+        if (encoder.clsid == clsid) {
+            return &encoder;
+        }
+    }
+    return nullptr;
+}
+
+int JpegQuality(const Gdiplus::CEncodeParams& params) {
+    const Gdiplus::EncoderParameter* quality = params.Find(Gdiplus::EncoderQuality);
+    if (quality == nullptr || quality->Type != Gdiplus::EncoderParameterValueTypeLong ||
+        quality->NumberOfValues != 1) {
+        return kDefaultJpegQuality;
+    }
+    return quality->Value > 100 ? 100 : static_cast<int>(quality->Value);
+}
+
+bool Encode(Format format, std::FILE* file, const Gdiplus::Bitmap& bitmap,
+            const Gdiplus::CEncodeParams& params) {
+    const CDib& dib = bitmap.Dib();
+    const double dpiX = bitmap.GetHorizontalResolution();
+    const double dpiY = bitmap.GetVerticalResolution();
+    switch (format) {
+        case Format::kBmp:
+            return WriteBmp(file, dib, dpiX, dpiY);
+        case Format::kPng:
+            return WritePng(file, dib, dpiX, dpiY);
+        case Format::kJpeg:
+            return WriteJpeg(file, dib, dpiX, dpiY, JpegQuality(params));
+        case Format::kTiff:
+            return WriteTiff(file, dib, dpiX, dpiY);
+    }
+    return false;
+}
+
+bool Accepts(Format format, PixelLayout layout) {
+    switch (layout) {
+        case PixelLayout::kBgra32:
+        case PixelLayout::kBgr24:
+        case PixelLayout::kGrey8:
+            return true;
+        case PixelLayout::kPalette8:
+            return format == Format::kBmp;
+        case PixelLayout::kOther:
+            return false;
+    }
+    return false;
+}
+
+// A file in the output's folder that stands in for the output until it is
+// complete; removed on every path that does not rename it into place.
+class TemporaryFile {
+  public:
+    ~TemporaryFile() {
+        if (m_file != nullptr) {
+            std::fclose(m_file);
+        }
+        if (!m_path.empty()) {
+            ::unlink(m_path.c_str());
+        }
+    }
+
+    // Creates ".<name>.<random>" beside `target` with the permissions a new
+    // file would get (those of `target` when it exists).
+    bool Create(const std::string& target) {
+        const std::size_t slash = target.rfind('/');
+        const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+        std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+        if (name.empty()) {
+            return false;
+        }
+        // Keep room for the prefix and suffix within a file name's limit,
+        // cutting only between UTF-8 characters.
+        constexpr std::size_t kMaxNameBytes = 200;
+        if (name.size() > kMaxNameBytes) {
+            std::size_t cut = kMaxNameBytes;
+            while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+                --cut;
+            }
+            name.resize(cut);
+        }
+        static std::atomic<std::uint64_t> counter{0};
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::uint64_t seed =
+                static_cast<std::uint64_t>(
+                    std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                (static_cast<std::uint64_t>(::getpid()) << 32) ^
+                (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+            std::string path = folder + "." + name + "." + Suffix(seed);
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0) {
+                if (errno == EEXIST) {
+                    continue;
+                }
+                return false;
+            }
+            m_path = std::move(path);
+            struct stat existing {};
+            if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+                ::fchmod(fd, existing.st_mode & 07777);
+            }
+            m_file = ::fdopen(fd, "wb");
+            if (m_file == nullptr) {
+                ::close(fd);
+                return false;
+            }
+            return true;
+        }
+        return false;
+    }
+
+    std::FILE* File() const { return m_file; }
+
+    // Flushes and closes the file; true only when every byte reached the
+    // system.
+    bool Close() {
+        bool ok = std::fflush(m_file) == 0 && std::ferror(m_file) == 0;
+        if (std::fclose(m_file) != 0) {
+            ok = false;
+        }
+        m_file = nullptr;
+        return ok;
+    }
+
+    bool RenameTo(const std::string& target) {
+        if (::rename(m_path.c_str(), target.c_str()) != 0) {
+            return false;
+        }
+        m_path.clear();
+        return true;
+    }
+
+  private:
+    static std::string Suffix(std::uint64_t seed) {
+        static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        std::string suffix;
+        for (int i = 0; i < 8; ++i) {
+            suffix += kChars[seed % 36];
+            seed /= 36;
+        }
+        return suffix;
+    }
+
+    std::FILE* m_file = nullptr;
+    std::string m_path;
+};
+
+// Entry i is grey level i: the stored bytes are the grey levels themselves.
+bool IsIdentityGreyRamp(const CDib& dib) {
+    if (CDib::ColorTableEntries(dib.Header()) != 256) {
+        return false;
+    }
+    const RGBQUAD* table = dib.ColorTable();
+    for (int i = 0; i < 256; ++i) {
+        if (table[i].rgbBlue != i || table[i].rgbGreen != i || table[i].rgbRed != i) {
+            return false;
+        }
+    }
+    return true;
+}
+
+HRESULT MakeSaver(SaverPtr& slot, const char* mimeType) {
+    try {
+        slot.reset(new Gdiplus::CImageSaver);
+    } catch (const std::bad_alloc&) {
+        slot.reset();
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = SetEncoder(*slot, mimeType);
+    if (FAILED(hr)) {
+        slot.reset();
+    }
+    return hr;
+}
+
+}  // namespace
+
+PixelLayout ClassifyPixels(const CDib& dib) {
+    const BITMAPINFOHEADER* h = dib.Header();
+    if (!dib.IsValid() || h->biCompression != BI_RGB || dib.Width() <= 0 || dib.Height() <= 0) {
+        return PixelLayout::kOther;
+    }
+    switch (h->biBitCount) {
+        case 32:
+            return PixelLayout::kBgra32;
+        case 24:
+            return PixelLayout::kBgr24;
+        case 8:
+            if (CDib::ColorTableEntries(h) == 0) {
+                return PixelLayout::kOther;
+            }
+            return IsIdentityGreyRamp(dib) ? PixelLayout::kGrey8 : PixelLayout::kPalette8;
+        default:
+            return PixelLayout::kOther;
+    }
+}
+
+HRESULT SetEncoder(Gdiplus::CImageSaver& saver, const std::string& mimeType) {
+    for (const Encoder& encoder : kEncoders) {
+        if (mimeType == encoder.mimeType) {
+            saver.encoderClsid = encoder.clsid;
+            return S_OK;
+        }
+    }
+    return E_FAIL;
+}
+
+HRESULT Save(const Gdiplus::CImageSaver& saver, const BitmapPtr& bitmap, const std::string& path) {
+    if (!bitmap || !bitmap->Dib().IsValid()) {
+        return E_INVALIDARG;
+    }
+    const Encoder* encoder = FindEncoder(saver.encoderClsid);
+    if (encoder == nullptr || !Accepts(encoder->format, ClassifyPixels(bitmap->Dib()))) {
+        return E_FAIL;
+    }
+    try {
+        TemporaryFile temporary;
+        if (!temporary.Create(path)) {
+            return E_FAIL;
+        }
+        const bool written = Encode(encoder->format, temporary.File(), *bitmap, saver.params);
+        if (!temporary.Close() || !written || !temporary.RenameTo(path)) {
+            return E_FAIL;
+        }
+        return S_OK;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT SetBmpSaver(SaverPtr& slot) {
+    return MakeSaver(slot, "image/bmp");
+}
+
+HRESULT SetPngSaver(SaverPtr& slot) {
+    return MakeSaver(slot, "image/png");
+}
+
+HRESULT SetTiffSaver(SaverPtr& slot) {
+    return MakeSaver(slot, "image/tiff");
+}
+
+HRESULT SetJpegSaver(SaverPtr& slot, std::uint32_t quality) {
+    const HRESULT hr = MakeSaver(slot, "image/jpeg");
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (slot->params.AddParameter(Gdiplus::EncoderQuality, Gdiplus::EncoderParameterValueTypeLong,
+                                  quality) < 0) {
+        return E_NOTIMPL;
+    }
+    return S_OK;
+}

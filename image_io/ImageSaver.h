@@ -1,0 +1,105 @@
+// Writing a Gdiplus::Bitmap to a BMP, PNG, TIFF or JPEG file.
+//
+// A saver (Gdiplus::CImageSaver) names an encoder by class id and carries
+// its parameters. The encoders take 32-bit (blue, green, red, alpha), 24-bit
+// and 8-bit grey-ramp images (BMP also any other 8-bit palette) and write
+// the bitmap's resolution:
+//  - BMP: BITMAPFILEHEADER + 40-byte BITMAPINFOHEADER, the rows bottom-up
+//    as stored, biX/YPelsPerMeter from the resolution;
+//  - PNG: RGBA, RGB or grey, 8 bits per sample, pHYs in pixels per metre,
+//    zlib level 1 with the Up filter and the run-length strategy;
+//  - TIFF: RGBA (unassociated alpha), RGB or grey, deflate with the
+//    horizontal predictor, X/YResolution in inches as given;
+//  - JPEG: colour or grey (the alpha byte is dropped), JFIF density in dots
+//    per inch rounded to a whole number (the format has no fractions),
+//    quality from the EncoderQuality parameter (75 when absent).
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image_io/PlatformImage.h"
+#include "msg/Result.h"
+
+namespace Gdiplus {
+
+struct GUID {
+    std::uint32_t Data1;
+    std::uint16_t Data2;
+    std::uint16_t Data3;
+    std::uint8_t Data4[8];
+    friend bool operator==(const GUID&, const GUID&) = default;
+};
+using CLSID = GUID;
+
+enum EncoderParameterValueType : std::uint32_t {
+    EncoderParameterValueTypeByte = 1,
+    EncoderParameterValueTypeASCII = 2,
+    EncoderParameterValueTypeShort = 3,
+    EncoderParameterValueTypeLong = 4,
+    EncoderParameterValueTypeRational = 5,
+    EncoderParameterValueTypeLongRange = 6,
+    EncoderParameterValueTypeUndefined = 7,
+    EncoderParameterValueTypeRationalRange = 8,
+};
+
+// JPEG quality, 0 to 100, value type Long.
+extern const GUID EncoderQuality;
+
+// One encoder parameter with a single 32-bit value.
+struct EncoderParameter {
+    GUID Guid;
+    std::uint32_t NumberOfValues;
+    std::uint32_t Type;
+    std::uint32_t Value;
+};
+
+class CEncodeParams {
+  public:
+    // Appends a parameter; its index, or -1 when memory is short.
+    int AddParameter(const GUID& guid, std::uint32_t valueType, std::uint32_t value);
+    std::size_t Count() const { return m_entries.size(); }
+    const EncoderParameter& operator[](std::size_t index) const { return m_entries[index]; }
+    // The last parameter with this GUID, or null.
+    const EncoderParameter* Find(const GUID& guid) const;
+
+  private:
+    std::vector<EncoderParameter> m_entries;
+};
+
+class CImageSaver {
+  public:
+    CLSID encoderClsid{};  // all zero until SetEncoder succeeds
+    CEncodeParams params;
+};
+
+}  // namespace Gdiplus
+
+using SaverPtr = boost::shared_ptr<Gdiplus::CImageSaver>;
+
+// Copies into the saver the class id of the encoder whose MIME type equals
+// `mimeType` exactly (case-sensitive): "image/bmp", "image/png",
+// "image/jpeg" or "image/tiff". E_FAIL when none matches.
+HRESULT SetEncoder(Gdiplus::CImageSaver& saver, const std::string& mimeType);
+
+// Writes the bitmap to `path` (UTF-8) with the saver's encoder, parameters
+// and the bitmap's resolution. The file is written under a temporary name
+// in the same folder and renamed over `path` only once it is complete and
+// closed, so an existing file at `path` is replaced whole or not at all, and
+// no partial file is ever left behind. Results: S_OK; E_INVALIDARG for an
+// empty bitmap pointer or an image without pixels; E_FAIL when the saver has
+// no encoder, the encoder does not take the image's depth, or creating,
+// writing, closing or renaming the file fails.
+HRESULT Save(const Gdiplus::CImageSaver& saver, const BitmapPtr& bitmap, const std::string& path);
+
+// Saver factories: each puts a new saver into `slot`, then sets the
+// format's encoder; when that fails the slot is emptied and the failure
+// returned. SetJpegSaver adds EncoderQuality (value type Long) = quality
+// (0 to 100); if the parameter cannot be added it returns E_NOTIMPL and
+// keeps the saver.
+HRESULT SetBmpSaver(SaverPtr& slot);
+HRESULT SetPngSaver(SaverPtr& slot);
+HRESULT SetJpegSaver(SaverPtr& slot, std::uint32_t quality);
+HRESULT SetTiffSaver(SaverPtr& slot);

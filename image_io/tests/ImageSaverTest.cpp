@@ -1,0 +1,365 @@
+#include "image_io/ImageSaver.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <QImage>
+
+#include <csignal>
+#include <random>
+
+#include "TestFiles.h"
+#include "image_io/ImageFile.h"
+
+namespace {
+
+struct Format {
+    const char* mime;
+    HRESULT (*factory)(SaverPtr&);
+};
+
+HRESULT JpegSaver90(SaverPtr& slot) {
+    return SetJpegSaver(slot, 90);
+}
+
+const Format kFormats[] = {
+    {"image/png", SetPngSaver},
+    {"image/tiff", SetTiffSaver},
+    {"image/bmp", SetBmpSaver},
+    {"image/jpeg", JpegSaver90},
+};
+
+BitmapPtr BitmapOf(const DibPtr& dib, float dpiX, float dpiY) {
+    BitmapPtr bitmap;
+    EXPECT_EQ(DibToBitmap(bitmap, dib, false), S_OK);
+    EXPECT_EQ(bitmap->SetResolution(dpiX, dpiY), Gdiplus::Ok);
+    return bitmap;
+}
+
+TEST(ImageSaver, EncoderLookupIsExact) {
+    Gdiplus::CImageSaver saver;
+    EXPECT_EQ(SetEncoder(saver, "IMAGE/JPEG"), E_FAIL);
+    EXPECT_EQ(SetEncoder(saver, "image/jpeg "), E_FAIL);
+    EXPECT_EQ(SetEncoder(saver, "image/gif"), E_FAIL);
+    EXPECT_EQ(saver.encoderClsid, Gdiplus::CLSID{}) << "untouched on failure";
+    for (const Format& f : kFormats) {
+        Gdiplus::CImageSaver s;
+        EXPECT_EQ(SetEncoder(s, f.mime), S_OK) << f.mime;
+        EXPECT_NE(s.encoderClsid, Gdiplus::CLSID{});
+    }
+}
+
+TEST(ImageSaver, FactoriesFillTheSlot) {
+    for (const Format& f : kFormats) {
+        SaverPtr slot;
+        ASSERT_EQ(f.factory(slot), S_OK) << f.mime;
+        ASSERT_TRUE(slot);
+        Gdiplus::CImageSaver expected;
+        ASSERT_EQ(SetEncoder(expected, f.mime), S_OK);
+        EXPECT_EQ(slot->encoderClsid, expected.encoderClsid);
+    }
+    SaverPtr jpeg;
+    ASSERT_EQ(SetJpegSaver(jpeg, 42), S_OK);
+    ASSERT_EQ(jpeg->params.Count(), 1u);
+    const Gdiplus::EncoderParameter& q = jpeg->params[0];
+    EXPECT_EQ(q.Guid, Gdiplus::EncoderQuality);
+    EXPECT_EQ(q.Type, 4u);
+    EXPECT_EQ(q.NumberOfValues, 1u);
+    EXPECT_EQ(q.Value, 42u);
+    EXPECT_EQ(jpeg->params.AddParameter(Gdiplus::EncoderQuality, 4, 10), 1);
+    EXPECT_EQ(jpeg->params.Find(Gdiplus::EncoderQuality)->Value, 10u) << "the last one counts";
+}
+
+TEST(ImageSaver, RefusesWhatItCannotWrite) {
+    TempDir dir;
+    SaverPtr png;
+    ASSERT_EQ(SetPngSaver(png), S_OK);
+    EXPECT_EQ(Save(*png, BitmapPtr(), dir.File("a.png")), E_INVALIDARG);
+
+    std::mt19937 rng(3);
+    const BitmapPtr bitmap = BitmapOf(RandomDib(4, 4, 32, rng), 300, 300);
+    EXPECT_EQ(Save(Gdiplus::CImageSaver(), bitmap, dir.File("a.png")), E_FAIL) << "no encoder";
+
+    DibPtr deep(new CDib);
+    ASSERT_TRUE(deep->Create(4, 4, 16, 0, BI_RGB) && deep->AllocateBits());
+    deep->ClearBits();
+    EXPECT_EQ(Save(*png, BitmapOf(deep, 96, 96), dir.File("a.png")), E_FAIL);
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+// The written files carry the resolution, as read by the codec libraries
+// themselves, and load back to the same pixels per metre.
+TEST(ImageSaver, ResolutionRoundTrip) {
+    TempDir dir;
+    std::mt19937 rng(300);
+    const DibPtr dib = RandomDib(9, 5, 24, rng);
+    for (const auto& [dpiX, dpiY] : {std::pair{300.0f, 300.0f}, std::pair{300.0f, 600.0f}}) {
+        SCOPED_TRACE(testing::Message() << dpiX << " x " << dpiY);
+        const BitmapPtr bitmap = BitmapOf(dib, dpiX, dpiY);
+        for (const Format& f : kFormats) {
+            SCOPED_TRACE(f.mime);
+            SaverPtr saver;
+            ASSERT_EQ(f.factory(saver), S_OK);
+            const std::string path = dir.File("out");
+            ASSERT_EQ(Save(*saver, bitmap, path), S_OK);
+
+            const std::string mime = f.mime;
+            if (mime == "image/png") {
+                const PngPhys phys = ReadPngPhys(path);
+                ASSERT_TRUE(phys.present);
+                EXPECT_EQ(phys.unit, 1);
+                EXPECT_EQ(phys.x, static_cast<std::uint32_t>(DpiToPelsPerMeter(dpiX)));
+                EXPECT_EQ(phys.y, static_cast<std::uint32_t>(DpiToPelsPerMeter(dpiY)));
+            } else if (mime == "image/tiff") {
+                const TiffFields t = ReadTiffFields(path);
+                ASSERT_TRUE(t.ok);
+                EXPECT_EQ(t.resolutionUnit, 2);
+                EXPECT_EQ(t.xResolution, dpiX);
+                EXPECT_EQ(t.yResolution, dpiY);
+            } else if (mime == "image/jpeg") {
+                const JpegHeader j = ReadJpegHeader(path);
+                ASSERT_TRUE(j.ok);
+                EXPECT_TRUE(j.jfif);
+                EXPECT_EQ(j.densityUnit, 1);
+                EXPECT_EQ(j.densityX, static_cast<int>(dpiX));
+                EXPECT_EQ(j.densityY, static_cast<int>(dpiY));
+            } else {
+                const QImage q(QString::fromStdString(path), "BMP");
+                ASSERT_FALSE(q.isNull());
+                EXPECT_EQ(q.dotsPerMeterX(), DpiToPelsPerMeter(dpiX));
+                EXPECT_EQ(q.dotsPerMeterY(), DpiToPelsPerMeter(dpiY));
+            }
+            DibPtr loaded;
+            ASSERT_EQ(LoadDibFromFile(loaded, path), S_OK);
+            EXPECT_EQ(loaded->Header()->biXPelsPerMeter, DpiToPelsPerMeter(dpiX));
+            EXPECT_EQ(loaded->Header()->biYPelsPerMeter, DpiToPelsPerMeter(dpiY));
+        }
+    }
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out"});
+}
+
+// A resolution that came from pixels per metre (299.9994 dpi) survives
+// PNG and BMP unchanged and is rounded to whole dots per inch in JPEG.
+TEST(ImageSaver, FractionalResolution) {
+    TempDir dir;
+    std::mt19937 rng(1);
+    const float dpi = static_cast<float>(PelsPerMeterToDpi(11811));
+    const BitmapPtr bitmap = BitmapOf(RandomDib(3, 3, 24, rng), dpi, dpi);
+    SaverPtr saver;
+    ASSERT_EQ(SetPngSaver(saver), S_OK);
+    ASSERT_EQ(Save(*saver, bitmap, dir.File("a.png")), S_OK);
+    EXPECT_EQ(ReadPngPhys(dir.File("a.png")).x, 11811u);
+    ASSERT_EQ(SetJpegSaver(saver, 75), S_OK);
+    ASSERT_EQ(Save(*saver, bitmap, dir.File("a.jpg")), S_OK);
+    EXPECT_EQ(ReadJpegHeader(dir.File("a.jpg")).densityX, 300);
+    ASSERT_EQ(SetTiffSaver(saver), S_OK);
+    ASSERT_EQ(Save(*saver, bitmap, dir.File("a.tif")), S_OK);
+    EXPECT_NEAR(ReadTiffFields(dir.File("a.tif")).xResolution, dpi, 1e-3);
+}
+
+// Lossless formats give back exactly the pixels written, for widths whose
+// rows need padding.
+TEST(ImageSaver, LosslessPixelRoundTrip) {
+    TempDir dir;
+    std::mt19937 rng(20240611);
+    for (const char* mime : {"image/png", "image/tiff", "image/bmp"}) {
+        for (WORD bits : {WORD{24}, WORD{32}, WORD{8}}) {
+            for (LONG width : {1, 7, 13}) {
+                SCOPED_TRACE(testing::Message() << mime << " " << bits << " bits, width " << width);
+                const DibPtr dib = RandomDib(width, 5, bits, rng);
+                if (bits == 32 && std::string(mime) == "image/tiff") {
+                    // The decoder premultiplies TIFF alpha; opaque pixels
+                    // must come back exactly (the file's samples are
+                    // checked exactly below).
+                    for (LONG y = 0; y < 5; ++y) {
+                        for (LONG x = 0; x < width; ++x) {
+                            dib->Row(y)[4 * x + 3] = 255;
+                        }
+                    }
+                }
+                Gdiplus::CImageSaver saver;
+                ASSERT_EQ(SetEncoder(saver, mime), S_OK);
+                const std::string path = dir.File("px");
+                ASSERT_EQ(Save(saver, BitmapOf(dib, 200, 200), path), S_OK);
+                DibPtr loaded;
+                ASSERT_EQ(LoadDibFromFile(loaded, path), S_OK);
+                ASSERT_EQ(loaded->Width(), width);
+                ASSERT_EQ(loaded->Height(), 5);
+                const bool bmpAlpha = bits == 32 && std::string(mime) == "image/bmp";
+                for (LONG y = 0; y < 5; ++y) {
+                    for (LONG x = 0; x < width; ++x) {
+                        const BYTE* out = loaded->Row(y) + 4 * x;
+                        if (bits == 8) {
+                            const BYTE g = dib->Row(y)[x];
+                            ASSERT_EQ((std::vector<int>{out[0], out[1], out[2], out[3]}),
+                                      (std::vector<int>{g, g, g, 255}));
+                            continue;
+                        }
+                        const BYTE* in = dib->Row(y) + bits / 8 * x;
+                        const int alpha = bits == 32 && !bmpAlpha ? in[3] : 255;
+                        ASSERT_EQ((std::vector<int>{out[0], out[1], out[2], out[3]}),
+                                  (std::vector<int>{in[0], in[1], in[2], alpha}))
+                            << "at " << x << ", " << y;
+                    }
+                }
+                if (bmpAlpha) {
+                    // Readers ignore the fourth byte of a 32-bit BMP, but the
+                    // file holds it: rows bottom-up right after the headers.
+                    const Bytes file = ReadBytes(path);
+                    ASSERT_EQ(file.size(), 54 + dib->GetImageSize());
+                    EXPECT_EQ(0, std::memcmp(file.data() + 54, dib->Bits(), dib->GetImageSize()));
+                }
+            }
+        }
+    }
+}
+
+TEST(ImageSaver, TiffSamplesAndLayout) {
+    TempDir dir;
+    std::mt19937 rng(5);
+    const DibPtr dib = RandomDib(7, 3, 32, rng);
+    Gdiplus::CImageSaver saver;
+    ASSERT_EQ(SetEncoder(saver, "image/tiff"), S_OK);
+    ASSERT_EQ(Save(saver, BitmapOf(dib, 300, 300), dir.File("a.tif")), S_OK);
+    const TiffFields t = ReadTiffFields(dir.File("a.tif"));
+    ASSERT_TRUE(t.ok);
+    EXPECT_EQ(t.samplesPerPixel, 4);
+    EXPECT_EQ(t.extraSampleCount, 1);
+    EXPECT_EQ(t.extraSample, 2) << "unassociated alpha";
+    EXPECT_EQ(t.compression, 8) << "deflate";
+    EXPECT_EQ(t.predictor, 2) << "horizontal";
+    for (LONG y = 0; y < 3; ++y) {
+        for (LONG x = 0; x < 7; ++x) {
+            const BYTE* in = dib->Row(y) + 4 * x;
+            const std::uint8_t* s = t.samples.data() + (7 * y + x) * 4;
+            ASSERT_EQ((std::vector<int>{s[0], s[1], s[2], s[3]}),
+                      (std::vector<int>{in[2], in[1], in[0], in[3]}));
+        }
+    }
+}
+
+TEST(ImageSaver, JpegDropsAlphaAndHonoursQuality) {
+    TempDir dir;
+    DibPtr dib(new CDib);
+    ASSERT_TRUE(dib->Create(64, 48, 32, 0, BI_RGB) && dib->AllocateBits());
+    std::mt19937 rng(9);
+    for (LONG y = 0; y < 48; ++y) {
+        for (LONG x = 0; x < 64; ++x) {
+            BYTE* p = dib->Row(y) + 4 * x;
+            p[0] = static_cast<BYTE>(x * 4);
+            p[1] = static_cast<BYTE>(y * 5);
+            p[2] = static_cast<BYTE>(128 + (rng() % 8));
+            p[3] = static_cast<BYTE>(rng());
+        }
+    }
+    const BitmapPtr bitmap = BitmapOf(dib, 300, 300);
+    SaverPtr low, high;
+    ASSERT_EQ(SetJpegSaver(low, 10), S_OK);
+    ASSERT_EQ(SetJpegSaver(high, 95), S_OK);
+    ASSERT_EQ(Save(*low, bitmap, dir.File("low.jpg")), S_OK);
+    ASSERT_EQ(Save(*high, bitmap, dir.File("high.jpg")), S_OK);
+    EXPECT_LT(ReadBytes(dir.File("low.jpg")).size(), ReadBytes(dir.File("high.jpg")).size());
+    EXPECT_EQ(ReadJpegHeader(dir.File("high.jpg")).components, 3);
+    DibPtr loaded;
+    ASSERT_EQ(LoadDibFromFile(loaded, dir.File("high.jpg")), S_OK);
+    int worst = 0;
+    for (LONG y = 0; y < 48; ++y) {
+        for (LONG x = 0; x < 64; ++x) {
+            ASSERT_EQ(loaded->Row(y)[4 * x + 3], 255);
+            for (int c = 0; c < 3; ++c) {
+                worst =
+                    std::max(worst, std::abs(loaded->Row(y)[4 * x + c] - dib->Row(y)[4 * x + c]));
+            }
+        }
+    }
+    EXPECT_LE(worst, 12);
+}
+
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+  private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int);
+};
+
+// A save that fails part-way leaves the existing output as it was and no
+// temporary file behind; a save that succeeds replaces it whole.
+TEST(ImageSaver, SaveReplacesAtomically) {
+    TempDir dir;
+    std::mt19937 rng(77);
+    const BitmapPtr big = BitmapOf(RandomDib(300, 200, 32, rng), 300, 300);
+    const std::string path = dir.File("result.out");
+    const Bytes previous = {'o', 'l', 'd'};
+    for (const Format& f : kFormats) {
+        SCOPED_TRACE(f.mime);
+        WriteBytes(path, previous);
+        ::chmod(path.c_str(), 0640);
+        SaverPtr saver;
+        ASSERT_EQ(f.factory(saver), S_OK);
+        {
+            const FileSizeLimit limit(4096);
+            EXPECT_EQ(Save(*saver, big, path), E_FAIL);
+        }
+        EXPECT_EQ(ReadBytes(path), previous);
+        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"result.out"});
+
+        ASSERT_EQ(Save(*saver, big, path), S_OK);
+        EXPECT_GT(ReadBytes(path).size(), 4096u);
+        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"result.out"});
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0640u) << "the replaced file's permissions stay";
+    }
+
+    SaverPtr png;
+    ASSERT_EQ(SetPngSaver(png), S_OK);
+    EXPECT_EQ(Save(*png, big, dir.File("missing/folder/a.png")), E_FAIL);
+    // A folder in the way of the output name.
+    ASSERT_EQ(::mkdir(dir.File("taken").c_str(), 0755), 0);
+    EXPECT_EQ(Save(*png, big, dir.File("taken")), E_FAIL);
+    EXPECT_EQ(Save(*png, big, dir.File("taken/")), E_FAIL);
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"result.out", "taken"}));
+    EXPECT_EQ(Save(*png, big, ""), E_FAIL);
+}
+
+TEST(ImageSaver, GreyImagesStayGrey) {
+    TempDir dir;
+    std::mt19937 rng(8);
+    const BitmapPtr bitmap = BitmapOf(RandomDib(5, 4, 8, rng), 150, 150);
+    SaverPtr saver;
+    ASSERT_EQ(SetJpegSaver(saver, 80), S_OK);
+    ASSERT_EQ(Save(*saver, bitmap, dir.File("g.jpg")), S_OK);
+    EXPECT_EQ(ReadJpegHeader(dir.File("g.jpg")).components, 1);
+    ASSERT_EQ(SetTiffSaver(saver), S_OK);
+    ASSERT_EQ(Save(*saver, bitmap, dir.File("g.tif")), S_OK);
+    EXPECT_EQ(ReadTiffFields(dir.File("g.tif")).samplesPerPixel, 1);
+
+    // A palette that is not the grey ramp is not written as grey.
+    DibPtr coloured(new CDib);
+    ASSERT_TRUE(coloured->Create(2, 2, 8, 0, BI_RGB) && coloured->AllocateBits());
+    coloured->ClearBits();
+    coloured->ColorTable()[0] = RGBQUAD{0, 0, 255, 255};
+    ASSERT_EQ(SetPngSaver(saver), S_OK);
+    EXPECT_EQ(Save(*saver, BitmapOf(coloured, 96, 96), dir.File("c.png")), E_FAIL);
+    ASSERT_EQ(SetBmpSaver(saver), S_OK);
+    ASSERT_EQ(Save(*saver, BitmapOf(coloured, 96, 96), dir.File("c.bmp")), S_OK);
+    DibPtr loaded;
+    ASSERT_EQ(LoadDibFromFile(loaded, dir.File("c.bmp")), S_OK);
+    EXPECT_EQ(loaded->Row(1)[2], 255);
+    EXPECT_EQ(loaded->Row(1)[0], 0);
+}
+
+}  // namespace

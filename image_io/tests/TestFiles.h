@@ -1,0 +1,99 @@
+// Test helpers for image_io: scratch folders, generated images, hand-made
+// file bytes and independent readers (libpng, libtiff, libjpeg used
+// directly) to check what the writers put into files.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image/Dib.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+    // Names of the folder's entries (hidden ones included), sorted.
+    std::vector<std::string> Entries() const;
+
+  private:
+    std::string m_path;
+};
+
+Bytes ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const Bytes& bytes);
+
+// A bottom-up image with random pixels (32, 24 or 8 bits; 8 bits gets the
+// grey ramp), padding bytes included.
+DibPtr RandomDib(LONG width, LONG height, WORD bitCount, std::mt19937& rng);
+
+// Big- or little-endian integers appended to a byte string.
+void PutBE16(Bytes& out, std::uint32_t v);
+void PutBE32(Bytes& out, std::uint32_t v);
+void PutLE16(Bytes& out, std::uint32_t v);
+void PutLE32(Bytes& out, std::uint32_t v);
+
+// A PNG chunk with its length and CRC.
+Bytes PngChunk(const char* type, const Bytes& data);
+// The PNG signature and an IHDR chunk.
+Bytes PngHeader(std::uint32_t width, std::uint32_t height, int bitDepth, int colourType);
+
+// One directory entry of a hand-made TIFF structure. For RATIONAL entries
+// the numerator and denominator are stored after the directory.
+struct TiffEntry {
+    std::uint16_t tag;
+    std::uint16_t type;  // 3 SHORT, 4 LONG, 5 RATIONAL
+    std::uint32_t value;
+    std::uint32_t denominator = 1;
+};
+// A TIFF header and one directory with the given entries (no image data).
+Bytes TiffStructure(bool bigEndian, const std::vector<TiffEntry>& entries);
+
+// A small grey JPEG made by libjpeg, without a JFIF header when `jfif` is
+// false, with an APP1 block inserted right after the start marker when
+// `app1` is not empty.
+Bytes MakeJpeg(bool jfif, const Bytes& app1);
+
+// Independent readers.
+struct PngPhys {
+    bool present = false;
+    std::uint32_t x = 0;
+    std::uint32_t y = 0;
+    int unit = -1;
+};
+PngPhys ReadPngPhys(const std::string& path);
+
+struct JpegHeader {
+    bool ok = false;
+    bool jfif = false;
+    int densityUnit = -1;
+    int densityX = 0;
+    int densityY = 0;
+    int components = 0;
+};
+JpegHeader ReadJpegHeader(const std::string& path);
+
+struct TiffFields {
+    bool ok = false;
+    float xResolution = 0;
+    float yResolution = 0;
+    std::uint16_t resolutionUnit = 0;
+    std::uint16_t samplesPerPixel = 0;
+    std::uint16_t extraSampleCount = 0;
+    std::uint16_t extraSample = 0;
+    std::uint16_t compression = 0;
+    std::uint16_t predictor = 0;
+    // Decoded samples, top row first, samplesPerPixel bytes per pixel.
+    Bytes samples;
+};
+TiffFields ReadTiffFields(const std::string& path);
