@@ -1,1 +1,334 @@
 #include "trim/EdgeLine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <new>
+#include <utility>
+
+namespace {
+
+// The rounded constants are part of the results (angles compared exactly
+// downstream), so they are not std::numbers::pi.
+constexpr double kPi = 3.141592;
+constexpr double kHalfPi = 1.570796;
+constexpr double kRhoWindowRatio = 0.002;
+constexpr int kFirstLevel = 2;
+constexpr int kLastLevel = 9;
+
+bool IsHorizontalSide(Side side) {
+    return side == SideTop || side == SideBottom;
+}
+
+bool InStrip(const POINT& p, const RECT& strip) {
+    return p.x >= strip.left && p.x < strip.right && p.y >= strip.top && p.y < strip.bottom;
+}
+
+// The border strip of a side; heights are taken as |height| so that a
+// top-down image filters the same rows as a bottom-up one.
+RECT BorderStrip(Side side, LONG w, LONG h, SIZE band) {
+    switch (side) {
+        case SideTop:
+            return {0, 0, w, band.cy};
+        case SideRight:
+            return {w - band.cx, 0, w, h};
+        case SideBottom:
+            return {0, h - band.cy, w, h};
+        default:
+            return {0, 0, band.cx, h};
+    }
+}
+
+// Level search shared by the best-level fit and the rotation stage: the fit
+// with the most votes replaces `record`, the lower level winning ties.
+HRESULT FitBestLevel(EdgeLine& record, const CDib& image, Side side, SIZE band, int maxSkewDegrees,
+                     int angleStepsPerDegree, const CTerminable* runner) {
+    for (int k = kFirstLevel; k <= kLastLevel; ++k) {
+        if (StopRequested(runner)) {
+            return E_ABORT;
+        }
+        EdgeLine fit;
+        const HRESULT hr = FitEdgeLine(fit, image, side, static_cast<double>(k), band,
+                                       maxSkewDegrees, angleStepsPerDegree);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        if (fit.votes > record.votes) {
+            record = std::move(fit);
+        }
+    }
+    return S_OK;
+}
+
+}  // namespace
+
+EdgeLine BorderEdgeLine(const CDib& image, Side side) {
+    const LONG w = image.Width();
+    const LONG h = image.Height();
+    EdgeLine line;
+    line.side = side;
+    switch (side) {
+        case SideTop:
+            line.theta = kHalfPi;
+            line.rho = -1.0;
+            line.intercept = -1.0;
+            line.votes = w;
+            break;
+        case SideRight:
+            line.theta = 0.0;
+            line.rho = w;
+            line.intercept = w;
+            line.votes = h;
+            break;
+        case SideBottom:
+            line.theta = kHalfPi;
+            line.rho = h;
+            line.intercept = h;
+            line.votes = w;
+            break;
+        default:
+            line.theta = 0.0;
+            line.rho = -1.0;
+            line.intercept = -1.0;
+            line.votes = h;
+            break;
+    }
+    return line;
+}
+
+HoughPeak HoughLine(const PointList& points, double thetaMin, double thetaMax, int steps,
+                    int rhoMax, int rhoWindow) {
+    HoughPeak peak;
+    peak.theta = thetaMin;
+    if (steps <= 0 || rhoMax < 0) {
+        return peak;
+    }
+    const double dTheta = (thetaMax - thetaMin) / steps;
+
+    // Angles by repeated addition, as the search defines them; the reported
+    // theta below is computed by multiplication instead.
+    std::vector<double> cosTable(static_cast<std::size_t>(steps));
+    std::vector<double> sinTable(static_cast<std::size_t>(steps));
+    double angle = thetaMin;
+    for (int i = 0; i < steps; ++i) {
+        cosTable[i] = std::cos(angle);
+        sinTable[i] = std::sin(angle);
+        angle += dTheta;
+    }
+
+    const std::size_t count = points.size();
+    std::vector<double> xs(count);
+    std::vector<double> ys(count);
+    for (std::size_t j = 0; j < count; ++j) {
+        xs[j] = points[j].x;
+        ys[j] = points[j].y;
+    }
+
+    // The accumulator is walked one angle at a time and only its current
+    // row is kept: the peak rule (first largest counter by angle, then by
+    // distance) and the window sum need nothing from earlier rows except
+    // the best counter so far. The row stays in cache and is cleared only
+    // over the distances that received votes.
+    const std::size_t width = 2 * static_cast<std::size_t>(rhoMax) + 1;
+    std::vector<std::int32_t> counters(width, 0);
+    std::int32_t* const row = counters.data() + rhoMax;
+    std::vector<std::int32_t> rhos(count);
+    std::int32_t best = -1;
+    for (int i = 0; i < steps; ++i) {
+        const double c = cosTable[i];
+        const double s = sinTable[i];
+        // Conversion to int truncates toward zero, as the vote rule says.
+        std::int32_t low = rhoMax;
+        std::int32_t high = -rhoMax;
+        for (std::size_t j = 0; j < count; ++j) {
+            const std::int32_t r = static_cast<std::int32_t>(xs[j] * c + ys[j] * s + 0.5);
+            rhos[j] = r;
+            low = std::min(low, r);
+            high = std::max(high, r);
+        }
+        low = std::max(low, -rhoMax);
+        high = std::min(high, rhoMax);
+        for (std::size_t j = 0; j < count; ++j) {
+            const std::int32_t r = rhos[j];
+            if (r >= -rhoMax && r <= rhoMax) {
+                ++row[r];
+            }
+        }
+
+        // Every counter outside [low, high] is 0, so a row without votes
+        // peaks at its first distance, -rhoMax.
+        std::int32_t rowBest = 0;
+        std::int32_t rowRho = -rhoMax;
+        if (low <= high) {
+            std::int32_t top = 0;
+            for (std::int32_t r = low; r <= high; ++r) {
+                top = std::max(top, row[r]);
+            }
+            if (top > 0) {
+                rowBest = top;
+                rowRho = low;
+                while (row[rowRho] != top) {
+                    ++rowRho;
+                }
+            }
+        }
+        if (rowBest > best) {
+            best = rowBest;
+            peak.theta = i * dTheta + thetaMin;
+            peak.rho = rowRho;
+            if (rhoWindow == 0) {
+                peak.votes = rowBest;
+            } else {
+                const std::int32_t from = std::max(rowRho - rhoWindow, -rhoMax);
+                const std::int32_t to = std::min(rowRho + rhoWindow, rhoMax);
+                std::int32_t sum = 0;
+                for (std::int32_t r = from; r <= to; ++r) {
+                    sum += row[r];
+                }
+                peak.votes = sum;
+            }
+        }
+        if (low <= high) {
+            std::fill(row + low, row + high + 1, 0);
+        }
+    }
+    return peak;
+}
+
+namespace {
+
+HRESULT FitEdgeLineUnguarded(EdgeLine& record, const CDib& image, Side side, double level,
+                             SIZE band, int maxSkewDegrees, int angleStepsPerDegree) {
+    record.side = side;
+    record.level = level;
+
+    PointList found;
+    const HRESULT hr = ExtractEdgePoints(found, image, side, 1, level);
+    if (FAILED(hr)) {
+        return hr;
+    }
+
+    const LONG w = image.Width();
+    const LONG h = image.Height();
+    const RECT strip = BorderStrip(side, w, h, band);
+    record.points.clear();
+    for (const POINT& p : found) {
+        if (!InStrip(p, strip)) {
+            record.points.push_back(p);
+        }
+    }
+    if (record.points.empty()) {
+        record = BorderEdgeLine(image, side);
+        record.votes = 0;
+        return S_FALSE;
+    }
+
+    const LONG m = std::min(w, h);
+    const int rhoWindow = static_cast<int>(m * kRhoWindowRatio);
+    const double a = maxSkewDegrees * kPi / 180;
+    const int steps = 2 * maxSkewDegrees * angleStepsPerDegree;
+
+    HoughPeak peak;
+    if (IsHorizontalSide(side)) {
+        peak = HoughLine(record.points, kHalfPi - a, kHalfPi + a, steps, h, rhoWindow);
+        record.slope = -std::tan(kHalfPi - peak.theta);
+        record.intercept = peak.rho / std::sin(peak.theta);
+    } else {
+        peak = HoughLine(record.points, -a, +a, steps, w, rhoWindow);
+        record.slope = -std::tan(peak.theta);
+        record.intercept = peak.rho / std::cos(peak.theta);
+    }
+    record.theta = peak.theta;
+    record.rho = peak.rho;
+    record.votes = peak.votes;
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT FitEdgeLine(EdgeLine& record, const CDib& image, Side side, double level, SIZE band,
+                    int maxSkewDegrees, int angleStepsPerDegree) {
+    try {
+        return FitEdgeLineUnguarded(record, image, side, level, band, maxSkewDegrees,
+                                    angleStepsPerDegree);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT FitEdgeLineBestLevel(EdgeLine& record, const CDib& image, Side side, SIZE band,
+                             int maxSkewDegrees, int angleStepsPerDegree,
+                             const CTerminable* runner) {
+    record.votes = 0;
+    const HRESULT hr =
+        FitBestLevel(record, image, side, band, maxSkewDegrees, angleStepsPerDegree, runner);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (record.votes <= 0) {
+        record = BorderEdgeLine(image, side);
+        record.votes = 0;
+    }
+    return S_OK;
+}
+
+SideList RotationSides(std::uint32_t edgeType, int filePosition, const SideList& cutSides) {
+    const bool even = filePosition % 2 == 0;
+    switch (edgeType) {
+        case 0:
+            return {};
+        case 2:
+            return {SideLeft};
+        case 3:
+            return {SideRight};
+        case 4:
+            return {SideTop};
+        case 5:
+            return {SideBottom};
+        case 6:
+            return {even ? SideLeft : SideRight};
+        case 7:
+            return {even ? SideRight : SideLeft};
+        case 8:
+            return {even ? SideTop : SideBottom};
+        case 9:
+            return {even ? SideBottom : SideTop};
+        default:
+            return cutSides;
+    }
+}
+
+HRESULT FitRotationEdgeLines(EdgeLineList& records, const CDib& foreground, const SideList& sides,
+                             SIZE band, int maxSkewDegrees, int angleStepsPerDegree,
+                             const CTerminable* runner) {
+    records.clear();
+    try {
+        records.resize(sides.size());
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    for (std::size_t i = 0; i < sides.size(); ++i) {
+        records[i].side = sides[i];
+    }
+    for (std::size_t i = 0; i < sides.size(); ++i) {
+        const HRESULT hr = FitBestLevel(records[i], foreground, sides[i], band, maxSkewDegrees,
+                                        angleStepsPerDegree, runner);
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    return S_OK;
+}
+
+double SkewAngleFromEdgeLines(const EdgeLineList& records) {
+    std::int32_t best = 0;
+    double angle = 0.0;
+    for (const EdgeLine& record : records) {
+        if (record.votes > best) {
+            best = record.votes;
+            angle = IsHorizontalSide(record.side) ? -(record.theta - kHalfPi) : -record.theta;
+        }
+    }
+    // -0.0 means "no skew" like 0.0; hand back the plain zero.
+    return angle == 0.0 ? 0.0 : angle;
+}

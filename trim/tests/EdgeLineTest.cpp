@@ -1,1 +1,416 @@
+#include "trim/EdgeLine.h"
+
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr double kHalfPi = 1.570796;
+// One angle step of the default search: 20 degrees (with pi as 3.141592)
+// in 200 steps.
+constexpr double kStep = 2 * (10 * 3.141592 / 180) / 200;
+// Tolerance of the fitted angles: one step, widened by the difference
+// between the rounded pi of the search and the exact one.
+constexpr double kTolerance = kStep * 1.0001;
+constexpr SIZE kBand{2, 2};
+
+double Radians(double degrees) {
+    return degrees * std::numbers::pi / 180.0;
+}
+
+// An 8-bit foreground of w × h: background 10, a bright (200) page of
+// pw × ph centred in the image and turned clockwise on screen by `degrees`
+// about its centre. Pixel (x, y) is page when its centre lies in the page.
+DibPtr MakePage(LONG w, LONG h, double pw, double ph, double degrees) {
+    DibPtr dib(new CDib);
+    EXPECT_TRUE(dib->Create(w, h, 8, 256, BI_RGB));
+    EXPECT_TRUE(dib->AllocateBits());
+    const double c = std::cos(Radians(degrees));
+    const double s = std::sin(Radians(degrees));
+    for (LONG y = 0; y < h; ++y) {
+        BYTE* row = dib->Row(y);
+        for (LONG x = 0; x < w; ++x) {
+            const double dx = x + 0.5 - w / 2.0;
+            const double dy = y + 0.5 - h / 2.0;
+            const double u = c * dx + s * dy;
+            const double v = -s * dx + c * dy;
+            row[x] = std::abs(u) <= pw / 2 && std::abs(v) <= ph / 2 ? 200 : 10;
+        }
+    }
+    return dib;
+}
+
+DibPtr MakeFlat(LONG w, LONG h, BYTE value) {
+    DibPtr dib(new CDib);
+    EXPECT_TRUE(dib->Create(w, h, 8, 256, BI_RGB));
+    EXPECT_TRUE(dib->AllocateBits());
+    for (LONG y = 0; y < h; ++y) {
+        for (LONG x = 0; x < w; ++x) {
+            dib->Row(y)[x] = value;
+        }
+    }
+    return dib;
+}
+
+// Reports a stop request from its `stopAt`-th question on.
+class StopAfter : public CTerminable {
+  public:
+    explicit StopAfter(int stopAt) : m_stopAt(stopAt) {}
+    bool IsTerminated() const override { return ++m_asked >= m_stopAt; }
+    int Asked() const { return m_asked; }
+
+  private:
+    int m_stopAt;
+    mutable int m_asked = 0;
+};
+
+TEST(EdgeLineTest, BorderLinesLieOnePixelOutside) {
+    const DibPtr image = MakeFlat(30, 20, 0);
+    struct Expected {
+        Side side;
+        double theta, rho, intercept;
+        std::int32_t votes;
+    };
+    const Expected cases[] = {
+        {SideLeft, 0.0, -1.0, -1.0, 20},
+        {SideTop, kHalfPi, -1.0, -1.0, 30},
+        {SideRight, 0.0, 30.0, 30.0, 20},
+        {SideBottom, kHalfPi, 20.0, 20.0, 30},
+    };
+    for (const Expected& e : cases) {
+        const EdgeLine line = BorderEdgeLine(*image, e.side);
+        EXPECT_EQ(line.side, e.side);
+        EXPECT_EQ(line.theta, e.theta);
+        EXPECT_EQ(line.rho, e.rho);
+        EXPECT_EQ(line.slope, 0.0);
+        EXPECT_EQ(line.intercept, e.intercept);
+        EXPECT_EQ(line.votes, e.votes);
+        EXPECT_EQ(line.level, 0.0);
+        EXPECT_TRUE(line.points.empty());
+    }
+    const EdgeLine odd = BorderEdgeLine(*image, static_cast<Side>(7));
+    EXPECT_EQ(odd.rho, -1.0);
+    EXPECT_EQ(odd.theta, 0.0);
+    EXPECT_EQ(odd.votes, 20);
+}
+
+TEST(EdgeLineTest, HoughFindsDrawnLineAtItsExactStepAndRho) {
+    const double a = 10 * 3.141592 / 180;
+    const int steps = 200;
+    const double dTheta = (a - -a) / steps;
+    for (const int step : {37, 100, 163}) {
+        const double theta = step * dTheta - a;
+        const int rho = 300;
+        PointList points;
+        for (LONG y = 0; y < 800; ++y) {
+            const double x = (rho - y * std::sin(theta)) / std::cos(theta);
+            points.push_back({static_cast<LONG>(std::lround(x)), y});
+        }
+        const HoughPeak peak = HoughLine(points, -a, a, steps, 1000, 0);
+        EXPECT_EQ(peak.theta, theta) << step;
+        EXPECT_EQ(peak.rho, rho) << step;
+        EXPECT_EQ(peak.votes, 800) << step;
+    }
+}
+
+// Plain reference: the whole accumulator, then the first largest counter.
+HoughPeak ReferenceHough(const PointList& points, double thetaMin, double thetaMax, int steps,
+                         int rhoMax, int rhoWindow) {
+    const double dTheta = (thetaMax - thetaMin) / steps;
+    const int width = 2 * rhoMax + 1;
+    std::vector<std::int32_t> acc(static_cast<std::size_t>(steps) * width, 0);
+    double theta = thetaMin;
+    for (int i = 0; i < steps; ++i, theta += dTheta) {
+        for (const POINT& p : points) {
+            const int r =
+                static_cast<int>(std::trunc(p.x * std::cos(theta) + p.y * std::sin(theta) + 0.5));
+            if (r >= -rhoMax && r <= rhoMax) {
+                ++acc[static_cast<std::size_t>(i) * width + r + rhoMax];
+            }
+        }
+    }
+    std::size_t best = 0;
+    for (std::size_t c = 1; c < acc.size(); ++c) {
+        if (acc[c] > acc[best]) {
+            best = c;
+        }
+    }
+    HoughPeak peak;
+    const int row = static_cast<int>(best / width);
+    peak.theta = row * dTheta + thetaMin;
+    peak.rho = static_cast<int>(best % width) - rhoMax;
+    for (int r = -rhoMax; r <= rhoMax; ++r) {
+        if (rhoWindow == 0 ? r == peak.rho : std::abs(r - peak.rho) <= rhoWindow) {
+            peak.votes += acc[static_cast<std::size_t>(row) * width + r + rhoMax];
+        }
+    }
+    return peak;
+}
+
+TEST(EdgeLineTest, HoughMatchesPlainAccumulator) {
+    std::mt19937 rng(7016);
+    std::uniform_int_distribution<LONG> coord(-40, 400);
+    std::uniform_int_distribution<int> sizes(0, 300);
+    std::uniform_int_distribution<int> windows(0, 3);
+    for (int round = 0; round < 60; ++round) {
+        PointList points(static_cast<std::size_t>(sizes(rng)));
+        // Few distinct x values so that ties and near-ties are common.
+        std::uniform_int_distribution<LONG> column(20, 20 + round % 7);
+        for (POINT& p : points) {
+            p = {round % 2 == 0 ? column(rng) : coord(rng), coord(rng)};
+        }
+        const bool vertical = round % 3 != 0;
+        const double mid = vertical ? 0.0 : kHalfPi;
+        const double a = 10 * 3.141592 / 180;
+        const int rhoMax = round % 5 == 0 ? 30 : 450;
+        const int window = windows(rng);
+        const HoughPeak fast = HoughLine(points, mid - a, mid + a, 200, rhoMax, window);
+        const HoughPeak plain = ReferenceHough(points, mid - a, mid + a, 200, rhoMax, window);
+        EXPECT_EQ(fast.theta, plain.theta) << round;
+        EXPECT_EQ(fast.rho, plain.rho) << round;
+        EXPECT_EQ(fast.votes, plain.votes) << round;
+    }
+}
+
+TEST(EdgeLineTest, HoughTieRulesAndVoteWindow) {
+    // One angle (theta 0): the distances are the x coordinates.
+    // Two single votes: the smaller distance wins.
+    const PointList two{{7, 0}, {3, 5}};
+    HoughPeak peak = HoughLine(two, 0.0, 0.1, 1, 10, 0);
+    EXPECT_EQ(peak.rho, 3);
+    EXPECT_EQ(peak.votes, 1);
+    // The window sums the peak row around the peak.
+    EXPECT_EQ(HoughLine(two, 0.0, 0.1, 1, 10, 4).votes, 2);
+    EXPECT_EQ(HoughLine(two, 0.0, 0.1, 1, 10, 3).votes, 1);
+    // Distances beyond rhoMax do not vote; rhoMax itself does.
+    peak = HoughLine(PointList{{7, 0}, {3, 0}}, 0.0, 0.1, 1, 3, 2);
+    EXPECT_EQ(peak.rho, 3);
+    EXPECT_EQ(peak.votes, 1);
+    // A larger count beats an earlier smaller one.
+    peak = HoughLine(PointList{{2, 0}, {6, 0}, {6, 1}}, 0.0, 0.1, 1, 10, 0);
+    EXPECT_EQ(peak.rho, 6);
+    EXPECT_EQ(peak.votes, 2);
+
+    // The origin votes for distance 0 at every angle: the first angle wins.
+    peak = HoughLine(PointList{{0, 0}}, -0.2, 0.2, 40, 5, 0);
+    EXPECT_EQ(peak.theta, -0.2);
+    EXPECT_EQ(peak.rho, 0);
+    EXPECT_EQ(peak.votes, 1);
+}
+
+TEST(EdgeLineTest, HoughRoundsTowardZero) {
+    // trunc(-3 + 0.5) = -2 (not -3), trunc(2.6 + 0.5) = 3.
+    HoughPeak peak = HoughLine(PointList{{-3, 0}}, 0.0, 0.1, 1, 10, 0);
+    EXPECT_EQ(peak.rho, -2);
+    const double theta = std::acos(0.52);  // x = 5 projects to 2.6
+    peak = HoughLine(PointList{{5, 0}}, theta, theta + 0.1, 1, 10, 0);
+    EXPECT_EQ(peak.rho, 3);
+}
+
+TEST(EdgeLineTest, HoughWithoutSteps) {
+    const HoughPeak peak = HoughLine(PointList{{1, 1}}, 0.25, 0.5, 0, 10, 2);
+    EXPECT_EQ(peak.theta, 0.25);
+    EXPECT_EQ(peak.votes, 0);
+}
+
+TEST(EdgeLineTest, FitFindsSkewOfEachSide) {
+    const LONG w = 900;
+    const LONG h = 1200;
+    for (const double degrees : {3.0, -2.5, 0.0}) {
+        const DibPtr image = MakePage(w, h, 700, 1000, degrees);
+        const double phi = Radians(degrees);
+        for (const Side side : {SideLeft, SideTop, SideRight, SideBottom}) {
+            EdgeLine line;
+            ASSERT_EQ(FitEdgeLine(line, *image, side, 4.0, kBand, 10, 10), S_OK);
+            const bool horizontal = side == SideTop || side == SideBottom;
+            const double expected = horizontal ? kHalfPi + phi : phi;
+            EXPECT_NEAR(line.theta, expected, kTolerance) << degrees << " side " << side;
+            EXPECT_EQ(line.side, side);
+            EXPECT_EQ(line.level, 4.0);
+            EXPECT_GT(line.votes, 500);
+            EXPECT_EQ(line.rho, std::trunc(line.rho));
+            // The line passes through the page's corner region of that side.
+            const POINT& p = line.points[line.points.size() / 2];
+            const double along =
+                horizontal ? line.slope * p.x + line.intercept : line.slope * p.y + line.intercept;
+            EXPECT_NEAR(along, horizontal ? p.y : p.x, 2.0);
+        }
+    }
+}
+
+TEST(EdgeLineTest, StraightPageGivesExactAxisAngles) {
+    // Page edges at x = 100 and x = 799 (first bright pixels from each side).
+    const DibPtr image = MakePage(900, 1200, 700, 1000, 0.0);
+    EdgeLine left;
+    ASSERT_EQ(FitEdgeLine(left, *image, SideLeft, 2.0, kBand, 10, 10), S_OK);
+    EXPECT_EQ(left.theta, 0.0);
+    EXPECT_EQ(left.rho, 100.0);
+    EXPECT_EQ(left.votes, 1000);  // one per page row, all in one bin
+    EdgeLine bottom;
+    ASSERT_EQ(FitEdgeLine(bottom, *image, SideBottom, 2.0, kBand, 10, 10), S_OK);
+    EXPECT_EQ(bottom.theta, kHalfPi);
+    EXPECT_EQ(bottom.rho, 1099.0);
+    EdgeLineList records{left, bottom};
+    const double angle = SkewAngleFromEdgeLines(records);
+    EXPECT_EQ(angle, 0.0);
+    EXPECT_FALSE(std::signbit(angle));
+}
+
+TEST(EdgeLineTest, FitWithoutPointsGivesBorderLine) {
+    const DibPtr dark = MakeFlat(40, 30, 10);
+    EdgeLine line;
+    line.points = {{5, 5}};
+    EXPECT_EQ(FitEdgeLine(line, *dark, SideRight, 3.0, kBand, 10, 10), S_FALSE);
+    EXPECT_EQ(line.side, SideRight);
+    EXPECT_EQ(line.rho, 40.0);
+    EXPECT_EQ(line.intercept, 40.0);
+    EXPECT_EQ(line.votes, 0);
+    EXPECT_EQ(line.level, 0.0);
+    EXPECT_TRUE(line.points.empty());
+
+    // Points inside the border strip are dropped: a page reaching x = 1
+    // on every row leaves nothing with a band of 2.
+    DibPtr touching = MakeFlat(40, 30, 200);
+    for (LONG y = 0; y < 30; ++y) {
+        touching->Row(y)[0] = 10;
+    }
+    EXPECT_EQ(FitEdgeLine(line, *touching, SideLeft, 3.0, kBand, 10, 10), S_FALSE);
+    EXPECT_EQ(FitEdgeLine(line, *touching, SideLeft, 3.0, SIZE{1, 1}, 10, 10), S_OK);
+    EXPECT_EQ(line.points.size(), 30u);
+    EXPECT_EQ(line.rho, 1.0);
+}
+
+TEST(EdgeLineTest, FitPassesExtractionErrors) {
+    CDib colour;
+    ASSERT_TRUE(colour.Create(8, 8, 32, 0, BI_RGB));
+    ASSERT_TRUE(colour.AllocateBits());
+    EdgeLine line;
+    EXPECT_EQ(FitEdgeLine(line, colour, SideTop, 2.0, kBand, 10, 10), E_INVALIDARG);
+    EXPECT_EQ(FitEdgeLineBestLevel(line, colour, SideTop, kBand, 10, 10, nullptr), E_INVALIDARG);
+    const DibPtr grey = MakeFlat(8, 8, 0);
+    EXPECT_EQ(FitEdgeLine(line, *grey, static_cast<Side>(4), 2.0, kBand, 10, 10), E_INVALIDARG);
+}
+
+TEST(EdgeLineTest, BestLevelPrefersMoreVotesThenLowerLevel) {
+    // A clean page: every level finds the same points, so level 2 stays.
+    const DibPtr page = MakePage(300, 400, 200, 300, 1.5);
+    EdgeLine line;
+    ASSERT_EQ(FitEdgeLineBestLevel(line, *page, SideLeft, kBand, 10, 10, nullptr), S_OK);
+    EXPECT_EQ(line.level, 2.0);
+    EXPECT_NEAR(line.theta, Radians(1.5), kTolerance);
+
+    // Faint noise (steps of 2 to 3) in the margin opens rows early at the
+    // low levels; a level above the noise sees the page edge only.
+    DibPtr noisy = MakePage(300, 400, 200, 300, 0.0);
+    std::mt19937 rng(20240611);
+    std::uniform_int_distribution<int> column(3, 40);
+    for (LONG y = 0; y < 400; ++y) {
+        noisy->Row(y)[column(rng)] = 16;
+    }
+    ASSERT_EQ(FitEdgeLineBestLevel(line, *noisy, SideLeft, kBand, 10, 10, nullptr), S_OK);
+    EXPECT_GE(line.level, 4.0);
+    EXPECT_EQ(line.theta, 0.0);
+    EXPECT_EQ(line.rho, 50.0);
+
+    // No level finds a point: the border line with 0 votes.
+    const DibPtr dark = MakeFlat(30, 20, 10);
+    line.votes = 99;
+    ASSERT_EQ(FitEdgeLineBestLevel(line, *dark, SideBottom, kBand, 10, 10, nullptr), S_OK);
+    EXPECT_EQ(line.votes, 0);
+    EXPECT_EQ(line.rho, 20.0);
+    EXPECT_EQ(line.theta, kHalfPi);
+}
+
+TEST(EdgeLineTest, StopRequestsBetweenFits) {
+    const DibPtr page = MakePage(120, 160, 80, 120, 2.0);
+    EdgeLine line;
+    StopAfter first(1);
+    EXPECT_EQ(FitEdgeLineBestLevel(line, *page, SideLeft, kBand, 10, 10, &first), E_ABORT);
+    StopAfter fifth(5);
+    EXPECT_EQ(FitEdgeLineBestLevel(line, *page, SideLeft, kBand, 10, 10, &fifth), E_ABORT);
+    EXPECT_EQ(fifth.Asked(), 5);
+    StopAfter never(100);
+    EXPECT_EQ(FitEdgeLineBestLevel(line, *page, SideLeft, kBand, 10, 10, &never), S_OK);
+    EXPECT_EQ(never.Asked(), 8);  // once before each of the levels 2 to 9
+
+    EdgeLineList records;
+    StopAfter tenth(10);  // during the second side
+    EXPECT_EQ(FitRotationEdgeLines(records, *page, {SideLeft, SideTop}, kBand, 10, 10, &tenth),
+              E_ABORT);
+}
+
+TEST(EdgeLineTest, RotationSidesByEdgeType) {
+    const SideList cut{SideTop, SideRight};
+    EXPECT_TRUE(RotationSides(0, 0, cut).empty());
+    EXPECT_EQ(RotationSides(1, 0, cut), cut);
+    EXPECT_EQ(RotationSides(10, 0, cut), cut);
+    EXPECT_EQ(RotationSides(0xFFFFFFFFu, 1, cut), cut);
+    EXPECT_EQ(RotationSides(2, 1, cut), SideList{SideLeft});
+    EXPECT_EQ(RotationSides(5, 0, cut), SideList{SideBottom});
+    EXPECT_EQ(RotationSides(6, 3, cut), SideList{SideRight});
+    EXPECT_EQ(RotationSides(6, 2, cut), SideList{SideLeft});
+    EXPECT_EQ(RotationSides(7, 0, cut), SideList{SideRight});
+    EXPECT_EQ(RotationSides(7, 1, cut), SideList{SideLeft});
+    EXPECT_EQ(RotationSides(8, 0, cut), SideList{SideTop});
+    EXPECT_EQ(RotationSides(8, 5, cut), SideList{SideBottom});
+    EXPECT_EQ(RotationSides(9, 4, cut), SideList{SideBottom});
+    EXPECT_EQ(RotationSides(9, -1, cut), SideList{SideTop});
+}
+
+TEST(EdgeLineTest, SkewAngleFromFirstSideWithMostVotes) {
+    EdgeLine left;
+    left.side = SideLeft;
+    left.theta = -0.03;
+    left.votes = 50;
+    EdgeLine top;
+    top.side = SideTop;
+    top.theta = kHalfPi + 0.02;
+    top.votes = 50;
+    EdgeLine none;
+    none.side = SideBottom;
+    none.theta = 0.7;
+    EXPECT_EQ(SkewAngleFromEdgeLines({left, top}), 0.03);
+    EXPECT_EQ(SkewAngleFromEdgeLines({top, left}), -(top.theta - kHalfPi));
+    top.votes = 51;
+    EXPECT_EQ(SkewAngleFromEdgeLines({left, top}), -(top.theta - kHalfPi));
+    EXPECT_EQ(SkewAngleFromEdgeLines({none}), 0.0);
+    EXPECT_EQ(SkewAngleFromEdgeLines({none, left}), 0.03);
+    EXPECT_EQ(SkewAngleFromEdgeLines({}), 0.0);
+}
+
+TEST(EdgeLineTest, RotationStageStraightensSkewedPage) {
+    // Turned 3 degrees clockwise: the angle turns it back, about -3 degrees.
+    const DibPtr page = MakePage(600, 800, 450, 650, 3.0);
+    EdgeLineList records;
+    ASSERT_EQ(FitRotationEdgeLines(records, *page, RotationSides(1, 0, {SideRight, SideBottom}),
+                                   kBand, 10, 10, nullptr),
+              S_OK);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].side, SideRight);
+    EXPECT_EQ(records[1].side, SideBottom);
+    EXPECT_GE(records[0].level, 2.0);
+    EXPECT_NEAR(SkewAngleFromEdgeLines(records), Radians(-3.0), kTolerance);
+
+    // A side without points keeps a fresh record and never decides.
+    const DibPtr dark = MakeFlat(60, 40, 10);
+    ASSERT_EQ(FitRotationEdgeLines(records, *dark, {SideTop}, kBand, 10, 10, nullptr), S_OK);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].side, SideTop);
+    EXPECT_EQ(records[0].level, 0.0);
+    EXPECT_EQ(records[0].votes, 0);
+    EXPECT_EQ(records[0].theta, 0.0);
+    EXPECT_EQ(SkewAngleFromEdgeLines(records), 0.0);
+
+    // No rotation sides: nothing is fitted.
+    ASSERT_EQ(FitRotationEdgeLines(records, *page, RotationSides(0, 0, {SideLeft}), kBand, 10, 10,
+                                   nullptr),
+              S_OK);
+    EXPECT_TRUE(records.empty());
+}
+
+}  // namespace
