@@ -272,32 +272,6 @@ HRESULT FitEdgeLineBestLevel(EdgeLine& record, const CDib& image, Side side, SIZ
     return S_OK;
 }
 
-SideList RotationSides(std::uint32_t edgeType, int filePosition, const SideList& cutSides) {
-    const bool even = filePosition % 2 == 0;
-    switch (edgeType) {
-        case 0:
-            return {};
-        case 2:
-            return {SideLeft};
-        case 3:
-            return {SideRight};
-        case 4:
-            return {SideTop};
-        case 5:
-            return {SideBottom};
-        case 6:
-            return {even ? SideLeft : SideRight};
-        case 7:
-            return {even ? SideRight : SideLeft};
-        case 8:
-            return {even ? SideTop : SideBottom};
-        case 9:
-            return {even ? SideBottom : SideTop};
-        default:
-            return cutSides;
-    }
-}
-
 HRESULT FitRotationEdgeLines(EdgeLineList& records, const CDib& foreground, const SideList& sides,
                              SIZE band, int maxSkewDegrees, int angleStepsPerDegree,
                              const CTerminable* runner) {

@@ -88,13 +88,6 @@ HRESULT FitEdgeLineBestLevel(EdgeLine& record, const CDib& image, Side side, SIZ
                              int maxSkewDegrees, int angleStepsPerDegree,
                              const CTerminable* runner);
 
-// The sides whose edges decide the skew angle, for an `EdgeType` value
-// (RotateEdge) and the file's 0-based position in its batch: 0 none; 2 left;
-// 3 right; 4 top; 5 bottom; 6 left on even positions, right on odd; 7 the
-// reverse; 8 top on even, bottom on odd; 9 the reverse; 1 and any other
-// value: a copy of `cutSides`.
-SideList RotationSides(std::uint32_t edgeType, int filePosition, const SideList& cutSides);
-
 // One record per side of `sides`, in order; each keeps the fit with the most
 // votes over the levels 2 to 9 (the lower level on equal votes). A side
 // whose levels all give 0 votes keeps a fresh record (its side set, level

@@ -344,24 +344,6 @@ TEST(EdgeLineTest, StopRequestsBetweenFits) {
               E_ABORT);
 }
 
-TEST(EdgeLineTest, RotationSidesByEdgeType) {
-    const SideList cut{SideTop, SideRight};
-    EXPECT_TRUE(RotationSides(0, 0, cut).empty());
-    EXPECT_EQ(RotationSides(1, 0, cut), cut);
-    EXPECT_EQ(RotationSides(10, 0, cut), cut);
-    EXPECT_EQ(RotationSides(0xFFFFFFFFu, 1, cut), cut);
-    EXPECT_EQ(RotationSides(2, 1, cut), SideList{SideLeft});
-    EXPECT_EQ(RotationSides(5, 0, cut), SideList{SideBottom});
-    EXPECT_EQ(RotationSides(6, 3, cut), SideList{SideRight});
-    EXPECT_EQ(RotationSides(6, 2, cut), SideList{SideLeft});
-    EXPECT_EQ(RotationSides(7, 0, cut), SideList{SideRight});
-    EXPECT_EQ(RotationSides(7, 1, cut), SideList{SideLeft});
-    EXPECT_EQ(RotationSides(8, 0, cut), SideList{SideTop});
-    EXPECT_EQ(RotationSides(8, 5, cut), SideList{SideBottom});
-    EXPECT_EQ(RotationSides(9, 4, cut), SideList{SideBottom});
-    EXPECT_EQ(RotationSides(9, -1, cut), SideList{SideTop});
-}
-
 TEST(EdgeLineTest, SkewAngleFromFirstSideWithMostVotes) {
     EdgeLine left;
     left.side = SideLeft;
@@ -387,8 +369,8 @@ TEST(EdgeLineTest, RotationStageStraightensSkewedPage) {
     // Turned 3 degrees clockwise: the angle turns it back, about -3 degrees.
     const DibPtr page = MakePage(600, 800, 450, 650, 3.0);
     EdgeLineList records;
-    ASSERT_EQ(FitRotationEdgeLines(records, *page, RotationSides(1, 0, {SideRight, SideBottom}),
-                                   kBand, 10, 10, nullptr),
+    ASSERT_EQ(FitRotationEdgeLines(records, *page, SideList{SideRight, SideBottom}, kBand, 10, 10,
+                                   nullptr),
               S_OK);
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].side, SideRight);
@@ -407,9 +389,7 @@ TEST(EdgeLineTest, RotationStageStraightensSkewedPage) {
     EXPECT_EQ(SkewAngleFromEdgeLines(records), 0.0);
 
     // No rotation sides: nothing is fitted.
-    ASSERT_EQ(FitRotationEdgeLines(records, *page, RotationSides(0, 0, {SideLeft}), kBand, 10, 10,
-                                   nullptr),
-              S_OK);
+    ASSERT_EQ(FitRotationEdgeLines(records, *page, SideList{}, kBand, 10, 10, nullptr), S_OK);
     EXPECT_TRUE(records.empty());
 }
 

@@ -1,0 +1,392 @@
+#include "trim/AutoTrimTask.h"
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "image/BackgroundModel.h"
+#include "image/DifferenceImage.h"
+#include "image/EdgePoints.h"
+#include "image/MedianFilter.h"
+#include "image/Resize.h"
+#include "image/Rotate.h"
+#include "image_io/ImageFile.h"
+#include "image_io/ImageSaver.h"
+#include "msg/Format.h"
+#include "msg/InvokeGuarded.h"
+#include "msg/SystemErrorText.h"
+#include "trim/TrimRect.h"
+
+namespace {
+
+// Message ids of the pipeline's failures.
+enum : std::uint32_t {
+    kMsgEdgeFailed = 40005,
+    kMsgSizeMismatch = 40008,
+    kMsgFolderFailed = 40021,
+    kMsgReadFailed = 40022,
+    kMsgDiffFailed = 40023,
+    kMsgMedianFailed = 40024,
+    kMsgRotateFailed = 40027,
+    kMsgRectFailed = 40028,
+    kMsgTrimFailed = 40029,
+    kMsgAlphaFailed = 40030,
+    kMsgSaveFailed = 40031,
+    kMsgNoSaver = 40032,
+    kMsgAutoNeedsEmpty = 40035,
+    kMsgMeanFailed = 40036,
+    kMsgInverseFailed = 40037,
+    kMsgDistanceFailed = 40038,
+    kMsgResizeFailed = 58846,
+};
+
+std::string ResultText(HRESULT hr) {
+    return SystemErrorText(static_cast<std::uint32_t>(hr));
+}
+
+constexpr std::array<Side, 4> kAllSides = {SideLeft, SideTop, SideRight, SideBottom};
+
+}  // namespace
+
+// One run of the pipeline. Each step returns false after recording its
+// failure in the task; Run stops at the first false.
+class CAutoTrimTask::Pipeline {
+  public:
+    explicit Pipeline(CAutoTrimTask& task) : t(task), p(task.m_params) {}
+
+    void Execute() {
+        (void)(CheckSaver() && MakeOutputFolder() && LoadSource() && CheckEmptySize() &&
+               ChooseBandAndSides() && MakeForeground() && FilterForeground() &&
+               ChooseSidesIfAuto() && FindSkew() && FindRectangle() && RotateSource() && Crop() &&
+               DropAlpha() && SaveOutput());
+        if (t.m_resultId == 0) {
+            MakePreview();
+        }
+    }
+
+  private:
+    template <class... Args>
+    bool Fail(std::uint32_t id, const Args&... args) {
+        t.m_resultId = id;
+        Format(t.m_message, id, args...);
+        return false;
+    }
+
+    bool CheckSaver() { return t.m_saver ? true : Fail(kMsgNoSaver); }
+
+    bool MakeOutputFolder() {
+        if (t.m_outputFolder.empty()) {
+            return true;
+        }
+        std::error_code ec;
+        std::filesystem::create_directories(t.m_outputFolder, ec);
+        if (ec || !std::filesystem::is_directory(t.m_outputFolder, ec)) {
+            return Fail(kMsgFolderFailed, t.m_outputFolder);
+        }
+        return true;
+    }
+
+    bool LoadSource() {
+        ImagePtr image;
+        HRESULT hr = LoadImageFromFile(image, t.m_sourcePath);
+        if (SUCCEEDED(hr)) {
+            m_hasAlpha = image->HasAlpha();
+            m_dpiX = image->GetHorizontalResolution();
+            m_dpiY = image->GetVerticalResolution();
+            hr = ImageToDib(image, m_source, Gdiplus::InterpolationModeHighQualityBicubic);
+        }
+        return SUCCEEDED(hr) ? true : Fail(kMsgReadFailed, ResultText(hr), t.m_sourcePath);
+    }
+
+    bool CheckEmptySize() {
+        const DibPtr& empty = t.m_emptyImage;
+        if (empty && (empty->Header()->biWidth != m_source->Header()->biWidth ||
+                      empty->Header()->biHeight != m_source->Header()->biHeight)) {
+            return Fail(kMsgSizeMismatch, t.m_sourcePath);
+        }
+        return true;
+    }
+
+    bool ChooseBandAndSides() {
+        m_band = p.BorderBand(m_source->Width(), m_source->Height());
+        m_cutSides = p.TrimSides(t.m_filePosition);
+        t.m_cutSides = m_cutSides;
+        return true;
+    }
+
+    bool MakeForeground() {
+        if (t.m_emptyImage) {
+            const HRESULT hr = ComputeDifferenceImage(m_foreground, *m_source, *t.m_emptyImage,
+                                                      MeasureRgb, t.m_runner);
+            return SUCCEEDED(hr) ? true : Fail(kMsgDiffFailed, ResultText(hr));
+        }
+        if (m_cutSides.empty()) {
+            return Fail(kMsgAutoNeedsEmpty);
+        }
+        const std::vector<RECT> strips =
+            BackgroundSampleRects(m_cutSides, m_source->Size(), m_band);
+        std::vector<double> mean, covariance, inverse;
+        HRESULT hr = ComputeBackgroundStatistics(mean, covariance, *m_source, strips);
+        if (FAILED(hr)) {
+            return Fail(kMsgMeanFailed, ResultText(hr));
+        }
+        hr = InvertMatrix3(inverse, covariance);
+        if (FAILED(hr)) {
+            return Fail(kMsgInverseFailed, ResultText(hr));
+        }
+        if (hr == S_FALSE) {
+            inverse = SingularCovarianceFallback(covariance);
+        }
+        hr = ComputeDistanceImage(m_foreground, *m_source, mean, inverse, t.m_runner);
+        return SUCCEEDED(hr) ? true : Fail(kMsgDistanceFailed, ResultText(hr));
+    }
+
+    // `count` 3 × 3 median passes over `image`, each replacing it.
+    bool Median(DibPtr& image, std::int32_t count) {
+        for (std::int32_t i = 0; i < count; ++i) {
+            DibPtr filtered;
+            const HRESULT hr = MedianFilter(filtered, *image, 3, t.m_runner);
+            if (FAILED(hr)) {
+                return Fail(kMsgMedianFailed, ResultText(hr));
+            }
+            image = std::move(filtered);
+        }
+        return true;
+    }
+
+    bool FilterForeground() { return Median(m_foreground, p.MedianCount); }
+
+    bool ChooseSidesIfAuto() {
+        if (!m_cutSides.empty()) {
+            return true;
+        }
+        DibPtr small;
+        const HRESULT hr = ShrinkForSideDetection(small, *m_foreground);
+        if (FAILED(hr)) {
+            return Fail(kMsgResizeFailed, ResultText(hr));
+        }
+        if (!Median(small, p.SmallMedianCount)) {
+            return false;
+        }
+        const SIZE smallBand = p.BorderBand(small->Width(), small->Height());
+        std::int32_t maxima[4] = {};
+        for (const Side side : kAllSides) {
+            RECT strip{};
+            BYTE maximum = 0;
+            if (SideBandRect(strip, side, small->Size(), smallBand)) {
+                GetStripMaximum(*small, strip, maximum);
+            }
+            maxima[side] = maximum;
+        }
+        m_cutSides = ChooseSidesAutomatically(maxima, p.AutoEdgeRatio);
+        t.m_cutSides = m_cutSides;
+        return true;
+    }
+
+    bool FindSkew() {
+        const SideList sides = p.RotateSides(t.m_filePosition, m_cutSides);
+        const HRESULT hr =
+            FitRotationEdgeLines(m_rotationLines, *m_foreground, sides, m_band, p.MaxSkewDegrees,
+                                 p.AngleStepsPerDegree, t.m_runner);
+        if (FAILED(hr)) {
+            return Fail(kMsgEdgeFailed, ResultText(hr));
+        }
+        m_angle = SkewAngleFromEdgeLines(m_rotationLines);
+        t.m_skewAngle = m_angle;
+        if (m_angle == 0.0) {
+            return true;
+        }
+        DibPtr rotated;
+        const HRESULT rotateHr = RotateImage(rotated, *m_foreground, m_angle, t.m_runner);
+        if (FAILED(rotateHr)) {
+            return Fail(kMsgRotateFailed, ResultText(rotateHr));
+        }
+        m_foreground = std::move(rotated);
+        return true;
+    }
+
+    bool FindRectangle() {
+        const CutFlags cut = CutFlagsFromSides(m_cutSides);
+        ManuscriptLines lines;
+        for (const Side side : kAllSides) {
+            EdgeLine& line = lines[side];
+            if (!cut[side]) {
+                line = BorderEdgeLine(*m_foreground, side);
+                continue;
+            }
+            // A rotation record that found no line (0 votes, level 0) is no
+            // fit to repeat: at level 0 every flat background step would
+            // count as an edge, so such a side gets the best-level search.
+            const auto fitted =
+                std::find_if(m_rotationLines.begin(), m_rotationLines.end(),
+                             [side](const EdgeLine& record) { return record.side == side; });
+            const HRESULT hr =
+                fitted != m_rotationLines.end() && fitted->votes > 0
+                    ? FitEdgeLine(line, *m_foreground, side, fitted->level, m_band,
+                                  p.MaxSkewDegrees, p.AngleStepsPerDegree)
+                    : FitEdgeLineBestLevel(line, *m_foreground, side, m_band, p.MaxSkewDegrees,
+                                           p.AngleStepsPerDegree, t.m_runner);
+            if (FAILED(hr)) {
+                return Fail(kMsgRectFailed, ResultText(hr));
+            }
+        }
+        m_rect = ComputeTrimRect(ManuscriptCorners(lines), p.Flags, cut, p.Output, p.Trim).rect;
+        return true;
+    }
+
+    bool RotateSource() {
+        m_foreground.reset();
+        m_rotationLines.clear();
+        if (m_angle == 0.0) {
+            t.m_output = std::move(m_source);
+            return true;
+        }
+        const HRESULT hr = RotateImage(t.m_output, *m_source, m_angle, t.m_runner);
+        if (FAILED(hr)) {
+            return Fail(kMsgRotateFailed, ResultText(hr));
+        }
+        m_source.reset();
+        return true;
+    }
+
+    bool Crop() {
+        const RECT placed = PlaceRect(m_rect, t.m_output->Width(), t.m_output->Height());
+        t.m_cropRect = placed;
+        DibPtr cropped;
+        const HRESULT hr = CropImage(cropped, *t.m_output, placed);
+        if (FAILED(hr)) {
+            return Fail(kMsgTrimFailed, ResultText(hr));
+        }
+        t.m_output = std::move(cropped);
+        return true;
+    }
+
+    bool DropAlpha() {
+        if (m_hasAlpha || t.m_output->BitCount() != 32) {
+            return true;
+        }
+        DibPtr opaque;
+        const HRESULT hr = RemoveAlpha(opaque, *t.m_output);
+        if (FAILED(hr)) {
+            return Fail(kMsgAlphaFailed, ResultText(hr));
+        }
+        t.m_output = std::move(opaque);
+        return true;
+    }
+
+    bool SaveOutput() {
+        BitmapPtr bitmap;
+        if (FAILED(DibToBitmap(bitmap, t.m_output, false)) || !bitmap) {
+            return Fail(kMsgSaveFailed, ResultText(E_FAIL), t.m_outputPath);
+        }
+        bitmap->SetResolution(m_dpiX, m_dpiY);
+        const HRESULT hr = Save(*t.m_saver, bitmap, t.m_outputPath);
+        return SUCCEEDED(hr) ? true : Fail(kMsgSaveFailed, ResultText(hr), t.m_outputPath);
+    }
+
+    void MakePreview() {
+        const DibPtr& output = t.m_output;
+        t.m_preview = output;
+        if (!output || t.m_previewSize.cx < 1 || t.m_previewSize.cy < 1) {
+            return;
+        }
+        const RECT fitted =
+            FitPreviewRect(RECT{0, 0, t.m_previewSize.cx, t.m_previewSize.cy}, output->Size());
+        DibPtr scaled;
+        const RECT whole{0, 0, output->Width(), output->Height()};
+        if (SUCCEEDED(Resize(scaled,
+                             RECT{0, 0, fitted.right - fitted.left, fitted.bottom - fitted.top},
+                             *output, whole)) &&
+            scaled) {
+            t.m_preview = std::move(scaled);
+        }
+    }
+
+    CAutoTrimTask& t;
+    const AutoTrimParams& p;
+
+    DibPtr m_source;
+    bool m_hasAlpha = false;
+    float m_dpiX = 0;
+    float m_dpiY = 0;
+    SIZE m_band{1, 1};
+    SideList m_cutSides;
+    DibPtr m_foreground;
+    EdgeLineList m_rotationLines;
+    double m_angle = 0.0;
+    RECT m_rect{};
+};
+
+void CAutoTrimTask::Init(DibPtr emptyImage, std::int32_t filePosition, std::string sourcePath,
+                         std::string outputPath, CAutoTrimTaskClient* client) {
+    m_resultId = 0;
+    m_message.clear();
+    ReleaseImages();
+    m_emptyImage = std::move(emptyImage);
+    m_filePosition = filePosition;
+    m_sourcePath = std::move(sourcePath);
+    m_outputPath = std::move(outputPath);
+    m_client = client;
+    m_previewSize = SIZE{0, 0};
+    m_cutSides.clear();
+    m_skewAngle = 0.0;
+    m_cropRect = RECT{0, 0, 0, 0};
+
+    const std::size_t slash = m_outputPath.find_last_of('/');
+    m_outputFolder = slash == std::string::npos ? std::string() : m_outputPath.substr(0, slash + 1);
+    const std::string name =
+        slash == std::string::npos ? m_outputPath : m_outputPath.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    m_outputBaseName = dot == std::string::npos ? name : name.substr(0, dot);
+    m_outputExtension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+void CAutoTrimTask::ReleaseImages() {
+    m_output.reset();
+    m_preview.reset();
+}
+
+void CAutoTrimTask::Run() {
+    // The stages report through result codes; anything thrown on the way (a
+    // missing string resource, a container that cannot grow) is recorded the
+    // same way, so the file fails instead of the worker.
+    CSimpleErr err;
+    InvokeGuarded(err, [this] { Pipeline(*this).Execute(); });
+    if (err.Failed()) {
+        m_resultId = err.id;
+        m_message = err.message;
+        m_preview.reset();
+    }
+    if (m_client != nullptr) {
+        m_client->OnTaskFinished(shared_from_this());
+    }
+}
+
+SideList ChooseSidesAutomatically(const std::int32_t (&maxima)[4], double autoEdgeRatio) {
+    SideList chosen;
+    bool taken[4] = {false, false, false, false};
+    auto lowest = [&]() {
+        int best = -1;
+        for (int s = 0; s < 4; ++s) {
+            if (!taken[s] && (best < 0 || maxima[s] < maxima[best])) {
+                best = s;
+            }
+        }
+        return best;
+    };
+    std::int32_t threshold = 0;
+    for (int round = 0; round < 4; ++round) {
+        const int side = lowest();
+        if (round >= 2 && maxima[side] > threshold) {
+            break;
+        }
+        taken[side] = true;
+        chosen.push_back(static_cast<Side>(side));
+        if (round == 1) {
+            threshold = static_cast<std::int32_t>(maxima[side] * autoEdgeRatio);
+        }
+    }
+    return chosen;
+}

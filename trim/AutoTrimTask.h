@@ -1,0 +1,117 @@
+// CAutoTrimTask: the job for one scanned file.
+//
+// The batch creates a task per file, calls Init, SetParams, SetPreviewSize
+// and installs a saver; a worker sets the runner and calls Run once. Run
+// loads the scan, derives the 8-bit foreground image (difference against the
+// empty-bed image, or colour distance from the margins' background model),
+// filters it, chooses the sides to cut when asked to, takes the skew angle
+// from the manuscript's edge lines, rotates, computes the trim rectangle,
+// crops, drops the alpha plane of opaque sources, saves the result to the
+// output path and makes a preview copy.
+//
+// Nothing is thrown out of Run: a failure is recorded as a message id and
+// its formatted text, and the output path is written only when every step up
+// to the save has succeeded. When done, Run hands the task to its client.
+#pragma once
+
+#include <boost/enable_shared_from_this.hpp>
+#include <boost/shared_ptr.hpp>
+#include <cstdint>
+#include <string>
+
+#include "image/Dib.h"
+#include "image/Terminable.h"
+#include "trim/AutoTrimParams.h"
+#include "trim/EdgeLine.h"
+#include "trim/Side.h"
+
+namespace Gdiplus {
+class CImageSaver;
+}
+
+class CAutoTrimTask;
+
+// Receives every task whose pipeline returned, whatever its result. Called
+// on the worker's thread.
+class CAutoTrimTaskClient {
+  public:
+    virtual ~CAutoTrimTaskClient() = default;
+    virtual void OnTaskFinished(boost::shared_ptr<CAutoTrimTask> task) = 0;
+};
+
+class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
+  public:
+    CAutoTrimTask() = default;
+    CAutoTrimTask(const CAutoTrimTask&) = delete;
+    CAutoTrimTask& operator=(const CAutoTrimTask&) = delete;
+
+    // Resets the outcome and stores the batch's arguments. The output path is
+    // split into folder (up to and including its last '/'), base name and
+    // extension (around the file name's last '.').
+    void Init(DibPtr emptyImage, std::int32_t filePosition, std::string sourcePath,
+              std::string outputPath, CAutoTrimTaskClient* client);
+    void SetParams(const AutoTrimParams& params) { m_params = params; }
+    // Size of the preview pane; (0, 0) or negative means no scaled preview.
+    void SetPreviewSize(std::int32_t width, std::int32_t height) {
+        m_previewSize = {width, height};
+    }
+    // Slot for the saver factories (SetPngSaver and friends).
+    boost::shared_ptr<Gdiplus::CImageSaver>& Saver() { return m_saver; }
+    // Set by the worker just before Run; asked for stop requests.
+    void SetRunner(const CTerminable* runner) { m_runner = runner; }
+
+    // Runs the pipeline to its end, then reports to the client (if any).
+    void Run();
+
+    // 0 while the file has not failed, else the message id of the failure.
+    std::uint32_t ResultId() const { return m_resultId; }
+    const std::string& MessageText() const { return m_message; }
+    const DibPtr& OutputImage() const { return m_output; }
+    const DibPtr& PreviewImage() const { return m_preview; }
+    void ReleaseImages();
+
+    const std::string& SourcePath() const { return m_sourcePath; }
+    const std::string& OutputPath() const { return m_outputPath; }
+    const std::string& OutputFolder() const { return m_outputFolder; }
+    const std::string& OutputBaseName() const { return m_outputBaseName; }
+    const std::string& OutputExtension() const { return m_outputExtension; }
+    std::int32_t FilePosition() const { return m_filePosition; }
+    const AutoTrimParams& Params() const { return m_params; }
+    // What the last run decided: the sides cut (in order), the skew angle in
+    // radians (positive turns the picture clockwise on screen; 0 when not
+    // rotated) and the crop rectangle in the straightened image.
+    const SideList& CutSides() const { return m_cutSides; }
+    double SkewAngle() const { return m_skewAngle; }
+    const RECT& CropRect() const { return m_cropRect; }
+
+  private:
+    class Pipeline;
+
+    const CTerminable* m_runner = nullptr;
+    std::uint32_t m_resultId = 0;
+    std::string m_message;
+    DibPtr m_output;
+    DibPtr m_preview;
+    DibPtr m_emptyImage;
+    std::int32_t m_filePosition = 0;
+    std::string m_sourcePath;
+    std::string m_outputPath;
+    SIZE m_previewSize{0, 0};
+    CAutoTrimTaskClient* m_client = nullptr;
+    AutoTrimParams m_params;
+    std::string m_outputBaseName;
+    std::string m_outputExtension;
+    std::string m_outputFolder;
+    boost::shared_ptr<Gdiplus::CImageSaver> m_saver;
+    SideList m_cutSides;
+    double m_skewAngle = 0.0;
+    RECT m_cropRect{0, 0, 0, 0};
+};
+
+using AutoTrimTaskPtr = boost::shared_ptr<CAutoTrimTask>;
+
+// The automatic side choice from the four border-strip maxima of the
+// shrunken foreground (indexed by Side): the two darkest sides always, then
+// each remaining side, darkest first, whose maximum is at most
+// trunc(second-lowest × ratio). Equal scores go to the lower Side value.
+SideList ChooseSidesAutomatically(const std::int32_t (&maxima)[4], double autoEdgeRatio);
