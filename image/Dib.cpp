@@ -151,15 +151,13 @@ bool CDib::AllocateBits() {
         return false;
     }
     m_bits = static_cast<BYTE*>(AllocatePixelBlock(size));
-    m_bitsSize = m_bits != nullptr ? size : 0;
     return m_bits != nullptr;
 }
 
 void CDib::FreeBits() {
     if (m_bits != nullptr) {
-        FreePixelBlock(m_bits, m_bitsSize);
+        FreePixelBlock(m_bits);
         m_bits = nullptr;
-        m_bitsSize = 0;
     }
 }
 

@@ -106,7 +106,6 @@ class CDib {
 
     BITMAPINFOHEADER* m_header = nullptr;
     BYTE* m_bits = nullptr;
-    std::size_t m_bitsSize = 0;
 };
 
 using DibPtr = boost::shared_ptr<CDib>;

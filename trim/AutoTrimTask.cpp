@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 #include "image/BackgroundModel.h"
@@ -57,16 +59,41 @@ class CAutoTrimTask::Pipeline {
     explicit Pipeline(CAutoTrimTask& task) : t(task), p(task.m_params) {}
 
     void Execute() {
-        (void)(CheckSaver() && MakeOutputFolder() && LoadSource() && CheckEmptySize() &&
-               ChooseBandAndSides() && MakeForeground() && FilterForeground() &&
-               ChooseSidesIfAuto() && FindSkew() && FindRectangle() && RotateSource() && Crop() &&
-               DropAlpha() && SaveOutput());
+        (void)(CheckSaver() && MakeOutputFolder() && Timed("load", &Pipeline::LoadSource) &&
+               CheckEmptySize() && ChooseBandAndSides() &&
+               Timed("foreground", &Pipeline::MakeForeground) && FilterForeground() &&
+               Timed("automatic sides", &Pipeline::ChooseSidesIfAuto) &&
+               Timed("edge lines", &Pipeline::FindSkew) &&
+               Timed("rectangle", &Pipeline::FindRectangle) &&
+               Timed("rotate source", &Pipeline::RotateSource) && Timed("crop", &Pipeline::Crop) &&
+               Timed("alpha", &Pipeline::DropAlpha) && Timed("save", &Pipeline::SaveOutput));
         if (t.m_resultId == 0) {
-            MakePreview();
+            Timed("preview", [this] { MakePreview(); });
         }
     }
 
   private:
+    using Clock = std::chrono::steady_clock;
+
+    void Record(const char* stage, Clock::time_point start) {
+        t.m_stageTimes.push_back(
+            {stage, std::chrono::duration<double, std::milli>(Clock::now() - start).count()});
+    }
+
+    template <class Step>
+    bool Timed(const char* stage, Step step) {
+        const Clock::time_point start = Clock::now();
+        bool ok;
+        if constexpr (std::is_member_function_pointer_v<Step>) {
+            ok = (this->*step)();
+        } else {
+            step();
+            ok = true;
+        }
+        Record(stage, start);
+        return ok;
+    }
+
     template <class... Args>
     bool Fail(std::uint32_t id, const Args&... args) {
         t.m_resultId = id;
@@ -146,8 +173,10 @@ class CAutoTrimTask::Pipeline {
     // `count` 3 × 3 median passes over `image`, each replacing it.
     bool Median(DibPtr& image, std::int32_t count) {
         for (std::int32_t i = 0; i < count; ++i) {
+            const Clock::time_point start = Clock::now();
             DibPtr filtered;
             const HRESULT hr = MedianFilter(filtered, *image, 3, t.m_runner);
+            Record("median pass", start);
             if (FAILED(hr)) {
                 return Fail(kMsgMedianFailed, ResultText(hr));
             }
@@ -198,8 +227,10 @@ class CAutoTrimTask::Pipeline {
         if (m_angle == 0.0) {
             return true;
         }
+        const Clock::time_point start = Clock::now();
         DibPtr rotated;
         const HRESULT rotateHr = RotateImage(rotated, *m_foreground, m_angle, t.m_runner);
+        Record("rotate foreground", start);
         if (FAILED(rotateHr)) {
             return Fail(kMsgRotateFailed, ResultText(rotateHr));
         }
@@ -277,11 +308,15 @@ class CAutoTrimTask::Pipeline {
     }
 
     bool SaveOutput() {
+        // The output image is never changed once made, so the saver reads
+        // it through a bitmap that shares its pixels instead of a full-page
+        // copy.
         BitmapPtr bitmap;
-        if (FAILED(DibToBitmap(bitmap, t.m_output, false)) || !bitmap) {
+        try {
+            bitmap.reset(new Gdiplus::Bitmap(t.m_output, true, m_dpiX, m_dpiY));
+        } catch (const std::bad_alloc&) {
             return Fail(kMsgSaveFailed, ResultText(E_FAIL), t.m_outputPath);
         }
-        bitmap->SetResolution(m_dpiX, m_dpiY);
         const HRESULT hr = Save(*t.m_saver, bitmap, t.m_outputPath);
         return SUCCEEDED(hr) ? true : Fail(kMsgSaveFailed, ResultText(hr), t.m_outputPath);
     }
@@ -333,6 +368,7 @@ void CAutoTrimTask::Init(DibPtr emptyImage, std::int32_t filePosition, std::stri
     m_cutSides.clear();
     m_skewAngle = 0.0;
     m_cropRect = RECT{0, 0, 0, 0};
+    m_stageTimes.clear();
 
     const std::size_t slash = m_outputPath.find_last_of('/');
     m_outputFolder = slash == std::string::npos ? std::string() : m_outputPath.substr(0, slash + 1);

@@ -18,6 +18,7 @@
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "image/Dib.h"
 #include "image/Terminable.h"
@@ -84,6 +85,15 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     double SkewAngle() const { return m_skewAngle; }
     const RECT& CropRect() const { return m_cropRect; }
 
+    // Wall-clock milliseconds of the stages of the last run, in run order
+    // (a stage that runs several times, like a median pass, appears once per
+    // run). For benchmarks and diagnostics.
+    struct StageTime {
+        const char* stage;
+        double milliseconds;
+    };
+    const std::vector<StageTime>& StageTimes() const { return m_stageTimes; }
+
   private:
     class Pipeline;
 
@@ -106,6 +116,7 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     SideList m_cutSides;
     double m_skewAngle = 0.0;
     RECT m_cropRect{0, 0, 0, 0};
+    std::vector<StageTime> m_stageTimes;
 };
 
 using AutoTrimTaskPtr = boost::shared_ptr<CAutoTrimTask>;
