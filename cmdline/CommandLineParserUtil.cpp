@@ -1,0 +1,166 @@
+#include "cmdline/CommandLineParserUtil.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "msg/Exception.h"
+#include "msg/Format.h"
+
+namespace {
+
+// The current directory as getcwd reports it (symbolic links resolved), or
+// "" when it cannot be read (removed, or not accessible).
+std::string PhysicalCurrentDirectory() {
+    std::vector<char> buffer(256);
+    for (;;) {
+        if (getcwd(buffer.data(), buffer.size()) != nullptr) {
+            return buffer.data();
+        }
+        if (errno != ERANGE || buffer.size() >= (std::size_t{1} << 20)) {
+            return {};
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+bool HasDotComponent(std::string_view path) {
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos) {
+            end = path.size();
+        }
+        const auto part = path.substr(start, end - start);
+        if (part == "." || part == "..") {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+// The shell's logical current directory when $PWD is trustworthy (absolute,
+// no "." or "..", the same folder as "."), else the physical one.
+std::string CurrentDirectory() {
+    const char* pwd = std::getenv("PWD");
+    if (pwd != nullptr && pwd[0] == '/' && !HasDotComponent(pwd)) {
+        struct stat logical {};
+        struct stat here {};
+        if (stat(pwd, &logical) == 0 && stat(".", &here) == 0 && logical.st_dev == here.st_dev &&
+            logical.st_ino == here.st_ino) {
+            return pwd;
+        }
+    }
+    return PhysicalCurrentDirectory();
+}
+
+[[noreturn]] void ThrowNeedsColon(std::string_view name, std::string_view word) {
+    throw my::CException(58751, Formatted(58751, name, word));
+}
+
+}  // namespace
+
+bool CCommandLineParserUtil::IsOption(std::string_view word,
+                                      std::initializer_list<std::string_view> names,
+                                      std::string& name) {
+    for (const auto candidate : names) {
+        if (word == candidate) {
+            name.assign(candidate);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CCommandLineParserUtil::IsValueOption(std::string_view word,
+                                           std::initializer_list<std::string_view> names,
+                                           bool colonRequired, std::string& name,
+                                           std::string& value) {
+    for (const auto candidate : names) {
+        if (!word.starts_with(candidate)) {
+            continue;
+        }
+        if (word.size() == candidate.size()) {
+            if (colonRequired) {
+                ThrowNeedsColon(candidate, word);
+            }
+            name.assign(candidate);
+            value.clear();
+            return true;
+        }
+        if (word[candidate.size()] != ':') {
+            ThrowNeedsColon(candidate, word);
+        }
+        name.assign(candidate);
+        value.assign(word.substr(candidate.size() + 1));
+        return true;
+    }
+    return false;
+}
+
+std::string CCommandLineParserUtil::ToFullPath(std::string_view path) {
+    if (path.empty()) {
+        return {};
+    }
+    std::string joined;
+    if (path.front() == '/') {
+        joined.assign(path);
+    } else {
+        joined = CurrentDirectory();
+        if (joined.empty()) {
+            return std::string(path);
+        }
+        joined += '/';
+        joined += path;
+    }
+
+    std::string full;
+    full.reserve(joined.size());
+    std::size_t start = 0;
+    while (start < joined.size()) {
+        std::size_t end = joined.find('/', start);
+        if (end == std::string::npos) {
+            end = joined.size();
+        }
+        const std::string_view part(joined.data() + start, end - start);
+        if (!part.empty() && part != ".") {
+            full += '/';
+            full += part;
+        }
+        start = end + 1;
+    }
+    if (full.empty() || joined.back() == '/') {
+        full += '/';
+    }
+    return full;
+}
+
+bool CCommandLineParserUtil::HasPathShape(std::string_view word) {
+    if (!word.starts_with('/')) {
+        return false;
+    }
+    const auto head = word.substr(0, word.find(':'));
+    return head.find('/', 1) != std::string_view::npos;
+}
+
+bool CCommandLineParserUtil::PathExists(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0;
+}
+
+std::int32_t CCommandLineParserUtil::ToInt32Saturated(std::string_view digits) {
+    constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+    std::int64_t number = 0;
+    for (const char c : digits) {
+        number = number * 10 + (c - '0');
+        if (number > kMax) {
+            return static_cast<std::int32_t>(kMax);
+        }
+    }
+    return static_cast<std::int32_t>(number);
+}
