@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "settings/RegistryFile.h"
+#include "settings/tests/TempDir.h"
+
+namespace {
+
+std::vector<std::string> FolderEntries(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool SetX(CRegistryStore& store, std::uint32_t value) {
+    return store.CurrentUser().CreateKey("Software\\T")->SetDword("X", value);
+}
+
+TEST(RegistryFile, MissingFileReadsAsFirstRunAndWritesNothing) {
+    TempDir dir;
+    CRegistryStore store;
+    const RegistryFileStatus status = ReadRegistryFile(dir.File("sub/none.reg"), store);
+    EXPECT_EQ(status.state, RegistryFileStatus::State::Missing);
+    EXPECT_FALSE(status.NeedsKeepingAside());
+    EXPECT_FALSE(std::filesystem::exists(dir.File("sub")));
+}
+
+TEST(RegistryFile, UpdateCreatesFoldersMergesAndLeavesNoTemporaryFile) {
+    TempDir dir;
+    const std::string path = dir.File("a/b/store.reg");
+    ASSERT_EQ(UpdateRegistryFile(path, [](CRegistryStore& s) { return SetX(s, 1); }).error, S_OK);
+    ::chmod(path.c_str(), 0640);
+    const RegistryUpdateResult second = UpdateRegistryFile(path, [](CRegistryStore& s) {
+        // The fresh read under the lock sees what the first update wrote.
+        std::uint32_t x = 0;
+        EXPECT_TRUE(s.CurrentUser().OpenKey("Software\\T")->QueryDword("X", x));
+        EXPECT_EQ(x, 1u);
+        return s.CurrentUser().CreateKey("Software\\U")->SetDword("Y", 2);
+    });
+    EXPECT_EQ(second.error, S_OK);
+    EXPECT_EQ(second.read.state, RegistryFileStatus::State::Read);
+    EXPECT_TRUE(second.keptAside.empty());
+
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(FolderEntries(dir.File("a/b")),
+              (std::vector<std::string>{"store.reg", "store.reg.lock"}));
+    CRegistryStore store;
+    EXPECT_EQ(ReadRegistryFile(path, store).state, RegistryFileStatus::State::Read);
+    EXPECT_NE(store.CurrentUser().OpenKey("Software\\T"), nullptr);
+    EXPECT_NE(store.CurrentUser().OpenKey("Software\\U"), nullptr);
+}
+
+TEST(RegistryFile, DamagedFileIsKeptAsideOnceBeforeItIsReplaced) {
+    TempDir dir;
+    const std::string path = dir.File("store.reg");
+    const std::string damaged =
+        "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Keep]\n\"V\"=dword:00000007\n"
+        "\x01\x02 not a line\n";
+    WriteFileBytes(path, damaged);
+
+    CRegistryStore store;
+    const RegistryFileStatus status = ReadRegistryFile(path, store);
+    EXPECT_EQ(status.state, RegistryFileStatus::State::Damaged);
+    EXPECT_EQ(status.parse.firstBadLine, 4u);
+    EXPECT_NE(store.CurrentUser().OpenKey("Keep"), nullptr);  // what parsed is used
+
+    const RegistryUpdateResult update =
+        UpdateRegistryFile(path, [](CRegistryStore& s) { return SetX(s, 3); });
+    ASSERT_EQ(update.error, S_OK);
+    EXPECT_EQ(update.read.state, RegistryFileStatus::State::Damaged);
+    ASSERT_FALSE(update.keptAside.empty());
+    EXPECT_EQ(update.keptAside.rfind(path + ".corrupt-", 0), 0u);
+    EXPECT_EQ(ReadFileBytes(update.keptAside), damaged);
+
+    CRegistryStore after;
+    EXPECT_EQ(ReadRegistryFile(path, after).state, RegistryFileStatus::State::Read);
+    std::uint32_t v = 0;
+    EXPECT_TRUE(after.CurrentUser().OpenKey("Keep")->QueryDword("V", v));
+    EXPECT_EQ(v, 7u);
+
+    // Clean now: the next update keeps nothing aside.
+    EXPECT_TRUE(
+        UpdateRegistryFile(path, [](CRegistryStore& s) { return SetX(s, 4); }).keptAside.empty());
+    EXPECT_EQ(FolderEntries(dir.Path()).size(), 3u);
+}
+
+TEST(RegistryFile, FailedUpdatesLeaveTheFileAsItWas) {
+    TempDir dir;
+    const std::string path = dir.File("store.reg");
+    ASSERT_EQ(UpdateRegistryFile(path, [](CRegistryStore& s) { return SetX(s, 1); }).error, S_OK);
+    const std::string before = ReadFileBytes(path);
+
+    EXPECT_EQ(UpdateRegistryFile(path, [](CRegistryStore& s) { return SetX(s, 2) && false; }).error,
+              E_FAIL);
+    EXPECT_EQ(ReadFileBytes(path), before);
+
+    // A parent that is a file, and a store path that is a folder.
+    EXPECT_EQ(
+        UpdateRegistryFile(path + "/x.reg", [](CRegistryStore& s) { return SetX(s, 2); }).error,
+        HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    std::filesystem::create_directory(dir.File("folder.reg"));
+    CRegistryStore store;
+    const RegistryFileStatus status = ReadRegistryFile(dir.File("folder.reg"), store);
+    EXPECT_EQ(status.state, RegistryFileStatus::State::Unreadable);
+    EXPECT_EQ(status.error, HRESULT_FROM_WIN32(ERROR_DIRECTORY));
+    EXPECT_EQ(ReadFileBytes(path), before);
+}
+
+TEST(RegistryFile, SymbolicLinkStaysAndItsTargetIsReplaced) {
+    TempDir dir;
+    const std::string target = dir.File("real.reg");
+    const std::string link = dir.File("link.reg");
+    ASSERT_EQ(UpdateRegistryFile(target, [](CRegistryStore& s) { return SetX(s, 1); }).error, S_OK);
+    std::filesystem::create_symlink(target, link);
+    ASSERT_EQ(UpdateRegistryFile(link, [](CRegistryStore& s) { return SetX(s, 5); }).error, S_OK);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    CRegistryStore store;
+    ReadRegistryFile(target, store);
+    std::uint32_t x = 0;
+    EXPECT_TRUE(store.CurrentUser().OpenKey("Software\\T")->QueryDword("X", x));
+    EXPECT_EQ(x, 5u);
+}
+
+// Read-modify-write under the lock: increments from two processes are never
+// lost.
+TEST(RegistryFile, ConcurrentUpdatesAreSerialised) {
+    TempDir dir;
+    const std::string path = dir.File("counter.reg");
+    constexpr int kPerProcess = 150;
+    pid_t children[2];
+    for (pid_t& child : children) {
+        child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            int failures = 0;
+            for (int i = 0; i < kPerProcess; ++i) {
+                const RegistryUpdateResult r = UpdateRegistryFile(path, [](CRegistryStore& s) {
+                    std::uint32_t x = 0;
+                    RegKey* key = s.CurrentUser().CreateKey("Software\\T");
+                    key->QueryDword("X", x);
+                    return key->SetDword("X", x + 1);
+                });
+                failures += r.error == S_OK && r.keptAside.empty() ? 0 : 1;
+            }
+            ::_exit(failures == 0 ? 0 : 1);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    CRegistryStore store;
+    EXPECT_EQ(ReadRegistryFile(path, store).state, RegistryFileStatus::State::Read);
+    std::uint32_t x = 0;
+    EXPECT_TRUE(store.CurrentUser().OpenKey("Software\\T")->QueryDword("X", x));
+    EXPECT_EQ(x, 2u * kPerProcess);
+}
+
+}  // namespace

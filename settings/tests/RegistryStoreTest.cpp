@@ -1,0 +1,258 @@
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "settings/RegistryStore.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Utf16z(std::string_view text) {
+    Bytes data = Utf16LeFromUtf8(text);
+    data.push_back(0);
+    data.push_back(0);
+    return data;
+}
+
+// Same names (case included), types, bytes and shape.
+void ExpectSameTree(const RegKey& a, const RegKey& b, const std::string& path) {
+    EXPECT_EQ(a.Name(), b.Name()) << path;
+    ASSERT_EQ(a.Values().size(), b.Values().size()) << path;
+    for (std::size_t i = 0; i < a.Values().size(); ++i) {
+        EXPECT_EQ(a.Values()[i].name, b.Values()[i].name) << path;
+        EXPECT_EQ(a.Values()[i].type, b.Values()[i].type) << path << " " << a.Values()[i].name;
+        EXPECT_EQ(a.Values()[i].data, b.Values()[i].data) << path << " " << a.Values()[i].name;
+    }
+    const auto subA = a.SubKeys();
+    const auto subB = b.SubKeys();
+    ASSERT_EQ(subA.size(), subB.size()) << path;
+    for (std::size_t i = 0; i < subA.size(); ++i) {
+        ExpectSameTree(*subA[i], *subB[i], path + "\\" + subA[i]->Name());
+    }
+}
+
+TEST(RegistryStore, FormatThenParseKeepsEveryByte) {
+    CRegistryStore store;
+    RegKey& key = *store.CurrentUser().CreateKey("Software\\Kelvaro\\Quorvel");
+    key.SetString("", "既定の値");
+    key.SetString("Path", "/home/ユーザー/スキャン \"1\"\\a.png");
+    key.SetString("name \"with\" quotes\\and\\backslashes", "x");
+    key.SetDword("Count", 10);
+    key.SetDword("Negative", 0xFFFFFFFEu);
+    key.SetValue("NoTerminator", REG_SZ, {0x61, 0, 0x62, 0});
+    key.SetValue("OddLength", REG_SZ, {0x61, 0, 0});
+    key.SetValue("EmbeddedNull", REG_SZ, {0x61, 0, 0, 0, 0x62, 0, 0, 0});
+    key.SetString("LineBreak", "a\r\nb");
+    key.SetString("NotUtf8", "/tmp/\xE9t\xE9\xFF.png");  // Latin-1 file name bytes
+    key.SetString("Emoji", "\xF0\x9F\x93\x84 page");
+    key.SetValue("LoneSurrogate", REG_SZ, {0x00, 0xD8, 0, 0});
+    key.SetString("Empty", "");
+    key.SetValue("ZeroBytes", REG_SZ, {});
+    key.SetString("Expand", "%TEMP%\\x", REG_EXPAND_SZ);
+    key.SetValue("Multi", REG_MULTI_SZ, {0x61, 0, 0, 0, 0x62, 0, 0, 0, 0, 0});
+    key.SetValue("Qword", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8});
+    key.SetValue("ShortDword", REG_DWORD, {1, 2});
+    key.SetValue("Unknown", 0x12345, {0xAB});
+    key.SetValue("None", REG_NONE, {});
+    Bytes blob(300);
+    for (std::size_t i = 0; i < blob.size(); ++i) {
+        blob[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    key.SetValue("Blob", REG_BINARY, blob);
+    store.CurrentUser().CreateKey("Software\\Kelvaro\\Empty Key");
+    store.Root().CreateKey("HKEY_LOCAL_MACHINE\\Other")->SetDword("x", 1);
+
+    const std::string text = store.Format();
+    EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n\n", 0), 0u);
+    EXPECT_NE(text.find("\n\"Count\"=dword:0000000a\n"), std::string::npos);
+    EXPECT_NE(text.find("\n@=\"既定の値\"\n"), std::string::npos);
+    EXPECT_NE(text.find("\"Path\"=\"/home/ユーザー/スキャン \\\"1\\\"\\\\a.png\"\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\"NoTerminator\"=hex(1):61,00,62,00\n"), std::string::npos);
+    EXPECT_NE(text.find("\"ShortDword\"=hex(4):01,02\n"), std::string::npos);
+    EXPECT_NE(text.find("\"Qword\"=hex(b):01,02,03,04,05,06,07,08\n"), std::string::npos);
+    EXPECT_NE(text.find("\"Unknown\"=hex(12345):ab\n"), std::string::npos);
+    EXPECT_NE(text.find("\"Empty\"=\"\"\n"), std::string::npos);
+    EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Kelvaro\\Empty Key]\n"), std::string::npos);
+    // Parents without values are implied, not written.
+    EXPECT_EQ(text.find("[HKEY_CURRENT_USER\\Software]"), std::string::npos);
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        EXPECT_LE(end - start, 80u) << text.substr(start, end - start);
+    }
+
+    CRegistryStore back;
+    const RegParseReport report = back.Parse(text);
+    EXPECT_TRUE(report.Clean()) << report.firstBadLine;
+    ExpectSameTree(store.Root(), back.Root(), "");
+    EXPECT_EQ(back.Format(), text);
+}
+
+TEST(RegistryStore, ReadsExportedTextInItsVariants) {
+    const std::string text =
+        "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
+        "\r\n"
+        "; a comment\r\n"
+        "[HKEY_CURRENT_USER\\Software\\A]\r\n"
+        "\"Str\"=\"x \\\"y\\\" \\\\z\"\r\n"
+        "\"Num\" = DWORD:0000FFFF\r\n"
+        "\"Bin\"=hex:01,02,\\\r\n"
+        "  03,04,\\\r\n"
+        "  05\r\n"
+        "\"Gone\"=\"soon\"\r\n"
+        "\"Gone\"=-\r\n"
+        "[HKEY_CURRENT_USER\\Software\\B\\C]\r\n"
+        "@=\"default\"\r\n"
+        "[-HKEY_CURRENT_USER\\Software\\B]\r\n"
+        "[hkey_current_user\\software\\a]\r\n"
+        "\"Str\"=\"replaced\"\r\n"
+        "\"Multi\"=hex(7):61,00,00,00,00,00\r\n";
+    CRegistryStore store;
+    const RegParseReport report = store.Parse(text);
+    EXPECT_TRUE(report.Clean()) << report.firstBadLine;
+    const RegKey* a = store.CurrentUser().OpenKey("Software\\A");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->Value("Str")->data, Utf16z("replaced"));
+    std::uint32_t num = 0;
+    EXPECT_TRUE(a->QueryDword("num", num));
+    EXPECT_EQ(num, 0xFFFFu);
+    EXPECT_EQ(a->Value("Bin")->data, (Bytes{1, 2, 3, 4, 5}));
+    EXPECT_EQ(a->Value("Gone"), nullptr);
+    EXPECT_EQ(a->Value("Multi")->type, REG_MULTI_SZ);
+    EXPECT_EQ(store.CurrentUser().OpenKey("Software\\B"), nullptr);
+    EXPECT_EQ(a->Name(), "A");  // the case first written
+
+    // The registry editor's own UTF-16LE files.
+    const Bytes wide = Utf16LeFromUtf8(
+        "Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\K]\r\n"
+        "\"名前\"=\"値\"\r\n");
+    std::string utf16 = "\xFF\xFE";
+    utf16.append(wide.begin(), wide.end());
+    CRegistryStore fromWide;
+    EXPECT_TRUE(fromWide.Parse(utf16).Clean());
+    EXPECT_EQ(fromWide.CurrentUser().OpenKey("K")->Value("名前")->data, Utf16z("値"));
+}
+
+TEST(RegistryStore, BadLinesAreSkippedCountedAndTheRestIsUsed) {
+    const std::string text =
+        "REGEDIT4\n"                         // 1 wrong header
+        "\"Orphan\"=dword:00000001\n"        // 2 value before any key
+        "[HKEY_CURRENT_USER\\Good]\n"        // 3
+        "\"A\"=dword:00000001\n"             // 4
+        "\"B\"=dword:123456789\n"            // 5 nine digits
+        "\"C\"=\"unterminated\n"             // 6
+        "\"D\"=hex:01,zz\n"                  // 7
+        "\"E\"=\"x\" trailing\n"             // 8
+        "\"F\"=hex(1):41,00,\\\n"            // 9 continuation cut by a key line
+        "[HKEY_CURRENT_USER\\Bad\\\\Key]\n"  // 10 empty name
+        "\"G\"=dword:00000002\n"             // 11 under the bad key
+        "[HKEY_CURRENT_USER\\Good]\n"        // 12
+        "garbage\n"                          // 13
+        "\"H\"=hex(2):41,00,00,00\n";        // 14
+    CRegistryStore store;
+    const RegParseReport report = store.Parse(text);
+    EXPECT_FALSE(report.headerOk);
+    EXPECT_EQ(report.firstBadLine, 1u);
+    EXPECT_EQ(report.badLines, 10u);
+    const RegKey* good = store.CurrentUser().OpenKey("Good");
+    ASSERT_NE(good, nullptr);
+    EXPECT_EQ(good->Values().size(), 2u);
+    EXPECT_NE(good->Value("A"), nullptr);
+    EXPECT_EQ(good->Value("H")->type, REG_EXPAND_SZ);
+    EXPECT_EQ(store.CurrentUser().OpenKey("Bad"), nullptr);
+}
+
+TEST(RegistryStore, GarbageNeverBreaksTheStoreOrItsOutput) {
+    std::mt19937 rng(20240611);
+    const char* pieces[] = {"[",     "]",    "\\",   "\"", "=",        "@", "dword:", "hex(",
+                            "):",    "hex:", ",",    "\n", "\r\n",     "-", "ff",     "0",
+                            "HKEY_", "名前", "\\\n", ";",  "\xFF\xFE", " ", "\xC3",   "\t"};
+    for (int round = 0; round < 300; ++round) {
+        std::string text = round % 2 ? "Windows Registry Editor Version 5.00\n" : "";
+        const int length = static_cast<int>(rng() % 400);
+        for (int i = 0; i < length; ++i) {
+            if (rng() % 3 == 0) {
+                text.push_back(static_cast<char>(rng() & 0xFF));
+            } else {
+                text += pieces[rng() % std::size(pieces)];
+            }
+        }
+        CRegistryStore store;
+        store.Parse(text);
+        const std::string formatted = store.Format();
+        CRegistryStore back;
+        ASSERT_TRUE(back.Parse(formatted).Clean()) << "round " << round;
+        ASSERT_EQ(back.Format(), formatted) << "round " << round;
+    }
+}
+
+TEST(RegistryStore, KeysAndValuesByNameAndPath) {
+    CRegistryStore store;
+    RegKey& user = store.CurrentUser();
+    RegKey* key = user.CreateKey("Software\\Kelvaro");
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(user.OpenKey("SOFTWARE\\kelvaro"), key);
+    EXPECT_EQ(user.CreateKey("software\\KELVARO"), key);
+    EXPECT_EQ(key->Name(), "Kelvaro");
+    EXPECT_EQ(user.OpenKey(""), &user);
+
+    key->SetDword("Count", 1);
+    key->SetDword("COUNT", 2);
+    ASSERT_EQ(key->Values().size(), 1u);
+    EXPECT_EQ(key->Values()[0].name, "Count");
+    std::uint32_t v = 0;
+    EXPECT_TRUE(key->QueryDword("count", v));
+    EXPECT_EQ(v, 2u);
+    EXPECT_FALSE(key->SetDword("bad\nname", 1));
+    key->SetString("Text", "1");
+    EXPECT_FALSE(key->QueryDword("Text", v));  // not a DWORD
+
+    for (const char* bad : {"\\a", "a\\", "a\\\\b", "x\ny"}) {
+        EXPECT_EQ(user.CreateKey(bad), nullptr) << bad;
+    }
+    EXPECT_EQ(key->CreateSubKey(std::string(256, 'k')), nullptr);
+    std::string deep = "k";
+    for (std::size_t i = 1; i < kMaxKeyDepth + 1; ++i) {
+        deep += "\\k";
+    }
+    EXPECT_EQ(user.CreateKey(deep), nullptr);
+
+    key->CreateSubKey("b");
+    key->CreateSubKey("A");
+    key->CreateSubKey("c")->CreateSubKey("d");
+    std::vector<std::string> names;
+    for (const RegKey* sub : key->SubKeys()) {
+        names.push_back(sub->Name());
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "b", "c"}));
+    EXPECT_TRUE(user.DeleteKey("software\\kelvaro\\C"));
+    EXPECT_EQ(user.OpenKey("Software\\Kelvaro\\c\\d"), nullptr);
+    EXPECT_FALSE(user.DeleteKey("Software\\Kelvaro\\c"));
+    EXPECT_FALSE(user.DeleteKey(""));
+}
+
+TEST(RegistryStore, Utf16ConversionKeepsAnyBytes) {
+    const std::string samples[] = {"plain",
+                                   "日本語のパス",
+                                   "\xF0\x9F\x93\x84",
+                                   "\xE9\xFF\x80",
+                                   "\xED\xA0\x80",  // CESU surrogate
+                                   "\xC0\xAF",      // overlong
+                                   std::string("a\0b", 3)};
+    for (const std::string& s : samples) {
+        const Bytes wide = Utf16LeFromUtf8(s);
+        EXPECT_EQ(Utf8FromUtf16Le(wide.data(), wide.size()), s);
+    }
+    EXPECT_EQ(Utf16LeFromUtf8("\xE3\x81\x82"), (Bytes{0x42, 0x30}));
+    EXPECT_EQ(Utf16LeFromUtf8("\xF0\x9F\x93\x84"), (Bytes{0x3D, 0xD8, 0xC4, 0xDC}));
+    const Bytes loneHigh{0x00, 0xD8, 0x41, 0x00};
+    EXPECT_EQ(Utf8FromUtf16Le(loneHigh.data(), loneHigh.size()),
+              "\xEF\xBF\xBD"
+              "A");
+}
+
+}  // namespace
