@@ -1,0 +1,4 @@
+#include "batch/TaskThreadPool.h"
+
+template class CMultiTaskThread<CAutoTrimTask>;
+template class CBasicTaskThreadPool<CAutoTrimTask>;

@@ -1,0 +1,159 @@
+#include "batch/Thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <stdexcept>
+
+#include "batch/tests/Sync.h"
+
+namespace {
+
+using testsync::Counter;
+using testsync::Gate;
+using testsync::PollUntil;
+
+// Counts its entries, holds until the gate opens, then returns `result` or
+// throws.
+class GatedThread : public CThreadImpl<GatedThread> {
+  public:
+    ~GatedThread() override { QuitAndJoin(); }
+    std::uint32_t Run() override {
+        entries.Add();
+        gate.WaitOpen();
+        if (throwFromRun) {
+            throw std::runtime_error("task failed");
+        }
+        return result;
+    }
+
+    Gate gate;
+    Counter entries;
+    std::atomic<std::uint32_t> result{7};
+    std::atomic<bool> throwFromRun{false};
+};
+
+TEST(Thread, NewObjectIsIdle) {
+    GatedThread t;
+    EXPECT_FALSE(t.IsTerminated());
+    EXPECT_FALSE(t.IsQuitRequested());
+    EXPECT_FALSE(t.IsRunning());
+    EXPECT_EQ(t.ThreadId(), 0u);
+    EXPECT_EQ(t.LastExitCode(), kStillActive);
+    t.Wait(kInfinite);  // no thread open: returns at once
+    EXPECT_EQ(t.entries.Value(), 0);
+}
+
+TEST(Thread, StartOnRunningThreadKeepsThreadAndFlags) {
+    GatedThread t;
+    ASSERT_TRUE(t.Start());
+    ASSERT_TRUE(t.entries.WaitAtLeast(1));
+    const std::uint32_t tid = t.ThreadId();
+    EXPECT_NE(tid, 0u);
+    EXPECT_TRUE(t.IsRunning());
+
+    t.SetTerminate(true);
+    EXPECT_TRUE(t.Start());
+    EXPECT_TRUE(t.IsTerminated()) << "a running thread's terminate flag is left alone";
+    EXPECT_EQ(t.ThreadId(), tid);
+
+    // A zero time-out returns while the thread still holds at the gate and
+    // keeps the thread open.
+    t.Wait(0);
+    EXPECT_TRUE(t.IsRunning());
+    EXPECT_EQ(t.ThreadId(), tid);
+    EXPECT_EQ(t.LastExitCode(), kStillActive);
+
+    t.gate.Open();
+    t.Wait(kInfinite);
+    EXPECT_FALSE(t.IsRunning());
+    EXPECT_EQ(t.ThreadId(), 0u);
+    EXPECT_EQ(t.LastExitCode(), 7u);
+    EXPECT_EQ(t.entries.Value(), 1) << "no second thread was started";
+}
+
+TEST(Thread, StartAfterEndWithoutWaitJoinsThenStartsAfresh) {
+    GatedThread t;
+    t.gate.Open();
+    ASSERT_TRUE(t.Start());
+    ASSERT_TRUE(PollUntil([&] { return !t.IsRunning(); }));
+    EXPECT_NE(t.ThreadId(), 0u) << "ended but not joined: still open";
+    EXPECT_EQ(t.LastExitCode(), kStillActive);
+
+    t.SetTerminate(true);
+    t.result = 9;
+    ASSERT_TRUE(t.Start());
+    EXPECT_FALSE(t.IsTerminated()) << "a new thread starts with the terminate flag cleared";
+    EXPECT_EQ(t.LastExitCode(), 7u) << "the old thread was joined first";
+    t.Wait(kInfinite);
+    EXPECT_EQ(t.entries.Value(), 2);
+    EXPECT_EQ(t.LastExitCode(), 9u);
+}
+
+TEST(Thread, QuitFlagRefusesStartAndStops) {
+    GatedThread t;
+    t.SetQuit(true);
+    EXPECT_TRUE(t.IsQuitRequested());
+    EXPECT_TRUE(t.IsTerminated());
+    EXPECT_FALSE(t.Start());
+    EXPECT_FALSE(t.IsRunning());
+    EXPECT_EQ(t.entries.Value(), 0);
+
+    // Terminate alone stops too, but does not refuse a start.
+    t.SetQuit(false);
+    t.SetTerminate(true);
+    EXPECT_TRUE(t.IsTerminated());
+    EXPECT_FALSE(t.IsQuitRequested());
+    t.gate.Open();
+    EXPECT_TRUE(t.Start());
+    t.Wait(kInfinite);
+    EXPECT_EQ(t.entries.Value(), 1);
+}
+
+TEST(Thread, ExceptionFromRunEndsThreadWithExceptionCode) {
+    GatedThread t;
+    t.throwFromRun = true;
+    t.gate.Open();
+    ASSERT_TRUE(t.Start());
+    t.Wait(kInfinite);
+    EXPECT_EQ(t.LastExitCode(), kExitCodeException);
+
+    // The object stays usable.
+    t.throwFromRun = false;
+    ASSERT_TRUE(t.Start());
+    t.Wait(kInfinite);
+    EXPECT_EQ(t.LastExitCode(), 7u);
+}
+
+// Runs until asked to stop, the way a long pixel loop does.
+class CooperativeThread : public CThreadImpl<CooperativeThread> {
+  public:
+    CooperativeThread(Counter& started, std::atomic<bool>& finished)
+        : m_started(started), m_finished(finished) {}
+    ~CooperativeThread() override { QuitAndJoin(); }
+    std::uint32_t Run() override {
+        m_started.Add();
+        while (!IsTerminated()) {
+            std::this_thread::yield();
+        }
+        m_finished = true;
+        return 0;
+    }
+
+  private:
+    Counter& m_started;
+    std::atomic<bool>& m_finished;
+};
+
+TEST(Thread, DestructorStopsAndJoinsRunningThread) {
+    Counter started;
+    std::atomic<bool> finished{false};
+    auto t = std::make_unique<CooperativeThread>(started, finished);
+    ASSERT_TRUE(t->Start());
+    ASSERT_TRUE(started.WaitAtLeast(1));
+    t.reset();
+    EXPECT_TRUE(finished) << "the thread had ended before its object was freed";
+}
+
+}  // namespace
