@@ -1,0 +1,17 @@
+// The program's spine: start-up in a fixed order, the run (hidden or
+// visible), the exit code and the teardown.
+//
+// Start-up: the application identity; the settings loaded from the
+// per-user store; the command line parsed into them; the message sink
+// chosen (console for /hide). A rejected command line is reported once, in
+// a message box when a display is available and on standard error
+// otherwise, and the run ends with 1.
+//
+// A /hide run needs no display: it runs the batch over the command line's
+// files with the console as the sink and ends with 0 (no files, or every
+// file written) or 1 (the batch could not start, a file failed, or the run
+// was interrupted). Settings are saved when a batch starts and when the run
+// ends.
+#pragma once
+
+int RunApplication(int argc, char** argv);

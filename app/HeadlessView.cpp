@@ -1,0 +1,60 @@
+#include "app/HeadlessView.h"
+
+#include <QCoreApplication>
+#include <atomic>
+#include <csignal>
+
+namespace qv {
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnInterruptSignal(int) {
+    g_interrupted.store(true);
+}
+
+}  // namespace
+
+CHeadlessView::CHeadlessView(std::function<void()> onTimer, std::function<void()> onInterrupt)
+    : m_onTimer(std::move(onTimer)), m_onInterrupt(std::move(onInterrupt)) {
+    m_timer.setInterval(200);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { Tick(); });
+    // Interrupts only raise a flag; the timer turns it into a stop request,
+    // so a running save still ends with a whole file or none.
+    struct sigaction action {};
+    action.sa_handler = OnInterruptSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+CHeadlessView::~CHeadlessView() {
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
+
+void CHeadlessView::StartBatchTimer() {
+    m_timer.start();
+}
+
+void CHeadlessView::KillBatchTimer() {
+    m_timer.stop();
+}
+
+void CHeadlessView::Quit(int exitCode) {
+    m_timer.stop();
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [exitCode] { QCoreApplication::exit(exitCode); },
+        Qt::QueuedConnection);
+}
+
+void CHeadlessView::Tick() {
+    if (g_interrupted.load() && !m_interruptHandled) {
+        m_interruptHandled = true;
+        m_onInterrupt();
+    }
+    m_onTimer();
+}
+
+}  // namespace qv

@@ -1,0 +1,49 @@
+#include "app/StartupCommands.h"
+
+#include <clocale>
+
+#include "msg/GlobalMsg.h"
+#include "msg/InvokeGuarded.h"
+#include "settings/SettingsStore.h"
+
+void ExecuteCommand(CCommand& command, bool run, bool rethrow) {
+    my::CCtrlException err;
+    InvokeGuarded(err, [&] { command.Execute(run); });
+    if (err.Failed()) {
+        command.Msg().ShowError(err);
+        if (rethrow) {
+            throw err;
+        }
+    }
+}
+
+namespace qv {
+
+CCommandInit::CCommandInit(qv::CMsg& msg, AppSettings& settings, CCommandLineParser& parser,
+                           std::vector<std::string> words)
+    : CCommand(msg),
+      m_switch(msg),
+      m_settings(settings),
+      m_parser(parser),
+      m_words(std::move(words)) {}
+
+void CCommandInit::Execute(bool run) {
+    if (!run) {
+        return;
+    }
+    m_continue = false;
+    const SettingsLoadReport report = LoadSettings(m_settings);
+    m_settingsPath = report.path;
+    m_settingsDamaged = report.NeedsAttention();
+    m_parser.OnArguments(m_words);
+    m_switch.SelectSink(m_parser.Hide());
+    m_continue = true;
+}
+
+void CCommandInitConsole::Execute(bool run) {
+    if (run) {
+        std::setlocale(LC_CTYPE, "");
+    }
+}
+
+}  // namespace qv

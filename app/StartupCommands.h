@@ -1,0 +1,65 @@
+// The start-up commands: loading the settings, parsing the command line and
+// choosing the message sink (CCommandInit), then preparing the console
+// streams (CCommandInitConsole). ExecuteCommand runs one inside a guarded
+// call and shows its failure through the command's sink.
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+#include <string>
+#include <vector>
+
+#include "cmdline/CommandLineParser.h"
+#include "msg/Exception.h"
+#include "msg/GlobalMsg.h"
+#include "msg/Msg.h"
+#include "trim/AppSettings.h"
+
+class CCommand {
+  public:
+    explicit CCommand(CMsg& msg) : m_msg(&msg) {}
+    virtual ~CCommand() = default;
+    // Does nothing when `run` is false.
+    virtual void Execute(bool run) = 0;
+    CMsg& Msg() const { return *m_msg; }
+
+  private:
+    CMsg* m_msg;
+};
+
+// Runs `command.Execute(run)` guarded; a failure is shown through the
+// command's sink and, when `rethrow` is set, thrown again as CCtrlException.
+void ExecuteCommand(CCommand& command, bool run, bool rethrow);
+
+namespace qv {
+
+class CCommandInit : public CCommand {
+  public:
+    // `words` are the program's arguments without the program path.
+    CCommandInit(qv::CMsg& msg, AppSettings& settings, CCommandLineParser& parser,
+                 std::vector<std::string> words);
+    void Execute(bool run) override;
+    // True once the settings were loaded, the command line accepted and the
+    // sink selected.
+    bool Continue() const { return m_continue; }
+    // Where the settings came from and whether that file needs attention.
+    const std::string& SettingsPath() const { return m_settingsPath; }
+    bool SettingsDamaged() const { return m_settingsDamaged; }
+
+  private:
+    qv::CMsg& m_switch;
+    AppSettings& m_settings;
+    CCommandLineParser& m_parser;
+    std::vector<std::string> m_words;
+    bool m_continue = false;
+    std::string m_settingsPath;
+    bool m_settingsDamaged = false;
+};
+
+// Makes the standard streams convert text with the user's default locale.
+class CCommandInitConsole : public CCommand {
+  public:
+    explicit CCommandInitConsole(CMsg& msg) : CCommand(msg) {}
+    void Execute(bool run) override;
+};
+
+}  // namespace qv
