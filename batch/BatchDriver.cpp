@@ -1,0 +1,508 @@
+#include "batch/BatchDriver.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <unordered_set>
+#include <utility>
+
+#include "batch/TickCount.h"
+#include "image_io/ImageFile.h"
+#include "image_io/ImageSaver.h"
+#include "msg/Exception.h"
+#include "msg/Format.h"
+#include "msg/GlobalMsg.h"
+#include "msg/InvokeGuarded.h"
+
+namespace qv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Shared by every batch of the process: the dots keep moving from one batch
+// to the next.
+unsigned g_statusCounter = 0;
+
+bool IsExistingFile(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(fs::path(path), ec);
+    return !ec && fs::exists(status) && !fs::is_directory(status);
+}
+
+std::string JoinPath(const std::string& left, const std::string& right) {
+    if (left.empty() || left.back() == '/') {
+        return left + right;
+    }
+    return left + '/' + right;
+}
+
+// A path with every symbolic link, "." and ".." resolved as far as the path
+// exists, the rest normalised lexically; the same text means the same file.
+std::string PathKey(const std::string& path) {
+    std::error_code ec;
+    fs::path key = fs::weakly_canonical(fs::path(path), ec);
+    if (ec) {
+        key = fs::absolute(fs::path(path), ec).lexically_normal();
+        if (ec) {
+            key = fs::path(path).lexically_normal();
+        }
+    }
+    return key.string();
+}
+
+// The files a batch must never write over: its sources and its empty image.
+class CProtectedFiles {
+  public:
+    void Add(const std::string& path) {
+        m_paths.push_back(path);
+        m_keys.insert(PathKey(path));
+    }
+
+    bool Contains(const std::string& output) const {
+        if (m_keys.count(PathKey(output)) != 0) {
+            return true;
+        }
+        // A second name of the same file is only possible for a file with
+        // several hard links; only then is every protected file compared.
+        std::error_code ec;
+        const std::uintmax_t links = fs::hard_link_count(fs::path(output), ec);
+        if (ec || links < 2) {
+            return false;
+        }
+        return std::any_of(m_paths.begin(), m_paths.end(), [&](const std::string& path) {
+            std::error_code equivalentEc;
+            return fs::equivalent(fs::path(path), fs::path(output), equivalentEc) && !equivalentEc;
+        });
+    }
+
+  private:
+    std::vector<std::string> m_paths;
+    std::unordered_set<std::string> m_keys;
+};
+
+HRESULT SetSaverFor(SaverPtr& slot, const AppSettings& settings) {
+    switch (settings.SaveType) {
+        case SaveTypeBmp:
+            return SetBmpSaver(slot);
+        case SaveTypeJpeg:
+            return SetJpegSaver(slot, static_cast<std::uint32_t>(std::clamp<LONG>(
+                                          settings.JpegQuality, AppSettings::MinJpegQuality,
+                                          AppSettings::MaxJpegQuality)));
+        case SaveTypeTiff:
+            return SetTiffSaver(slot);
+        default:
+            return SetPngSaver(slot);
+    }
+}
+
+template <class... Args>
+CSimpleErr ErrorRecord(std::uint32_t id, const Args&... args) {
+    CSimpleErr err;
+    err.Set(id, args...);
+    return err;
+}
+
+}  // namespace
+
+SettingsCheck MakeOutputPath(const std::string& source, const AppSettings& settings,
+                             std::string& output) {
+    SettingsCheck check;
+    const std::string subFolder = settings.SubFolderName();
+    if (subFolder.empty()) {
+        check.error.Set(40018);
+        check.control = kCtlSubFolderCombo;
+        return check;
+    }
+    const std::size_t slash = source.find_last_of('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string() : source.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
+    if (name.empty()) {
+        check.error.Set(40019, source);
+        return check;
+    }
+    const std::size_t dot = name.find_last_of('.');
+    const std::string base = (dot == std::string::npos || dot == 0) ? name : name.substr(0, dot);
+    output = JoinPath(JoinPath(folder, subFolder), base + "." + std::string(settings.Extension()));
+    return check;
+}
+
+std::string FormatElapsed(std::uint32_t elapsedMs) {
+    const std::uint32_t minutes = elapsedMs / 60000;
+    const std::uint32_t seconds = elapsedMs / 1000 % 60;
+    return std::to_string(minutes) + (seconds < 10 ? ":0" : ":") + std::to_string(seconds);
+}
+
+CBatchDriver::CBatchDriver(IBatchView& view, AppSettings& settings, BatchOptions options,
+                           SettingsSaver saveSettings, ::CMsg* msg)
+    : m_view(view),
+      m_settings(settings),
+      m_options(options),
+      m_saveSettings(std::move(saveSettings)),
+      m_msg(msg) {}
+
+CBatchDriver::~CBatchDriver() {
+    // The view may already be half gone: only the pool and the list here.
+    m_pool.Shutdown(kInfinite);
+    ClearFinished();
+}
+
+::CMsg& CBatchDriver::Msg() const {
+    return m_msg != nullptr ? *m_msg : qv::GlobalMsg();
+}
+
+void CBatchDriver::Report(const SettingsCheck& check) {
+    Msg().ShowError(check.error);
+    if (check.control != 0) {
+        m_view.FocusControl(check.control);
+    }
+}
+
+bool CBatchDriver::StartBatch(const std::vector<std::string>& files) {
+    if (m_running) {
+        return false;
+    }
+    bool started = false;
+    CSimpleErr err;
+    InvokeGuarded(err, [&] { started = StartBatchChecked(files); });
+    if (!err.Failed()) {
+        return started;
+    }
+    // Whatever the exception interrupted, nothing of this batch may run on.
+    KillTimer();
+    m_running = false;
+    m_pool.CancelAndWait(kInfinite);
+    m_view.SetRunningState(false);
+    Msg().ShowError(err);
+    return false;
+}
+
+bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
+    // 1, 2: the dialog's values into a copy of the settings.
+    AppSettings local = m_settings;
+    if (const SettingsCheck check = m_view.ReadSettings(local); check.Failed()) {
+        Report(check);
+        return false;
+    }
+
+    // 3: the empty image, loaded once for every task.
+    DibPtr emptyImage;
+    const std::string emptyPath = local.EmptyImagePath();
+    if (!emptyPath.empty()) {
+        if (!IsExistingFile(emptyPath)) {
+            Msg().ShowError(ErrorRecord(40016));
+            return false;
+        }
+        if (FAILED(LoadDibFromFile(emptyImage, emptyPath)) || !emptyImage) {
+            Msg().ShowError(ErrorRecord(40017));
+            return false;
+        }
+    }
+
+    // 4: every source must be a file.
+    for (const std::string& file : files) {
+        if (!IsExistingFile(file)) {
+            Msg().ShowError(ErrorRecord(40015, file));
+            return false;
+        }
+    }
+
+    // 5: the previous batch's workers are gone and both pool lists empty.
+    m_pool.CancelAndWait(kInfinite);
+
+    // From here on a refused start drops the tasks it has queued.
+    struct DropQueuedOnFailure {
+        CTaskThreadPool& pool;
+        bool keep = false;
+        ~DropQueuedOnFailure() {
+            if (!keep) {
+                pool.CancelAndWait(kInfinite);
+            }
+        }
+    } dropQueued{m_pool};
+
+    // 6: one task per source.
+    CProtectedFiles protectedFiles;
+    for (const std::string& file : files) {
+        protectedFiles.Add(file);
+    }
+    if (!emptyPath.empty()) {
+        protectedFiles.Add(emptyPath);
+    }
+    const SIZE previewSize = m_view.PreviewSize();
+    std::vector<std::string> existingOutputs;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::string output;
+        if (const SettingsCheck check = MakeOutputPath(files[i], local, output); check.Failed()) {
+            Report(check);
+            return false;
+        }
+        if (protectedFiles.Contains(output)) {
+            Msg().ShowError(ErrorRecord(40019, output));
+            return false;
+        }
+        AutoTrimTaskPtr task(new CAutoTrimTask);
+        task->Init(emptyImage, static_cast<std::int32_t>(i), files[i], output, this);
+        task->SetParams(local.AutoTrim);
+        task->SetPreviewSize(previewSize.cx, previewSize.cy);
+        if (FAILED(SetSaverFor(task->Saver(), local))) {
+            Msg().ShowError(ErrorRecord(40033));
+            return false;
+        }
+        m_pool.AddTask(task);
+        if (IsExistingFile(output)) {
+            existingOutputs.push_back(output);
+        }
+    }
+
+    // 7: existing outputs, after one question, are deleted before anything
+    // runs, so no stale result survives a failed file.
+    if (!existingOutputs.empty()) {
+        if (!m_options.yes && !Msg().ConfirmOverwriteFiles(existingOutputs)) {
+            return false;
+        }
+        for (const std::string& output : existingOutputs) {
+            std::error_code ec;
+            fs::remove(fs::path(output), ec);
+            if (ec) {
+                Msg().ShowError(ErrorRecord(40020, output));
+                return false;
+            }
+        }
+    }
+
+    // 8: the checked values become the settings of the process.
+    m_settings = local;
+    if (m_saveSettings) {
+        try {
+            m_saveSettings(m_settings);
+        } catch (const my::CException& e) {
+            Msg().ShowError(e);
+            return false;
+        } catch (...) {
+            Msg().ShowError(ErrorRecord(40007));
+            return false;
+        }
+    }
+
+    // 9: start.
+    m_startTick = GetTickCount32();
+    m_total = static_cast<int>(files.size());
+    m_processed = 0;
+    ClearFinished();
+    m_pool.SetThreadCount(m_settings.ThreadCount);
+    dropQueued.keep = true;
+    m_running = true;
+    // A worker that fails to start is noticed by the timer: the batch then
+    // ends as stopped once nothing runs any more.
+    m_pool.StartAll();
+    StartTimer();
+    m_view.SetRunningState(true);
+    return true;
+}
+
+void CBatchDriver::StartFromCommandLine(const std::vector<std::string>& files) {
+    if (files.empty()) {
+        if (m_options.end) {
+            ShutdownAndQuit(0);
+        }
+        return;
+    }
+    if (!StartBatch(files) && m_options.end) {
+        ShutdownAndQuit(1);
+    }
+}
+
+void CBatchDriver::OnTaskFinished(boost::shared_ptr<CAutoTrimTask> task) {
+    if (m_pool.IsClosing()) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_finishedLock);
+    m_finished.push_back(std::move(task));
+}
+
+void CBatchDriver::OnBatchTimer() {
+    if (!m_timerRunning) {
+        return;
+    }
+    CSimpleErr err;
+    InvokeGuarded(err, [this] { TimerTick(); });
+    if (err.Failed()) {
+        // A tick that cannot be completed ends the batch as failed with the
+        // reason; should even that fail, the tick must still not throw.
+        CSimpleErr ignored;
+        InvokeGuarded(ignored, [&] { AbortWith(err.message); });
+        if (m_running) {
+            m_running = false;
+            InvokeGuarded(ignored, [this] { m_view.SetRunningState(false); });
+        }
+    }
+}
+
+void CBatchDriver::TimerTick() {
+    std::vector<AutoTrimTaskPtr> snapshot;
+    {
+        std::lock_guard<std::mutex> lock(m_finishedLock);
+        snapshot = m_finished;
+    }
+    const int count = static_cast<int>(snapshot.size());
+
+    for (int i = m_processed; i < count; ++i) {
+        if (snapshot[i]->ResultId() != 0) {
+            KillTimer();
+            m_pool.Cancel(true);
+            m_pool.WaitAll(kInfinite);
+            FinishBatch(snapshot[i]);
+            return;
+        }
+    }
+
+    if (m_processed < count) {
+        const CAutoTrimTask& last = *snapshot[count - 1];
+        m_view.ShowPreview(last.PreviewImage());
+        if (const DibPtr& output = last.OutputImage()) {
+            m_view.ShowResultSize(output->Width(), std::abs(output->Height()));
+        }
+    }
+    for (int i = m_processed; i < count; ++i) {
+        snapshot[i]->ReleaseImages();
+    }
+    m_processed = count;
+    m_view.EnableOpenFolder(count != 0);
+    m_view.SetProgress(m_processed, m_total);
+
+    if (m_pool.AnyWorkerRunning()) {
+        // The last task may have reported while its thread still winds down.
+        const int current = std::min(m_processed + 1, m_total);
+        m_view.SetStatusText(Formatted(199, current, m_total) +
+                             std::string(g_statusCounter % 10, '.'));
+        ++g_statusCounter;
+    } else if (m_processed >= m_total) {
+        KillTimer();
+        m_pool.WaitAll(kInfinite);
+        FinishBatch(AutoTrimTaskPtr());
+    } else if (FinishedCount() == snapshot.size()) {
+        // No worker is left and no report arrived after the snapshot (a
+        // worker appends before its thread ends): the missing tasks were
+        // cancelled or lost with their worker and will never report.
+        KillTimer();
+        m_pool.WaitAll(kInfinite);
+        EndBatch(End::Stopped, std::string());
+    }
+}
+
+void CBatchDriver::AbortWith(const std::string& message) {
+    KillTimer();
+    if (!m_running) {
+        return;
+    }
+    m_pool.Cancel(true);
+    m_pool.WaitAll(kInfinite);
+    EndBatch(End::Failed, message);
+}
+
+void CBatchDriver::FinishBatch(const AutoTrimTaskPtr& task) {
+    if (task) {
+        EndBatch(End::Failed, task->MessageText());
+    } else {
+        EndBatch(End::Completed, std::string());
+    }
+}
+
+void CBatchDriver::EndBatch(End end, const std::string& errorText) {
+    KillTimer();
+    switch (end) {
+        case End::Failed:
+            m_view.SetStatusText(ResString(197));
+            Msg().Show(errorText, MB_ICONERROR);
+            break;
+        case End::Stopped:
+            m_view.SetStatusText(ResString(197));
+            break;
+        case End::Completed: {
+            const std::uint32_t elapsed = GetTickCount32() - m_startTick;
+            m_view.SetStatusText(Formatted(198, m_total) + " - " + FormatElapsed(elapsed));
+            m_view.FlashCaption();
+            break;
+        }
+    }
+    // Running until the message was answered: no drop starts a batch meanwhile.
+    m_running = false;
+    m_view.SetRunningState(false);
+    if (m_options.end) {
+        ShutdownAndQuit(end == End::Completed ? 0 : 1);
+    }
+}
+
+void CBatchDriver::Stop() {
+    m_pool.Cancel(true);
+}
+
+void CBatchDriver::Close() {
+    m_pool.Shutdown(kInfinite);
+    ClearFinished();
+    KillTimer();
+    m_running = false;
+    m_view.Quit(0);
+}
+
+void CBatchDriver::ShutdownAndQuit(int exitCode) {
+    m_pool.Shutdown(kInfinite);
+    ClearFinished();
+    KillTimer();
+    m_running = false;
+    m_view.Quit(exitCode);
+}
+
+void CBatchDriver::OpenFolder() {
+    std::string folder;
+    {
+        std::lock_guard<std::mutex> lock(m_finishedLock);
+        if (m_finished.empty()) {
+            return;
+        }
+        folder = m_finished.back()->OutputFolder();
+    }
+    // The shell is called without the lock: a worker may be waiting for it.
+    bool opened = false;
+    CSimpleErr err;
+    InvokeGuarded(err, [&] { opened = m_view.ShellOpen(folder); });
+    if (err.Failed() || !opened) {
+        Msg().ShowError(ErrorRecord(40014));
+    }
+}
+
+std::vector<AutoTrimTaskPtr> CBatchDriver::FinishedTasks() const {
+    std::lock_guard<std::mutex> lock(m_finishedLock);
+    return m_finished;
+}
+
+std::size_t CBatchDriver::FinishedCount() const {
+    std::lock_guard<std::mutex> lock(m_finishedLock);
+    return m_finished.size();
+}
+
+void CBatchDriver::ClearFinished() {
+    std::vector<AutoTrimTaskPtr> released;
+    {
+        std::lock_guard<std::mutex> lock(m_finishedLock);
+        released.swap(m_finished);
+    }
+    // The tasks (and their images) are freed here, outside the lock.
+}
+
+void CBatchDriver::StartTimer() {
+    m_timerRunning = true;
+    m_view.StartBatchTimer();
+}
+
+void CBatchDriver::KillTimer() {
+    if (m_timerRunning) {
+        m_timerRunning = false;
+        m_view.KillBatchTimer();
+    }
+}
+
+}  // namespace qv

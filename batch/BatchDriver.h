@@ -1,0 +1,191 @@
+// qv::CBatchDriver: runs the per-file pipeline over a list of images on the
+// worker pool, shows its progress through a qv::IBatchView and ends it.
+//
+// Owned by the main window (or the window-less run); everything except
+// OnTaskFinished runs on the user-interface thread. The window only forwards
+// to it: its 200 ms timer ticks to OnBatchTimer, Stop to Stop, Open Folder to
+// OpenFolder, closing to Close, dropped files to StartBatch.
+//
+// States: idle, or running from a successful StartBatch until the batch
+// ends. A batch ends, always from a timer tick, in one of three ways:
+//   completed   every task reported success and no worker runs any more:
+//               status "%d files are successfully processed - m:ss" (198),
+//               caption flashed; exit code 0 under the end option;
+//   failed      the first task (in report order) with a non-zero result:
+//               the timer stops, queued tasks are cancelled, running tasks
+//               are waited for (the user-interface thread blocks), status
+//               "process is terminated" (197), then that task's message is
+//               shown once with MB_ICONERROR; exit code 1;
+//   stopped     no worker runs any more, every report has been taken and
+//               still fewer tasks reported than were queued (Stop cancelled
+//               the rest without an error, a worker thread died, or no worker
+//               thread could be started): status 197 without a message box;
+//               exit code 1. So a batch can never stay running with nothing
+//               left to run it.
+// Each ends in the idle state. Under the end option the pool is then shut
+// down, the finished tasks released and IBatchView::Quit called with the
+// exit code.
+//
+// Messages go to the injected sink, or to qv::GlobalMsg() when none is.
+// Safety beyond the checks of the start: no output path may be the same
+// file as a source of the batch or as the empty image (compared through
+// symbolic links, "." and ".." and hard links); such a batch is refused
+// with 40019 naming the output path before any file is deleted.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "batch/BatchView.h"
+#include "batch/SettingsValidation.h"
+#include "batch/TaskThreadPool.h"
+#include "msg/Msg.h"
+#include "trim/AppSettings.h"
+#include "trim/AutoTrimTask.h"
+
+namespace qv {
+
+// Command-line switches that shape a batch: `yes` overwrites existing
+// outputs without asking; `end` quits the program when the batch is over
+// (and when a command-line start is refused).
+struct BatchOptions {
+    bool yes = false;
+    bool end = false;
+};
+
+// Stores the settings record persistently; throws my::CException (40007)
+// on failure.
+using SettingsSaver = std::function<void(const AppSettings&)>;
+
+// The output path of `source`: its folder (up to and including its last
+// '/'), then SubFolderName(), '/', the file name without its extension (the
+// part from its last '.'; a leading '.' starts no extension) and "." +
+// Extension(). '/' is inserted between parts unless the left one is empty or
+// already ends with '/'; '\\' is an ordinary character. Fails with 40018
+// (control 148) for an empty subfolder name, 40019 with the source when the
+// source has no file name (empty or ending with '/'). `output` is set only
+// on success.
+// Example: "/scan/p001.tif", subfolder "trim", SaveType 2 gives
+// "/scan/trim/p001.jpg".
+SettingsCheck MakeOutputPath(const std::string& source, const AppSettings& settings,
+                             std::string& output);
+
+// Elapsed milliseconds as whole minutes, ':' and two-digit seconds:
+// 59999 → "0:59", 60000 → "1:00", 65000 → "1:05".
+std::string FormatElapsed(std::uint32_t elapsedMs);
+
+class CBatchDriver : public CAutoTrimTaskClient {
+  public:
+    // `view` and `settings` (the process's global record, written back at
+    // each start) must outlive the driver. An empty `saveSettings` skips
+    // saving; a null `msg` means qv::GlobalMsg().
+    CBatchDriver(IBatchView& view, AppSettings& settings, BatchOptions options = {},
+                 SettingsSaver saveSettings = {}, ::CMsg* msg = nullptr);
+    // Shuts the pool down without time limit (running tasks finish).
+    ~CBatchDriver() override;
+    CBatchDriver(const CBatchDriver&) = delete;
+    CBatchDriver& operator=(const CBatchDriver&) = delete;
+
+    void SetOptions(const BatchOptions& options) { m_options = options; }
+    const BatchOptions& Options() const { return m_options; }
+
+    // Checks everything, then starts the workers on `files` (full paths, in
+    // order); true when the batch runs. Steps, each failure shown with
+    // ShowError and returning false with no worker started:
+    //   1-2 the view's values into a copy of the settings (its failure is
+    //       shown, then its control focused);
+    //   3   a non-empty EmptyImagePath must be an existing non-directory
+    //       (40016) and load (40017);
+    //   4   every file must exist and not be a directory (40015, the path);
+    //   5   earlier workers are waited for and the pool's lists emptied;
+    //   6   per file: MakeOutputPath, the source protection (40019), a task
+    //       with its saver by SaveType (40033); existing outputs noted;
+    //   7   existing outputs: unless `yes`, one OK/Cancel question listing
+    //       them (anything but OK: false, no message); then deleted in order
+    //       (40020 at the first that fails; those deleted stay deleted);
+    //   8   the copy becomes the global record and is saved (40007);
+    //   9   workers started, timer started, running state.
+    // Refused without a message while a batch runs. Unexpected exceptions
+    // are shown as their error records.
+    bool StartBatch(const std::vector<std::string>& files);
+
+    // Start-up with the command line's files: StartBatch when there are
+    // files; under the end option a refused start quits with 1 and no files
+    // quit with 0 (the pool shut down and the finished list emptied first).
+    void StartFromCommandLine(const std::vector<std::string>& files);
+
+    // Worker thread: appends the task to the finished list, or drops it once
+    // the pool is closing.
+    void OnTaskFinished(boost::shared_ptr<CAutoTrimTask> task) override;
+
+    // One tick of the batch timer; ignored while the timer is not running.
+    // Takes the newly finished tasks: the first failed one ends the batch;
+    // otherwise the last new one's preview and size are shown, the new
+    // tasks' images released, progress and Open Folder updated, and the
+    // status set to "%d / %d processing" (the next file's number, at most
+    // total) followed by 0 to 9 dots (a process-wide counter, one more per
+    // tick). Ends the batch as described above when no worker runs.
+    void OnBatchTimer();
+
+    // Ends the batch: with `task` as failed (its message shown), without as
+    // completed.
+    void FinishBatch(const AutoTrimTaskPtr& task);
+
+    // Stop button: cancels the queued tasks and asks running ones to stop.
+    // The batch then ends through the timer.
+    void Stop();
+    // Closing the window: shuts the pool down without time limit, releases
+    // the finished tasks, stops the timer, Quit(0). No confirmation.
+    void Close();
+    // Open Folder: opens the output folder of the last finished task with
+    // the view's ShellOpen; failure shows 40014. Nothing without tasks.
+    void OpenFolder();
+
+    bool Running() const { return m_running; }
+    bool TimerRunning() const { return m_timerRunning; }
+    int Total() const { return m_total; }
+    int Processed() const { return m_processed; }
+    // A copy of the finished list (kept after a batch until the next start).
+    std::vector<AutoTrimTaskPtr> FinishedTasks() const;
+    CTaskThreadPool& Pool() { return m_pool; }
+
+  private:
+    enum class End { Completed, Failed, Stopped };
+
+    ::CMsg& Msg() const;
+    void Report(const SettingsCheck& check);
+    bool StartBatchChecked(const std::vector<std::string>& files);
+    void StartTimer();
+    void KillTimer();
+    void TimerTick();
+    void AbortWith(const std::string& message);
+    void EndBatch(End end, const std::string& errorText);
+    void ShutdownAndQuit(int exitCode);
+    void ClearFinished();
+    std::size_t FinishedCount() const;
+
+    IBatchView& m_view;
+    AppSettings& m_settings;
+    BatchOptions m_options;
+    SettingsSaver m_saveSettings;
+    ::CMsg* m_msg;
+
+    bool m_running = false;
+    bool m_timerRunning = false;
+    int m_total = 0;
+    int m_processed = 0;
+    std::uint32_t m_startTick = 0;
+
+    // Appended by workers, read by the timer; emptied only at a start and
+    // at the end of the driver. Never held together with a pool lock.
+    mutable std::mutex m_finishedLock;
+    std::vector<AutoTrimTaskPtr> m_finished;
+
+    // Last member: destroyed (and its workers joined) first.
+    CTaskThreadPool m_pool;
+};
+
+}  // namespace qv

@@ -1,0 +1,87 @@
+// qv::IBatchView: what the batch driver needs from the window that owns it.
+//
+// Every call comes from the user-interface thread. The driver never touches
+// a control itself; a window implements the calls with its controls, its
+// progress bar, status text, preview widget and 200 ms timer. A run without
+// a window uses CHeadlessBatchView, which validates the settings as they
+// stand and ignores the display calls.
+#pragma once
+
+#include <string>
+
+#include "batch/SettingsValidation.h"
+#include "image/BitmapTypes.h"
+#include "image/Dib.h"
+#include "trim/AppSettings.h"
+
+namespace qv {
+
+class IBatchView {
+  public:
+    virtual ~IBatchView() = default;
+
+    // Reads the dialog's values into `settings` (a copy of the global record)
+    // and validates them in the dialog's order (see SettingsValidation.h).
+    // A failure is returned, not shown: the driver shows it, then calls
+    // FocusControl with its control.
+    virtual SettingsCheck ReadSettings(AppSettings& settings) = 0;
+    virtual void FocusControl(int controlId) = 0;
+
+    // Size in pixels of the preview pane; every task of a batch scales its
+    // preview to it ((0, 0): no scaled preview).
+    virtual SIZE PreviewSize() const = 0;
+
+    // Progress bar: range 0..total, position processed.
+    virtual void SetProgress(int processed, int total) = 0;
+    // Status line under the progress bar.
+    virtual void SetStatusText(const std::string& text) = 0;
+    // The last finished result: its preview image (possibly empty) is drawn
+    // in the preview pane.
+    virtual void ShowPreview(const DibPtr& preview) = 0;
+    // The pixel size of the last written result, for the two read-only size
+    // edits (150, 151); called only when the task has an output image.
+    virtual void ShowResultSize(LONG width, LONG height) = 0;
+
+    // Running: settings controls and Open Folder disabled, Stop enabled.
+    // Idle: the reverse, the JPEG quality controls only with JPEG chosen.
+    virtual void SetRunningState(bool running) = 0;
+    virtual void EnableOpenFolder(bool enable) = 0;
+    // Flashes the window's caption once (end of a successful batch).
+    virtual void FlashCaption() = 0;
+
+    // Starts the 200 ms batch timer, whose ticks call
+    // CBatchDriver::OnBatchTimer; starting a running timer restarts it.
+    virtual void StartBatchTimer() = 0;
+    // Stops it; no tick already pending may arrive afterwards.
+    virtual void KillBatchTimer() = 0;
+
+    // Opens `path` with the desktop's default action; false on failure
+    // (may also throw).
+    virtual bool ShellOpen(const std::string& path) = 0;
+
+    // Destroys the window and ends the event loop with `exitCode`.
+    virtual void Quit(int exitCode) = 0;
+};
+
+// The view of a run without a window: ReadSettings validates the record as
+// it stands (ValidateSettings(settings)), the preview size is (0, 0), the
+// display calls do nothing, ShellOpen fails. Timer and Quit stay to the
+// owner, who drives OnBatchTimer from its own loop.
+class CHeadlessBatchView : public IBatchView {
+  public:
+    SettingsCheck ReadSettings(AppSettings& settings) override {
+        return ValidateSettings(settings);
+    }
+    void FocusControl(int) override {}
+    SIZE PreviewSize() const override { return SIZE{0, 0}; }
+    void SetProgress(int, int) override {}
+    void SetStatusText(const std::string&) override {}
+    void ShowPreview(const DibPtr&) override {}
+    void ShowResultSize(LONG, LONG) override {}
+    void SetRunningState(bool) override {}
+    void EnableOpenFolder(bool) override {}
+    void FlashCaption() override {}
+    bool ShellOpen(const std::string&) override { return false; }
+};
+
+}  // namespace qv
