@@ -1,5 +1,7 @@
 #include "trim/EdgeLine.h"
 
+#include "image/BackgroundModel.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -24,19 +26,15 @@ bool InStrip(const POINT& p, const RECT& strip) {
     return p.x >= strip.left && p.x < strip.right && p.y >= strip.top && p.y < strip.bottom;
 }
 
-// The border strip of a side; heights are taken as |height| so that a
-// top-down image filters the same rows as a bottom-up one.
+// The border strip of a side (a value outside 0 to 3 counts as left);
+// heights are taken as |height| so that a top-down image filters the same
+// rows as a bottom-up one.
 RECT BorderStrip(Side side, LONG w, LONG h, SIZE band) {
-    switch (side) {
-        case SideTop:
-            return {0, 0, w, band.cy};
-        case SideRight:
-            return {w - band.cx, 0, w, h};
-        case SideBottom:
-            return {0, h - band.cy, w, h};
-        default:
-            return {0, 0, band.cx, h};
+    RECT strip{};
+    if (!SideBandRect(strip, side, SIZE{w, h}, band)) {
+        SideBandRect(strip, SideLeft, SIZE{w, h}, band);
     }
+    return strip;
 }
 
 // Level search shared by the best-level fit and the rotation stage: the fit

@@ -16,6 +16,7 @@
 
 #include "image_io/ImageFile.h"
 #include "image_io/ImageSaver.h"
+#include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
 
 namespace fs = std::filesystem;
@@ -72,14 +73,7 @@ class Workspace {
     }
 
     static void Write(const DibPtr& dib, const std::string& path, float dpi) {
-        DibPtr rgb;
-        SaverPtr saver;
-        BitmapPtr bitmap;
-        ASSERT_EQ(RemoveAlpha(rgb, *dib), S_OK);
-        ASSERT_EQ(SetPngSaver(saver), S_OK);
-        ASSERT_EQ(DibToBitmap(bitmap, rgb, true), S_OK);
-        bitmap->SetResolution(dpi, dpi);
-        ASSERT_EQ(Save(*saver, bitmap, path), S_OK);
+        ASSERT_TRUE(scangen::WritePng(dib, path, dpi)) << path;
     }
 
     // Runs the program in the workspace with no display and English texts.

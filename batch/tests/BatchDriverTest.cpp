@@ -17,6 +17,7 @@
 #include "image_io/ImageSaver.h"
 #include "msg/Exception.h"
 #include "msg/tests/LanguageScope.h"
+#include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
 
 namespace fs = std::filesystem;
@@ -101,13 +102,7 @@ class RecordingMsg : public CMsg {
 };
 
 void WritePng(const DibPtr& dib, const std::string& path) {
-    SaverPtr saver;
-    ASSERT_EQ(SetPngSaver(saver), S_OK);
-    DibPtr pixels;
-    ASSERT_EQ(RemoveAlpha(pixels, *dib), S_OK);
-    BitmapPtr bitmap;
-    ASSERT_EQ(DibToBitmap(bitmap, pixels, true), S_OK);
-    ASSERT_EQ(Save(*saver, bitmap, path), S_OK);
+    ASSERT_TRUE(scangen::WritePng(dib, path, 96)) << path;
 }
 
 void WriteText(const std::string& path, const std::string& text) {

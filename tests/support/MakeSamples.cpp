@@ -7,25 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "image_io/ImageFile.h"
-#include "image_io/ImageSaver.h"
+#include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
-
-namespace {
-
-bool WriteRgbPng(const DibPtr& dib, const std::string& path, float dpi) {
-    DibPtr rgb;
-    SaverPtr saver;
-    BitmapPtr bitmap;
-    if (FAILED(RemoveAlpha(rgb, *dib)) || FAILED(SetPngSaver(saver)) ||
-        FAILED(DibToBitmap(bitmap, rgb, true))) {
-        return false;
-    }
-    bitmap->SetResolution(dpi, dpi);
-    return SUCCEEDED(Save(*saver, bitmap, path));
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -49,9 +32,10 @@ int main(int argc, char** argv) {
         options.shadow = pages[i].shadow;
         options.seed = static_cast<std::uint32_t>(100 + i);
         const scangen::GeneratedScan scan = scangen::GenerateScan(options);
-        ok = ok && SUCCEEDED(scan.result) && WriteRgbPng(scan.scan, folder + pages[i].name, dpi);
+        ok = ok && SUCCEEDED(scan.result) &&
+             scangen::WritePng(scan.scan, folder + pages[i].name, dpi);
         if (i == 0) {
-            ok = ok && WriteRgbPng(scan.emptyBed, folder + "empty.png", dpi);
+            ok = ok && scangen::WritePng(scan.emptyBed, folder + "empty.png", dpi);
         }
     }
     if (!ok) {

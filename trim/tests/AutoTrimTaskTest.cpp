@@ -12,6 +12,7 @@
 #include "msg/Format.h"
 #include "msg/StringTable.h"
 #include "msg/SystemErrorText.h"
+#include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
 
 namespace fs = std::filesystem;
@@ -38,19 +39,8 @@ class TempDir {
     fs::path path_;
 };
 
-// Writes a scan as a PNG file: RGB like a scanner writes it, or RGBA when
-// `withAlpha` is set.
 void WritePng(const DibPtr& dib, const std::string& path, float dpi, bool withAlpha = false) {
-    SaverPtr saver;
-    ASSERT_EQ(SetPngSaver(saver), S_OK);
-    DibPtr pixels = dib;
-    if (!withAlpha) {
-        ASSERT_EQ(RemoveAlpha(pixels, *dib), S_OK);
-    }
-    BitmapPtr bitmap;
-    ASSERT_EQ(DibToBitmap(bitmap, pixels, true), S_OK);
-    bitmap->SetResolution(dpi, dpi);
-    ASSERT_EQ(Save(*saver, bitmap, path), S_OK);
+    ASSERT_TRUE(scangen::WritePng(dib, path, dpi, withAlpha)) << path;
 }
 
 // A stop request raised at the n-th question.
