@@ -8,19 +8,12 @@
 
 namespace {
 
-// One byte, or -1 at end of input or on an error other than an interruption.
+// One byte, or -1 at end of input, on an error, or when a handled signal
+// (an interrupt the user sent) cut the wait short: a prompt then answers
+// its negative button instead of ignoring the interrupt.
 int ReadByte(int fd) {
     unsigned char byte = 0;
-    for (;;) {
-        const ssize_t n = ::read(fd, &byte, 1);
-        if (n == 1) {
-            return byte;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        return -1;
-    }
+    return ::read(fd, &byte, 1) == 1 ? byte : -1;
 }
 
 int ReadCharacter(int fd) {
