@@ -3,28 +3,48 @@
 // one thread.
 //
 // It reports, measured in the same run on the same files:
-//  - decode: reading and decoding the source PNG into a raster image;
-//  - encode: writing that raster image as PNG;
+//  - decode: reading and decoding the source PNG into a 32-bit raster image;
+//  - encode: writing the decoded pixels as the RGB PNG they came from (the
+//    alpha plane is dropped before the clock starts, and the encoder reads
+//    the pixels in place, as the pipeline's own save does);
 //  - every stage of the pipeline (load, foreground, each median pass, edge
-//    lines, rotations, rectangle, crop, alpha removal, save, preview);
+//    lines, rotations, rectangle, crop, save, preview) with the highest
+//    resident set size seen while it ran;
 //  - the ratio of the pipeline's own work (everything but load and save) to
-//    decode + encode.
+//    decode + encode;
+//  - memory: the resident set of the bare process, with the empty image
+//    loaded (the baseline every task starts from), and the task's peak above
+//    that baseline in bytes per source pixel.
 //
 // Usage: pipeline_bench [--pages N] [--size WxH] [--dir FOLDER]
-// Run it under /usr/bin/time -v for the peak memory.
+//                       [--cache MIB] [--skew DEGREES] [--verify]
+//  --cache MIB  sets the pixel block cache limit (0 turns it off); without it
+//               the library default applies.
+//  --skew DEG   skew of the generated page (default 1.7 degrees).
+//  --verify     after each page, rebuilds the output the long way (rotate the
+//               whole source, place and crop the rectangle, drop alpha) and
+//               compares it byte for byte with the task's output.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
-#include <map>
+#include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "image/PixelMemory.h"
+#include "image/Rotate.h"
 #include "image_io/ImageFile.h"
 #include "image_io/ImageSaver.h"
+#include "image_io/PlatformImage.h"
 #include "tests/support/ScanGenerator.h"
 #include "trim/AutoTrimTask.h"
+#include "trim/TrimRect.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -34,6 +54,74 @@ namespace {
 double Ms(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
+
+double ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// Resident set size in bytes.
+std::size_t Rss() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * 4096;
+}
+
+// Decimal megabytes, as in bytes per pixel × pixels.
+double Mb(std::size_t bytes) {
+    return bytes / 1e6;
+}
+
+// Samples the resident set every millisecond while a task runs, so that each
+// stage's peak can be told apart.
+class RssSampler {
+  public:
+    struct Sample {
+        double ms;
+        std::size_t rss;
+    };
+
+    void Start() {
+        m_samples.clear();
+        m_start = Clock::now();
+        m_running = true;
+        m_thread = std::thread([this] {
+            while (m_running) {
+                const Sample s{Ms(m_start), Rss()};
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_samples.push_back(s);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+    }
+    void Stop() {
+        m_running = false;
+        m_thread.join();
+        m_samples.push_back(Sample{Ms(m_start), Rss()});
+    }
+    // Highest sample in [from, to) milliseconds after Start.
+    std::size_t Peak(double from, double to) const {
+        std::size_t peak = 0;
+        for (const Sample& s : m_samples) {
+            if (s.ms >= from && s.ms < to) {
+                peak = std::max(peak, s.rss);
+            }
+        }
+        return peak;
+    }
+    std::size_t Peak() const { return Peak(-1.0, 1e300); }
+
+  private:
+    Clock::time_point m_start;
+    std::atomic<bool> m_running{false};
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::vector<Sample> m_samples;
+};
 
 bool WritePng(const DibPtr& dib, const std::string& path, float dpi) {
     SaverPtr saver;
@@ -45,11 +133,59 @@ bool WritePng(const DibPtr& dib, const std::string& path, float dpi) {
     return SUCCEEDED(Save(*saver, bitmap, path));
 }
 
+// Writes `dib` as the pipeline's save does: a bitmap that shares its pixels.
+bool EncodeInPlace(const DibPtr& dib, const std::string& path, float dpi) {
+    SaverPtr saver;
+    if (FAILED(SetPngSaver(saver))) {
+        return false;
+    }
+    const BitmapPtr bitmap(new Gdiplus::Bitmap(dib, true, dpi, dpi));
+    return SUCCEEDED(Save(*saver, bitmap, path));
+}
+
+// The output the long way: the whole source rotated, the placed rectangle
+// cut out, alpha dropped. True when it equals `output` byte for byte.
+bool SameAsLongWay(const CDib& output, const std::string& source, double angle, const RECT& crop) {
+    DibPtr image, rotated, cropped, opaque;
+    if (FAILED(LoadDibFromFile(image, source))) {
+        return false;
+    }
+    if (angle != 0.0) {
+        if (FAILED(RotateImage(rotated, *image, angle, nullptr))) {
+            return false;
+        }
+        image = rotated;
+        rotated.reset();
+    }
+    const RECT placed = PlaceRect(crop, image->Width(), image->Height());
+    if (std::memcmp(&placed, &crop, sizeof crop) != 0 ||
+        FAILED(CropImage(cropped, *image, placed))) {
+        return false;
+    }
+    image.reset();
+    if (FAILED(RemoveAlpha(opaque, *cropped))) {
+        return false;
+    }
+    const std::size_t headerBytes = CDib::GetHeaderBlockSize(opaque->Header());
+    return CDib::GetHeaderBlockSize(output.Header()) == headerBytes &&
+           std::memcmp(output.Header(), opaque->Header(), headerBytes) == 0 &&
+           output.GetImageSize() == opaque->GetImageSize() &&
+           std::memcmp(output.Bits(), opaque->Bits(), opaque->GetImageSize()) == 0;
+}
+
+bool IsNested(const char* stage) {
+    // Timed inside "edge lines", at its end.
+    return std::strcmp(stage, "rotate foreground") == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int pages = 3;
     LONG width = 4960, height = 7016;
+    long cacheMib = -1;
+    bool verify = false;
+    double skew = 1.7;
     fs::path dir = fs::temp_directory_path() / "quorvel-pipeline-bench";
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--pages") == 0 && i + 1 < argc) {
@@ -58,58 +194,87 @@ int main(int argc, char** argv) {
             std::sscanf(argv[++i], "%dx%d", &width, &height);
         } else if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
             dir = argv[++i];
+        } else if (std::strcmp(argv[i], "--cache") == 0 && i + 1 < argc) {
+            cacheMib = std::atol(argv[++i]);
+        } else if (std::strcmp(argv[i], "--skew") == 0 && i + 1 < argc) {
+            skew = std::atof(argv[++i]);
+        } else if (std::strcmp(argv[i], "--verify") == 0) {
+            verify = true;
         } else {
-            std::fprintf(stderr, "usage: %s [--pages N] [--size WxH] [--dir FOLDER]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--pages N] [--size WxH] [--dir FOLDER] [--cache MIB] "
+                         "[--skew DEGREES] [--verify]\n",
+                         argv[0]);
             return 2;
         }
     }
+    if (cacheMib >= 0) {
+        SetPixelCacheLimit(static_cast<std::size_t>(cacheMib) << 20);
+    }
     fs::create_directories(dir);
     const double dpi = 600.0 * width / 4960.0;
+    const double pixels = double(width) * height;
 
     // The source files: an RGB scan (as scanners write them) and its bed.
-    scangen::ScanOptions options = scangen::MakeScanOptions(width, height, dpi);
-    options.skewDegrees = 1.7;
-    options.shadow = true;
-    scangen::GeneratedScan scan = scangen::GenerateScan(options);
-    if (FAILED(scan.result)) {
-        std::fprintf(stderr, "cannot generate the scan\n");
-        return 1;
+    {
+        scangen::ScanOptions options = scangen::MakeScanOptions(width, height, dpi);
+        options.skewDegrees = skew;
+        options.shadow = true;
+        scangen::GeneratedScan scan = scangen::GenerateScan(options);
+        if (FAILED(scan.result)) {
+            std::fprintf(stderr, "cannot generate the scan\n");
+            return 1;
+        }
+        DibPtr rgb, bedRgb;
+        RemoveAlpha(rgb, *scan.scan);
+        RemoveAlpha(bedRgb, *scan.emptyBed);
+        scan = scangen::GeneratedScan();
+        if (!WritePng(rgb, (dir / "scan.png").string(), dpi) ||
+            !WritePng(bedRgb, (dir / "empty.png").string(), dpi)) {
+            std::fprintf(stderr, "cannot write the sources to %s\n", dir.c_str());
+            return 1;
+        }
     }
-    DibPtr rgb, bedRgb;
-    RemoveAlpha(rgb, *scan.scan);
-    RemoveAlpha(bedRgb, *scan.emptyBed);
-    scan.scan.reset();
     const std::string source = (dir / "scan.png").string();
-    const std::string bed = (dir / "empty.png").string();
-    if (!WritePng(rgb, source, dpi) || !WritePng(bedRgb, bed, dpi)) {
-        std::fprintf(stderr, "cannot write the sources to %s\n", dir.c_str());
-        return 1;
-    }
-    rgb.reset();
-    bedRgb.reset();
-    scan.emptyBed.reset();
+    ReleasePixelCache();
+    const std::size_t bareRss = Rss();
 
     DibPtr empty;
-    if (FAILED(LoadDibFromFile(empty, bed))) {
+    if (FAILED(LoadDibFromFile(empty, (dir / "empty.png").string()))) {
         std::fprintf(stderr, "cannot load the empty image\n");
         return 1;
     }
+    ReleasePixelCache();
+    const std::size_t baseRss = Rss();
 
-    std::printf("pipeline_bench: %d x %d px (%.0f dpi), %d page(s), one thread\n", width, height,
-                dpi, pages);
+    std::printf("pipeline_bench: %d x %d px (%.0f dpi), %d page(s), one thread, pixel cache %s\n",
+                width, height, dpi, pages,
+                cacheMib < 0 ? "default" : (std::to_string(cacheMib) + " MiB").c_str());
+    std::printf("  RSS bare process %.1f MB; with the empty image %.1f MB (baseline)\n",
+                Mb(bareRss), Mb(baseRss));
+    bool allSame = true;
+    RssSampler sampler;
     for (int page = 0; page < pages; ++page) {
         // Decode and encode of the same file, as the baseline.
         Clock::time_point start = Clock::now();
+        double cpu = ThreadCpuMs();
         DibPtr decoded;
         if (FAILED(LoadDibFromFile(decoded, source))) {
             std::fprintf(stderr, "cannot decode %s\n", source.c_str());
             return 1;
         }
         const double decodeMs = Ms(start);
-        start = Clock::now();
-        WritePng(decoded, (dir / "reencoded.png").string(), dpi);
-        const double encodeMs = Ms(start);
+        const double decodeCpu = ThreadCpuMs() - cpu;
+        DibPtr opaque;
+        RemoveAlpha(opaque, *decoded);
         decoded.reset();
+        start = Clock::now();
+        cpu = ThreadCpuMs();
+        EncodeInPlace(opaque, (dir / "reencoded.png").string(), static_cast<float>(dpi));
+        const double encodeMs = Ms(start);
+        const double encodeCpu = ThreadCpuMs() - cpu;
+        opaque.reset();
+        fs::remove(dir / "reencoded.png");
 
         AutoTrimTaskPtr task(new CAutoTrimTask);
         task->Init(empty, page, source, (dir / "trim/scan.png").string(), nullptr);
@@ -118,29 +283,58 @@ int main(int argc, char** argv) {
         task->SetParams(params);
         task->SetPreviewSize(300, 424);
         SetPngSaver(task->Saver());
+        const std::size_t startRss = Rss();
+        sampler.Start();
         start = Clock::now();
+        cpu = ThreadCpuMs();
         task->Run();
         const double totalMs = Ms(start);
+        const double taskCpu = ThreadCpuMs() - cpu;
+        sampler.Stop();
         if (task->ResultId() != 0) {
             std::fprintf(stderr, "pipeline failed: %s\n", task->MessageText().c_str());
             return 1;
         }
-        std::map<std::string, double> stageMs;
-        std::printf("\npage %d\n", page + 1);
+        std::printf("\npage %d (RSS at start %.1f MB, cached %.1f MB)\n", page + 1, Mb(startRss),
+                    Mb(GetPixelCacheStats().cachedBytes));
         double ioMs = 0;
-        for (const auto& stage : task->StageTimes()) {
-            std::printf("  %-18s %9.1f ms\n", stage.stage, stage.milliseconds);
+        double at = 0;
+        const auto& stages = task->StageTimes();
+        for (std::size_t i = 0; i < stages.size(); ++i) {
+            const auto& stage = stages[i];
+            double from = at, to = at + stage.milliseconds;
+            if (IsNested(stage.stage) && i + 1 < stages.size()) {
+                to = at + stages[i + 1].milliseconds;
+                from = to - stage.milliseconds;
+            } else {
+                at = to;
+            }
+            std::printf("  %-18s %9.1f ms   peak RSS %7.1f MB\n", stage.stage, stage.milliseconds,
+                        Mb(sampler.Peak(from, to + 1.0)));
             if (std::strcmp(stage.stage, "load") == 0 || std::strcmp(stage.stage, "save") == 0) {
                 ioMs += stage.milliseconds;
             }
         }
         const double workMs = totalMs - ioMs;
-        std::printf("  %-18s %9.1f ms\n", "pipeline total", totalMs);
-        std::printf("  %-18s %9.1f ms   (decode %.1f + encode %.1f)\n", "decode + encode",
-                    decodeMs + encodeMs, decodeMs, encodeMs);
+        const std::size_t peak = sampler.Peak();
+        std::printf("  %-18s %9.1f ms   (CPU %.1f ms)\n", "pipeline total", totalMs, taskCpu);
+        std::printf("  %-18s %9.1f ms   (decode %.1f + encode %.1f; CPU %.1f + %.1f)\n",
+                    "decode + encode", decodeMs + encodeMs, decodeMs, encodeMs, decodeCpu,
+                    encodeCpu);
         std::printf("  work without load/save: %.1f ms = %.1f %% of decode + encode\n", workMs,
                     100.0 * workMs / (decodeMs + encodeMs));
+        std::printf("  peak RSS %.1f MB = baseline + %.1f MB = baseline + %.2f B/px\n", Mb(peak),
+                    Mb(peak - baseRss), (double(peak) - double(baseRss)) / pixels);
+        if (verify) {
+            const bool same =
+                SameAsLongWay(*task->OutputImage(), source, task->SkewAngle(), task->CropRect());
+            allSame = allSame && same;
+            std::printf("  output %s the long way (angle %.6f rad, crop %d,%d-%d,%d)\n",
+                        same ? "identical to" : "DIFFERS from", task->SkewAngle(),
+                        task->CropRect().left, task->CropRect().top, task->CropRect().right,
+                        task->CropRect().bottom);
+        }
     }
     fs::remove_all(dir);
-    return 0;
+    return allSame ? 0 : 1;
 }

@@ -3,16 +3,15 @@
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
-#include <new>
-#include <vector>
+#include <utility>
 
 namespace {
 
 // Blocks below this size are not worth caching: malloc serves them from its
 // own heap without fresh mappings.
 constexpr std::size_t kCachedMinimum = std::size_t{4} << 20;
-// Each block starts with a header that records its capacity; it also keeps
-// the pixels 64-byte aligned.
+// Each block starts with a header that records its capacity; blocks are
+// 64-byte aligned, so the pixels are too (a cache line).
 constexpr std::size_t kHeader = 64;
 // A cached block is reused for a request of at least this fraction of its
 // capacity, so a small image never pins a page-sized block.
@@ -20,10 +19,10 @@ constexpr std::size_t kReuseNumerator = 7, kReuseDenominator = 8;
 
 struct Cache {
     std::mutex mutex;
-    std::vector<void*> blocks;  // oldest first
-    std::size_t bytes = 0;
+    void* block = nullptr;  // raw block, or null
     std::size_t limit = std::size_t{512} << 20;
     std::size_t reused = 0;
+    std::size_t scopes = 0;
 };
 
 Cache& TheCache() {
@@ -42,53 +41,39 @@ void* User(void* raw) {
     return static_cast<char*>(raw) + kHeader;
 }
 
-// Drops the oldest cached blocks until the cache fits `limit`. Called with
-// the lock held; returns the blocks to free once the lock is released.
-std::vector<void*> TrimLocked(Cache& cache, std::size_t limit) {
-    std::vector<void*> released;
-    std::size_t i = 0;
-    while (cache.bytes > limit && i < cache.blocks.size()) {
-        cache.bytes -= Capacity(cache.blocks[i]);
-        released.push_back(cache.blocks[i]);
-        ++i;
+// Empties the cache when its block exceeds `limit`; the lock must be held.
+// Returns the block to free once the lock is released (or null).
+void* TakeAbove(Cache& cache, std::size_t limit) {
+    void* raw = cache.block;
+    if (raw == nullptr || Capacity(raw) <= limit) {
+        return nullptr;
     }
-    cache.blocks.erase(cache.blocks.begin(), cache.blocks.begin() + static_cast<std::ptrdiff_t>(i));
-    return released;
-}
-
-void FreeAll(const std::vector<void*>& raws) {
-    for (void* raw : raws) {
-        std::free(raw);
-    }
+    cache.block = nullptr;
+    return raw;
 }
 
 }  // namespace
 
 void* AllocatePixelBlock(std::size_t size) noexcept {
-    if (size > SIZE_MAX - kHeader) {
+    // No object may exceed PTRDIFF_MAX; such a request is refused here
+    // rather than handed to the system allocator.
+    if (size > static_cast<std::size_t>(PTRDIFF_MAX) - 2 * kHeader) {
         return nullptr;
     }
     if (size >= kCachedMinimum) {
         Cache& cache = TheCache();
         std::lock_guard<std::mutex> lock(cache.mutex);
-        // The smallest cached block that fits.
-        std::size_t best = cache.blocks.size();
-        for (std::size_t i = 0; i < cache.blocks.size(); ++i) {
-            const std::size_t capacity = Capacity(cache.blocks[i]);
-            if (capacity >= size && size >= capacity / kReuseDenominator * kReuseNumerator &&
-                (best == cache.blocks.size() || capacity < Capacity(cache.blocks[best]))) {
-                best = i;
-            }
-        }
-        if (best != cache.blocks.size()) {
-            void* raw = cache.blocks[best];
-            cache.blocks.erase(cache.blocks.begin() + static_cast<std::ptrdiff_t>(best));
-            cache.bytes -= Capacity(raw);
+        void* raw = cache.block;
+        if (raw != nullptr && Capacity(raw) >= size &&
+            size >= Capacity(raw) / kReuseDenominator * kReuseNumerator) {
+            cache.block = nullptr;
             ++cache.reused;
             return User(raw);
         }
     }
-    void* raw = std::malloc(kHeader + size);
+    // aligned_alloc wants a multiple of the alignment.
+    const std::size_t total = (kHeader + size + (kHeader - 1)) & ~(kHeader - 1);
+    void* raw = std::aligned_alloc(kHeader, total);
     if (raw == nullptr) {
         return nullptr;
     }
@@ -101,52 +86,60 @@ void FreePixelBlock(void* block) noexcept {
         return;
     }
     void* raw = Raw(block);
-    if (Capacity(raw) < kCachedMinimum) {
-        std::free(raw);
-        return;
-    }
-    Cache& cache = TheCache();
-    std::vector<void*> released;
-    {
+    if (Capacity(raw) >= kCachedMinimum) {
+        Cache& cache = TheCache();
         std::lock_guard<std::mutex> lock(cache.mutex);
-        if (Capacity(raw) > cache.limit) {
-            released.push_back(raw);
-        } else {
-            try {
-                cache.blocks.push_back(raw);
-                cache.bytes += Capacity(raw);
-                released = TrimLocked(cache, cache.limit);
-            } catch (const std::bad_alloc&) {
-                released.push_back(raw);
-            }
+        if (cache.scopes > 0 && Capacity(raw) <= cache.limit &&
+            (cache.block == nullptr || Capacity(raw) >= Capacity(cache.block))) {
+            std::swap(raw, cache.block);
         }
     }
-    FreeAll(released);
+    std::free(raw);  // the block not kept (null when the cache was empty)
 }
 
 void SetPixelCacheLimit(std::size_t bytes) noexcept {
     Cache& cache = TheCache();
-    std::vector<void*> released;
+    void* released;
     {
         std::lock_guard<std::mutex> lock(cache.mutex);
         cache.limit = bytes;
-        released = TrimLocked(cache, bytes);
+        released = TakeAbove(cache, bytes);
     }
-    FreeAll(released);
+    std::free(released);
 }
 
 void ReleasePixelCache() noexcept {
     Cache& cache = TheCache();
-    std::vector<void*> released;
+    void* released;
     {
         std::lock_guard<std::mutex> lock(cache.mutex);
-        released = TrimLocked(cache, 0);
+        released = cache.block;
+        cache.block = nullptr;
     }
-    FreeAll(released);
+    std::free(released);
+}
+
+PixelCacheScope::PixelCacheScope() noexcept {
+    Cache& cache = TheCache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    ++cache.scopes;
+}
+
+PixelCacheScope::~PixelCacheScope() {
+    Cache& cache = TheCache();
+    void* released = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(cache.mutex);
+        if (--cache.scopes == 0) {
+            std::swap(released, cache.block);
+        }
+    }
+    std::free(released);
 }
 
 PixelCacheStats GetPixelCacheStats() noexcept {
     Cache& cache = TheCache();
     std::lock_guard<std::mutex> lock(cache.mutex);
-    return PixelCacheStats{cache.bytes, cache.blocks.size(), cache.reused};
+    const std::size_t bytes = cache.block != nullptr ? Capacity(cache.block) : 0;
+    return PixelCacheStats{bytes, cache.block != nullptr ? std::size_t{1} : 0, cache.reused};
 }

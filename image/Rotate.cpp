@@ -14,6 +14,14 @@
 #else
 #define QV_ROTATE_SSE2 0
 #endif
+// GCC and Clang build an AVX2 variant beside the SSE2 code and pick it at
+// run time.
+#if QV_ROTATE_SSE2 && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define QV_ROTATE_AVX2 1
+#else
+#define QV_ROTATE_AVX2 0
+#endif
 
 namespace {
 
@@ -164,7 +172,8 @@ inline std::size_t PhaseOf(std::int64_t f) {
 }
 
 // Interpolates pixels [first, last) of one output row whose 4 × 4 taps may
-// leave the picture; taps are clamped to the border pixels.
+// leave the picture; taps are clamped to the border pixels. `dst` receives
+// pixel `first`; fx, fy are the positions of pixel 0 of the row.
 template <int C>
 void SampleClamped(const Source& src, BYTE* dst, LONG first, LONG last, std::int64_t fx,
                    std::int64_t fy, std::int64_t dfx, std::int64_t dfy) {
@@ -193,8 +202,9 @@ void SampleClamped(const Source& src, BYTE* dst, LONG first, LONG last, std::int
             }
         }
         for (int c = 0; c < C; ++c) {
-            dst[x * C + c] = FinalToByte(acc[c]);
+            dst[c] = FinalToByte(acc[c]);
         }
+        dst += C;
     }
 }
 
@@ -223,12 +233,20 @@ void SampleInterior(const Source& src, BYTE* dst, LONG first, LONG last, std::in
             acc[i % C] += wx[i / C] * (v >> kMidShift);
         }
         for (int c = 0; c < C; ++c) {
-            dst[x * C + c] = FinalToByte(acc[c]);
+            dst[c] = FinalToByte(acc[c]);
         }
+        dst += C;
     }
 }
 
 #if QV_ROTATE_SSE2
+// Asks for the cache line at p + offset, which may lie outside the picture
+// (a prefetch never faults).
+inline void Prefetch(const BYTE* p, std::ptrdiff_t offset) {
+    const auto address = reinterpret_cast<std::uintptr_t>(p) + static_cast<std::uintptr_t>(offset);
+    _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T1);
+}
+
 // Four channels at once: the vertical pass multiplies byte pairs of two rows
 // with a weight pair (pmaddwd), the horizontal pass does the same with pairs
 // of columns; packus clamps to 0..255.
@@ -248,6 +266,10 @@ void SampleInterior<4>(const Source& src, BYTE* dst, LONG first, LONG last, std:
         const std::int32_t* wx = pairs.w[PhaseOf(fx)];
         const std::int32_t* wy = pairs.w[PhaseOf(fy)];
         const BYTE* p0 = origin + (iy - 1) * step + (ix - 1) * 4;
+        // The row below the taps is the one the next output row adds; fetching
+        // it now hides the latency of the diagonal walk, which the hardware
+        // prefetcher does not follow.
+        Prefetch(p0, 4 * step);
         const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p0));
         const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p0 + step));
         const __m128i r2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p0 + 2 * step));
@@ -279,11 +301,101 @@ void SampleInterior<4>(const Source& src, BYTE* dst, LONG first, LONG last, std:
         acc = _mm_srai_epi32(_mm_add_epi32(acc, round), kFinalShift);
         const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(acc, acc), zero);
         const std::int32_t pixel = _mm_cvtsi128_si32(packed);
-        std::memcpy(dst + std::size_t{4} * x, &pixel, 4);
+        std::memcpy(dst, &pixel, 4);
+        dst += 4;
     }
 }
 
-// One channel: the 4 × 4 taps of a pixel fill the lanes instead.
+#if QV_ROTATE_AVX2
+bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+// The same with two pixels side by side, one in each 128-bit lane (the AVX2
+// unpack, multiply-add and pack instructions work lane by lane, so each lane
+// computes exactly what the SSE2 code does).
+#define QV_AVX2 __attribute__((target("avx2")))
+
+// Row k of the taps of pixels a (low lane) and b (high lane).
+QV_AVX2 inline __m256i TapRows(const BYTE* a, const BYTE* b) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
+}
+
+// Weight pair k of pixel a in the low lane, of pixel b in the high lane.
+QV_AVX2 inline __m256i LanePair(const std::int32_t* wa, const std::int32_t* wb, int k) {
+    return _mm256_set_epi32(wb[k], wb[k], wb[k], wb[k], wa[k], wa[k], wa[k], wa[k]);
+}
+
+QV_AVX2 inline __m256i ColumnSums(__m256i x01, __m256i x23, __m256i wy01, __m256i wy23) {
+    return _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_madd_epi16(x01, wy01), _mm256_madd_epi16(x23, wy23)), kMidShift);
+}
+
+QV_AVX2 void SampleInterior4Avx2(const Source& src, BYTE* dst, LONG first, LONG last,
+                                 std::int64_t fx, std::int64_t fy, std::int64_t dfx,
+                                 std::int64_t dfy) {
+    const CubicPairs& pairs = Pairs();
+    const std::ptrdiff_t step = src.rowStep;
+    const BYTE* origin = src.bits + src.row0;
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i round = _mm256_set1_epi32(1 << (kFinalShift - 1));
+    fx += first * dfx;
+    fy += first * dfy;
+    LONG x = first;
+    for (; last - x >= 2; x += 2, fx += 2 * dfx, fy += 2 * dfy) {
+        const std::int64_t fxB = fx + dfx, fyB = fy + dfy;
+        const BYTE* a = origin + static_cast<std::ptrdiff_t>((fy >> kFracBits) - 1) * step +
+                        static_cast<std::ptrdiff_t>((fx >> kFracBits) - 1) * 4;
+        const BYTE* b = origin + static_cast<std::ptrdiff_t>((fyB >> kFracBits) - 1) * step +
+                        static_cast<std::ptrdiff_t>((fxB >> kFracBits) - 1) * 4;
+        Prefetch(a, 4 * step);
+        const std::int32_t* wyA = pairs.w[PhaseOf(fy)];
+        const std::int32_t* wyB = pairs.w[PhaseOf(fyB)];
+        const std::int32_t* wxA = pairs.w[PhaseOf(fx)];
+        const std::int32_t* wxB = pairs.w[PhaseOf(fxB)];
+        const __m256i r0 = TapRows(a, b);
+        const __m256i r1 = TapRows(a + step, b + step);
+        const __m256i r2 = TapRows(a + 2 * step, b + 2 * step);
+        const __m256i r3 = TapRows(a + 3 * step, b + 3 * step);
+        const __m256i wy01 = LanePair(wyA, wyB, 0);
+        const __m256i wy23 = LanePair(wyA, wyB, 1);
+        const __m256i a01 = _mm256_unpacklo_epi8(r0, r1);
+        const __m256i b01 = _mm256_unpackhi_epi8(r0, r1);
+        const __m256i a23 = _mm256_unpacklo_epi8(r2, r3);
+        const __m256i b23 = _mm256_unpackhi_epi8(r2, r3);
+        const __m256i v0 = ColumnSums(_mm256_unpacklo_epi8(a01, zero),
+                                      _mm256_unpacklo_epi8(a23, zero), wy01, wy23);
+        const __m256i v1 = ColumnSums(_mm256_unpackhi_epi8(a01, zero),
+                                      _mm256_unpackhi_epi8(a23, zero), wy01, wy23);
+        const __m256i v2 = ColumnSums(_mm256_unpacklo_epi8(b01, zero),
+                                      _mm256_unpacklo_epi8(b23, zero), wy01, wy23);
+        const __m256i v3 = ColumnSums(_mm256_unpackhi_epi8(b01, zero),
+                                      _mm256_unpackhi_epi8(b23, zero), wy01, wy23);
+        const __m256i h01 =
+            _mm256_packs_epi32(_mm256_unpacklo_epi32(v0, v1), _mm256_unpackhi_epi32(v0, v1));
+        const __m256i h23 =
+            _mm256_packs_epi32(_mm256_unpacklo_epi32(v2, v3), _mm256_unpackhi_epi32(v2, v3));
+        __m256i acc = _mm256_add_epi32(_mm256_madd_epi16(h01, LanePair(wxA, wxB, 0)),
+                                       _mm256_madd_epi16(h23, LanePair(wxA, wxB, 1)));
+        acc = _mm256_srai_epi32(_mm256_add_epi32(acc, round), kFinalShift);
+        const __m256i packed = _mm256_packus_epi16(_mm256_packs_epi32(acc, acc), zero);
+        const std::int32_t pa = _mm256_extract_epi32(packed, 0);
+        const std::int32_t pb = _mm256_extract_epi32(packed, 4);
+        std::memcpy(dst, &pa, 4);
+        std::memcpy(dst + 4, &pb, 4);
+        dst += 8;
+    }
+    if (x < last) {
+        SampleInterior<4>(src, dst, x, last, fx - x * dfx, fy - x * dfy, dfx, dfy);
+    }
+}
+#endif
+
+// One channel: the 4 × 4 taps of a pixel fill the lanes instead. The
+// horizontal pass, rounding and clamping run for four pixels at a time.
 template <>
 void SampleInterior<1>(const Source& src, BYTE* dst, LONG first, LONG last, std::int64_t fx,
                        std::int64_t fy, std::int64_t dfx, std::int64_t dfy) {
@@ -291,90 +403,158 @@ void SampleInterior<1>(const Source& src, BYTE* dst, LONG first, LONG last, std:
     const std::ptrdiff_t step = src.rowStep;
     const BYTE* origin = src.bits + src.row0;
     const __m128i zero = _mm_setzero_si128();
+    const __m128i round = _mm_set1_epi32(1 << (kFinalShift - 1));
     const auto load4 = [](const BYTE* p) {
         std::int32_t v;
         std::memcpy(&v, p, 4);
         return _mm_cvtsi32_si128(v);
     };
-    fx += first * dfx;
-    fy += first * dfy;
-    for (LONG x = first; x < last; ++x, fx += dfx, fy += dfy) {
-        const std::ptrdiff_t ix = static_cast<std::ptrdiff_t>(fx >> kFracBits);
-        const std::ptrdiff_t iy = static_cast<std::ptrdiff_t>(fy >> kFracBits);
-        const std::int32_t* wx = pairs.w[PhaseOf(fx)];
-        const std::int32_t* wy = pairs.w[PhaseOf(fy)];
+    // The vertical pass of one pixel: its four column sums, scaled down.
+    const auto columns = [&](std::int64_t px, std::int64_t py) {
+        const std::ptrdiff_t ix = static_cast<std::ptrdiff_t>(px >> kFracBits);
+        const std::ptrdiff_t iy = static_cast<std::ptrdiff_t>(py >> kFracBits);
+        const std::int32_t* wy = pairs.w[PhaseOf(py)];
         const BYTE* p0 = origin + (iy - 1) * step + (ix - 1);
+        Prefetch(p0, 4 * step);
         // Rows 0/1 and 2/3 interleaved: column k of both rows in lanes 2k, 2k + 1.
         const __m128i a01 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(load4(p0), load4(p0 + step)), zero);
         const __m128i a23 =
             _mm_unpacklo_epi8(_mm_unpacklo_epi8(load4(p0 + 2 * step), load4(p0 + 3 * step)), zero);
-        __m128i v = _mm_add_epi32(_mm_madd_epi16(a01, _mm_set1_epi32(wy[0])),
-                                  _mm_madd_epi16(a23, _mm_set1_epi32(wy[1])));
-        v = _mm_srai_epi32(v, kMidShift);
-        const __m128i h = _mm_madd_epi16(_mm_packs_epi32(v, v), _mm_set_epi32(0, 0, wx[1], wx[0]));
-        const std::int32_t acc = _mm_cvtsi128_si32(_mm_add_epi32(h, _mm_srli_si128(h, 4)));
-        dst[x] = FinalToByte(acc);
+        const __m128i v = _mm_add_epi32(_mm_madd_epi16(a01, _mm_set1_epi32(wy[0])),
+                                        _mm_madd_epi16(a23, _mm_set1_epi32(wy[1])));
+        return _mm_srai_epi32(v, kMidShift);
+    };
+    const auto weightsX = [&](std::int64_t px) {
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pairs.w[PhaseOf(px)]));
+    };
+    // Two pixels' columns times their horizontal weight pairs: the partial
+    // sums (a01, a23, b01, b23).
+    const auto partials = [&](std::int64_t pxA, std::int64_t pyA, std::int64_t pxB,
+                              std::int64_t pyB) {
+        const __m128i h = _mm_packs_epi32(columns(pxA, pyA), columns(pxB, pyB));
+        return _mm_madd_epi16(h, _mm_unpacklo_epi64(weightsX(pxA), weightsX(pxB)));
+    };
+    fx += first * dfx;
+    fy += first * dfy;
+    LONG x = first;
+    for (; last - x >= 4; x += 4, fx += 4 * dfx, fy += 4 * dfy) {
+        const __m128 ab = _mm_castsi128_ps(partials(fx, fy, fx + dfx, fy + dfy));
+        const __m128 cd =
+            _mm_castsi128_ps(partials(fx + 2 * dfx, fy + 2 * dfy, fx + 3 * dfx, fy + 3 * dfy));
+        const __m128i lo = _mm_castps_si128(_mm_shuffle_ps(ab, cd, _MM_SHUFFLE(2, 0, 2, 0)));
+        const __m128i hi = _mm_castps_si128(_mm_shuffle_ps(ab, cd, _MM_SHUFFLE(3, 1, 3, 1)));
+        const __m128i acc =
+            _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(lo, hi), round), kFinalShift);
+        const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(acc, acc), zero);
+        const std::int32_t four = _mm_cvtsi128_si32(packed);
+        std::memcpy(dst, &four, 4);
+        dst += 4;
+    }
+    for (; x < last; ++x, fx += dfx, fy += dfy) {
+        const __m128i v = columns(fx, fy);
+        const __m128i h = _mm_madd_epi16(_mm_packs_epi32(v, v), weightsX(fx));
+        *dst++ = FinalToByte(_mm_cvtsi128_si32(_mm_add_epi32(h, _mm_srli_si128(h, 4))));
     }
 }
 #endif
 
-// Rotates `src` (C bytes per pixel) into `dst`, which has the same size and
-// pixel format. Every output row: inverse mapping of its pixel centres,
-// [0, covered.first) and [covered.last, width) copied from the input, the
-// covered span interpolated.
-template <int C>
-HRESULT RotatePixels(CDib& dst, const CDib& srcImage, double angle, const CTerminable* stop) {
-    const LONG width = srcImage.Width();
-    const LONG height = srcImage.Height();
-    Source src{srcImage.Bits(), srcImage.Row(0) - srcImage.Bits(), 0, width, height};
-    src.rowStep = height > 1 ? srcImage.Row(1) - srcImage.Row(0) : 0;
+// The inverse mapping of one rotation about the picture's centre. Every
+// output row: its pixel centres mapped back into the input; where they land
+// inside the picture the pixel is interpolated, elsewhere (the corner wedges)
+// the input pixel at the same place is kept.
+class Rotation {
+  public:
+    Rotation(const CDib& image, double angle) : m_image(image) {
+        const LONG width = image.Width();
+        const LONG height = image.Height();
+        m_src = Source{image.Bits(), image.Row(0) - image.Bits(), 0, width, height};
+        m_src.rowStep = height > 1 ? image.Row(1) - image.Row(0) : 0;
+        m_c = std::cos(angle);
+        m_s = std::sin(angle);
+        m_cx = width / 2.0;
+        m_cy = height / 2.0;
+        m_dfx = ToFixed(m_c);
+        m_dfy = ToFixed(-m_s);
+        m_dx0 = 0.5 - m_cx;
+        // Covered: the inverse-mapped centre lies in [-0.5, size - 0.5) in
+        // pixel index units. Interior: all four taps of both axes inside.
+        m_coverHiX = width * kOne - kOne / 2;
+        m_coverHiY = height * kOne - kOne / 2;
+        m_interiorHiX = (width - 2) * kOne;
+        m_interiorHiY = (height - 2) * kOne;
+    }
 
-    const double c = std::cos(angle);
-    const double s = std::sin(angle);
-    const double cx = width / 2.0;
-    const double cy = height / 2.0;
-    const auto toFixed = [](double v) { return static_cast<std::int64_t>(std::llround(v * kOne)); };
-    const std::int64_t dfx = toFixed(c);
-    const std::int64_t dfy = toFixed(-s);
-    const double dx0 = 0.5 - cx;
-
-    // Covered: the inverse-mapped centre lies in [-0.5, size - 0.5) in pixel
-    // index units. Interior: all four taps of both axes inside.
-    const std::int64_t coverLo = -kOne / 2;
-    const std::int64_t interiorLo = kOne;
-    const std::int64_t coverHiX = width * kOne - kOne / 2;
-    const std::int64_t coverHiY = height * kOne - kOne / 2;
-    const std::int64_t interiorHiX = (width - 2) * kOne;
-    const std::int64_t interiorHiY = (height - 2) * kOne;
-
-    for (LONG y = 0; y < height; ++y) {
-        if (StopRequested(stop)) {
-            return E_ABORT;
-        }
-        const double dy = y + 0.5 - cy;
-        const std::int64_t fx = toFixed(cx + dx0 * c + dy * s - 0.5);
-        const std::int64_t fy = toFixed(cy - dx0 * s + dy * c - 0.5);
-        const Span covered = Intersect(SolveSpan(fx, dfx, coverLo, coverHiX, width),
-                                       SolveSpan(fy, dfy, coverLo, coverHiY, width));
+    // Pixels [left, right) of output row y (C bytes each) into `out`, which
+    // receives pixel `left`.
+    template <int C>
+    void Row(LONG y, LONG left, LONG right, BYTE* out) const {
+        const LONG width = m_src.width;
+        const double dy = y + 0.5 - m_cy;
+        const std::int64_t fx = ToFixed(m_cx + m_dx0 * m_c + dy * m_s - 0.5);
+        const std::int64_t fy = ToFixed(m_cy - m_dx0 * m_s + dy * m_c - 0.5);
+        const Span covered = Intersect(SolveSpan(fx, m_dfx, kCoverLo, m_coverHiX, width),
+                                       SolveSpan(fy, m_dfy, kCoverLo, m_coverHiY, width));
         // Samplers get positions half a phase ahead, so that truncating to
         // a phase picks the nearest one (position error at most 1/512 pixel).
         const std::int64_t sx = fx + kHalfPhase;
         const std::int64_t sy = fy + kHalfPhase;
-        Span interior = Intersect(SolveSpan(sx, dfx, interiorLo, interiorHiX, width),
-                                  SolveSpan(sy, dfy, interiorLo, interiorHiY, width));
+        Span interior = Intersect(SolveSpan(sx, m_dfx, kInteriorLo, m_interiorHiX, width),
+                                  SolveSpan(sy, m_dfy, kInteriorLo, m_interiorHiY, width));
         interior = Intersect(interior, covered);
         if (interior.first >= interior.last) {
             interior = Span{covered.last, covered.last};
         }
 
-        const BYTE* in = srcImage.Row(y);
-        BYTE* out = dst.Row(y);
-        std::memcpy(out, in, std::size_t{C} * covered.first);
-        std::memcpy(out + std::size_t{C} * covered.last, in + std::size_t{C} * covered.last,
-                    std::size_t{C} * (width - covered.last));
-        SampleClamped<C>(src, out, covered.first, interior.first, sx, sy, dfx, dfy);
-        SampleInterior<C>(src, out, interior.first, interior.last, sx, sy, dfx, dfy);
-        SampleClamped<C>(src, out, interior.last, covered.last, sx, sy, dfx, dfy);
+        const BYTE* in = m_image.Row(y);
+        const auto part = [&](LONG first, LONG last) {
+            first = std::clamp(first, left, right);
+            return Span{first, std::clamp(last, first, right)};
+        };
+        const auto at = [&](LONG x) { return out + std::size_t{C} * (x - left); };
+        for (const Span kept : {part(0, covered.first), part(covered.last, width)}) {
+            std::memcpy(at(kept.first), in + std::size_t{C} * kept.first,
+                        std::size_t{C} * (kept.last - kept.first));
+        }
+        Span run = part(covered.first, interior.first);
+        SampleClamped<C>(m_src, at(run.first), run.first, run.last, sx, sy, m_dfx, m_dfy);
+        run = part(interior.first, interior.last);
+#if QV_ROTATE_AVX2
+        if (C == 4 && HasAvx2()) {
+            SampleInterior4Avx2(m_src, at(run.first), run.first, run.last, sx, sy, m_dfx, m_dfy);
+        } else
+#endif
+        {
+            SampleInterior<C>(m_src, at(run.first), run.first, run.last, sx, sy, m_dfx, m_dfy);
+        }
+        run = part(interior.last, covered.last);
+        SampleClamped<C>(m_src, at(run.first), run.first, run.last, sx, sy, m_dfx, m_dfy);
+    }
+
+  private:
+    static std::int64_t ToFixed(double v) {
+        return std::llround(v * kOne);
+    }
+
+    static constexpr std::int64_t kCoverLo = -kOne / 2;
+    static constexpr std::int64_t kInteriorLo = kOne;
+
+    const CDib& m_image;
+    Source m_src{};
+    double m_c, m_s, m_cx, m_cy, m_dx0;
+    std::int64_t m_dfx, m_dfy;
+    std::int64_t m_coverHiX, m_coverHiY, m_interiorHiX, m_interiorHiY;
+};
+
+// Rotates `src` (C bytes per pixel) into `dst`, which has the same size and
+// pixel format.
+template <int C>
+HRESULT RotatePixels(CDib& dst, const CDib& src, double angle, const CTerminable* stop) {
+    const Rotation rotation(src, angle);
+    for (LONG y = 0; y < src.Height(); ++y) {
+        if (StopRequested(stop)) {
+            return E_ABORT;
+        }
+        rotation.Row<C>(y, 0, src.Width(), dst.Row(y));
     }
     return S_OK;
 }
@@ -447,6 +627,30 @@ bool Create32Like(CDib& dst, const CDib& image) {
     return dst.CreateLike(header);
 }
 
+// Blue, green and red of `count` 32-bit pixels.
+void DropAlphaRow(const BYTE* in, BYTE* out, LONG count) {
+    LONG x = 0;
+#if QV_ROTATE_SSE2
+    // Four pixels in, twelve bytes out; a 16-byte store runs four bytes
+    // ahead, so the last four pixels are left to the plain loop.
+    for (; count - x >= 8; x += 4) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * x));
+        // Keep b g r of each pixel and close the gaps: pixel k moves down by k bytes.
+        const __m128i p0 = _mm_and_si128(p, _mm_set_epi32(0, 0, 0, 0x00FFFFFF));
+        const __m128i p1 = _mm_srli_si128(_mm_and_si128(p, _mm_set_epi32(0, 0, 0x00FFFFFF, 0)), 1);
+        const __m128i p2 = _mm_srli_si128(_mm_and_si128(p, _mm_set_epi32(0, 0x00FFFFFF, 0, 0)), 2);
+        const __m128i p3 = _mm_srli_si128(_mm_and_si128(p, _mm_set_epi32(0x00FFFFFF, 0, 0, 0)), 3);
+        const __m128i packed = _mm_or_si128(_mm_or_si128(p0, p1), _mm_or_si128(p2, p3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), packed);
+    }
+#endif
+    for (; x < count; ++x) {
+        out[3 * x + 0] = in[4 * x + 0];
+        out[3 * x + 1] = in[4 * x + 1];
+        out[3 * x + 2] = in[4 * x + 2];
+    }
+}
+
 }  // namespace
 
 HRESULT RotateImage(DibPtr& out, const CDib& image, double angle, const CTerminable* stop) {
@@ -503,6 +707,57 @@ HRESULT RotateImage(DibPtr& out, const CDib& image, double angle, const CTermina
               : RotatePixels<4>(*result, *source, angle, stop);
     if (FAILED(hr)) {
         return hr;
+    }
+    out = result;
+    return S_OK;
+}
+
+HRESULT RotateImageRect(DibPtr& out, const CDib& image, double angle, const RECT& rect,
+                        WORD outBits, const CTerminable* stop) {
+    if (!image.IsValid() || image.BitCount() != 32 || image.Header()->biCompression != BI_RGB ||
+        image.Width() <= 0 || image.Height() <= 0 || image.Width() > kMaxSide ||
+        image.Height() > kMaxSide || !std::isfinite(angle) || (outBits != 24 && outBits != 32) ||
+        rect.left < 0 || rect.top < 0 || rect.right > image.Width() ||
+        rect.bottom > image.Height() || rect.left >= rect.right || rect.top >= rect.bottom) {
+        return E_INVALIDARG;
+    }
+    const LONG width = rect.right - rect.left;
+    const LONG height = rect.bottom - rect.top;
+    DibPtr result(new (std::nothrow) CDib);
+    if (!result || !result->Create(width, height, outBits, 0, BI_RGB) || !result->AllocateBits()) {
+        return kNotEnoughMemory;
+    }
+    // 24-bit rows are made as 32-bit in a buffer first; at angle 0 the input
+    // row serves as that buffer.
+    std::unique_ptr<BYTE[]> buffer;
+    if (outBits == 24 && angle != 0.0) {
+        buffer.reset(new (std::nothrow) BYTE[std::size_t{4} * width]);
+        if (!buffer) {
+            return kNotEnoughMemory;
+        }
+    }
+    const std::size_t padding = result->Stride() - std::size_t{outBits / 8u} * width;
+    const Rotation rotation(image, angle);
+    for (LONG y = 0; y < height; ++y) {
+        if (StopRequested(stop)) {
+            return E_ABORT;
+        }
+        BYTE* row = result->Row(y);
+        const BYTE* pixels = image.Row(rect.top + y) + std::size_t{4} * rect.left;
+        if (outBits == 32) {
+            if (angle == 0.0) {
+                std::memcpy(row, pixels, std::size_t{4} * width);
+            } else {
+                rotation.Row<4>(rect.top + y, rect.left, rect.right, row);
+            }
+            continue;
+        }
+        if (angle != 0.0) {
+            rotation.Row<4>(rect.top + y, rect.left, rect.right, buffer.get());
+            pixels = buffer.get();
+        }
+        DropAlphaRow(pixels, row, width);
+        std::memset(row + std::size_t{3} * width, 0, padding);
     }
     out = result;
     return S_OK;

@@ -43,3 +43,22 @@
 #include "msg/Result.h"
 
 HRESULT RotateImage(DibPtr& out, const CDib& image, double angle, const CTerminable* stop);
+
+// The pixels of `rect` of RotateImage(image, angle) with the alpha plane kept
+// or dropped, made without the whole rotated picture: the result equals
+// cutting `rect` out of the rotated image (rows counted from the top) and,
+// for 24 bits, then keeping blue, green and red of every pixel.
+//  - image: 32-bit BI_RGB; rect: left and top inclusive, right and bottom
+//    exclusive, non-empty and inside the picture.
+//  - outBits 32: all four bytes; 24: blue, green, red, row padding zeroed.
+//  - The output has a plain 40-byte header, outBits, BI_RGB, no colour table,
+//    profile or resolution.
+//  - Angle 0: the pixels of `rect` copied unchanged.
+// Result codes: S_OK; E_INVALIDARG for an input RotateImage refuses, another
+// depth than 32 bits, outBits other than 24 or 32, or a rectangle that is
+// empty or leaves the picture; 0x80070008 when the output cannot be
+// allocated; E_ABORT on a stop request (asked once per output row). On every
+// failure `out` is left untouched; `out` may be the pointer that owns
+// `image`.
+HRESULT RotateImageRect(DibPtr& out, const CDib& image, double angle, const RECT& rect,
+                        WORD outBits, const CTerminable* stop);

@@ -12,6 +12,7 @@
 #include "image/DifferenceImage.h"
 #include "image/EdgePoints.h"
 #include "image/MedianFilter.h"
+#include "image/PixelMemory.h"
 #include "image/Resize.h"
 #include "image/Rotate.h"
 #include "image_io/ImageFile.h"
@@ -65,8 +66,8 @@ class CAutoTrimTask::Pipeline {
                Timed("automatic sides", &Pipeline::ChooseSidesIfAuto) &&
                Timed("edge lines", &Pipeline::FindSkew) &&
                Timed("rectangle", &Pipeline::FindRectangle) &&
-               Timed("rotate source", &Pipeline::RotateSource) && Timed("crop", &Pipeline::Crop) &&
-               Timed("alpha", &Pipeline::DropAlpha) && Timed("save", &Pipeline::SaveOutput));
+               Timed("rotate and crop", &Pipeline::CutOutput) &&
+               Timed("save", &Pipeline::SaveOutput));
         if (t.m_resultId == 0) {
             Timed("preview", [this] { MakePreview(); });
         }
@@ -267,43 +268,32 @@ class CAutoTrimTask::Pipeline {
         return true;
     }
 
-    bool RotateSource() {
+    // Rotation, crop and the dropping of an opaque source's alpha plane in
+    // one pass over the placed rectangle: the whole rotated page is never
+    // made, and the source goes as soon as the output exists.
+    bool CutOutput() {
         m_foreground.reset();
         m_rotationLines.clear();
-        if (m_angle == 0.0) {
-            t.m_output = std::move(m_source);
-            return true;
-        }
-        const HRESULT hr = RotateImage(t.m_output, *m_source, m_angle, t.m_runner);
-        if (FAILED(hr)) {
-            return Fail(kMsgRotateFailed, ResultText(hr));
-        }
-        m_source.reset();
-        return true;
-    }
-
-    bool Crop() {
-        const RECT placed = PlaceRect(m_rect, t.m_output->Width(), t.m_output->Height());
+        const LONG width = m_source->Width();
+        const LONG height = m_source->Height();
+        const RECT placed = PlaceRect(m_rect, width, height);
         t.m_cropRect = placed;
-        DibPtr cropped;
-        const HRESULT hr = CropImage(cropped, *t.m_output, placed);
+        if (placed.left < 0 || placed.top < 0 || placed.right > width || placed.bottom > height ||
+            placed.left >= placed.right || placed.top >= placed.bottom) {
+            return Fail(kMsgTrimFailed, ResultText(E_INVALIDARG));
+        }
+        // Neither the cached block (a foreground's) nor, afterwards, the
+        // source's fits an image made from here on: both go back to the
+        // system at once instead of sitting idle beside the output.
+        ReleasePixelCache();
+        const WORD bits = m_hasAlpha ? 32 : 24;
+        const HRESULT hr =
+            RotateImageRect(t.m_output, *m_source, m_angle, placed, bits, t.m_runner);
+        m_source.reset();
+        ReleasePixelCache();
         if (FAILED(hr)) {
-            return Fail(kMsgTrimFailed, ResultText(hr));
+            return Fail(m_angle == 0.0 ? kMsgTrimFailed : kMsgRotateFailed, ResultText(hr));
         }
-        t.m_output = std::move(cropped);
-        return true;
-    }
-
-    bool DropAlpha() {
-        if (m_hasAlpha || t.m_output->BitCount() != 32) {
-            return true;
-        }
-        DibPtr opaque;
-        const HRESULT hr = RemoveAlpha(opaque, *t.m_output);
-        if (FAILED(hr)) {
-            return Fail(kMsgAlphaFailed, ResultText(hr));
-        }
-        t.m_output = std::move(opaque);
         return true;
     }
 
@@ -342,6 +332,9 @@ class CAutoTrimTask::Pipeline {
     CAutoTrimTask& t;
     const AutoTrimParams& p;
 
+    // Lets each pass reuse the pixel block its predecessor freed; released
+    // when the run ends, after every image below.
+    PixelCacheScope m_cacheScope;
     DibPtr m_source;
     bool m_hasAlpha = false;
     float m_dpiX = 0;
