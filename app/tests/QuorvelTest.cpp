@@ -233,7 +233,7 @@ TEST(Quorvel, MissingInputsAndFailingFilesEndWithTheirMessage) {
     EXPECT_FALSE(fs::exists(ws / "trim/a.png"));
 
     std::ofstream(ws / "broken.png") << "this is no image";
-    const Result broken = ws.Run({"/hide", "/cut:ltrb", "broken.png"});
+    const Result broken = ws.Run({"/hide", "/cut:ltrb", "a.png", "broken.png"});
     EXPECT_EQ(broken.exitCode, 1);
     EXPECT_NE(broken.err.find("failed to read image - Not implemented"), std::string::npos)
         << broken.err;

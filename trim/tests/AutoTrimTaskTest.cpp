@@ -203,45 +203,59 @@ TEST(AutoTrimTask, ColourDistanceModeOnLightAndDarkBeds) {
 
 TEST(AutoTrimTask, AutomaticSidesAndAlternatingModesFollowTheBookPage) {
     TempDir dir;
-    for (int position : {0, 1, 2, 3}) {
-        SCOPED_TRACE(position);
-        // Even positions: the page runs off the right border (cut left, top,
-        // bottom); odd positions: it runs off the left border.
+    struct Case {
+        std::uint32_t space, edge;
+        int position;
+        Side rotatedBy;
+    };
+    // "ltb+" cuts left, top, bottom at even positions and right, top, bottom
+    // at odd ones, "rtb+" the reverse; the rotation modes alternate likewise.
+    for (const Case c : {Case{TrimEdgesLeftRightAlternate, RotateEdgeLeftRight, 0, SideLeft},
+                         Case{TrimEdgesLeftRightAlternate, RotateEdgeTopBottom, 1, SideBottom},
+                         Case{TrimEdgesRightLeftAlternate, RotateEdgeRightLeft, 2, SideRight},
+                         Case{TrimEdgesRightLeftAlternate, RotateEdgeBottomTop, 3, SideTop},
+                         Case{TrimEdgesLeftRightAlternate, RotateEdgeLeftRight, 3, SideRight}}) {
+        SCOPED_TRACE(testing::Message() << c.space << "/" << c.edge << " at " << c.position);
+        const bool cutLeft = (c.space == TrimEdgesLeftRightAlternate) == (c.position % 2 == 0);
+        const SideList expected = cutLeft ? SideList{SideLeft, SideTop, SideBottom}
+                                          : SideList{SideRight, SideTop, SideBottom};
+        // The page runs off the border that is not cut, like an opened book.
         scangen::ScanOptions options = scangen::MakeScanOptions(1240, 1754, 150);
-        options.bookEdge = position % 2 == 0 ? scangen::BookEdge::Right : scangen::BookEdge::Left;
-        options.skewDegrees = position % 2 == 0 ? 1.2 : -2.1;
-        options.seed = 40 + position;
+        options.bookEdge = cutLeft ? scangen::BookEdge::Right : scangen::BookEdge::Left;
+        options.skewDegrees = cutLeft ? 1.2 : -2.1;
+        options.seed = 40 + c.position;
         const scangen::GeneratedScan scan = scangen::GenerateScan(options);
         ASSERT_EQ(scan.result, S_OK);
-        const SideList expected = position % 2 == 0 ? SideList{SideLeft, SideTop, SideBottom}
-                                                    : SideList{SideRight, SideTop, SideBottom};
 
         RunSpec alternating;
-        alternating.position = position;
-        alternating.params.SpaceType = TrimEdgesLeftRightAlternate;  // "ltb+"
-        alternating.params.EdgeType = RotateEdgeLeftRight;           // "lr"
-        const Outcome a = RunOn(dir, scan, alternating, "alt" + std::to_string(position));
+        alternating.position = c.position;
+        alternating.params.SpaceType = c.space;
+        alternating.params.EdgeType = c.edge;
+        const Outcome a = RunOn(dir, scan, alternating, "alt" + std::to_string(c.position));
         ASSERT_EQ(a.task->ResultId(), 0u) << a.task->MessageText();
         EXPECT_EQ(a.task->CutSides(), expected);
+        EXPECT_EQ(alternating.params.RotateSides(c.position, expected), SideList{c.rotatedBy});
         EXPECT_NEAR(a.task->SkewAngle() * 180 / kPi, -options.skewDegrees, 0.06);
         ExpectCutEdgesOnPage(*a.task, scan.truth, expected, 1240, 1754);
         const RECT& r = a.task->CropRect();
-        if (position % 2 == 0) {
+        if (cutLeft) {
             EXPECT_EQ(r.right, 1240);  // the uncut side ends at the border
         } else {
             EXPECT_EQ(r.left, 0);
         }
 
-        RunSpec automatic;
-        automatic.position = position;
-        automatic.params.SpaceType = TrimEdgesAuto;
-        const Outcome b = RunOn(dir, scan, automatic, "auto" + std::to_string(position));
-        ASSERT_EQ(b.task->ResultId(), 0u) << b.task->MessageText();
-        SideList sorted = b.task->CutSides();
-        std::sort(sorted.begin(), sorted.end());
-        SideList expectedSorted = expected;
-        std::sort(expectedSorted.begin(), expectedSorted.end());
-        EXPECT_EQ(sorted, expectedSorted);
+        if (c.position < 2) {
+            RunSpec automatic;
+            automatic.position = c.position;
+            automatic.params.SpaceType = TrimEdgesAuto;
+            const Outcome b = RunOn(dir, scan, automatic, "auto" + std::to_string(c.position));
+            ASSERT_EQ(b.task->ResultId(), 0u) << b.task->MessageText();
+            SideList sorted = b.task->CutSides();
+            std::sort(sorted.begin(), sorted.end());
+            SideList expectedSorted = expected;
+            std::sort(expectedSorted.begin(), expectedSorted.end());
+            EXPECT_EQ(sorted, expectedSorted);
+        }
     }
 }
 
