@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <system_error>
 #include <unordered_set>
 #include <utility>
@@ -233,13 +234,18 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
     }
     const SIZE previewSize = m_view.PreviewSize();
     std::vector<std::string> existingOutputs;
+    // Output → source: two different sources must not share one output
+    // (p.png and p.tif both give trim/p.png), or one result would silently
+    // replace the other. The same source named twice is harmless.
+    std::map<std::string, std::string> sourceOfOutput;
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::string output;
         if (const SettingsCheck check = MakeOutputPath(files[i], local, output); check.Failed()) {
             Report(check);
             return false;
         }
-        if (protectedFiles.Contains(output)) {
+        const auto [entry, added] = sourceOfOutput.emplace(PathKey(output), PathKey(files[i]));
+        if (protectedFiles.Contains(output) || (!added && entry->second != PathKey(files[i]))) {
             Msg().ShowError(ErrorRecord(40019, output));
             return false;
         }

@@ -26,6 +26,7 @@ class CMessageBoxMsg : public CMsg {
     QWidget* m_owner;
 };
 
-// True when a display server is configured for this process (DISPLAY,
-// WAYLAND_DISPLAY or a QT_QPA_PLATFORM that needs none, such as offscreen).
+// True when windows can be shown: the X display named by DISPLAY accepts a
+// connection, or QT_QPA_PLATFORM names a platform that needs no display
+// (offscreen, minimal).
 bool DisplayAvailable();

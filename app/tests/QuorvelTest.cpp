@@ -77,7 +77,8 @@ class Workspace {
     }
 
     // Runs the program in the workspace with no display and English texts.
-    Result Run(const std::vector<std::string>& args) const {
+    Result Run(const std::vector<std::string>& args,
+               const std::map<std::string, std::string>& env = {}) const {
         int outPipe[2], errPipe[2];
         EXPECT_EQ(pipe(outPipe), 0);
         EXPECT_EQ(pipe(errPipe), 0);
@@ -90,7 +91,7 @@ class Workspace {
             const int devnull = open("/dev/null", O_RDONLY);
             dup2(devnull, 0);
             setsid();
-            Exec(args);
+            Exec(args, env);
         }
         close(outPipe[1]), close(errPipe[1]);
         Result result;
@@ -138,7 +139,8 @@ class Workspace {
     }
 
   private:
-    [[noreturn]] void Exec(const std::vector<std::string>& args) const {
+    [[noreturn]] void Exec(const std::vector<std::string>& args,
+                           const std::map<std::string, std::string>& env = {}) const {
         if (chdir(root_.c_str()) != 0) {
             _exit(126);
         }
@@ -146,6 +148,9 @@ class Workspace {
         setenv("LANG", "C", 1);
         unsetenv("LANGUAGE"), unsetenv("LC_ALL"), unsetenv("LC_MESSAGES");
         unsetenv("DISPLAY"), unsetenv("WAYLAND_DISPLAY"), unsetenv("QT_QPA_PLATFORM");
+        for (const auto& [name, value] : env) {
+            setenv(name.c_str(), value.c_str(), 1);
+        }
         std::vector<char*> argv{const_cast<char*>(QUORVEL_BINARY)};
         for (const std::string& a : args) {
             argv.push_back(const_cast<char*>(a.c_str()));
@@ -330,10 +335,34 @@ TEST(Quorvel, SettingsSurviveBetweenRunsAndResetRestoresDefaults) {
     EXPECT_TRUE(fs::exists(ws / "trim/a.png"));
 }
 
-TEST(Quorvel, NeverOverwritesItsOwnSource) {
+TEST(Quorvel, UnreachableDisplayReportsOnStandardError) {
+    Workspace ws;
+    const Result run = ws.Run({"/hide", "/bogus"}, {{"DISPLAY", ":97"}});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("Unknown command line option is specified"), std::string::npos)
+        << run.err;
+}
+
+TEST(Quorvel, NeverOverwritesItsOwnSourceNorOneResultWithAnother) {
     Workspace ws;
     ws.Scan("a.png");
-    const Result run = ws.Run({"/hide", "/yes", "/out:.", "/cut:ltrb", "a.png"});
+    ws.Scan("dup.png");
+    fs::create_directories(ws / "other");
+    fs::copy_file(ws / "dup.png", ws / "other/dup.png");
+    // Two sources whose results would have the same name: refused.
+    const Result clash = ws.Run({"/hide", "/yes", "/cut:ltrb", "/format:bmp", "dup.png",
+                                 "other/../dup.png", (ws / "a.png").string()});
+    EXPECT_EQ(clash.exitCode, 0) << clash.err;  // the same file named twice is fine
+    fs::remove_all(ws / "trim");
+    fs::copy_file(ws / "dup.png", ws / "dup.bmp");
+    const Result lost = ws.Run({"/hide", "/yes", "/cut:ltrb", "/format:bmp", "dup.png", "dup.bmp"});
+    EXPECT_EQ(lost.exitCode, 1);
+    EXPECT_NE(lost.err.find("path is invalid\n\n" + (ws / "trim/dup.bmp").string()),
+              std::string::npos)
+        << lost.err;
+    EXPECT_FALSE(fs::exists(ws / "trim/dup.bmp"));
+
+    const Result run = ws.Run({"/hide", "/yes", "/out:.", "/format:png", "/cut:ltrb", "a.png"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("path is invalid"), std::string::npos) << run.err;
     ImagePtr image;

@@ -80,15 +80,21 @@ TEST(MessageBoxMsg, ButtonsIconsCaptionsAndAnswers) {
     ResetUiLanguage();
 }
 
-TEST(MessageBoxMsg, DisplayDetectionFollowsTheEnvironment) {
+TEST(MessageBoxMsg, DisplayDetectionNeedsAReachableDisplay) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     EXPECT_TRUE(DisplayAvailable());
     unsetenv("QT_QPA_PLATFORM");
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
     EXPECT_FALSE(DisplayAvailable());
-    setenv("WAYLAND_DISPLAY", "wayland-0", 1);
-    EXPECT_TRUE(DisplayAvailable());
+    // Set but unreachable: no server listens on display 97.
+    setenv("DISPLAY", ":97", 1);
+    EXPECT_FALSE(DisplayAvailable());
+    setenv("DISPLAY", "garbage", 1);
+    EXPECT_FALSE(DisplayAvailable());
+    setenv("WAYLAND_DISPLAY", "wayland-9", 1);
+    EXPECT_FALSE(DisplayAvailable());
+    unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
