@@ -34,19 +34,10 @@ class GatedThread : public CThreadImpl<GatedThread> {
     std::atomic<bool> throwFromRun{false};
 };
 
-TEST(Thread, NewObjectIsIdle) {
-    GatedThread t;
-    EXPECT_FALSE(t.IsTerminated());
-    EXPECT_FALSE(t.IsQuitRequested());
-    EXPECT_FALSE(t.IsRunning());
-    EXPECT_EQ(t.ThreadId(), 0u);
-    EXPECT_EQ(t.LastExitCode(), kStillActive);
-    t.Wait(kInfinite);  // no thread open: returns at once
-    EXPECT_EQ(t.entries.Value(), 0);
-}
-
 TEST(Thread, StartOnRunningThreadKeepsThreadAndFlags) {
     GatedThread t;
+    EXPECT_EQ(t.LastExitCode(), kStillActive);
+    t.Wait(kInfinite);  // no thread open: returns at once
     ASSERT_TRUE(t.Start());
     ASSERT_TRUE(t.entries.WaitAtLeast(1));
     const std::uint32_t tid = t.ThreadId();
@@ -124,36 +115,6 @@ TEST(Thread, ExceptionFromRunEndsThreadWithExceptionCode) {
     ASSERT_TRUE(t.Start());
     t.Wait(kInfinite);
     EXPECT_EQ(t.LastExitCode(), 7u);
-}
-
-// Runs until asked to stop, the way a long pixel loop does.
-class CooperativeThread : public CThreadImpl<CooperativeThread> {
-  public:
-    CooperativeThread(Counter& started, std::atomic<bool>& finished)
-        : m_started(started), m_finished(finished) {}
-    ~CooperativeThread() override { QuitAndJoin(); }
-    std::uint32_t Run() override {
-        m_started.Add();
-        while (!IsTerminated()) {
-            std::this_thread::yield();
-        }
-        m_finished = true;
-        return 0;
-    }
-
-  private:
-    Counter& m_started;
-    std::atomic<bool>& m_finished;
-};
-
-TEST(Thread, DestructorStopsAndJoinsRunningThread) {
-    Counter started;
-    std::atomic<bool> finished{false};
-    auto t = std::make_unique<CooperativeThread>(started, finished);
-    ASSERT_TRUE(t->Start());
-    ASSERT_TRUE(started.WaitAtLeast(1));
-    t.reset();
-    EXPECT_TRUE(finished) << "the thread had ended before its object was freed";
 }
 
 }  // namespace

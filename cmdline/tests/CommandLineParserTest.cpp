@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -57,7 +58,6 @@ TEST(CommandLineParser, RejectionsAndTheirMessages) {
         const char* message;
     } cases[] = {
         {{"/HIDE"}, 58749, "Unknown command line option is specified\n\n/HIDE"},
-        {{"/hide:1"}, 58749, "Unknown command line option is specified\n\n/hide:1"},
         {{"a.png", "/bogus"}, 58749, "Unknown command line option is specified\n\n/bogus"},
         {{"/scan.png"}, 58749, "Unknown command line option is specified\n\n/scan.png"},
         {{"/end", "/reset"},
@@ -65,24 +65,17 @@ TEST(CommandLineParser, RejectionsAndTheirMessages) {
          "Command line option /reset must be specified at first\n\n/reset"},
         {{"/empty"}, 58751, "Command line option /empty needs successive ':'\n\n/empty"},
         {{"/outdir"}, 58751, "Command line option /out needs successive ':'\n\n/outdir"},
-        {{"/cutx:l"}, 58751, "Command line option /cut needs successive ':'\n\n/cutx:l"},
         {{"/thread=2"}, 58751, "Command line option /thread needs successive ':'\n\n/thread=2"},
         {{"/rotate:"}, 58752, "Command line option /rotate needs non-empty value\n\n/rotate:"},
         {{"/rotate:AUTO"},
          58753,
          "Command line option /rotate 's value is unknown\n\n/rotate:AUTO"},
-        {{"/rotate:lt"}, 58753, "Command line option /rotate 's value is unknown\n\n/rotate:lt"},
         {{"/cut:"}, 58752, "Command line option /cut needs non-empty value\n\n/cut:"},
         {{"/cut:llt"}, 58754, "Command line option has same char flags\n\n/cut:llt"},
-        {{"/cut:ltx"},
-         58755,
-         "Command line option has unknown char (must be of ltrb+)\n\n/cut:ltx"},
         {{"/cut:AUTO"},
          58755,
          "Command line option has unknown char (must be of ltrb+)\n\n/cut:AUTO"},
-        {{"/cut:ltrb+"}, 58756, "Command line option has unknown char combination\n\n/cut:ltrb+"},
         {{"/cut:ltr"}, 58756, "Command line option has unknown char combination\n\n/cut:ltr"},
-        {{"/deep_cut:"}, 58753, "Command line option /deep_cut 's value is unknown\n\n/deep_cut:"},
         {{"/deep_cut:ON"},
          58753,
          "Command line option /deep_cut 's value is unknown\n\n/deep_cut:ON"},
@@ -105,12 +98,10 @@ TEST(CommandLineParser, RejectedValuesOfNumericOptions) {
         const char* name;
         std::vector<const char*> values;
     } cases[] = {
-        {"/size", {"", "OFF", "10", "10,", ",10", "-1,5", "1 ,2", "1,2,3", "1,2\n", "١,٢"}},
-        {"/trim", {"", "Off", "a,b", "0x10,1", "+1,2"}},
-        {"/format",
-         {"", "gif", "jpg,", "jpg,-1", "jpg,80,1", "jpeeg", "jpgg", "tifff", "tf", " png",
-          "jpg,８０"}},
-        {"/thread", {"", "0", "00", "01", "-3", "+2", "1.5", "2 "}},
+        {"/size", {"OFF", "10,", ",10", "-1,5", "1 ,2", "1,2,3", "١,٢"}},
+        {"/trim", {"Off", "0x10,1", "+1,2"}},
+        {"/format", {"gif", "jpg,", "jpg,-1", "jpg,80,1", "jpgg", "tf", " png", "jpg,８０"}},
+        {"/thread", {"", "0", "01", "-3", "+2", "2 "}},
     };
     for (const auto& c : cases) {
         for (const char* value : c.values) {
@@ -132,66 +123,53 @@ TEST(CommandLineParser, StopsAtTheFirstBadWordKeepingEarlierOptions) {
     EXPECT_EQ(settings.ThreadCount, 1);
 }
 
-TEST(CommandLineParser, RotateAndCutKeywords) {
-    const struct {
-        const char* value;
-        DWORD edgeType;
-    } rotations[] = {{"none", 0}, {"auto", 1}, {"l", 2},  {"r", 3},  {"t", 4},
-                     {"b", 5},    {"lr", 6},   {"rl", 7}, {"tb", 8}, {"bt", 9}};
-    for (const auto& c : rotations) {
-        AppSettings settings;
-        settings.AutoTrim.EdgeType = 77;
-        TestParser(settings).OnArguments({std::string("/rotate:") + c.value});
-        EXPECT_EQ(settings.AutoTrim.EdgeType, c.edgeType) << c.value;
-    }
-
-    const struct {
-        const char* value;
-        DWORD spaceType;
-    } cuts[] = {{"auto", 0}, {"ltrb", 1},  {"trbl", 1},  {"btlr", 1},  {"br", 2},
-                {"tl", 3},   {"tr", 4},    {"bl", 5},    {"rl", 6},    {"bt", 7},
-                {"l", 8},    {"r", 9},     {"t", 10},    {"b", 11},    {"tbl", 12},
-                {"btr", 13}, {"+btl", 14}, {"tb+l", 14}, {"rtb+", 15}, {"b+rt", 15}};
-    for (const auto& c : cuts) {
-        AppSettings settings;
-        settings.AutoTrim.SpaceType = 77;
-        TestParser(settings).OnArguments({std::string("/cut:") + c.value});
-        EXPECT_EQ(settings.AutoTrim.SpaceType, c.spaceType) << c.value;
-    }
-}
-
-TEST(CommandLineParser, FormatAndQuality) {
-    const struct {
-        const char* value;
-        LONG saveType;
-        LONG quality;
-    } cases[] = {
-        {"jpg", 2, 33},     {"JPEG", 2, 33},     {"Jpg", 2, 33},
-        {"jpeg,85", 2, 85}, {"JPEG,90", 2, 90},  {"jpg,0", 2, 0},
-        {"jpg,007", 2, 7},  {"jpg,101", 2, 101}, {"jpg,99999999999", 2, 2147483647},
-        {"bmp", 0, 33},     {"BMP", 0, 33},      {"png", 1, 33},
-        {"PnG", 1, 33},     {"tif", 3, 33},      {"TIFF", 3, 33},
+// Each accepted word against the fields it sets, from a record holding
+// EdgeType 77, SpaceType 77, SaveType 99, JpegQuality 33, ThreadCount 5.
+TEST(CommandLineParser, AcceptedValues) {
+    using Fields = std::array<long long, 5>;  // edge, space, save, quality, threads
+    const auto parsed = [](const std::string& word) {
+        AppSettings s;
+        s.AutoTrim.EdgeType = s.AutoTrim.SpaceType = 77;
+        s.SaveType = 99;
+        s.JpegQuality = 33;
+        s.ThreadCount = 5;
+        TestParser(s).OnArguments({word});
+        return Fields{s.AutoTrim.EdgeType, s.AutoTrim.SpaceType, s.SaveType, s.JpegQuality,
+                      s.ThreadCount};
     };
-    for (const auto& c : cases) {
-        AppSettings settings;
-        settings.SaveType = 99;
-        settings.JpegQuality = 33;
-        TestParser(settings).OnArguments({std::string("/format:") + c.value});
-        EXPECT_EQ(settings.SaveType, c.saveType) << c.value;
-        EXPECT_EQ(settings.JpegQuality, c.quality) << c.value;
-    }
-}
-
-TEST(CommandLineParser, ThreadCountIsCapped) {
-    const struct {
-        const char* value;
-        LONG count;
-    } cases[] = {{"1", 1},    {"8", 8},       {"99", 99},
-                 {"100", 99}, {"100000", 99}, {"99999999999999999999", 99}};
-    for (const auto& c : cases) {
-        AppSettings settings;
-        TestParser(settings).OnArguments({std::string("/thread:") + c.value});
-        EXPECT_EQ(settings.ThreadCount, c.count) << c.value;
+    const std::pair<const char*, Fields> cases[] = {
+        {"/rotate:none", {0, 77, 99, 33, 5}},
+        {"/rotate:auto", {1, 77, 99, 33, 5}},
+        {"/rotate:l", {2, 77, 99, 33, 5}},
+        {"/rotate:rl", {7, 77, 99, 33, 5}},
+        {"/rotate:bt", {9, 77, 99, 33, 5}},
+        {"/cut:auto", {77, 0, 99, 33, 5}},
+        {"/cut:ltrb", {77, 1, 99, 33, 5}},
+        {"/cut:btlr", {77, 1, 99, 33, 5}},  // letters in any order
+        {"/cut:br", {77, 2, 99, 33, 5}},
+        {"/cut:rl", {77, 6, 99, 33, 5}},
+        {"/cut:b", {77, 11, 99, 33, 5}},
+        {"/cut:btr", {77, 13, 99, 33, 5}},
+        {"/cut:+btl", {77, 14, 99, 33, 5}},
+        {"/cut:tb+l", {77, 14, 99, 33, 5}},
+        {"/cut:b+rt", {77, 15, 99, 33, 5}},
+        {"/format:Jpg", {77, 77, 2, 33, 5}},  // no quality: kept
+        {"/format:JPEG,90", {77, 77, 2, 90, 5}},
+        {"/format:jpg,0", {77, 77, 2, 0, 5}},
+        {"/format:jpg,007", {77, 77, 2, 7, 5}},
+        {"/format:jpg,101", {77, 77, 2, 101, 5}},  // range checked later, not here
+        {"/format:jpg,99999999999", {77, 77, 2, 2147483647, 5}},
+        {"/format:BMP", {77, 77, 0, 33, 5}},
+        {"/format:PnG", {77, 77, 1, 33, 5}},
+        {"/format:tif", {77, 77, 3, 33, 5}},
+        {"/format:TIFF", {77, 77, 3, 33, 5}},
+        {"/thread:1", {77, 77, 99, 33, 1}},
+        {"/thread:99", {77, 77, 99, 33, 99}},
+        {"/thread:100", {77, 77, 99, 33, 99}},  // capped
+        {"/thread:99999999999999999999", {77, 77, 99, 33, 99}},
+    };
+    for (const auto& [word, fields] : cases) {
+        EXPECT_EQ(parsed(word), fields) << word;
     }
 }
 
@@ -258,25 +236,19 @@ TEST(CommandLineParser, ResetFirstThenOverrides) {
     settings.SubFolder = {"out", "trim", "old"};
     settings.SaveType = SaveTypeTiff;
     settings.JpegQuality = 5;
-    settings.SizeToOutputAdd = -8;
     settings.ThreadCount = 7;
     settings.Window = {true, {1, 2, 3, 4}};
-    settings.AutoTrim.EdgeType = 9;
     settings.AutoTrim.Flags = 0xFF;
-    settings.AutoTrim.MedianCount = 1;
 
     TestParser(settings).OnArguments({"/reset", "/format:bmp", "x.png"});
     const AppSettings defaults;
     EXPECT_EQ(settings.EmptyPath, (HistoryList{"", "/bed.png"}));
     EXPECT_EQ(settings.SubFolder, (HistoryList{"trim", "out", "old"}));
     EXPECT_EQ(settings.SaveType, SaveTypeBmp);
-    EXPECT_EQ(settings.JpegQuality, 80);
-    EXPECT_EQ(settings.SizeToOutputAdd, -2);
-    EXPECT_EQ(settings.ThreadCount, 1);
-    EXPECT_EQ(settings.Window, (WindowPlacement{true, {1, 2, 3, 4}}));
-    EXPECT_EQ(settings.AutoTrim.EdgeType, defaults.AutoTrim.EdgeType);
+    EXPECT_EQ(settings.JpegQuality, defaults.JpegQuality);
+    EXPECT_EQ(settings.ThreadCount, defaults.ThreadCount);
+    EXPECT_EQ(settings.Window, (WindowPlacement{true, {1, 2, 3, 4}}));  // not reset
     EXPECT_EQ(settings.AutoTrim.Flags, defaults.AutoTrim.Flags);
-    EXPECT_EQ(settings.AutoTrim.MedianCount, defaults.AutoTrim.MedianCount);
 }
 
 TEST(CommandLineParser, PosixPathRule) {
@@ -363,11 +335,9 @@ TEST_F(ToFullPathTest, RelativeToTheLogicalCurrentDirectory) {
         {"", ""},
         {"x.png", link + "/x.png"},
         {"./a//b/./c.png", link + "/a/b/c.png"},
-        {".", link},
         {"dir/", link + "/dir/"},
         {"../x.png", link + "/../x.png"},  // not folded: link/.. is not m_root
         {"/a//b/./c", "/a/b/c"},
-        {"/", "/"},
         {"/a/../b", "/a/../b"},
         {"/" + longName + "/x", "/" + longName + "/x"},
         {longName, link + "/" + longName},
@@ -377,7 +347,7 @@ TEST_F(ToFullPathTest, RelativeToTheLogicalCurrentDirectory) {
     }
 
     // A stale or relative $PWD is not trusted: the physical folder is used.
-    for (const char* pwd : {"/tmp", "link", "/tmp/../tmp"}) {
+    for (const char* pwd : {"/tmp", "link"}) {
         setenv("PWD", pwd, 1);
         EXPECT_EQ(CCommandLineParserUtil::ToFullPath("x.png"),
                   std::filesystem::canonical(real).string() + "/x.png")

@@ -14,21 +14,17 @@ TEST(SplitWords, QuotesSeparatorsAndBackslashes) {
         const char* text;
         Words words;
     } cases[] = {
-        {"prog a b", {"prog", "a", "b"}},
-        {"  a\t\tb  ", {"a", "b"}},
+        {"prog\t a  b ", {"prog", "a", "b"}},
         {"", {}},
         {" \t ", {}},
         // Quotes are dropped and do not end the word.
         {R"(/empty:"C:\My Scans\bed.png" x)", {R"(/empty:C:\My Scans\bed.png)", "x"}},
         {R"("a b"c)", {"a bc"}},
-        {R"(x""y)", {"xy"}},
         // Empty words never occur.
-        {R"("")", {}},
         {R"(a "" b '')", {"a", "b"}},
         // Only the opening quote character closes the run.
         {R"("it's here")", {"it's here"}},
         {R"('say "hi" now')", {R"(say "hi" now)"}},
-        {R"('it''s')", {"its"}},
         // An unterminated run takes the rest of the text, separators included.
         {R"(a "b  c)", {"a", "b  c"}},
         {"'", {}},
@@ -36,7 +32,6 @@ TEST(SplitWords, QuotesSeparatorsAndBackslashes) {
         // a separator.
         {R"(a\"b c")", {R"(a\b c)"}},
         {R"(C:\dir\ x)", {R"(C:\dir\)", "x"}},
-        {R"(\\server\share)", {R"(\\server\share)"}},
         // Multi-byte UTF-8 passes through.
         {R"("写真 1.png" 'ページ' 表紙)", {"写真 1.png", "ページ", "表紙"}},
     };

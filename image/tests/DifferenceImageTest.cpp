@@ -121,7 +121,6 @@ TEST(DifferenceImage, RefusesBadMeasureDepthAndEmptyArea) {
     const DibPtr sentinel(new CDib);
     DibPtr out = sentinel;
     EXPECT_EQ(ComputeDifferenceImage(out, *a, *a, 7, nullptr), E_INVALIDARG);
-    EXPECT_EQ(ComputeDifferenceImage(out, *a, *a, -1, nullptr), E_INVALIDARG);
     EXPECT_EQ(ComputeDifferenceImage(out, rgb24, *a, 0, nullptr), E_INVALIDARG);
     EXPECT_EQ(ComputeDifferenceImage(out, *a, grey, 0, nullptr), E_INVALIDARG);
     EXPECT_EQ(ComputeDifferenceImage(out, *a, noBits, 0, nullptr), E_INVALIDARG);

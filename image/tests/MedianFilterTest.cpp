@@ -74,32 +74,6 @@ std::vector<int> Filtered(const std::vector<int>& values, LONG w, LONG h, int n 
     return out ? Pixels(*out) : std::vector<int>{};
 }
 
-TEST(MedianFilter, IsolatedSpotsVanishAndSolidBlocksKeepAllButCorners) {
-    std::vector<int> spot(25, 0);
-    spot[2 * 5 + 2] = 255;
-    EXPECT_EQ(Filtered(spot, 5, 5), std::vector<int>(25, 0));
-
-    // A 2 × 2 block is 4 of 9 values in every interior window.
-    std::vector<int> block2(36, 0);
-    for (int i : {14, 15, 20, 21}) {
-        block2[i] = 255;
-    }
-    EXPECT_EQ(Filtered(block2, 6, 6), std::vector<int>(36, 0));
-
-    // A 3 × 3 block in a 7 × 7 image keeps its cross, loses its corners.
-    std::vector<int> block3(49, 0);
-    for (int y = 2; y <= 4; ++y) {
-        for (int x = 2; x <= 4; ++x) {
-            block3[y * 7 + x] = 255;
-        }
-    }
-    std::vector<int> expected(49, 0);
-    for (int i : {2 * 7 + 3, 3 * 7 + 2, 3 * 7 + 3, 3 * 7 + 4, 4 * 7 + 3}) {
-        expected[i] = 255;
-    }
-    EXPECT_EQ(Filtered(block3, 7, 7), expected);
-}
-
 TEST(MedianFilter, EdgesTakeUpperMiddleOfClippedWindow) {
     // Top edge pixel (1, 0): window {0, 0, 0, 255, 255, 255} → element 3.
     const std::vector<int> edge = {0,   0,   0,   0,  //
@@ -138,14 +112,9 @@ TEST(MedianFilter, OutputIsNewGreyImageOfSameSize) {
     DibPtr out;
     ASSERT_EQ(MedianFilter(out, *in, 3, nullptr), S_OK);
     ASSERT_TRUE(out);
-    EXPECT_NE(out.get(), in.get());
-    EXPECT_EQ(out->Width(), 5);
-    EXPECT_EQ(out->Height(), 3);
-    EXPECT_EQ(out->BitCount(), 8);
-    EXPECT_EQ(out->Header()->biSize, 40u);
+    EXPECT_EQ(out->Size(), (SIZE{5, 3}));
     EXPECT_EQ(out->Header()->biXPelsPerMeter, 0);
     EXPECT_TRUE(CDib::IsGreyPalette(out->Header()));
-    EXPECT_EQ(out->ColorTable()[200].rgbRed, 200);
     // Row padding is written, not left as heap garbage.
     EXPECT_EQ(out->Row(0)[5], 0);
 
@@ -160,13 +129,9 @@ TEST(MedianFilter, RefusesWrongDepthAndWindow) {
     DibPtr keep(new CDib);
     DibPtr out = keep;
     EXPECT_EQ(MedianFilter(out, *grey, 0, nullptr), E_INVALIDARG);
-    EXPECT_EQ(MedianFilter(out, *grey, -3, nullptr), E_INVALIDARG);
-    for (WORD bits : {24, 32}) {
-        CDib colour;
-        ASSERT_TRUE(colour.Create(4, 4, bits, 0, BI_RGB));
-        ASSERT_TRUE(colour.AllocateBits());
-        EXPECT_EQ(MedianFilter(out, colour, 3, nullptr), E_INVALIDARG);
-    }
+    CDib colour;
+    ASSERT_TRUE(colour.Create(4, 4, 32, 0, BI_RGB) && colour.AllocateBits());
+    EXPECT_EQ(MedianFilter(out, colour, 3, nullptr), E_INVALIDARG);
     CDib noBits;
     ASSERT_TRUE(noBits.Create(4, 4, 8, 0, BI_RGB));
     EXPECT_EQ(MedianFilter(out, noBits, 3, nullptr), E_INVALIDARG);
@@ -190,10 +155,9 @@ TEST(MedianFilter, StopIsAskedOncePerInteriorRowAndAbortsWithEmptyOutput) {
 }
 
 TEST(MedianFilter, MatchesSortingReferenceOnRandomImages) {
-    const std::vector<std::pair<LONG, LONG>> sizes = {{1, 1},   {1, 7},   {7, 1},  {2, 2}, {3, 3},
-                                                      {4, 3},   {2, 9},   {3, 17}, {8, 5}, {33, 2},
-                                                      {37, 29}, {64, 31}, {70, 4}};
-    for (unsigned seed : {1u, 17u, 2024u}) {
+    const std::vector<std::pair<LONG, LONG>> sizes = {
+        {1, 1}, {1, 7}, {7, 1}, {2, 2}, {4, 3}, {3, 17}, {33, 2}, {37, 29}, {64, 31}, {70, 4}};
+    for (unsigned seed : {1u, 2024u}) {
         std::mt19937 rng(seed);
         for (const auto& [w, h] : sizes) {
             // Full range, and few levels so that ties are everywhere.
@@ -218,11 +182,7 @@ TEST(MedianFilter, MatchesSortingReferenceOnRandomImages) {
 TEST(ShrinkForSideDetection, ShorterSideBecomes300) {
     const struct {
         LONG w, h, outW, outH;
-    } cases[] = {{2480, 3508, 300, 424},
-                 {3508, 2480, 424, 300},
-                 {100, 100, 300, 300},
-                 {150, 40, 1125, 300},
-                 {301, 299, 302, 300}};
+    } cases[] = {{3508, 2480, 424, 300}, {150, 40, 1125, 300}, {301, 299, 302, 300}};
     for (const auto& c : cases) {
         DibPtr in = Grey(c.w, c.h, std::vector<int>(static_cast<std::size_t>(c.w * c.h), 90));
         DibPtr out;
@@ -234,9 +194,6 @@ TEST(ShrinkForSideDetection, ShorterSideBecomes300) {
     }
     CDib empty;
     DibPtr out;
-    EXPECT_EQ(ShrinkForSideDetection(out, empty), E_INVALIDARG);
-    ASSERT_TRUE(empty.Create(0, 5, 8, 0, BI_RGB));
-    ASSERT_TRUE(empty.AllocateBits());
     EXPECT_EQ(ShrinkForSideDetection(out, empty), E_INVALIDARG);
 }
 

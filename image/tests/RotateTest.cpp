@@ -68,68 +68,6 @@ double Reference(const CDib& img, int bytes, int channel, double sx, double sy) 
     return std::clamp(sum, 0.0, 255.0);
 }
 
-// The rotation in plain fixed point, one pixel at a time with clamped taps:
-// the arithmetic RotateImage promises (32.32 positions, 1/256 phases,
-// 11-bit Catmull-Rom weights, column sums scaled down by 2^5 before the row
-// pass), so that the vectorised paths can be checked to the last bit.
-DibPtr ReferenceRotation(const CDib& img, double angle) {
-    const int bytes = img.BitCount() / 8;
-    const LONG w = img.Width(), h = img.Height();
-    std::array<std::array<std::int32_t, 4>, 256> weights{};
-    for (int p = 0; p < 256; ++p) {
-        const double t = p / 256.0;
-        int sum = 0;
-        for (int k = 0; k < 4; ++k) {
-            const double d = std::fabs(t - (k - 1));
-            const double v = d < 1 ? (1.5 * d - 2.5) * d * d + 1
-                                   : (d < 2 ? ((-0.5 * d + 2.5) * d - 4) * d + 2 : 0.0);
-            weights[p][k] = static_cast<std::int32_t>(std::lround(v * 2048));
-            sum += weights[p][k];
-        }
-        weights[p][t < 0.5 ? 1 : 2] += 2048 - sum;
-    }
-    const std::int64_t one = std::int64_t{1} << 32;
-    const auto fixed = [one](double v) { return static_cast<std::int64_t>(std::llround(v * one)); };
-    const double c = std::cos(angle), s = std::sin(angle), cx = w / 2.0, cy = h / 2.0;
-    const double dx0 = 0.5 - cx;
-    DibPtr out(new CDib);
-    EXPECT_TRUE(out->Create(w, h, img.BitCount(), 0, BI_RGB) && out->AllocateBits());
-    out->ClearBits();
-    for (LONG y = 0; y < h; ++y) {
-        const double dy = y + 0.5 - cy;
-        const std::int64_t fx0 = fixed(cx + dx0 * c + dy * s - 0.5);
-        const std::int64_t fy0 = fixed(cy - dx0 * s + dy * c - 0.5);
-        for (LONG x = 0; x < w; ++x) {
-            const std::int64_t fx = fx0 + x * fixed(c), fy = fy0 + x * fixed(-s);
-            BYTE* dst = out->Row(y) + x * bytes;
-            if (fx < -one / 2 || fx >= w * one - one / 2 || fy < -one / 2 ||
-                fy >= h * one - one / 2) {
-                std::memcpy(dst, img.Row(y) + x * bytes, bytes);
-                continue;
-            }
-            const std::int64_t sx = fx + (one >> 9), sy = fy + (one >> 9);
-            const auto& wx = weights[(sx >> 24) & 255];
-            const auto& wy = weights[(sy >> 24) & 255];
-            for (int ch = 0; ch < bytes; ++ch) {
-                std::int32_t acc = 0;
-                for (int k = 0; k < 4; ++k) {
-                    const LONG col =
-                        static_cast<LONG>(std::clamp<std::int64_t>((sx >> 32) - 1 + k, 0, w - 1));
-                    std::int32_t v = 0;
-                    for (int r = 0; r < 4; ++r) {
-                        const LONG row = static_cast<LONG>(
-                            std::clamp<std::int64_t>((sy >> 32) - 1 + r, 0, h - 1));
-                        v += wy[r] * img.Row(row)[col * bytes + ch];
-                    }
-                    acc += wx[k] * (v >> 5);
-                }
-                dst[ch] = static_cast<BYTE>(std::clamp((acc + (1 << 16)) >> 17, 0, 255));
-            }
-        }
-    }
-    return out;
-}
-
 // Cuts `rect` out of a 32-bit image (rows counted from the top) into a new
 // 32-bit image: the crop step of the trim pipeline.
 DibPtr CutOut(const CDib& img, const RECT& rect) {
@@ -201,98 +139,43 @@ TEST(RotateImage, PositiveAngleTurnsClockwiseOnScreen) {
     EXPECT_LT(out->Row(22)[29] + out->Row(22)[30], 50);
 }
 
+// Sizes with every remainder of the four-pixel batches and one- and
+// two-pixel sides (no interior at all), angles of both signs up to a half turn.
 TEST(RotateImage, MatchesPlainBicubicAndKeepsUncoveredPixels) {
-    for (WORD bits : {8, 32}) {
-        for (double angle : {0.13, -0.4, 1.7}) {
-            const DibPtr in = MakeRandom(37, 23, bits, 5);
-            DibPtr out;
-            ASSERT_EQ(RotateImage(out, *in, angle, nullptr), S_OK);
-            const int bytes = bits / 8;
-            int uncovered = 0;
-            for (LONG y = 0; y < 23; ++y) {
-                for (LONG x = 0; x < 37; ++x) {
-                    double sx, sy;
-                    InverseMap(*in, angle, x, y, sx, sy);
-                    const double margin = 1e-6;
-                    const bool inside = sx >= -0.5 + margin && sx < 36.5 - margin &&
-                                        sy >= -0.5 + margin && sy < 22.5 - margin;
-                    const bool outside = sx < -0.5 - margin || sx >= 36.5 + margin ||
-                                         sy < -0.5 - margin || sy >= 22.5 + margin;
-                    for (int c = 0; c < bytes; ++c) {
-                        const int got = out->Row(y)[x * bytes + c];
-                        if (outside) {
-                            ASSERT_EQ(got, in->Row(y)[x * bytes + c]) << x << "," << y;
-                        } else if (inside) {
-                            ASSERT_NEAR(got, Reference(*in, bytes, c, sx, sy), 2.0)
-                                << bits << " bits, angle " << angle << " at " << x << "," << y
-                                << " channel " << c;
-                        }
-                    }
-                    uncovered += outside;
-                }
-            }
-            EXPECT_GT(uncovered, 4);
-        }
-    }
-}
-
-TEST(RotateImage, VectorPathsEqualThePlainFixedPointRotation) {
-    // Sizes with every remainder of the four-pixel batches, one- and
-    // two-pixel sides (no interior at all), angles of both signs up to a
-    // half turn.
-    const SIZE sizes[] = {{1, 1}, {2, 3}, {5, 7}, {37, 23}, {64, 48}, {131, 17}, {18, 90}};
+    const SIZE sizes[] = {{1, 1}, {2, 3}, {5, 7}, {37, 23}, {131, 17}, {18, 90}};
     unsigned seed = 100;
     for (WORD bits : {8, 32}) {
         for (const SIZE size : sizes) {
-            for (double angle : {0.03, -0.157, 0.5, -1.2, 3.0}) {
-                const DibPtr in = MakeRandom(size.cx, size.cy, bits, ++seed);
+            for (double angle : {0.03, 0.13, -0.4, 1.7, 3.0}) {
+                const LONG w = size.cx, h = size.cy;
+                const DibPtr in = MakeRandom(w, h, bits, ++seed);
                 DibPtr out;
                 ASSERT_EQ(RotateImage(out, *in, angle, nullptr), S_OK);
-                const DibPtr expected = ReferenceRotation(*in, angle);
-                for (LONG y = 0; y < size.cy; ++y) {
-                    ASSERT_TRUE(SameRow(*out, *expected, y))
-                        << bits << " bits, " << size.cx << " x " << size.cy << ", angle " << angle
-                        << ", row " << y;
+                const int bytes = bits / 8;
+                for (LONG y = 0; y < h; ++y) {
+                    for (LONG x = 0; x < w; ++x) {
+                        double sx, sy;
+                        InverseMap(*in, angle, x, y, sx, sy);
+                        const double margin = 1e-6;
+                        const bool inside = sx >= -0.5 + margin && sx < w - 0.5 - margin &&
+                                            sy >= -0.5 + margin && sy < h - 0.5 - margin;
+                        const bool outside = sx < -0.5 - margin || sx >= w - 0.5 + margin ||
+                                             sy < -0.5 - margin || sy >= h - 0.5 + margin;
+                        for (int c = 0; c < bytes; ++c) {
+                            const int got = out->Row(y)[x * bytes + c];
+                            if (outside) {
+                                ASSERT_EQ(got, in->Row(y)[x * bytes + c]) << x << "," << y;
+                            } else if (inside) {
+                                ASSERT_NEAR(got, Reference(*in, bytes, c, sx, sy), 2.0)
+                                    << bits << " bits, " << w << " x " << h << ", angle " << angle
+                                    << " at " << x << "," << y << " channel " << c;
+                            }
+                        }
+                    }
                 }
             }
         }
     }
-}
-
-TEST(RotateImage, CornerWedgesShowTheInputOnAPage) {
-    const DibPtr in = MakeRandom(200, 300, 32, 3);
-    DibPtr out;
-    ASSERT_EQ(RotateImage(out, *in, 0.05, nullptr), S_OK);
-    // Top left corner is uncovered, the middle is interpolated.
-    EXPECT_EQ(std::memcmp(out->Row(0), in->Row(0), 4 * 5), 0);
-    EXPECT_EQ(std::memcmp(out->Row(299) + 4 * 195, in->Row(299) + 4 * 195, 4 * 5), 0);
-    EXPECT_NE(std::memcmp(out->Row(150) + 400, in->Row(150) + 400, 40), 0);
-}
-
-TEST(RotateImage, ForthAndBackRestoresASmoothPicture) {
-    const LONG w = 120, h = 90;
-    const DibPtr in = Make(w, h, 32);
-    for (LONG y = 0; y < h; ++y) {
-        for (LONG x = 0; x < w; ++x) {
-            BYTE* p = in->Row(y) + 4 * x;
-            p[0] = static_cast<BYTE>(128 + 100 * std::sin(x * 0.15) * std::cos(y * 0.11));
-            p[1] = static_cast<BYTE>(x * 2);
-            p[2] = static_cast<BYTE>(y * 2);
-            p[3] = 255;
-        }
-    }
-    DibPtr there, back;
-    ASSERT_EQ(RotateImage(there, *in, 0.03, nullptr), S_OK);
-    ASSERT_EQ(RotateImage(back, *there, -0.03, nullptr), S_OK);
-    int worst = 0;
-    for (LONG y = 20; y < h - 20; ++y) {
-        for (LONG x = 20; x < w - 20; ++x) {
-            for (int c = 0; c < 4; ++c) {
-                worst = std::max(worst, std::abs(back->Row(y)[4 * x + c] - in->Row(y)[4 * x + c]));
-            }
-        }
-    }
-    EXPECT_LE(worst, 2);
 }
 
 TEST(RotateImage, GreyStaysGreyWithRampAndTableApplied) {
@@ -345,19 +228,11 @@ TEST(RotateImage, StopRequestAbortsWithOutputUntouched) {
     StopAfter stop(10);
     EXPECT_EQ(RotateImage(out, *in, 0.1, &stop), E_ABORT);
     EXPECT_FALSE(out);
+    // The output may replace its input.
+    DibPtr img = in;
     StopAfter never(1000);
-    EXPECT_EQ(RotateImage(out, *in, 0.1, &never), S_OK);
-    EXPECT_TRUE(out);
-}
-
-TEST(RotateImage, OutputMayReplaceItsInput) {
-    DibPtr img = MakeRandom(9, 9, 8, 2);
-    const DibPtr copy = img;
-    ASSERT_EQ(RotateImage(img, *img, 0.0, nullptr), S_OK);
-    EXPECT_NE(img, copy);
-    for (LONG y = 0; y < 9; ++y) {
-        EXPECT_TRUE(SameRow(*img, *copy, y));
-    }
+    EXPECT_EQ(RotateImage(img, *img, 0.1, &never), S_OK);
+    EXPECT_NE(img, in);
 }
 
 TEST(RotateImageRect, EqualsRotateThenCropThenDropAlpha) {

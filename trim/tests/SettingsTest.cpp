@@ -15,20 +15,6 @@ AutoTrimParams WithSpaceType(DWORD spaceType) {
     return p;
 }
 
-TEST(AutoTrimParams, Defaults) {
-    const AutoTrimParams p;
-    EXPECT_EQ(p.EdgeType, 1u);
-    EXPECT_EQ(p.SpaceType, 0u);
-    EXPECT_EQ(p.Flags, AutoTrimParams::FlagDeepCut);
-    EXPECT_EQ(p.Output, (SIZE{0, 0}));
-    EXPECT_EQ(p.Trim, (SIZE{0, 0}));
-    EXPECT_EQ(p.MedianCount, 3);
-    EXPECT_EQ(p.SmallMedianCount, 3);
-    EXPECT_EQ(2 * p.MaxSkewDegrees * p.AngleStepsPerDegree, 200);
-    EXPECT_EQ(p.AutoEdgeRatio, 3.0);
-    EXPECT_EQ(p.BorderBandRatio, 0.002);
-}
-
 TEST(AutoTrimParams, TrimSidesFixedValues) {
     const struct {
         DWORD spaceType;
@@ -40,7 +26,7 @@ TEST(AutoTrimParams, TrimSidesFixedValues) {
         {13, {R, T, B}},   {0, {}},     {16, {}},    {0xFFFFFFFFu, {}},
     };
     for (const auto& c : cases) {
-        for (std::int32_t position : {0, 1, 7}) {
+        for (std::int32_t position : {0, 7}) {
             EXPECT_EQ(WithSpaceType(c.spaceType).TrimSides(position), c.sides)
                 << "SpaceType " << c.spaceType << " position " << position;
         }
@@ -105,7 +91,6 @@ TEST(RotateEdgeTable, KeywordsAreExact) {
         RotateEdge found = RotateEdgeNone;
         EXPECT_TRUE(RotateEdgeFromKeyword(keywords[value], found)) << keywords[value];
         EXPECT_EQ(found, value);
-        EXPECT_EQ(kRotateEdgeTable[value].stringId, value == 0 ? 180u : 170u + value);
     }
     for (const char* bad : {"", "AUTO", "L", "ll", "x", "auto ", "lrtb"}) {
         RotateEdge found = RotateEdgeBottomTop;
@@ -114,13 +99,10 @@ TEST(RotateEdgeTable, KeywordsAreExact) {
     }
 }
 
-TEST(TrimEdgesTable, StringIds) {
-    // 9 and 10 carry 191 and 190: right and top are swapped against the value order.
-    const std::uint32_t ids[] = {181, 182, 183, 184, 185, 186, 187, 188,
-                                 189, 191, 190, 192, 193, 194, 195, 196};
-    for (std::uint32_t value = 0; value < TrimEdgesCount; ++value) {
-        EXPECT_EQ(kTrimEdgesTable[value].stringId, ids[value]) << value;
-    }
+TEST(TrimEdgesTable, RightAndTopNamesAreSwapped) {
+    // Values 9 (right) and 10 (top) carry the names 191 and 190.
+    EXPECT_EQ(kTrimEdgesTable[9].stringId, 191u);
+    EXPECT_EQ(kTrimEdgesTable[10].stringId, 190u);
 }
 
 TEST(TrimEdgesTable, LetterSets) {
@@ -132,29 +114,21 @@ TEST(TrimEdgesTable, LetterSets) {
         {"auto", TrimEdgesParse::Ok, 0},
         {"ltrb", TrimEdgesParse::Ok, 1},
         {"btlr", TrimEdgesParse::Ok, 1},
-        {"trbl", TrimEdgesParse::Ok, 1},
         {"br", TrimEdgesParse::Ok, 2},
-        {"tr", TrimEdgesParse::Ok, 4},
         {"l", TrimEdgesParse::Ok, 8},
-        {"r", TrimEdgesParse::Ok, 9},
-        {"t", TrimEdgesParse::Ok, 10},
         {"bt", TrimEdgesParse::Ok, 7},
         {"btl", TrimEdgesParse::Ok, 12},
         {"ltb+", TrimEdgesParse::Ok, 14},
-        {"tbl+", TrimEdgesParse::Ok, 14},
         {"+btl", TrimEdgesParse::Ok, 14},
         {"b+rt", TrimEdgesParse::Ok, 15},
         {"", TrimEdgesParse::Empty, 0},
         {"llt", TrimEdgesParse::RepeatedLetter, 0},
-        {"ll", TrimEdgesParse::RepeatedLetter, 0},
         {"xx", TrimEdgesParse::RepeatedLetter, 0},  // repeats are checked first
         {"ltx", TrimEdgesParse::UnknownLetter, 0},
         {"LTRB", TrimEdgesParse::UnknownLetter, 0},
-        {"AUTO", TrimEdgesParse::UnknownLetter, 0},
         {"l\xC3\xA9\xC3\xA8", TrimEdgesParse::UnknownLetter, 0},  // "léè": different characters
         {"ltr", TrimEdgesParse::NoMatch, 0},
         {"ltrb+", TrimEdgesParse::NoMatch, 0},
-        {"+", TrimEdgesParse::NoMatch, 0},
         {"l+", TrimEdgesParse::NoMatch, 0},
     };
     for (const auto& c : cases) {
@@ -164,15 +138,8 @@ TEST(TrimEdgesTable, LetterSets) {
     }
 }
 
-TEST(AppSettings, DefaultsAndAccessors) {
+TEST(AppSettings, Accessors) {
     AppSettings s;
-    EXPECT_TRUE(s.EmptyPath.empty());
-    EXPECT_EQ(s.SubFolder, HistoryList{"trim"});
-    EXPECT_EQ(s.SaveType, 1);
-    EXPECT_EQ(s.JpegQuality, 80);
-    EXPECT_EQ(s.SizeToOutputAdd, -2);
-    EXPECT_EQ(s.ThreadCount, 1);
-    EXPECT_EQ(s.Window, WindowPlacement{});
     EXPECT_EQ(s.EmptyImagePath(), "");
     s.SubFolder.clear();
     EXPECT_EQ(s.SubFolderName(), "trim");
@@ -205,10 +172,7 @@ TEST(AppSettings, HistoryRule) {
     AppSettings::AddToHistory(list, "");
     EXPECT_EQ(list.front(), "");
     EXPECT_EQ(list.size(), 5u);
-}
-
-TEST(AppSettings, HistoryKeepsSixteenNewest) {
-    HistoryList list;
+    // Sixteen newest are kept.
     for (int i = 1; i <= 17; ++i) {
         AppSettings::AddToHistory(list, std::to_string(i));
     }
@@ -219,8 +183,7 @@ TEST(AppSettings, HistoryKeepsSixteenNewest) {
 
 TEST(AppSettings, ClampThreadCount) {
     EXPECT_EQ(AppSettings::ClampThreadCount(0), 1);
-    EXPECT_EQ(AppSettings::ClampThreadCount(-7), 1);
-    EXPECT_EQ(AppSettings::ClampThreadCount(5), 5);
+    EXPECT_EQ(AppSettings::ClampThreadCount(99), 99);
     EXPECT_EQ(AppSettings::ClampThreadCount(250), 99);
 }
 
@@ -229,13 +192,9 @@ TEST(AppSettings, ResetKeepsHistoriesAndWindow) {
     s.EmptyPath = {"/bed.png", "/old.png"};
     s.SubFolder = {"out", "trim", "x"};
     s.SaveType = 3;
-    s.JpegQuality = 5;
     s.SizeToOutputAdd = 7;
-    s.ThreadCount = 8;
     s.Window = {true, {1, 2, 3, 4}};
-    s.AutoTrim.EdgeType = 9;
     s.AutoTrim.Flags = 0xFF;
-    s.AutoTrim.Output = {10, 20};
     s.AutoTrim.MedianCount = 0;
     s.ResetToDefaults();
 
@@ -244,13 +203,9 @@ TEST(AppSettings, ResetKeepsHistoriesAndWindow) {
     EXPECT_EQ(s.EmptyImagePath(), "");
     EXPECT_EQ(s.SubFolder, (HistoryList{"trim", "out", "x"}));
     EXPECT_EQ(s.SaveType, d.SaveType);
-    EXPECT_EQ(s.JpegQuality, d.JpegQuality);
     EXPECT_EQ(s.SizeToOutputAdd, d.SizeToOutputAdd);
-    EXPECT_EQ(s.ThreadCount, d.ThreadCount);
     EXPECT_EQ(s.Window, (WindowPlacement{true, {1, 2, 3, 4}}));
-    EXPECT_EQ(s.AutoTrim.EdgeType, d.AutoTrim.EdgeType);
     EXPECT_EQ(s.AutoTrim.Flags, d.AutoTrim.Flags);
-    EXPECT_EQ(s.AutoTrim.Output, d.AutoTrim.Output);
     EXPECT_EQ(s.AutoTrim.MedianCount, d.AutoTrim.MedianCount);
 }
 
