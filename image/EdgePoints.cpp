@@ -1,48 +1,22 @@
 #include "image/EdgePoints.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <new>
 
 namespace {
 
-// The walk of one scan line after its first 2n - 1 pixels: fed the step of
-// every further position until it reports the end of the line's rise.
-struct Walk {
-    int best = 0;
-    LONG bestPos = 0;
-    bool found = false;
+// No step exceeds this: n values of at most 255 over n values of at least 0,
+// halved and truncated.
+constexpr double kLargestStep = 127.0;
 
-    // False when the walk stops at this position.
-    bool Feed(int g, LONG p, double k) {
-        if (static_cast<double>(g) >= k) {
-            found = true;
-        } else if (!found) {
-            return true;
-        }
-        if (g < 1) {
-            return false;
-        }
-        if (g > best) {
-            best = g;
-            bestPos = p;
-        }
-        return true;
-    }
-
-    LONG Position(int n) const { return std::max<LONG>(0, bestPos + 1 - n); }
-};
-
-// Step at the newest of 2n values, value(j) being the value j positions
-// back: (newest n - the n before) / 2n, truncated toward zero.
-template <typename Value>
-int StepOf(int n, Value value) {
-    int sum = 0;
-    for (int j = 0; j < n; ++j) {
-        sum += value(j) - value(n + j);
-    }
-    return sum / (2 * n);
-}
+// Difference thresholds outside the range of v(p) - v(p - 1), for columns
+// that must see every step (in a rise) or none (finished).
+constexpr std::int16_t kEveryStep = -512;
+constexpr std::int16_t kNoStep = 512;
 
 // For n = 1 a line opens where v(p) - v(p - 1) >= this bound. The step
 // (a truncated half difference) rises with the difference, so the bound is
@@ -57,157 +31,388 @@ int OpeningDifference(double k) {
     return 256;
 }
 
-// Rows, walked from one end (step +1 from column 0, or -1 from column
-// w - 1). Returns the edge position or -1.
-LONG WalkRow(const BYTE* base, std::ptrdiff_t step, LONG length, int n, double k, int opening) {
-    Walk walk;
-    LONG p = 2 * n - 1;
-    if (n == 1) {
-        // Nothing happens before the line opens: skip to the first opening
-        // difference, a block at a time with a branch-free test.
-        constexpr LONG kBlock = 32;
-        for (; p + kBlock <= length; p += kBlock) {
-            int opens = 0;
-            for (LONG j = 0; j < kBlock; ++j) {
-                opens |= base[(p + j) * step] - base[(p + j - 1) * step] >= opening;
+// The levels of one extraction in ascending order (NaN, which never opens a
+// line, last), with where each came from and its n = 1 opening difference.
+struct Levels {
+    std::vector<double> k;
+    std::vector<int> opening;
+    std::vector<std::size_t> origin;
+    int count = 0;
+
+    Levels(const double* levels, std::size_t size) : origin(size) {
+        for (std::size_t i = 0; i < size; ++i) {
+            origin[i] = i;
+        }
+        const auto key = [levels](std::size_t i) {
+            return std::isnan(levels[i]) ? std::numeric_limits<double>::infinity() : levels[i];
+        };
+        std::stable_sort(origin.begin(), origin.end(),
+                         [&key](std::size_t a, std::size_t b) { return key(a) < key(b); });
+        for (const std::size_t i : origin) {
+            k.push_back(levels[i]);
+            opening.push_back(OpeningDifference(levels[i]));
+        }
+        count = static_cast<int>(size);
+    }
+};
+
+// The walk of one scan line for all levels at once. The walk of the lowest
+// level not yet served opens first; the rise it follows holds the opening of
+// every level up to its steepest step M, and each of those walks follows the
+// same rise to the same end and reports the same steepest step. So one rise
+// serves every pending level <= M, and the walk goes on from the rise's end
+// with the next level (above M, it cannot open inside that rise).
+struct LevelWalk {
+    int next = 0;  // lowest level not yet served
+    bool inRun = false;
+    int best = 0;
+    LONG bestPos = 0;
+
+    // True when no further step can serve a level.
+    bool Done(const Levels& levels) const {
+        return !inRun && (next == levels.count || !(kLargestStep >= levels.k[next]));
+    }
+
+    // The step g at position p; result[i] receives the edge position of
+    // sorted level i. Not to be fed once Done.
+    void Feed(int g, LONG p, int n, const Levels& levels, LONG* result) {
+        if (inRun) {
+            if (g >= 1) {
+                if (g > best) {
+                    best = g;
+                    bestPos = p;
+                }
+                return;
+            }
+            inRun = false;
+            Serve(best, bestPos, n, levels, result);
+            return;
+        }
+        if (!(static_cast<double>(g) >= levels.k[next])) {
+            return;
+        }
+        if (g < 1) {
+            // A level at or below 0 opened on a flat or falling step: its
+            // walk stops at once with the initial best position 0.
+            Serve(g, 0, n, levels, result);
+            return;
+        }
+        inRun = true;
+        best = g;
+        bestPos = p;
+    }
+
+    // The end of the line closes an open rise.
+    void Finish(int n, const Levels& levels, LONG* result) {
+        if (inRun) {
+            inRun = false;
+            Serve(best, bestPos, n, levels, result);
+        }
+    }
+
+    void Serve(int steepest, LONG at, int n, const Levels& levels, LONG* result) {
+        const LONG position = std::max<LONG>(0, at + 1 - n);
+        while (next < levels.count && static_cast<double>(steepest) >= levels.k[next]) {
+            result[next++] = position;
+        }
+    }
+
+    std::int16_t Threshold(const Levels& levels) const {
+        if (inRun) {
+            return kEveryStep;
+        }
+        return Done(levels) ? kNoStep : static_cast<std::int16_t>(levels.opening[next]);
+    }
+};
+
+// Step at the newest of 2n values, value(j) being the value j positions
+// back: (newest n - the n before) / 2n, truncated toward zero.
+template <typename Value>
+int StepOf(int n, Value value) {
+    int sum = 0;
+    for (int j = 0; j < n; ++j) {
+        sum += value(j) - value(n + j);
+    }
+    return sum / (2 * n);
+}
+
+// v(p) - v(p - 1) clamped at 0, in byte lanes: for an opening of 1 or
+// more, d >= opening exactly when this does, and 16 or 32 of them fit in a
+// vector register.
+inline BYTE Rise(BYTE newer, BYTE older) {
+    return static_cast<BYTE>(newer - std::min(newer, older));
+}
+
+// First position q >= p of a row (position 0 at column 0, or at column
+// w - 1 when Reverse) where v(q) - v(q - 1) >= opening; w when none. Tested
+// a block at a time without branches, reading memory forwards either way.
+template <bool Reverse>
+LONG FindOpening(const BYTE* row, LONG w, LONG p, int opening) {
+    constexpr LONG kBlock = 64;
+    if (opening >= 1) {
+        const BYTE bound = static_cast<BYTE>(std::min(opening, 255));
+        for (; p + kBlock <= w; p += kBlock) {
+            BYTE opens = 0;
+            if constexpr (Reverse) {
+                // Positions p to p + 63 are columns w - 1 - p down to w - 64 - p.
+                const BYTE* low = row + (w - kBlock - p);
+                for (LONG j = 0; j < kBlock; ++j) {
+                    opens |= Rise(low[j], low[j + 1]) >= bound ? 1 : 0;
+                }
+            } else {
+                const BYTE* at = row + p;
+                for (LONG j = 0; j < kBlock; ++j) {
+                    opens |= Rise(at[j], at[j - 1]) >= bound ? 1 : 0;
+                }
             }
             if (opens != 0) {
                 break;
             }
         }
-        while (p < length && base[p * step] - base[(p - 1) * step] < opening) {
-            ++p;
-        }
-        if (p == length) {
-            return -1;
-        }
     }
-    for (; p < length; ++p) {
-        const BYTE* at = base + p * step;
-        const int g = StepOf(n, [at, step](int j) { return static_cast<int>(at[-j * step]); });
-        if (!walk.Feed(g, p, k)) {
+    for (; p < w; ++p) {
+        const int d = Reverse ? row[w - 1 - p] - row[w - p] : row[p] - row[p - 1];
+        if (d >= opening) {
             break;
         }
     }
-    return walk.found ? walk.Position(n) : -1;
+    return p;
 }
 
-// Columns, walked in strips of neighbouring columns: within a strip the
-// walk goes down the rows, so every row is read as one short contiguous run
-// instead of one cache line per pixel. While no column of the strip has
-// opened, a row is first tested for any opening difference without
-// branches; margins that never open cost one such test per row.
-// rowAt(p) gives the image row at position p.
+// One row, n = 1: between rises the walk jumps to the next opening.
+template <bool Reverse>
+void WalkRowFast(const BYTE* row, LONG w, const Levels& levels, LONG* result) {
+    LevelWalk walk;
+    LONG p = 1;
+    while (p < w) {
+        if (!walk.inRun) {
+            if (walk.Done(levels)) {
+                return;
+            }
+            p = FindOpening<Reverse>(row, w, p, levels.opening[walk.next]);
+            if (p == w) {
+                break;
+            }
+        }
+        const int d = Reverse ? row[w - 1 - p] - row[w - p] : row[p] - row[p - 1];
+        walk.Feed(d / 2, p, 1, levels, result);
+        ++p;
+    }
+    walk.Finish(1, levels, result);
+}
+
+// One row, any n, position by position.
+void WalkRowPlain(const BYTE* row, LONG w, bool reverse, int n, const Levels& levels,
+                  LONG* result) {
+    LevelWalk walk;
+    const BYTE* base = reverse ? row + (w - 1) : row;
+    const std::ptrdiff_t step = reverse ? -1 : 1;
+    for (LONG p = 2 * n - 1; p < w && !walk.Done(levels); ++p) {
+        const BYTE* at = base + p * step;
+        const int g = StepOf(n, [at, step](int j) { return static_cast<int>(at[-j * step]); });
+        walk.Feed(g, p, n, levels, result);
+    }
+    walk.Finish(n, levels, result);
+}
+
+// Columns, walked together down the rows: every row is read from left to
+// right over the chunks of 64 columns whose walks go on, so the image is
+// read in long contiguous runs, and a chunk whose columns have all finished
+// is no longer read. For n = 1 each column keeps the difference that would
+// change its walk (its next opening, any step while in a rise, none when
+// finished), and a chunk's row is first tested against those without
+// branches: rows where nothing happens cost one such test. rowAt(p) gives
+// the image row at position p; results holds `count` positions per column.
 template <typename RowAt>
-void WalkColumns(LONG w, LONG h, int n, double k, int opening, RowAt rowAt,
-                 std::vector<Walk>& walks) {
-    constexpr LONG kStrip = 64;
-    constexpr LONG kPrefetchRows = 8;
+void WalkColumns(LONG w, LONG h, int n, const Levels& levels, RowAt rowAt,
+                 std::vector<LONG>& results) {
+    constexpr LONG kChunk = 64;
+    const std::size_t count = static_cast<std::size_t>(levels.count);
+    const LONG chunks = (w + kChunk - 1) / kChunk;
+    std::vector<LevelWalk> walks(static_cast<std::size_t>(w));
+    std::vector<std::int16_t> thresholds(static_cast<std::size_t>(w));
+    // The thresholds clamped to bytes, for the branch-free test against
+    // Rise: it may also pass a step that changes nothing (a finished column
+    // at 255, a level at or below 0), which the exact test then skips.
+    std::vector<BYTE> bounds(static_cast<std::size_t>(w));
+    const auto setThreshold = [&](LONG x) {
+        thresholds[x] = walks[x].Threshold(levels);
+        bounds[x] = static_cast<BYTE>(std::clamp<int>(thresholds[x], 0, 255));
+    };
+    std::vector<LONG> running(static_cast<std::size_t>(chunks), 0);  // walks going on
+    std::vector<LONG> active;  // chunks with walks going on, left to right
+    for (LONG x = 0; x < w; ++x) {
+        setThreshold(x);
+        running[x / kChunk] += walks[x].Done(levels) ? 0 : 1;
+    }
+    for (LONG c = 0; c < chunks; ++c) {
+        if (running[c] > 0) {
+            active.push_back(c);
+        }
+    }
     std::vector<const BYTE*> rows(static_cast<std::size_t>(2 * n));
-    bool done[kStrip];
-    for (LONG x0 = 0; x0 < w; x0 += kStrip) {
-        const LONG x1 = std::min(w, x0 + kStrip);
-        std::fill(done, done + kStrip, false);
-        LONG running = x1 - x0;  // columns whose walk goes on
-        LONG open = 0;           // of those, the ones that have opened
-        for (LONG p = 2 * n - 1; p < h && running > 0; ++p) {
-            for (int j = 0; j < 2 * n; ++j) {
-                rows[j] = rowAt(p - j);
-            }
-            const BYTE* newest = rows[0];
-            const BYTE* previous = rows[1];
-#if defined(__GNUC__)
-            // Rows are a stride apart, too far for the hardware to guess.
-            if (p + kPrefetchRows < h) {
-                const BYTE* ahead = rowAt(p + kPrefetchRows);
-                __builtin_prefetch(ahead + x0);
-                __builtin_prefetch(ahead + x1 - 1);
-            }
-#endif
-            if (n == 1 && open == 0) {
-                int opens = 0;
+    for (LONG p = 2 * n - 1; p < h && !active.empty(); ++p) {
+        for (int j = 0; j < 2 * n; ++j) {
+            rows[j] = rowAt(p - j);
+        }
+        const BYTE* newest = rows[0];
+        const BYTE* previous = rows[1];
+        bool finished = false;
+        for (const LONG c : active) {
+            const LONG x0 = c * kChunk;
+            const LONG x1 = std::min(w, x0 + kChunk);
+            LONG& left = running[c];
+            if (n == 1) {
+                const BYTE* bound = bounds.data();
+                BYTE hit = 0;
                 for (LONG x = x0; x < x1; ++x) {
-                    opens |= newest[x] - previous[x] >= opening;
+                    hit |= Rise(newest[x], previous[x]) >= bound[x] ? 1 : 0;
                 }
-                if (opens == 0) {
+                if (hit == 0) {
                     continue;
+                }
+                for (LONG x = x0; x < x1; ++x) {
+                    const int d = newest[x] - previous[x];
+                    if (d < thresholds[x]) {
+                        continue;
+                    }
+                    walks[x].Feed(d / 2, p, 1, levels, results.data() + x * count);
+                    setThreshold(x);
+                    left -= walks[x].Done(levels) ? 1 : 0;
+                }
+            } else {
+                for (LONG x = x0; x < x1; ++x) {
+                    if (walks[x].Done(levels)) {
+                        continue;
+                    }
+                    const int g =
+                        StepOf(n, [&rows, x](int j) { return static_cast<int>(rows[j][x]); });
+                    walks[x].Feed(g, p, n, levels, results.data() + x * count);
+                    left -= walks[x].Done(levels) ? 1 : 0;
                 }
             }
-            for (LONG x = x0; x < x1; ++x) {
-                if (done[x - x0]) {
-                    continue;
+            finished |= left == 0;
+        }
+        if (finished) {
+            std::erase_if(active, [&running](LONG c) { return running[c] == 0; });
+        }
+    }
+    for (LONG x = 0; x < w; ++x) {
+        walks[x].Finish(n, levels, results.data() + x * count);
+    }
+}
+
+bool IsExtractable(const CDib& image, int side, int n) {
+    return image.BitCount() == 8 && image.Bits() != nullptr && side >= 0 && side <= 3 && n >= 1;
+}
+
+// The point of edge position p on scan line i.
+POINT PointAt(int side, LONG i, LONG p, LONG w, LONG h) {
+    switch (side) {
+        case 0:
+            return POINT{p, i};
+        case 1:
+            return POINT{i, p};
+        case 2:
+            return POINT{w - p - 1, i};
+        default:
+            return POINT{i, h - p - 1};
+    }
+}
+
+// Appends the points of every level to its own list (outs[i] for
+// levels[i]); checked input. On failure every list is cut back.
+HRESULT ExtractInto(PointList* const* outs, const double* levelValues, std::size_t count,
+                    const CDib& image, int side, int n) {
+    const LONG w = image.Width();
+    const LONG h = image.Height();
+    if (count == 0 || image.Header()->biCompression != BI_RGB || w <= 0 || h <= 0 ||
+        image.Stride() == 0) {
+        return S_OK;
+    }
+    std::vector<std::size_t> before(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        before[i] = outs[i]->size();
+    }
+    try {
+        const Levels levels(levelValues, count);
+        const bool rows = side == 0 || side == 2;
+        const LONG lines = rows ? h : w;
+        for (std::size_t i = 0; i < count; ++i) {
+            outs[i]->reserve(before[i] + static_cast<std::size_t>(lines));
+        }
+        // Edge positions by scan line and sorted level, -1 for none.
+        std::vector<LONG> results(static_cast<std::size_t>(lines) * count, -1);
+        if (rows) {
+            for (LONG y = 0; y < h; ++y) {
+                LONG* const result = results.data() + static_cast<std::size_t>(y) * count;
+                const BYTE* row = image.Row(y);
+                if (n == 1) {
+                    if (side == 0) {
+                        WalkRowFast<false>(row, w, levels, result);
+                    } else {
+                        WalkRowFast<true>(row, w, levels, result);
+                    }
+                } else {
+                    WalkRowPlain(row, w, side == 2, n, levels, result);
                 }
-                Walk& walk = walks[x];
-                const bool wasOpen = walk.found;
-                const int g =
-                    n == 1 ? (newest[x] - previous[x]) / 2
-                           : StepOf(n, [&rows, x](int j) { return static_cast<int>(rows[j][x]); });
-                if (!walk.Feed(g, p, k)) {
-                    done[x - x0] = true;
-                    --running;
-                    open -= wasOpen ? 1 : 0;
-                } else if (!wasOpen && walk.found) {
-                    ++open;
+            }
+        } else if (side == 1) {
+            WalkColumns(
+                w, h, n, levels, [&image](LONG p) { return image.Row(p); }, results);
+        } else {
+            WalkColumns(
+                w, h, n, levels, [&image, h](LONG p) { return image.Row(h - 1 - p); }, results);
+        }
+        for (std::size_t s = 0; s < count; ++s) {
+            PointList& out = *outs[levels.origin[s]];
+            for (LONG i = 0; i < lines; ++i) {
+                const LONG p = results[static_cast<std::size_t>(i) * count + s];
+                if (p >= 0) {
+                    out.push_back(PointAt(side, i, p, w, h));
                 }
             }
         }
+    } catch (const std::bad_alloc&) {
+        for (std::size_t i = 0; i < count; ++i) {
+            outs[i]->resize(before[i]);
+        }
+        return E_OUTOFMEMORY;
     }
+    return S_OK;
 }
 
 }  // namespace
 
 HRESULT ExtractEdgePoints(PointList& points, const CDib& image, int side, int n, double k) {
-    if (image.BitCount() != 8 || image.Bits() == nullptr || side < 0 || side > 3 || n < 1) {
+    if (!IsExtractable(image, side, n)) {
         return E_INVALIDARG;
     }
-    const LONG w = image.Width();
-    const LONG h = image.Height();
-    if (image.Header()->biCompression != BI_RGB || w <= 0 || h <= 0 || image.Stride() == 0) {
-        return S_OK;
+    PointList* const out = &points;
+    return ExtractInto(&out, &k, 1, image, side, n);
+}
+
+HRESULT ExtractEdgePointsLevels(std::vector<PointList>& lists, const CDib& image, int side, int n,
+                                std::span<const double> levels) {
+    lists.clear();
+    if (!IsExtractable(image, side, n)) {
+        return E_INVALIDARG;
     }
-    const int opening = OpeningDifference(k);
-    const std::size_t before = points.size();
-
     try {
-        if (side == 0 || side == 2) {
-            points.reserve(before + static_cast<std::size_t>(h));
-            for (LONG y = 0; y < h; ++y) {
-                const BYTE* row = image.Row(y);
-                if (side == 0) {
-                    const LONG p = WalkRow(row, 1, w, n, k, opening);
-                    if (p >= 0) {
-                        points.push_back({p, y});
-                    }
-                } else {
-                    const LONG p = WalkRow(row + (w - 1), -1, w, n, k, opening);
-                    if (p >= 0) {
-                        points.push_back({w - p - 1, y});
-                    }
-                }
-            }
-            return S_OK;
+        lists.resize(levels.size());
+        std::vector<PointList*> outs(levels.size());
+        for (std::size_t i = 0; i < levels.size(); ++i) {
+            outs[i] = &lists[i];
         }
-
-        std::vector<Walk> walks(static_cast<std::size_t>(w));
-        if (side == 1) {
-            WalkColumns(
-                w, h, n, k, opening, [&image](LONG p) { return image.Row(p); }, walks);
-        } else {
-            WalkColumns(
-                w, h, n, k, opening, [&image, h](LONG p) { return image.Row(h - 1 - p); }, walks);
+        const HRESULT hr = ExtractInto(outs.data(), levels.data(), levels.size(), image, side, n);
+        if (FAILED(hr)) {
+            lists.clear();
         }
-        points.reserve(before + static_cast<std::size_t>(w));
-        for (LONG x = 0; x < w; ++x) {
-            if (walks[x].found) {
-                const LONG p = walks[x].Position(n);
-                points.push_back({x, side == 1 ? p : h - p - 1});
-            }
-        }
+        return hr;
     } catch (const std::bad_alloc&) {
-        points.resize(before);
+        lists.clear();
         return E_OUTOFMEMORY;
     }
-    return S_OK;
 }
 
 HRESULT GetStripMaximum(const CDib& image, const RECT& rect, BYTE& maximum) {

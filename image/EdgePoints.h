@@ -5,6 +5,7 @@
 // Sides: 0 left, 1 top, 2 right, 3 bottom (the values of `Side`).
 #pragma once
 
+#include <span>
 #include <vector>
 
 #include "image/BitmapTypes.h"
@@ -32,6 +33,14 @@ using PointList = std::vector<POINT>;
 // side is outside 0 to 3 or when n < 1. E_OUTOFMEMORY (nothing appended)
 // when the list cannot grow.
 HRESULT ExtractEdgePoints(PointList& points, const CDib& image, int side, int n, double k);
+
+// The edge points of one side at several levels in one pass over the image:
+// `lists` is replaced by levels.size() lists, lists[i] holding exactly what
+// ExtractEdgePoints(lists[i], image, side, n, levels[i]) gives. Levels may
+// come in any order and repeat. S_OK (also for no levels); E_INVALIDARG or
+// E_OUTOFMEMORY as ExtractEdgePoints, with `lists` left empty.
+HRESULT ExtractEdgePointsLevels(std::vector<PointList>& lists, const CDib& image, int side, int n,
+                                std::span<const double> levels);
 
 // The largest grey level of the pixels of `rect` (left, top inclusive;
 // right, bottom exclusive) in `maximum`; 0 for an empty rectangle. S_OK, or

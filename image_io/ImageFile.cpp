@@ -13,6 +13,7 @@
 #include "image_io/EmbeddedResources.h"
 #include "image_io/ImageImpl.h"
 #include "image_io/ImageIoSetup.h"
+#include "image_io/PngReader.h"
 #include "image_io/Resolution.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -178,6 +179,25 @@ HRESULT LoadImageFromStream(ImagePtr& image, const StreamPtr& stream) {
     EnsureImageIoSetUp();
     const QuietDecoderMessages quiet;
     try {
+        if (IsPngData(stream->Data(), stream->Size())) {
+            // Straight into the CDib: the decoded pixels exist once.
+            auto impl = std::make_unique<Gdiplus::Image::Impl>();
+            bool hasAlpha = false;
+            const HRESULT hr =
+                ReadPng(impl->dib, hasAlpha, stream->Data(), stream->Size(), kMaxDecodedImageBytes);
+            if (FAILED(hr)) {
+                return hr;
+            }
+            impl->source = stream;
+            FileResolution resolution;
+            ReadFileResolution(stream->Data(), stream->Size(), resolution);
+            const auto width = static_cast<std::uint32_t>(impl->dib->Width());
+            const auto height = static_cast<std::uint32_t>(impl->dib->Height());
+            image.reset(new Gdiplus::Image(
+                std::move(impl), width, height, hasAlpha ? Gdiplus::ImageFlagsHasAlpha : 0,
+                static_cast<float>(resolution.dpiX), static_cast<float>(resolution.dpiY)));
+            return S_OK;
+        }
         QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(stream->Data()),
                                                    static_cast<qsizetype>(stream->Size()));
         QBuffer buffer(&bytes);
@@ -245,7 +265,26 @@ HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int /*interpolation*/) {
     }
     const QuietDecoderMessages quiet;
     try {
-        QImage& pixels = image->GetImpl().pixels;
+        Gdiplus::Image::Impl& impl = image->GetImpl();
+        if (impl.source) {
+            DibPtr out;
+            if (impl.dib) {
+                // Handed over, not copied; a later call decodes again.
+                out.swap(impl.dib);
+            } else {
+                bool hasAlpha = false;
+                if (FAILED(ReadPng(out, hasAlpha, impl.source->Data(), impl.source->Size(),
+                                   kMaxDecodedImageBytes))) {
+                    return kNoMemory;
+                }
+            }
+            BITMAPINFOHEADER* header = out->Header();
+            header->biXPelsPerMeter = DpiToPelsPerMeter(image->GetHorizontalResolution());
+            header->biYPelsPerMeter = DpiToPelsPerMeter(image->GetVerticalResolution());
+            dib = out;
+            return S_OK;
+        }
+        QImage& pixels = impl.pixels;
         DibPtr out(new CDib);
         if (!out->Create(pixels.width(), pixels.height(), 32, 0, BI_RGB) || !out->AllocateBits()) {
             return kNoMemory;

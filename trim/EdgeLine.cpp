@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <iterator>
 #include <new>
 #include <utility>
 
@@ -37,23 +38,45 @@ RECT BorderStrip(Side side, LONG w, LONG h, SIZE band) {
     return strip;
 }
 
+HRESULT FitEdgeLineFromPoints(EdgeLine& record, const CDib& image, Side side, double level,
+                              const PointList& found, SIZE band, int maxSkewDegrees,
+                              int angleStepsPerDegree);
+
 // Level search shared by the best-level fit and the rotation stage: the fit
-// with the most votes replaces `record`, the lower level winning ties.
+// with the most votes replaces `record`, the lower level winning ties. The
+// points of all levels come from one pass over the image.
 HRESULT FitBestLevel(EdgeLine& record, const CDib& image, Side side, SIZE band, int maxSkewDegrees,
                      int angleStepsPerDegree, const CTerminable* runner) {
-    for (int k = kFirstLevel; k <= kLastLevel; ++k) {
-        if (StopRequested(runner)) {
-            return E_ABORT;
+    static constexpr double kLevels[] = {2, 3, 4, 5, 6, 7, 8, 9};
+    static_assert(std::size(kLevels) == kLastLevel - kFirstLevel + 1);
+    try {
+        std::vector<PointList> lists;
+        for (std::size_t i = 0; i < std::size(kLevels); ++i) {
+            if (StopRequested(runner)) {
+                return E_ABORT;
+            }
+            if (i == 0) {
+                const HRESULT hr = ExtractEdgePointsLevels(lists, image, side, 1, kLevels);
+                if (FAILED(hr)) {
+                    return hr;
+                }
+            } else if (lists[i] == lists[i - 1]) {
+                // The same points give the same fit, and the lower level
+                // keeps a tie.
+                continue;
+            }
+            EdgeLine fit;
+            const HRESULT hr = FitEdgeLineFromPoints(fit, image, side, kLevels[i], lists[i], band,
+                                                     maxSkewDegrees, angleStepsPerDegree);
+            if (FAILED(hr)) {
+                return hr;
+            }
+            if (fit.votes > record.votes) {
+                record = std::move(fit);
+            }
         }
-        EdgeLine fit;
-        const HRESULT hr = FitEdgeLine(fit, image, side, static_cast<double>(k), band,
-                                       maxSkewDegrees, angleStepsPerDegree);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        if (fit.votes > record.votes) {
-            record = std::move(fit);
-        }
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     }
     return S_OK;
 }
@@ -195,16 +218,13 @@ HoughPeak HoughLine(const PointList& points, double thetaMin, double thetaMax, i
 
 namespace {
 
-HRESULT FitEdgeLineUnguarded(EdgeLine& record, const CDib& image, Side side, double level,
-                             SIZE band, int maxSkewDegrees, int angleStepsPerDegree) {
+// The fit of `record` from the side's edge points at `level`; may throw
+// std::bad_alloc.
+HRESULT FitEdgeLineFromPoints(EdgeLine& record, const CDib& image, Side side, double level,
+                              const PointList& found, SIZE band, int maxSkewDegrees,
+                              int angleStepsPerDegree) {
     record.side = side;
     record.level = level;
-
-    PointList found;
-    const HRESULT hr = ExtractEdgePoints(found, image, side, 1, level);
-    if (FAILED(hr)) {
-        return hr;
-    }
 
     const LONG w = image.Width();
     const LONG h = image.Height();
@@ -240,6 +260,19 @@ HRESULT FitEdgeLineUnguarded(EdgeLine& record, const CDib& image, Side side, dou
     record.rho = peak.rho;
     record.votes = peak.votes;
     return S_OK;
+}
+
+HRESULT FitEdgeLineUnguarded(EdgeLine& record, const CDib& image, Side side, double level,
+                             SIZE band, int maxSkewDegrees, int angleStepsPerDegree) {
+    record.side = side;
+    record.level = level;
+    PointList found;
+    const HRESULT hr = ExtractEdgePoints(found, image, side, 1, level);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return FitEdgeLineFromPoints(record, image, side, level, found, band, maxSkewDegrees,
+                                 angleStepsPerDegree);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <deque>
 #include <initializer_list>
 #include <random>
@@ -140,39 +141,118 @@ PointList ReferenceEdgePoints(const CDib& image, int side, int n, double k) {
     return points;
 }
 
-TEST(EdgePointsTest, MatchesPlainWalkOnRandomImages) {
-    // Dark margins with noise, bright interiors with ramps and dips, so that
-    // lines open early, late, on noise and never, on every side.
-    std::mt19937 rng(1309);
+// Dark margins with noise, bright interiors with ramps and dips, so that
+// lines open early, late, on noise and never, on every side.
+DibPtr MakeNoisyPage(std::mt19937& rng, SIZE size) {
     std::uniform_int_distribution<int> noise(0, 9);
     std::uniform_int_distribution<int> coin(0, 15);
-    for (const SIZE size : {SIZE{150, 90}, SIZE{64, 130}, SIZE{7, 5}, SIZE{1, 1}}) {
-        DibPtr image(new CDib);
-        ASSERT_TRUE(image->Create(size.cx, size.cy, 8, 256, BI_RGB));
-        ASSERT_TRUE(image->AllocateBits());
-        for (LONG y = 0; y < size.cy; ++y) {
-            for (LONG x = 0; x < size.cx; ++x) {
-                const bool inside = x > size.cx / 5 + y % 7 && y > size.cy / 6 + x % 5 &&
-                                    x < size.cx - 4 && y < size.cy - 3;
-                int v = noise(rng) + (inside ? 120 + 2 * (x % 30) : 0);
-                if (coin(rng) == 0) {
-                    v = 255 - v;
-                }
-                image->Row(y)[x] = static_cast<BYTE>(v);
+    DibPtr image(new CDib);
+    EXPECT_TRUE(image->Create(size.cx, size.cy, 8, 256, BI_RGB));
+    EXPECT_TRUE(image->AllocateBits());
+    for (LONG y = 0; y < size.cy; ++y) {
+        for (LONG x = 0; x < size.cx; ++x) {
+            const bool inside = x > size.cx / 5 + y % 7 && y > size.cy / 6 + x % 5 &&
+                                x < size.cx - 4 && y < size.cy - 3;
+            int v = noise(rng) + (inside ? 120 + 2 * (x % 30) : 0);
+            if (coin(rng) == 0) {
+                v = 255 - v;
             }
+            image->Row(y)[x] = static_cast<BYTE>(v);
         }
-        for (int side = 0; side < 4; ++side) {
-            for (const int n : {1, 2, 3}) {
-                for (const double k : {2.0, 3.5, 9.0, 0.0, -1.0}) {
-                    PointList points;
-                    ASSERT_EQ(ExtractEdgePoints(points, *image, side, n, k), S_OK);
-                    EXPECT_EQ(points, ReferenceEdgePoints(*image, side, n, k))
-                        << size.cx << "x" << size.cy << " side " << side << " n " << n << " k "
-                        << k;
+    }
+    return image;
+}
+
+// Rises of every steepness, several per line in both directions: each pixel
+// continues its row's or column's staircase (alternating by pixel) with a
+// flat, gentle, steep or falling step, so one line holds rises that serve
+// low levels and later ones that serve high levels.
+DibPtr MakeStaircases(std::mt19937& rng, SIZE size) {
+    std::uniform_int_distribution<int> kind(0, 9);
+    std::uniform_int_distribution<int> gentle(2, 7);
+    std::uniform_int_distribution<int> steep(8, 40);
+    DibPtr image(new CDib);
+    EXPECT_TRUE(image->Create(size.cx, size.cy, 8, 256, BI_RGB));
+    EXPECT_TRUE(image->AllocateBits());
+    for (LONG y = 0; y < size.cy; ++y) {
+        for (LONG x = 0; x < size.cx; ++x) {
+            const bool alongRow = (x + y) % 2 == 0;
+            int v =
+                alongRow ? (x > 0 ? image->Row(y)[x - 1] : 0) : (y > 0 ? image->Row(y - 1)[x] : 0);
+            const int what = kind(rng);
+            v += what < 3 ? 0 : what < 6 ? gentle(rng) : what < 8 ? steep(rng) : -steep(rng);
+            image->Row(y)[x] = static_cast<BYTE>(std::clamp(v, 0, 255));
+        }
+    }
+    return image;
+}
+
+TEST(EdgePointsTest, MatchesPlainWalkOnRandomImages) {
+    std::mt19937 rng(1309);
+    for (const SIZE size : {SIZE{150, 90}, SIZE{64, 130}, SIZE{7, 5}, SIZE{1, 1}}) {
+        for (const DibPtr& image : {MakeNoisyPage(rng, size), MakeStaircases(rng, size)}) {
+            for (int side = 0; side < 4; ++side) {
+                for (const int n : {1, 2, 3}) {
+                    for (const double k : {2.0, 3.5, 9.0, 0.0, -1.0, 0.5, 200.0}) {
+                        PointList points;
+                        ASSERT_EQ(ExtractEdgePoints(points, *image, side, n, k), S_OK);
+                        EXPECT_EQ(points, ReferenceEdgePoints(*image, side, n, k))
+                            << size.cx << "x" << size.cy << " side " << side << " n " << n << " k "
+                            << k;
+                    }
                 }
             }
         }
     }
+}
+
+TEST(EdgePointsTest, SeveralLevelsMatchOneLevelAtATime) {
+    // The pipeline's levels 2 to 9, and a mixed set: unordered, repeated,
+    // at or below 0, fractional, beyond any step and NaN.
+    const std::vector<double> pipeline{2, 3, 4, 5, 6, 7, 8, 9};
+    const std::vector<double> mixed{9, 2, 5.5, 2, -3, 0, 130, std::nan(""), 1, 0.5, 4, 127, -0.5};
+    std::mt19937 rng(2024);
+    for (const SIZE size : {SIZE{200, 70}, SIZE{33, 150}, SIZE{2, 3}}) {
+        for (const DibPtr& image : {MakeNoisyPage(rng, size), MakeStaircases(rng, size)}) {
+            for (int side = 0; side < 4; ++side) {
+                for (const int n : {1, 2}) {
+                    for (const std::vector<double>* levels : {&pipeline, &mixed}) {
+                        std::vector<PointList> lists{{{5, 5}}};
+                        ASSERT_EQ(ExtractEdgePointsLevels(lists, *image, side, n, *levels), S_OK);
+                        ASSERT_EQ(lists.size(), levels->size());
+                        for (std::size_t i = 0; i < levels->size(); ++i) {
+                            EXPECT_EQ(lists[i], ReferenceEdgePoints(*image, side, n, (*levels)[i]))
+                                << size.cx << "x" << size.cy << " side " << side << " n " << n
+                                << " level " << (*levels)[i];
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(EdgePointsTest, SeveralLevelsEdgeCases) {
+    // A rise of steepest step 10 at x = 3, then one of steepest step 40 at
+    // x = 8: levels up to 10 stop at the first, the rest at the second.
+    const DibPtr image = MakeGrey({{0, 0, 4, 24, 30, 30, 30, 30, 110, 112, 112}});
+    std::vector<PointList> lists;
+    const std::vector<double> levels{11, 10, 2, 40, 41};
+    ASSERT_EQ(ExtractEdgePointsLevels(lists, *image, 0, 1, levels), S_OK);
+    const std::vector<PointList> expected{{{8, 0}}, {{3, 0}}, {{3, 0}}, {{8, 0}}, {}};
+    EXPECT_EQ(lists, expected);
+
+    ASSERT_EQ(ExtractEdgePointsLevels(lists, *image, 0, 1, {}), S_OK);
+    EXPECT_TRUE(lists.empty());
+
+    lists.assign(2, PointList{{1, 1}});
+    CDib colour;
+    ASSERT_TRUE(colour.Create(2, 2, 32, 0, BI_RGB));
+    ASSERT_TRUE(colour.AllocateBits());
+    EXPECT_EQ(ExtractEdgePointsLevels(lists, colour, 0, 1, levels), E_INVALIDARG);
+    EXPECT_TRUE(lists.empty());
+    EXPECT_EQ(ExtractEdgePointsLevels(lists, *image, 4, 1, levels), E_INVALIDARG);
+    EXPECT_EQ(ExtractEdgePointsLevels(lists, *image, 0, 0, levels), E_INVALIDARG);
 }
 
 TEST(EdgePointsTest, RefusesWrongInputWithoutAppending) {

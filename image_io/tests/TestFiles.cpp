@@ -150,39 +150,6 @@ void JpegErrorExit(j_common_ptr cinfo) {
     std::longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1);
 }
 
-struct JpegWriteJob {
-    jpeg_compress_struct cinfo;
-    JpegErrors errors;
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-};
-
-bool RunJpegWrite(JpegWriteJob& job, bool jfif) {
-    job.cinfo.err = jpeg_std_error(&job.errors.base);
-    job.errors.base.error_exit = JpegErrorExit;
-    if (setjmp(job.errors.jump)) {
-        jpeg_destroy_compress(&job.cinfo);
-        return false;
-    }
-    jpeg_create_compress(&job.cinfo);
-    jpeg_mem_dest(&job.cinfo, &job.buffer, &job.size);
-    job.cinfo.image_width = 8;
-    job.cinfo.image_height = 8;
-    job.cinfo.input_components = 1;
-    job.cinfo.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&job.cinfo);
-    job.cinfo.write_JFIF_header = jfif ? TRUE : FALSE;
-    jpeg_start_compress(&job.cinfo, TRUE);
-    JSAMPLE row[8] = {0, 32, 64, 96, 128, 160, 192, 224};
-    while (job.cinfo.next_scanline < 8) {
-        JSAMPROW r = row;
-        jpeg_write_scanlines(&job.cinfo, &r, 1);
-    }
-    jpeg_finish_compress(&job.cinfo);
-    jpeg_destroy_compress(&job.cinfo);
-    return true;
-}
-
 struct JpegReadJob {
     jpeg_decompress_struct cinfo;
     JpegErrors errors;
@@ -231,23 +198,6 @@ bool RunPngRead(PngReadJob& job, std::FILE* file, PngPhys& phys) {
 
 }  // namespace
 
-Bytes MakeJpeg(bool jfif, const Bytes& app1) {
-    JpegWriteJob job;
-    const bool ok = RunJpegWrite(job, jfif);
-    Bytes out;
-    if (ok) {
-        out.assign(job.buffer, job.buffer + job.size);
-    }
-    std::free(job.buffer);
-    if (!app1.empty() && out.size() > 2) {
-        Bytes segment = {0xFF, 0xE1};
-        PutBE16(segment, static_cast<std::uint32_t>(app1.size() + 2));
-        segment.insert(segment.end(), app1.begin(), app1.end());
-        out.insert(out.begin() + 2, segment.begin(), segment.end());
-    }
-    return out;
-}
-
 PngPhys ReadPngPhys(const std::string& path) {
     PngPhys phys;
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -288,8 +238,6 @@ TiffFields ReadTiffFields(const std::string& path) {
     TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &f.yResolution);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &f.resolutionUnit);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &f.samplesPerPixel);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &f.compression);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_PREDICTOR, &f.predictor);
     std::uint16_t* extra = nullptr;
     if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &f.extraSampleCount, &extra) && extra) {
         f.extraSample = extra[0];

@@ -59,11 +59,6 @@ struct TiffEntry {
 // A TIFF header and one directory with the given entries (no image data).
 Bytes TiffStructure(bool bigEndian, const std::vector<TiffEntry>& entries);
 
-// A small grey JPEG made by libjpeg, without a JFIF header when `jfif` is
-// false, with an APP1 block inserted right after the start marker when
-// `app1` is not empty.
-Bytes MakeJpeg(bool jfif, const Bytes& app1);
-
 // Independent readers.
 struct PngPhys {
     bool present = false;
@@ -91,8 +86,6 @@ struct TiffFields {
     std::uint16_t samplesPerPixel = 0;
     std::uint16_t extraSampleCount = 0;
     std::uint16_t extraSample = 0;
-    std::uint16_t compression = 0;
-    std::uint16_t predictor = 0;
     // Decoded samples, top row first, samplesPerPixel bytes per pixel.
     Bytes samples;
 };

@@ -326,6 +326,63 @@ TEST(EdgeLineTest, BestLevelPrefersMoreVotesThenLowerLevel) {
     EXPECT_EQ(line.theta, kHalfPi);
 }
 
+void ExpectSameLine(const EdgeLine& actual, const EdgeLine& expected, const char* what, Side side) {
+    EXPECT_EQ(actual.side, expected.side) << what << " side " << side;
+    EXPECT_EQ(actual.level, expected.level) << what << " side " << side;
+    EXPECT_EQ(actual.theta, expected.theta) << what << " side " << side;
+    EXPECT_EQ(actual.rho, expected.rho) << what << " side " << side;
+    EXPECT_EQ(actual.slope, expected.slope) << what << " side " << side;
+    EXPECT_EQ(actual.intercept, expected.intercept) << what << " side " << side;
+    EXPECT_EQ(actual.votes, expected.votes) << what << " side " << side;
+    EXPECT_EQ(actual.points, expected.points) << what << " side " << side;
+}
+
+TEST(EdgeLineTest, LevelSearchMatchesOneFitPerLevel) {
+    // Margin specks of steps 0 to 8 open rows below the page edge at the
+    // low levels only, so the levels find different point sets, some of
+    // them with equal votes (where the lower level must win).
+    DibPtr page = MakePage(240, 180, 150, 110, 2.5);
+    std::mt19937 rng(7331);
+    std::uniform_int_distribution<int> speck(11, 26);
+    std::uniform_int_distribution<int> where(0, 239);
+    for (int i = 0; i < 250; ++i) {
+        const LONG x = where(rng);
+        const LONG y = where(rng) % 180;
+        if (page->Row(y)[x] == 10) {
+            page->Row(y)[x] = static_cast<BYTE>(speck(rng));
+        }
+    }
+    EdgeLineList reference;
+    for (const Side side : {SideLeft, SideTop, SideRight, SideBottom}) {
+        EdgeLine best;
+        best.side = side;
+        for (int k = 2; k <= 9; ++k) {
+            EdgeLine fit;
+            const HRESULT hr = FitEdgeLine(fit, *page, side, k, kBand, 10, 10);
+            ASSERT_TRUE(SUCCEEDED(hr));
+            if (fit.votes > best.votes) {
+                best = fit;
+            }
+        }
+        reference.push_back(best);
+        if (best.votes == 0) {
+            best = BorderEdgeLine(*page, side);
+            best.votes = 0;
+        }
+        EdgeLine line;
+        ASSERT_EQ(FitEdgeLineBestLevel(line, *page, side, kBand, 10, 10, nullptr), S_OK);
+        ExpectSameLine(line, best, "best level", side);
+    }
+    EdgeLineList records;
+    ASSERT_EQ(FitRotationEdgeLines(records, *page, {SideLeft, SideTop, SideRight, SideBottom},
+                                   kBand, 10, 10, nullptr),
+              S_OK);
+    ASSERT_EQ(records.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        ExpectSameLine(records[i], reference[i], "rotation", reference[i].side);
+    }
+}
+
 TEST(EdgeLineTest, StopRequestsBetweenFits) {
     const DibPtr page = MakePage(120, 160, 80, 120, 2.0);
     EdgeLine line;

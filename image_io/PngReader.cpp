@@ -1,0 +1,149 @@
+#include "image_io/PngReader.h"
+
+#include <png.h>
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+// libpng reports errors by longjmp. The functions that call setjmp hold only
+// plain values and pointers, so the jump skips no destructor; the objects
+// with destructors (the CDib, the row table) live in ReadPng, which never
+// sees a jump.
+
+namespace {
+
+constexpr HRESULT kNoMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
+
+struct Source {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t at;
+};
+
+void ReadBytes(png_structp png, png_bytep out, png_size_t count) {
+    auto* source = static_cast<Source*>(png_get_io_ptr(png));
+    if (count > source->size - source->at) {
+        png_error(png, "truncated");
+    }
+    std::memcpy(out, source->data + source->at, count);
+    source->at += count;
+}
+
+void PngError(png_structp png, png_const_charp /*message*/) {
+    png_longjmp(png, 1);
+}
+
+void PngWarning(png_structp /*png*/, png_const_charp /*message*/) {}
+
+struct Header {
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    bool hasAlpha = false;
+};
+
+// Reads the header and sets the transformations to 8-bit blue, green, red,
+// alpha. False when libpng refuses the data or the result is not 4 bytes a
+// pixel.
+bool ReadHeader(png_structp png, png_infop info, Header& header) {
+    if (setjmp(png_jmpbuf(png))) {
+        return false;
+    }
+    png_read_info(png, info);
+    const png_byte colourType = png_get_color_type(png, info);
+    bool alpha = (colourType & PNG_COLOR_MASK_ALPHA) != 0;
+    if (png_get_valid(png, info, PNG_INFO_tRNS) != 0) {
+        if (colourType == PNG_COLOR_TYPE_PALETTE) {
+            png_bytep trans = nullptr;
+            int count = 0;
+            png_get_tRNS(png, info, &trans, &count, nullptr);
+            for (int i = 0; i < count && trans != nullptr; ++i) {
+                alpha = alpha || trans[i] != 255;
+            }
+        } else {
+            alpha = true;
+        }
+    }
+    png_set_expand(png);  // palette to colour, 1 to 4 bits to 8, tRNS to alpha
+    png_set_scale_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_bgr(png);
+    if ((colourType & PNG_COLOR_MASK_ALPHA) == 0) {
+        // Opaque or tRNS pixels: a filler where no alpha comes from tRNS.
+        png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+    }
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    header.width = png_get_image_width(png, info);
+    header.height = png_get_image_height(png, info);
+    header.hasAlpha = alpha;
+    return png_get_bit_depth(png, info) == 8 && png_get_channels(png, info) == 4 &&
+           png_get_rowbytes(png, info) == static_cast<png_size_t>(header.width) * 4;
+}
+
+bool ReadRows(png_structp png, png_bytepp rows) {
+    if (setjmp(png_jmpbuf(png))) {
+        return false;
+    }
+    png_read_image(png, rows);
+    return true;
+}
+
+}  // namespace
+
+bool IsPngData(const std::uint8_t* data, std::size_t size) {
+    return data != nullptr && size >= 8 && png_sig_cmp(data, 0, 8) == 0;
+}
+
+HRESULT ReadPng(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size_t size,
+                std::uint64_t maxBytes) {
+    if (!IsPngData(data, size)) {
+        return E_NOTIMPL;
+    }
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
+    if (png == nullptr) {
+        return kNoMemory;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        return kNoMemory;
+    }
+    // The size cap below decides, not libpng's own width and height limits.
+    png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+    Source source{data, size, 0};
+    png_set_read_fn(png, &source, ReadBytes);
+
+    HRESULT hr = S_OK;
+    Header header;
+    try {
+        if (!ReadHeader(png, info, header)) {
+            hr = E_NOTIMPL;
+        } else if (header.width == 0 || header.height == 0 ||
+                   std::uint64_t{header.width} * header.height * 4 > maxBytes) {
+            hr = kNoMemory;
+        } else {
+            DibPtr out(new CDib);
+            std::vector<png_bytep> rows(header.height);
+            if (!out->Create(static_cast<LONG>(header.width), static_cast<LONG>(header.height), 32,
+                             0, BI_RGB) ||
+                !out->AllocateBits()) {
+                hr = kNoMemory;
+            } else {
+                for (png_uint_32 y = 0; y < header.height; ++y) {
+                    rows[y] = out->Row(static_cast<LONG>(y));
+                }
+                if (!ReadRows(png, rows.data())) {
+                    hr = E_NOTIMPL;
+                } else {
+                    dib = out;
+                    hasAlpha = header.hasAlpha;
+                }
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        hr = kNoMemory;
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return hr;
+}
