@@ -42,6 +42,7 @@
 #include "image_io/ImageFile.h"
 #include "image_io/ImageSaver.h"
 #include "image_io/PlatformImage.h"
+#include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
 #include "trim/AutoTrimTask.h"
 #include "trim/TrimRect.h"
@@ -122,16 +123,6 @@ class RssSampler {
     std::mutex m_mutex;
     std::vector<Sample> m_samples;
 };
-
-bool WritePng(const DibPtr& dib, const std::string& path, float dpi) {
-    SaverPtr saver;
-    BitmapPtr bitmap;
-    if (FAILED(SetPngSaver(saver)) || FAILED(DibToBitmap(bitmap, dib, true))) {
-        return false;
-    }
-    bitmap->SetResolution(dpi, dpi);
-    return SUCCEEDED(Save(*saver, bitmap, path));
-}
 
 // Writes `dib` as the pipeline's save does: a bitmap that shares its pixels.
 bool EncodeInPlace(const DibPtr& dib, const std::string& path, float dpi) {
@@ -225,12 +216,11 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot generate the scan\n");
             return 1;
         }
-        DibPtr rgb, bedRgb;
-        RemoveAlpha(rgb, *scan.scan);
-        RemoveAlpha(bedRgb, *scan.emptyBed);
+        const bool written =
+            scangen::WritePng(scan.scan, (dir / "scan.png").string(), float(dpi)) &&
+            scangen::WritePng(scan.emptyBed, (dir / "empty.png").string(), float(dpi));
         scan = scangen::GeneratedScan();
-        if (!WritePng(rgb, (dir / "scan.png").string(), dpi) ||
-            !WritePng(bedRgb, (dir / "empty.png").string(), dpi)) {
+        if (!written) {
             std::fprintf(stderr, "cannot write the sources to %s\n", dir.c_str());
             return 1;
         }

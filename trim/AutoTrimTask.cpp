@@ -139,8 +139,7 @@ class CAutoTrimTask::Pipeline {
 
     bool ChooseBandAndSides() {
         m_band = p.BorderBand(m_source->Width(), m_source->Height());
-        m_cutSides = p.TrimSides(t.m_filePosition);
-        t.m_cutSides = m_cutSides;
+        t.m_cutSides = p.TrimSides(t.m_filePosition);
         return true;
     }
 
@@ -150,11 +149,11 @@ class CAutoTrimTask::Pipeline {
                                                       MeasureRgb, t.m_runner);
             return SUCCEEDED(hr) ? true : Fail(kMsgDiffFailed, ResultText(hr));
         }
-        if (m_cutSides.empty()) {
+        if (t.m_cutSides.empty()) {
             return Fail(kMsgAutoNeedsEmpty);
         }
         const std::vector<RECT> strips =
-            BackgroundSampleRects(m_cutSides, m_source->Size(), m_band);
+            BackgroundSampleRects(t.m_cutSides, m_source->Size(), m_band);
         std::vector<double> mean, covariance, inverse;
         HRESULT hr = ComputeBackgroundStatistics(mean, covariance, *m_source, strips);
         if (FAILED(hr)) {
@@ -189,7 +188,7 @@ class CAutoTrimTask::Pipeline {
     bool FilterForeground() { return Median(m_foreground, p.MedianCount); }
 
     bool ChooseSidesIfAuto() {
-        if (!m_cutSides.empty()) {
+        if (!t.m_cutSides.empty()) {
             return true;
         }
         DibPtr small;
@@ -210,13 +209,12 @@ class CAutoTrimTask::Pipeline {
             }
             maxima[side] = maximum;
         }
-        m_cutSides = ChooseSidesAutomatically(maxima, p.AutoEdgeRatio);
-        t.m_cutSides = m_cutSides;
+        t.m_cutSides = ChooseSidesAutomatically(maxima, p.AutoEdgeRatio);
         return true;
     }
 
     bool FindSkew() {
-        const SideList sides = p.RotateSides(t.m_filePosition, m_cutSides);
+        const SideList sides = p.RotateSides(t.m_filePosition, t.m_cutSides);
         const HRESULT hr =
             FitRotationEdgeLines(m_rotationLines, *m_foreground, sides, m_band, p.MaxSkewDegrees,
                                  p.AngleStepsPerDegree, t.m_runner);
@@ -240,7 +238,7 @@ class CAutoTrimTask::Pipeline {
     }
 
     bool FindRectangle() {
-        const CutFlags cut = CutFlagsFromSides(m_cutSides);
+        const CutFlags cut = CutFlagsFromSides(t.m_cutSides);
         ManuscriptLines lines;
         for (const Side side : kAllSides) {
             EdgeLine& line = lines[side];
@@ -340,7 +338,6 @@ class CAutoTrimTask::Pipeline {
     float m_dpiX = 0;
     float m_dpiY = 0;
     SIZE m_band{1, 1};
-    SideList m_cutSides;
     DibPtr m_foreground;
     EdgeLineList m_rotationLines;
     double m_angle = 0.0;
