@@ -7,10 +7,10 @@
 using qv::SettingsCheck;
 using qv::ValidateSettings;
 
-namespace {
-
-// A record with every checked value wrong at once.
-AppSettings AllWrong() {
+// With every checked value wrong, each fault is reported only once every
+// earlier one is fixed: the dialog's order, texts and focused control.
+TEST(SettingsValidation, ReportsInTheDialogsOrder) {
+    LanguageScope english(Language::English);
     AppSettings settings;
     settings.AutoTrim.EdgeType = 10;
     settings.AutoTrim.SpaceType = 16;
@@ -18,93 +18,48 @@ AppSettings AllWrong() {
     settings.AutoTrim.Output = {0, 0};
     settings.JpegQuality = 101;
     settings.ThreadCount = 0;
-    return settings;
-}
-
-}  // namespace
-
-// Each fault is reported only once every earlier one is fixed: the dialog's
-// order, the message texts and the control that gets the focus.
-TEST(SettingsValidation, ReportsInTheDialogsOrder) {
-    LanguageScope english(Language::English);
-    AppSettings settings = AllWrong();
-    const auto validate = [&](const char* subFolder) {
+    const auto expect = [&](const char* subFolder, std::uint32_t id, int control,
+                            const std::string& message = {}) {
         AppSettings copy = settings;
-        return ValidateSettings(copy, "", subFolder);
+        const SettingsCheck check = ValidateSettings(copy, "", subFolder);
+        EXPECT_EQ(check.error.id, id);
+        EXPECT_EQ(check.control, control);
+        EXPECT_TRUE(message.empty() || check.error.message == message) << check.error.message;
     };
 
-    SettingsCheck check = validate("");
-    EXPECT_EQ(check.error.id, 40006u);
-    EXPECT_EQ(check.error.message, "invalid edge type for rotate");
-    EXPECT_EQ(check.control, 143);
-
+    expect("", 40006, 143, "invalid edge type for rotate");
     settings.AutoTrim.EdgeType = 9;
-    check = validate("");
-    EXPECT_EQ(check.error.id, 40034u);
-    EXPECT_EQ(check.control, 147);
-
+    expect("", 40034, 147);
     settings.AutoTrim.SpaceType = 0;  // auto needs an empty image
-    check = validate("");
-    EXPECT_EQ(check.error.id, 40035u);
-    EXPECT_EQ(check.control, 147);
-
+    expect("", 40035, 147);
     settings.AutoTrim.SpaceType = 15;
-    check = validate("");
-    EXPECT_EQ(check.error.id, 40040u);
-    EXPECT_EQ(check.error.message, "Uncheck output size or input over 0");
-    EXPECT_EQ(check.control, 153);
-
+    expect("", 40040, 153, "Uncheck output size or input over 0");
     settings.AutoTrim.Output = {1, 0};
-    check = validate("");
-    EXPECT_EQ(check.error.id, 40040u);
-    EXPECT_EQ(check.control, 154);
-
+    expect("", 40040, 154);
     settings.AutoTrim.Output = {1, 1};
-    check = validate("");
-    EXPECT_EQ(check.error.id, 40018u);
-    EXPECT_EQ(check.control, 148);
-
-    check = validate("trim");
-    EXPECT_EQ(check.error.id, 40012u);
-    EXPECT_EQ(check.error.message, "Jpeg quality exceeds range 0 ~ 100");
-    EXPECT_EQ(check.control, 152);
-
+    expect("", 40018, 148);
+    expect("trim", 40012, 152, "Jpeg quality exceeds range 0 ~ 100");
     settings.JpegQuality = -1;
-    EXPECT_EQ(validate("trim").error.id, 40012u);
-
+    expect("trim", 40012, 152);
     settings.JpegQuality = 0;
-    check = validate("trim");
-    EXPECT_EQ(check.error.id, 58589u);
-    EXPECT_EQ(check.error.message, "The number is too small: 0");
-    EXPECT_EQ(check.control, 149);
-
+    expect("trim", 58589, 149, "The number is too small: 0");
     settings.ThreadCount = -3;
-    EXPECT_EQ(validate("trim").error.message, "The number is too small: -3");
+    expect("trim", 58589, 149, "The number is too small: -3");
 
     settings.ThreadCount = 150;  // no upper bound here
     settings.JpegQuality = 100;
-    EXPECT_FALSE(validate("trim").Failed());
-}
-
-TEST(SettingsValidation, BoundaryValuesPass) {
-    AppSettings settings;
-    settings.AutoTrim.EdgeType = 0;
-    settings.AutoTrim.SpaceType = 0;  // auto, with an empty image given
-    settings.AutoTrim.SetFlag(AutoTrimParams::FlagOutputSize, false);
-    settings.AutoTrim.Output = {-5, 0};  // ignored without the flag
-    settings.ThreadCount = 1;
-    EXPECT_FALSE(ValidateSettings(settings, "/scans/empty.png", "out").Failed());
-    EXPECT_EQ(settings.EmptyPath.front(), "/scans/empty.png");
+    EXPECT_FALSE(ValidateSettings(settings, "", "trim").Failed());
 }
 
 // The histories take the read texts even when a later check fails (the
-// batch discards such a copy); the same text twice is listed once.
-TEST(SettingsValidation, UpdatesHistories) {
+// batch discards such a copy); the same text twice is listed once. Without
+// texts the record's first entries are read; no SubFolder means "trim".
+TEST(SettingsValidation, UpdatesHistoriesAndReadsTheRecord) {
     AppSettings settings;
     settings.AutoTrim.SpaceType = 1;
+    settings.AutoTrim.Output = {-5, 0};  // ignored without the output-size flag
     settings.EmptyPath = {"/a.png", "/b.png"};
     settings.SubFolder = {"trim", "out"};
-
     ASSERT_FALSE(ValidateSettings(settings, "/b.png", "out").Failed());
     EXPECT_EQ(settings.EmptyPath, (HistoryList{"/b.png", "/a.png"}));
     EXPECT_EQ(settings.SubFolder, (HistoryList{"out", "trim"}));
@@ -113,24 +68,15 @@ TEST(SettingsValidation, UpdatesHistories) {
     EXPECT_TRUE(ValidateSettings(settings, "", "new").Failed());
     EXPECT_EQ(settings.EmptyPath, (HistoryList{"", "/b.png", "/a.png"}));
     EXPECT_EQ(settings.SubFolder, (HistoryList{"new", "out", "trim"}));
-}
 
-// Without texts the record's own first entries are read: an empty
-// SubFolder list means "trim", an empty first entry is an empty name.
-TEST(SettingsValidation, RecordAsItStands) {
-    AppSettings settings;
-    settings.AutoTrim.SpaceType = 1;
-    settings.SubFolder.clear();
-    ASSERT_FALSE(ValidateSettings(settings).Failed());
-    EXPECT_EQ(settings.SubFolder, (HistoryList{"trim"}));
-    EXPECT_EQ(settings.EmptyPath, (HistoryList{""}));
-
-    settings.SubFolder = {"", "trim"};
-    EXPECT_EQ(ValidateSettings(settings).error.id, 40018u);
-
-    AppSettings autoWithEmpty;
-    autoWithEmpty.EmptyPath = {"/e.png"};
-    EXPECT_FALSE(ValidateSettings(autoWithEmpty).Failed());
-    autoWithEmpty.EmptyPath = {"", "/e.png"};
-    EXPECT_EQ(ValidateSettings(autoWithEmpty).error.id, 40035u);
+    AppSettings record;
+    record.SubFolder.clear();
+    record.EmptyPath = {"/e.png"};  // auto sides with an empty image
+    ASSERT_FALSE(ValidateSettings(record).Failed());
+    EXPECT_EQ(record.SubFolder, (HistoryList{"trim"}));
+    record.EmptyPath = {"", "/e.png"};
+    EXPECT_EQ(ValidateSettings(record).error.id, 40035u);
+    record.AutoTrim.SpaceType = 1;
+    record.SubFolder = {"", "trim"};
+    EXPECT_EQ(ValidateSettings(record).error.id, 40018u);
 }

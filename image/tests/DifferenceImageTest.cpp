@@ -82,14 +82,9 @@ TEST(DifferenceImage, EveryMeasureOnLiteralPixels) {
         SCOPED_TRACE(measure);
         DibPtr out;
         ASSERT_EQ(ComputeDifferenceImage(out, *scan, *empty, measure, nullptr), S_OK);
-        ASSERT_TRUE(out);
-        EXPECT_EQ(out->BitCount(), 8);
         EXPECT_TRUE(CDib::IsGreyPalette(out->Header()));
-        EXPECT_EQ(out->Header()->biHeight, 2);
         EXPECT_EQ(Grey(*out), expected[measure]);
-        // Row padding is written, not left uninitialised.
-        EXPECT_EQ(out->Row(0)[2], 0);
-        EXPECT_EQ(out->Row(1)[3], 0);
+        EXPECT_EQ(out->Row(1)[3], 0);  // row padding written
     }
 }
 
@@ -110,32 +105,22 @@ TEST(DifferenceImage, UnequalSizesCompareTheCommonTopLeftArea) {
     EXPECT_EQ(Grey(*out), (std::vector<BYTE>{9, 18, 27, 36}));
 }
 
-TEST(DifferenceImage, RefusesBadMeasureDepthAndEmptyArea) {
-    const DibPtr a = Make32(2, 2, std::vector<Bgra>(4, Bgra{1, 2, 3, 4}));
-    CDib rgb24, grey, noBits, zeroWidth;
-    ASSERT_TRUE(rgb24.Create(2, 2, 24, 0, BI_RGB) && rgb24.AllocateBits());
-    ASSERT_TRUE(grey.Create(2, 2, 8, 0, BI_RGB) && grey.AllocateBits());
-    ASSERT_TRUE(noBits.Create(2, 2, 32, 0, BI_RGB));
-    ASSERT_TRUE(zeroWidth.Create(0, 2, 32, 0, BI_RGB) && zeroWidth.AllocateBits());
-
+TEST(DifferenceImage, RefusesBadInputAndStopsOnRequest) {
+    const DibPtr a = Make32(3, 5, std::vector<Bgra>(15, Bgra{1, 2, 3, 4}));
+    CDib rgb24, noBits;
+    ASSERT_TRUE(rgb24.Create(3, 5, 24, 0, BI_RGB) && rgb24.AllocateBits());
+    ASSERT_TRUE(noBits.Create(3, 5, 32, 0, BI_RGB));
     const DibPtr sentinel(new CDib);
     DibPtr out = sentinel;
     EXPECT_EQ(ComputeDifferenceImage(out, *a, *a, 7, nullptr), E_INVALIDARG);
     EXPECT_EQ(ComputeDifferenceImage(out, rgb24, *a, 0, nullptr), E_INVALIDARG);
-    EXPECT_EQ(ComputeDifferenceImage(out, *a, grey, 0, nullptr), E_INVALIDARG);
     EXPECT_EQ(ComputeDifferenceImage(out, *a, noBits, 0, nullptr), E_INVALIDARG);
-    EXPECT_EQ(ComputeDifferenceImage(out, zeroWidth, *a, 0, nullptr), E_INVALIDARG);
+    EXPECT_EQ(ComputeDifferenceImage(out, *Make32(0, 2, {}), *a, 0, nullptr), E_INVALIDARG);
     EXPECT_EQ(out, sentinel);
-}
 
-TEST(DifferenceImage, StopIsAskedOncePerRowAndAbortLeavesNoOutput) {
-    const DibPtr a = Make32(3, 5, std::vector<Bgra>(15, Bgra{1, 2, 3, 4}));
-    DibPtr out;
     StopAfter never(1000);
     ASSERT_EQ(ComputeDifferenceImage(out, *a, *a, 0, &never), S_OK);
     EXPECT_EQ(never.asked, 5);
-    EXPECT_EQ(Grey(*out), std::vector<BYTE>(15, 0));
-
     StopAfter third(2);
     EXPECT_EQ(ComputeDifferenceImage(out, *a, *a, 0, &third), E_ABORT);
     EXPECT_EQ(third.asked, 3);
@@ -153,8 +138,7 @@ TEST(DifferenceImage, FastGreyEqualsDoubleSqrtForEveryPossibleSum) {
 TEST(DifferenceImage, MatchesPlainReferenceOnRandomImages) {
     std::mt19937 rng(20240611);
     std::uniform_int_distribution<int> byte(0, 255);
-    // Odd sizes cover loop tails and row padding.
-    const LONG w = 37, h = 23;
+    const LONG w = 37, h = 23;  // loop tails and row padding
     std::vector<Bgra> pa(w * h), pb(w * h);
     for (std::size_t i = 0; i < pa.size(); ++i) {
         pa[i] = {BYTE(byte(rng)), BYTE(byte(rng)), BYTE(byte(rng)), BYTE(byte(rng))};

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+
+#include <unistd.h>
 
 #include "image_io/ImageFile.h"
 #include "image_io/ImageSaver.h"
@@ -23,11 +27,9 @@ constexpr double kPi = 3.14159265358979323846;
 
 class TempDir {
   public:
-    TempDir() {
-        path_ = fs::temp_directory_path() /
-                ("qv-task-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                 "-" + std::to_string(counter_++) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    TempDir()
+        : path_(fs::temp_directory_path() /
+                ("qv-task-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++))) {
         fs::remove_all(path_);
         fs::create_directories(path_);
     }
@@ -39,16 +41,11 @@ class TempDir {
     fs::path path_;
 };
 
-void WritePng(const DibPtr& dib, const std::string& path, float dpi, bool withAlpha = false) {
-    ASSERT_TRUE(scangen::WritePng(dib, path, dpi, withAlpha)) << path;
-}
-
 // A stop request raised at the n-th question.
 class StopAt : public CTerminable {
   public:
     explicit StopAt(long n) : n_(n) {}
     bool IsTerminated() const override { return ++asked_ >= n_; }
-    long Asked() const { return asked_; }
 
   private:
     long n_;
@@ -60,7 +57,7 @@ struct Outcome {
     std::string outputPath;
 };
 
-struct RunSpec {
+struct RunSetup {
     AutoTrimParams params;
     bool withEmpty = true;
     int position = 0;
@@ -68,32 +65,40 @@ struct RunSpec {
     bool saver = true;
     SIZE preview{0, 0};
     bool sourceAlpha = false;
+    float dpi = 150;
 };
 
 // Writes the scan (and its empty bed) as PNG files, runs one task on them and
 // returns it.
-Outcome RunOn(const TempDir& dir, const scangen::GeneratedScan& scan, const RunSpec& spec,
+Outcome RunOn(const TempDir& dir, const scangen::GeneratedScan& scan, const RunSetup& setup,
               const std::string& name = "scan") {
     const std::string source = dir / (name + ".png");
-    WritePng(scan.scan, source, 150, spec.sourceAlpha);
+    EXPECT_TRUE(scangen::WritePng(scan.scan, source, setup.dpi, setup.sourceAlpha));
     DibPtr empty;
-    if (spec.withEmpty) {
-        const std::string emptyPath = dir / "empty.png";
-        WritePng(scan.emptyBed, emptyPath, 150);
-        EXPECT_EQ(LoadDibFromFile(empty, emptyPath), S_OK);
+    if (setup.withEmpty) {
+        EXPECT_TRUE(scangen::WritePng(scan.emptyBed, dir / "empty.png", 150));
+        EXPECT_EQ(LoadDibFromFile(empty, dir / "empty.png"), S_OK);
     }
-    Outcome outcome;
-    outcome.outputPath = dir / ("trim/" + name + ".png");
-    outcome.task.reset(new CAutoTrimTask);
-    outcome.task->Init(empty, spec.position, source, outcome.outputPath, nullptr);
-    outcome.task->SetParams(spec.params);
-    outcome.task->SetPreviewSize(spec.preview.cx, spec.preview.cy);
-    if (spec.saver) {
+    Outcome outcome{AutoTrimTaskPtr(new CAutoTrimTask), dir / ("trim/" + name + ".png")};
+    outcome.task->Init(empty, setup.position, source, outcome.outputPath, nullptr);
+    outcome.task->SetParams(setup.params);
+    outcome.task->SetPreviewSize(setup.preview.cx, setup.preview.cy);
+    if (setup.saver) {
         EXPECT_EQ(SetPngSaver(outcome.task->Saver()), S_OK);
     }
-    outcome.task->SetRunner(spec.runner);
+    outcome.task->SetRunner(setup.runner);
     outcome.task->Run();
     return outcome;
+}
+
+// Runs a task on files already in place, with a PNG saver.
+AutoTrimTaskPtr RunFiles(const DibPtr& empty, const std::string& source,
+                         const std::string& output) {
+    AutoTrimTaskPtr task(new CAutoTrimTask);
+    task->Init(empty, 0, source, output, nullptr);
+    EXPECT_EQ(SetPngSaver(task->Saver()), S_OK);
+    task->Run();
+    return task;
 }
 
 scangen::GeneratedScan Generate(double skew, scangen::BedKind bed = scangen::BedKind::Light,
@@ -109,95 +114,67 @@ scangen::GeneratedScan Generate(double skew, scangen::BedKind bed = scangen::Bed
     return scan;
 }
 
-// The page's bounds after the picture has been turned by `angle` (positive
-// clockwise on screen) about the image centre.
-struct Bounds {
-    double left, top, right, bottom;
-};
-
-Bounds StraightenedPage(const scangen::ScanTruth& truth, double angle, double w, double h) {
-    const double cx = w / 2, cy = h / 2, c = std::cos(angle), s = std::sin(angle);
-    Bounds b{1e9, 1e9, -1e9, -1e9};
+// The page's bounds {left, top, right, bottom} after the picture has been
+// turned by `angle` (positive clockwise on screen) about the image centre.
+std::array<double, 4> StraightenedPage(const scangen::ScanTruth& truth, double angle) {
+    const double cx = 1240 / 2.0, cy = 1754 / 2.0, c = std::cos(angle), s = std::sin(angle);
+    std::array<double, 4> b{1e9, 1e9, -1e9, -1e9};
     for (const auto& p : truth.corners) {
         const double x = cx + (p.x - cx) * c - (p.y - cy) * s;
         const double y = cy + (p.x - cx) * s + (p.y - cy) * c;
-        b.left = std::min(b.left, x), b.right = std::max(b.right, x);
-        b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
+        b = {std::min(b[0], x), std::min(b[1], y), std::max(b[2], x), std::max(b[3], y)};
     }
     return b;
 }
 
 void ExpectCutEdgesOnPage(const CAutoTrimTask& task, const scangen::ScanTruth& truth,
-                          const SideList& cut, double w, double h) {
-    const Bounds page = StraightenedPage(truth, task.SkewAngle(), w, h);
+                          const SideList& cut) {
+    const std::array<double, 4> page = StraightenedPage(truth, task.SkewAngle());
     const RECT& r = task.CropRect();
+    const LONG got[4] = {r.left, r.top, r.right, r.bottom};
     for (Side side : cut) {
-        switch (side) {
-            case SideLeft:
-                EXPECT_NEAR(r.left, page.left, 3.0) << "left";
-                break;
-            case SideTop:
-                EXPECT_NEAR(r.top, page.top, 3.0) << "top";
-                break;
-            case SideRight:
-                EXPECT_NEAR(r.right, page.right, 3.0) << "right";
-                break;
-            case SideBottom:
-                EXPECT_NEAR(r.bottom, page.bottom, 3.0) << "bottom";
-                break;
-        }
+        EXPECT_NEAR(got[side], page[side], 3.0) << "side " << side;
     }
 }
 
-TEST(AutoTrimTask, StraightensAndCutsWithEmptyImageAcrossSkews) {
+TEST(AutoTrimTask, StraightensAndCutsAcrossSkewsBedsAndCutModes) {
     TempDir dir;
-    for (double skew : {-9.0, -4.3, 0.0, 0.7, 2.5, 8.8}) {
-        SCOPED_TRACE(skew);
-        const scangen::GeneratedScan scan = Generate(skew);
-        RunSpec spec;
-        spec.params.SpaceType = TrimEdgesAll;
-        const Outcome out = RunOn(dir, scan, spec);
+    struct Case {
+        bool withEmpty;
+        scangen::BedKind bed;
+        double skew;
+        bool deep = true;
+    };
+    using scangen::BedKind;
+    for (const Case c : {Case{true, BedKind::Light, -9.0}, Case{true, BedKind::Light, 0.0},
+                         Case{true, BedKind::Light, 2.5}, Case{true, BedKind::Light, 3.2, false},
+                         Case{true, BedKind::Light, 8.8}, Case{false, BedKind::Light, -6.0},
+                         Case{false, BedKind::Light, 1.5}, Case{false, BedKind::Dark, -6.0},
+                         Case{false, BedKind::Dark, 1.5}}) {
+        SCOPED_TRACE(testing::Message() << c.withEmpty << " bed " << int(c.bed) << " " << c.skew);
+        const scangen::GeneratedScan scan = Generate(c.skew, c.bed, c.withEmpty ? 7 : 11);
+        RunSetup setup;
+        setup.withEmpty = c.withEmpty;
+        setup.params.SpaceType = TrimEdgesAll;
+        if (!c.deep) {
+            setup.params.Flags &= ~AutoTrimParams::FlagDeepCut;
+        }
+        const Outcome out = RunOn(dir, scan, setup);
         ASSERT_EQ(out.task->ResultId(), 0u) << out.task->MessageText();
-        EXPECT_NEAR(out.task->SkewAngle() * 180 / kPi, -skew, 0.06);
-        if (skew == 0.0) {
+        EXPECT_NEAR(out.task->SkewAngle() * 180 / kPi, -c.skew, 0.06);
+        if (c.skew == 0.0) {
             EXPECT_EQ(out.task->SkewAngle(), 0.0);
         }
-        ExpectCutEdgesOnPage(*out.task, scan.truth, out.task->CutSides(), 1240, 1754);
-        ASSERT_TRUE(fs::exists(out.outputPath));
-    }
-}
-
-TEST(AutoTrimTask, WithoutDeepCutTheRectangleSurroundsThePage) {
-    TempDir dir;
-    const scangen::GeneratedScan scan = Generate(3.2);
-    RunSpec spec;
-    spec.params.SpaceType = TrimEdgesAll;
-    spec.params.Flags &= ~AutoTrimParams::FlagDeepCut;
-    const Outcome out = RunOn(dir, scan, spec);
-    ASSERT_EQ(out.task->ResultId(), 0u) << out.task->MessageText();
-    ExpectCutEdgesOnPage(*out.task, scan.truth, out.task->CutSides(), 1240, 1754);
-    const Bounds page = StraightenedPage(scan.truth, out.task->SkewAngle(), 1240, 1754);
-    const RECT& r = out.task->CropRect();
-    EXPECT_LE(r.left, page.left + 0.5);
-    EXPECT_GE(r.right, page.right - 0.5);
-    EXPECT_LE(r.top, page.top + 0.5);
-    EXPECT_GE(r.bottom, page.bottom - 0.5);
-}
-
-TEST(AutoTrimTask, ColourDistanceModeOnLightAndDarkBeds) {
-    TempDir dir;
-    for (auto bed : {scangen::BedKind::Light, scangen::BedKind::Dark}) {
-        for (double skew : {-6.0, 1.5}) {
-            SCOPED_TRACE(skew);
-            const scangen::GeneratedScan scan = Generate(skew, bed, 11);
-            RunSpec spec;
-            spec.withEmpty = false;
-            spec.params.SpaceType = TrimEdgesAll;
-            const Outcome out = RunOn(dir, scan, spec);
-            ASSERT_EQ(out.task->ResultId(), 0u) << out.task->MessageText();
-            EXPECT_NEAR(out.task->SkewAngle() * 180 / kPi, -skew, 0.06);
-            ExpectCutEdgesOnPage(*out.task, scan.truth, out.task->CutSides(), 1240, 1754);
+        ExpectCutEdgesOnPage(*out.task, scan.truth, out.task->CutSides());
+        if (!c.deep) {  // the rectangle surrounds the page
+            const std::array<double, 4> page = StraightenedPage(scan.truth, out.task->SkewAngle());
+            const RECT& r = out.task->CropRect();
+            EXPECT_LE(r.left, page[SideLeft] + 0.5);
+            EXPECT_LE(r.top, page[SideTop] + 0.5);
+            EXPECT_GE(r.right, page[SideRight] - 0.5);
+            EXPECT_GE(r.bottom, page[SideBottom] - 0.5);
         }
+        EXPECT_TRUE(fs::exists(out.outputPath));
     }
 }
 
@@ -227,7 +204,7 @@ TEST(AutoTrimTask, AutomaticSidesAndAlternatingModesFollowTheBookPage) {
         const scangen::GeneratedScan scan = scangen::GenerateScan(options);
         ASSERT_EQ(scan.result, S_OK);
 
-        RunSpec alternating;
+        RunSetup alternating;
         alternating.position = c.position;
         alternating.params.SpaceType = c.space;
         alternating.params.EdgeType = c.edge;
@@ -236,23 +213,18 @@ TEST(AutoTrimTask, AutomaticSidesAndAlternatingModesFollowTheBookPage) {
         EXPECT_EQ(a.task->CutSides(), expected);
         EXPECT_EQ(alternating.params.RotateSides(c.position, expected), SideList{c.rotatedBy});
         EXPECT_NEAR(a.task->SkewAngle() * 180 / kPi, -options.skewDegrees, 0.06);
-        ExpectCutEdgesOnPage(*a.task, scan.truth, expected, 1240, 1754);
-        const RECT& r = a.task->CropRect();
-        if (cutLeft) {
-            EXPECT_EQ(r.right, 1240);  // the uncut side ends at the border
-        } else {
-            EXPECT_EQ(r.left, 0);
-        }
+        ExpectCutEdgesOnPage(*a.task, scan.truth, expected);
+        // The uncut side ends at the border.
+        EXPECT_EQ(cutLeft ? a.task->CropRect().right : a.task->CropRect().left, cutLeft ? 1240 : 0);
 
         if (c.position < 2) {
-            RunSpec automatic;
+            RunSetup automatic;
             automatic.position = c.position;
             automatic.params.SpaceType = TrimEdgesAuto;
             const Outcome b = RunOn(dir, scan, automatic, "auto" + std::to_string(c.position));
             ASSERT_EQ(b.task->ResultId(), 0u) << b.task->MessageText();
-            SideList sorted = b.task->CutSides();
+            SideList sorted = b.task->CutSides(), expectedSorted = expected;
             std::sort(sorted.begin(), sorted.end());
-            SideList expectedSorted = expected;
             std::sort(expectedSorted.begin(), expectedSorted.end());
             EXPECT_EQ(sorted, expectedSorted);
         }
@@ -262,134 +234,102 @@ TEST(AutoTrimTask, AutomaticSidesAndAlternatingModesFollowTheBookPage) {
 TEST(AutoTrimTask, FixedOutputSizeAndAdditionalTrimmingGiveExactSizes) {
     TempDir dir;
     const scangen::GeneratedScan scan = Generate(-1.7);
-    RunSpec spec;
-    spec.params.SpaceType = TrimEdgesAll;
-    spec.params.Flags |= AutoTrimParams::FlagOutputSize;
-    spec.params.Output = SIZE{900, 1300};
-    Outcome out = RunOn(dir, scan, spec, "fixed");
+    RunSetup setup;
+    setup.params.SpaceType = TrimEdgesAll;
+    setup.params.Flags |= AutoTrimParams::FlagOutputSize;
+    setup.params.Output = SIZE{900, 1300};
+    Outcome out = RunOn(dir, scan, setup, "fixed");
     ASSERT_EQ(out.task->ResultId(), 0u) << out.task->MessageText();
     EXPECT_EQ(out.task->OutputImage()->Size(), (SIZE{900, 1300}));
 
-    spec.params.Flags |= AutoTrimParams::FlagAdditionalTrim;
-    spec.params.Trim = SIZE{40, 21};
-    out = RunOn(dir, scan, spec, "fixedtrim");
+    setup.params.Flags |= AutoTrimParams::FlagAdditionalTrim;
+    setup.params.Trim = SIZE{40, 21};
+    out = RunOn(dir, scan, setup, "fixedtrim");
     ASSERT_EQ(out.task->ResultId(), 0u) << out.task->MessageText();
     EXPECT_EQ(out.task->OutputImage()->Size(), (SIZE{860, 1279}));
-
     ImagePtr written;
     ASSERT_EQ(LoadImageFromFile(written, out.outputPath), S_OK);
     EXPECT_EQ(written->GetWidth(), 860u);
     EXPECT_EQ(written->GetHeight(), 1279u);
 }
 
-TEST(AutoTrimTask, KeepsResolutionAndDropsAlphaOfOpaqueSources) {
+TEST(AutoTrimTask, KeepsResolutionAndAlphaDecidesBitDepth) {
     TempDir dir;
-    const scangen::GeneratedScan scan = Generate(0.9);
-    const std::string source = dir / "p300.png";
-    WritePng(scan.scan, source, 300);
-    AutoTrimTaskPtr task(new CAutoTrimTask);
-    task->Init(scan.emptyBed, 0, source, dir / "out/p300.png", nullptr);
-    AutoTrimParams params;
-    params.SpaceType = TrimEdgesAll;
-    task->SetParams(params);
-    task->SetPreviewSize(200, 200);
-    ASSERT_EQ(SetPngSaver(task->Saver()), S_OK);
-    task->Run();
-    ASSERT_EQ(task->ResultId(), 0u) << task->MessageText();
-    EXPECT_EQ(task->OutputImage()->BitCount(), 24);
-    const SIZE preview = task->PreviewImage()->Size();
-    EXPECT_TRUE(preview.cx == 200 || preview.cy == 200);
-    EXPECT_LE(preview.cx, 200);
-
-    ImagePtr written;
-    ASSERT_EQ(LoadImageFromFile(written, dir / "out/p300.png"), S_OK);
-    EXPECT_FALSE(written->HasAlpha());
-    // PNG stores whole pixels per metre: 11811, that is 299.9994 dpi.
-    EXPECT_NEAR(written->GetHorizontalResolution(), 300.0f, 0.001);
-    EXPECT_NEAR(written->GetVerticalResolution(), 300.0f, 0.001);
+    for (bool alpha : {false, true}) {
+        SCOPED_TRACE(alpha);
+        scangen::GeneratedScan scan = Generate(alpha ? 0.0 : 0.9);
+        if (alpha) {
+            scan.scan->Row(0)[3] = 128;  // one translucent pixel: the file carries alpha
+        }
+        RunSetup setup;
+        setup.params.SpaceType = TrimEdgesAll;
+        setup.sourceAlpha = alpha;
+        setup.dpi = 300;
+        setup.preview = alpha ? SIZE{0, 0} : SIZE{200, 200};
+        const Outcome out = RunOn(dir, scan, setup, alpha ? "alpha" : "opaque");
+        ASSERT_EQ(out.task->ResultId(), 0u) << out.task->MessageText();
+        EXPECT_EQ(out.task->OutputImage()->BitCount(), alpha ? 32 : 24);
+        if (alpha) {
+            EXPECT_EQ(out.task->PreviewImage(), out.task->OutputImage());
+        } else {
+            const SIZE preview = out.task->PreviewImage()->Size();
+            EXPECT_TRUE(preview.cx == 200 || preview.cy == 200);
+            EXPECT_LE(preview.cx, 200);
+        }
+        ImagePtr written;
+        ASSERT_EQ(LoadImageFromFile(written, out.outputPath), S_OK);
+        EXPECT_EQ(written->HasAlpha(), alpha);
+        // PNG stores whole pixels per metre: 11811, that is 299.9994 dpi.
+        EXPECT_NEAR(written->GetHorizontalResolution(), 300.0f, 0.001);
+        EXPECT_NEAR(written->GetVerticalResolution(), 300.0f, 0.001);
+    }
 }
-
-TEST(AutoTrimTask, SourceWithAlphaKeepsThirtyTwoBitsAndPreviewDefaultsToOutput) {
-    TempDir dir;
-    scangen::GeneratedScan scan = Generate(0.0);
-    // Make one pixel translucent so the file carries an alpha channel.
-    scan.scan->Row(0)[3] = 128;
-    RunSpec spec;
-    spec.params.SpaceType = TrimEdgesAll;
-    spec.sourceAlpha = true;
-    const Outcome out = RunOn(dir, scan, spec);
-    ASSERT_EQ(out.task->ResultId(), 0u) << out.task->MessageText();
-    EXPECT_EQ(out.task->OutputImage()->BitCount(), 32);
-    EXPECT_EQ(out.task->PreviewImage(), out.task->OutputImage());
-    ImagePtr written;
-    ASSERT_EQ(LoadImageFromFile(written, out.outputPath), S_OK);
-    EXPECT_TRUE(written->HasAlpha());
-}
-
-struct ErrorCase {
-    const char* name;
-    std::uint32_t id;
-};
 
 TEST(AutoTrimTask, FailuresRecordTheirMessageAndWriteNothing) {
     SetUiLanguage(Language::English);
     TempDir dir;
     const scangen::GeneratedScan scan = Generate(2.0);
 
-    {  // no saver
-        RunSpec spec;
-        spec.saver = false;
-        const Outcome out = RunOn(dir, scan, spec, "nosaver");
-        EXPECT_EQ(out.task->ResultId(), 40032u);
-        EXPECT_EQ(out.task->MessageText(), "saver is not specified");
-        EXPECT_FALSE(fs::exists(out.outputPath));
+    RunSetup noSaver;
+    noSaver.saver = false;
+    Outcome out = RunOn(dir, scan, noSaver, "nosaver");
+    EXPECT_EQ(out.task->ResultId(), 40032u);
+    EXPECT_EQ(out.task->MessageText(), "saver is not specified");
+    EXPECT_FALSE(fs::exists(out.outputPath));
+
+    RunSetup autoWithoutEmpty;
+    autoWithoutEmpty.withEmpty = false;
+    out = RunOn(dir, scan, autoWithoutEmpty, "auto");
+    EXPECT_EQ(out.task->ResultId(), 40035u);
+    EXPECT_FALSE(fs::exists(out.outputPath));
+
+    // A missing file and a file that is no image.
+    const std::string notImage = dir / "text.png";
+    std::ofstream(notImage) << "not an image";
+    for (const std::string& source : {dir / "missing.png", notImage}) {
+        const AutoTrimTaskPtr task = RunFiles(DibPtr(), source, dir / "trim/x.png");
+        EXPECT_EQ(task->ResultId(), 40022u);
+        const HRESULT expected = source == notImage ? E_NOTIMPL : HRESULT_FROM_WIN32(2);
+        EXPECT_EQ(task->MessageText(), Formatted(40022, SystemErrorText(expected), source));
+        EXPECT_FALSE(fs::exists(dir / "trim/x.png"));
     }
-    {  // automatic sides without an empty image
-        RunSpec spec;
-        spec.withEmpty = false;
-        const Outcome out = RunOn(dir, scan, spec, "auto");
-        EXPECT_EQ(out.task->ResultId(), 40035u);
-        EXPECT_FALSE(fs::exists(out.outputPath));
-    }
-    {  // a missing file and a file that is no image
-        const std::string notImage = dir / "text.png";
-        std::ofstream(notImage) << "not an image";
-        for (const std::string& source : {dir / "missing.png", notImage}) {
-            AutoTrimTaskPtr task(new CAutoTrimTask);
-            task->Init(DibPtr(), 0, source, dir / "trim/x.png", nullptr);
-            ASSERT_EQ(SetPngSaver(task->Saver()), S_OK);
-            task->Run();
-            EXPECT_EQ(task->ResultId(), 40022u);
-            const HRESULT expected = source == notImage ? E_NOTIMPL : HRESULT_FROM_WIN32(2);
-            EXPECT_EQ(task->MessageText(), Formatted(40022, SystemErrorText(expected), source));
-            EXPECT_FALSE(fs::exists(dir / "trim/x.png"));
-        }
-    }
-    {  // an empty image of another size
-        const std::string source = dir / "small.png";
-        WritePng(scan.scan, source, 150);
-        DibPtr other(new CDib);
-        ASSERT_TRUE(other->Create(100, 100, 32, 0, BI_RGB) && other->AllocateBits());
-        AutoTrimTaskPtr task(new CAutoTrimTask);
-        task->Init(other, 0, source, dir / "trim/small.png", nullptr);
-        ASSERT_EQ(SetPngSaver(task->Saver()), S_OK);
-        task->Run();
-        EXPECT_EQ(task->ResultId(), 40008u);
-        EXPECT_EQ(task->MessageText(),
-                  "target image size is different from empty-path image size\n\n" + source);
-        EXPECT_FALSE(fs::exists(dir / "trim/small.png"));
-    }
-    {  // the output folder cannot be made (a file stands in its way)
-        std::ofstream(dir / "blocked") << "x";
-        const std::string source = dir / "b.png";
-        WritePng(scan.scan, source, 150);
-        AutoTrimTaskPtr task(new CAutoTrimTask);
-        task->Init(scan.emptyBed, 0, source, dir / "blocked/b.png", nullptr);
-        ASSERT_EQ(SetPngSaver(task->Saver()), S_OK);
-        task->Run();
-        EXPECT_EQ(task->ResultId(), 40021u);
-        EXPECT_EQ(task->MessageText(), "failed to delete a folder\n\n" + (dir / "blocked/"));
-    }
+
+    // An empty image of another size.
+    const std::string source = dir / "small.png";
+    ASSERT_TRUE(scangen::WritePng(scan.scan, source, 150));
+    DibPtr other(new CDib);
+    ASSERT_TRUE(other->Create(100, 100, 32, 0, BI_RGB) && other->AllocateBits());
+    AutoTrimTaskPtr task = RunFiles(other, source, dir / "trim/small.png");
+    EXPECT_EQ(task->ResultId(), 40008u);
+    EXPECT_EQ(task->MessageText(),
+              "target image size is different from empty-path image size\n\n" + source);
+    EXPECT_FALSE(fs::exists(dir / "trim/small.png"));
+
+    // The output folder cannot be made (a file stands in its way).
+    std::ofstream(dir / "blocked") << "x";
+    task = RunFiles(scan.emptyBed, source, dir / "blocked/b.png");
+    EXPECT_EQ(task->ResultId(), 40021u);
+    EXPECT_EQ(task->MessageText(), "failed to delete a folder\n\n" + (dir / "blocked/"));
     ResetUiLanguage();
 }
 
@@ -397,7 +337,6 @@ TEST(AutoTrimTask, StopRequestsFailTheStageThatSeesThem) {
     SetUiLanguage(Language::English);
     TempDir dir;
     const scangen::GeneratedScan scan = Generate(2.0);
-    const long rows = 1754;
     const std::string aborted = SystemErrorText(static_cast<std::uint32_t>(E_ABORT));
     struct Case {
         long stopAt;
@@ -406,16 +345,16 @@ TEST(AutoTrimTask, StopRequestsFailTheStageThatSeesThem) {
     // The difference image asks once per row, each median pass once per
     // interior row, the edge search once per fit (8 levels × 4 sides), the
     // rotation once per row.
-    const long diff = rows, median = 3 * (rows - 2), fits = 32;
+    const long diff = 1754, median = 3 * (1754 - 2), fits = 32;
     for (const Case c :
          {Case{diff / 2, 40023u}, Case{diff + median - 10, 40024u}, Case{diff + median + 5, 40005u},
           Case{diff + median + fits + 20, 40027u}}) {
         SCOPED_TRACE(c.id);
         StopAt stop(c.stopAt);
-        RunSpec spec;
-        spec.params.SpaceType = TrimEdgesAll;
-        spec.runner = &stop;
-        const Outcome out = RunOn(dir, scan, spec, "stop" + std::to_string(c.id));
+        RunSetup setup;
+        setup.params.SpaceType = TrimEdgesAll;
+        setup.runner = &stop;
+        const Outcome out = RunOn(dir, scan, setup, "stop" + std::to_string(c.id));
         EXPECT_EQ(out.task->ResultId(), c.id);
         EXPECT_EQ(out.task->MessageText(), Formatted(c.id, aborted));
         EXPECT_FALSE(fs::exists(out.outputPath));
@@ -423,16 +362,13 @@ TEST(AutoTrimTask, StopRequestsFailTheStageThatSeesThem) {
     ResetUiLanguage();
 }
 
-class RecordingClient : public CAutoTrimTaskClient {
-  public:
-    void OnTaskFinished(boost::shared_ptr<CAutoTrimTask> task) override {
-        finished.push_back(task);
-    }
-    std::vector<AutoTrimTaskPtr> finished;
-};
-
 TEST(AutoTrimTask, InitSplitsTheOutputPathAndRunReportsToTheClient) {
-    RecordingClient client;
+    struct RecordingClient : CAutoTrimTaskClient {
+        void OnTaskFinished(boost::shared_ptr<CAutoTrimTask> task) override {
+            finished.push_back(task);
+        }
+        std::vector<AutoTrimTaskPtr> finished;
+    } client;
     AutoTrimTaskPtr task(new CAutoTrimTask);
     task->Init(DibPtr(), 3, "/nowhere/in.png", "/out/dir/name.v2.tif", &client);
     EXPECT_EQ(task->OutputFolder(), "/out/dir/");
@@ -445,19 +381,17 @@ TEST(AutoTrimTask, InitSplitsTheOutputPathAndRunReportsToTheClient) {
     task->Run();  // no saver: fails, but still reports
     ASSERT_EQ(client.finished.size(), 1u);
     EXPECT_EQ(client.finished[0], task);
-    EXPECT_EQ(task->ResultId(), 40032u);
 }
 
 TEST(ChooseSidesAutomatically, TwoDarkestThenThoseWithinTheRatio) {
+    const SideList all{SideLeft, SideTop, SideRight, SideBottom};
     EXPECT_EQ(ChooseSidesAutomatically({3, 40, 7, 200}, 3.0), (SideList{SideLeft, SideRight}));
     EXPECT_EQ(ChooseSidesAutomatically({3, 7, 9, 200}, 3.0),
               (SideList{SideLeft, SideTop, SideRight}));
-    EXPECT_EQ(ChooseSidesAutomatically({10, 255, 255, 255}, 3.0),
-              (SideList{SideLeft, SideTop, SideRight, SideBottom}));
+    EXPECT_EQ(ChooseSidesAutomatically({10, 255, 255, 255}, 3.0), all);
     EXPECT_EQ(ChooseSidesAutomatically({0, 0, 0, 1}, 3.0),
               (SideList{SideLeft, SideTop, SideRight}));
-    EXPECT_EQ(ChooseSidesAutomatically({50, 50, 50, 50}, 3.0),
-              (SideList{SideLeft, SideTop, SideRight, SideBottom}));
+    EXPECT_EQ(ChooseSidesAutomatically({50, 50, 50, 50}, 3.0), all);
 }
 
 }  // namespace

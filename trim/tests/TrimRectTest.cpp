@@ -52,10 +52,8 @@ TEST(IntersectEdgeLines, SlantedLinesInEitherOrder) {
     const PointD p = IntersectEdgeLines(left, top);
     EXPECT_DOUBLE_EQ(p.x, 12.0 / 1.005);
     EXPECT_DOUBLE_EQ(p.y, p.x * -0.05 + 20.0);
-    EXPECT_NEAR(p.x, 0.1 * p.y + 10.0, 1e-12);
-    const PointD q = IntersectEdgeLines(top, left);
-    EXPECT_EQ(q.x, p.x);
-    EXPECT_EQ(q.y, p.y);
+    EXPECT_EQ(IntersectEdgeLines(top, left).x, p.x);
+    EXPECT_EQ(IntersectEdgeLines(top, left).y, p.y);
 }
 
 TEST(ComputeTrimRect, DeepCutKeepsInsideAndOtherwiseAround) {
@@ -65,7 +63,6 @@ TEST(ComputeTrimRect, DeepCutKeepsInsideAndOtherwiseAround) {
     const TrimRect deep = ComputeTrimRect(quad, kDeep, kAllCut, SIZE{0, 0}, SIZE{0, 0});
     EXPECT_EQ(deep.rect, (RECT{101, 51, 900, 1201}));
     EXPECT_EQ(deep.edges[SideLeft], 100.2);
-    EXPECT_EQ(deep.edges[SideBottom], 1200.0);
     const TrimRect around = ComputeTrimRect(quad, 0, kAllCut, SIZE{0, 0}, SIZE{0, 0});
     EXPECT_EQ(around.rect, (RECT{97, 48, 905, 1205}));
     EXPECT_EQ(around.edges[SideRight], 903.4);
@@ -85,7 +82,6 @@ TEST(ComputeTrimRect, OnlyRightCutThenPlaced) {
 
 TEST(ComputeTrimRect, OutputAndTrimGiveExactSizes) {
     const TrimCorners c = Box(100.2, 50.7, 896.3, 1100.2);
-    // Output only.
     TrimRect r = ComputeTrimRect(c, kDeep | kOutput, kAllCut, SIZE{800, 1000}, SIZE{20, 0});
     EXPECT_EQ(r.rect.right - r.rect.left, 800);
     EXPECT_EQ(r.rect.bottom - r.rect.top, 1000);
@@ -136,7 +132,6 @@ TEST(FitSpan, OddPixelAndCutSides) {
 
 TEST(PlaceRect, ShiftsInsideAndCutsOnlyWhatIsTooLarge) {
     EXPECT_EQ(PlaceRect(RECT{-50, 0, 2050, 100}, 2000, 1000), (RECT{0, 0, 2000, 100}));
-    EXPECT_EQ(PlaceRect(RECT{-30, -5, 470, 995}, 2000, 1000), (RECT{0, 0, 500, 1000}));
     EXPECT_EQ(PlaceRect(RECT{1800, 990, 2100, 1010}, 2000, 1000), (RECT{1700, 980, 2000, 1000}));
     EXPECT_EQ(PlaceRect(RECT{10, -1, 20, 1001}, 2000, 1000), (RECT{10, 0, 20, 1000}));
     EXPECT_EQ(PlaceRect(RECT{10, 10, 20, 20}, 2000, 1000), (RECT{10, 10, 20, 20}));
@@ -152,7 +147,6 @@ TEST(CropImage, CopiesExactPixelsTopDown) {
     DibPtr out;
     ASSERT_EQ(CropImage(out, *img, RECT{2, 1, 5, 4}), S_OK);
     ASSERT_EQ(out->Size(), (SIZE{3, 3}));
-    EXPECT_EQ(out->Header()->biXPelsPerMeter, 0);
     for (LONG y = 0; y < 3; ++y) {
         EXPECT_EQ(std::memcmp(out->Row(y), img->Row(y + 1) + 8, 12), 0) << y;
     }
@@ -184,7 +178,6 @@ TEST(FitPreviewRect, AspectFitWithItsRoundingRules) {
     EXPECT_EQ(FitPreviewRect(RECT{0, 0, 1000, 1000}, SIZE{1000, 1005}), (RECT{0, 0, 1000, 1000}));
     // A relatively taller box, offset.
     EXPECT_EQ(FitPreviewRect(RECT{10, 20, 210, 420}, SIZE{3000, 2000}), (RECT{10, 153, 210, 286}));
-    EXPECT_EQ(FitPreviewRect(RECT{0, 0, 200, 137}, SIZE{3000, 2000}), (RECT{0, 0, 200, 137}));
     // Degenerate inputs give the box.
     EXPECT_EQ(FitPreviewRect(RECT{0, 0, 0, 200}, SIZE{20, 30}), (RECT{0, 0, 0, 200}));
     EXPECT_EQ(FitPreviewRect(RECT{0, 0, 100, 200}, SIZE{0, 30}), (RECT{0, 0, 100, 200}));
