@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdlib>
@@ -17,8 +15,8 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-// A parser whose idea of the existing files is a fixed set, so that folders
-// named like options can be tried without creating them at the root.
+// Knows a fixed set of existing paths, so folders named like options need
+// not be created at the root.
 class TestParser : public qv::CCommandLineParser {
   public:
     explicit TestParser(AppSettings& settings, std::set<std::string> existing = {})
@@ -33,17 +31,17 @@ class TestParser : public qv::CCommandLineParser {
     std::set<std::string> m_existing;
 };
 
-// The folder relative paths are joined to (ToFullPathTest checks how it is
-// found).
 std::string Cwd() {
     return CCommandLineParserUtil::ToFullPath(".");
 }
 
-// Runs the arguments on settings; the rejection's id and message, or 0 and "".
-std::pair<std::uint32_t, std::string> Rejection(const Words& arguments, AppSettings& settings) {
-    TestParser parser(settings);
+using Refusal = std::pair<std::uint32_t, std::string>;
+
+// The rejection's id and message, or 0 and "".
+Refusal Rejection(const Words& arguments) {
+    AppSettings settings;
     try {
-        parser.OnArguments(arguments);
+        TestParser(settings).OnArguments(arguments);
     } catch (const my::CException& e) {
         return {e.id, e.message};
     }
@@ -58,61 +56,44 @@ TEST(CommandLineParser, RejectionsAndTheirMessages) {
         const char* message;
     } cases[] = {
         {{"/HIDE"}, 58749, "Unknown command line option is specified\n\n/HIDE"},
-        {{"a.png", "/bogus"}, 58749, "Unknown command line option is specified\n\n/bogus"},
-        {{"/scan.png"}, 58749, "Unknown command line option is specified\n\n/scan.png"},
+        {{"a.png", "/scan.png"}, 58749, "Unknown command line option is specified\n\n/scan.png"},
         {{"/end", "/reset"},
          40042,
          "Command line option /reset must be specified at first\n\n/reset"},
-        {{"/empty"}, 58751, "Command line option /empty needs successive ':'\n\n/empty"},
         {{"/outdir"}, 58751, "Command line option /out needs successive ':'\n\n/outdir"},
-        {{"/thread=2"}, 58751, "Command line option /thread needs successive ':'\n\n/thread=2"},
         {{"/rotate:"}, 58752, "Command line option /rotate needs non-empty value\n\n/rotate:"},
-        {{"/rotate:AUTO"},
-         58753,
-         "Command line option /rotate 's value is unknown\n\n/rotate:AUTO"},
-        {{"/cut:"}, 58752, "Command line option /cut needs non-empty value\n\n/cut:"},
         {{"/cut:llt"}, 58754, "Command line option has same char flags\n\n/cut:llt"},
         {{"/cut:AUTO"},
          58755,
          "Command line option has unknown char (must be of ltrb+)\n\n/cut:AUTO"},
         {{"/cut:ltr"}, 58756, "Command line option has unknown char combination\n\n/cut:ltr"},
-        {{"/deep_cut:ON"},
-         58753,
-         "Command line option /deep_cut 's value is unknown\n\n/deep_cut:ON"},
     };
     for (const auto& c : cases) {
-        AppSettings settings;
-        EXPECT_EQ(Rejection(c.arguments, settings),
-                  (std::pair<std::uint32_t, std::string>{c.id, c.message}))
-            << c.arguments.back();
+        EXPECT_EQ(Rejection(c.arguments), (Refusal{c.id, c.message})) << c.arguments.back();
     }
-    LanguageScope japanese(Language::Japanese);
-    AppSettings settings;
-    EXPECT_EQ(Rejection({"/thread:0"}, settings).second,
-              "コマンドラインオプション /thread の値が不明です\n\n/thread:0");
-}
-
-TEST(CommandLineParser, RejectedValuesOfNumericOptions) {
-    LanguageScope english(Language::English);
+    // Unknown values of value options.
     const struct {
         const char* name;
         std::vector<const char*> values;
-    } cases[] = {
-        {"/size", {"OFF", "10,", ",10", "-1,5", "1 ,2", "1,2,3", "١,٢"}},
-        {"/trim", {"Off", "0x10,1", "+1,2"}},
-        {"/format", {"gif", "jpg,", "jpg,-1", "jpg,80,1", "jpgg", "tf", " png", "jpg,８０"}},
-        {"/thread", {"", "0", "01", "-3", "+2", "2 "}},
+    } values[] = {
+        {"/rotate", {"AUTO"}},
+        {"/size", {"OFF", "10,", "-1,5", "1,2,3", "١,٢"}},
+        {"/trim", {"0x10,1", "+1,2"}},
+        {"/format", {"gif", "jpg,", "jpg,80,1", "jpgg", "jpg,８０"}},
+        {"/thread", {"0", "01", "2 "}},
+        {"/deep_cut", {"ON"}},
     };
-    for (const auto& c : cases) {
-        for (const char* value : c.values) {
-            const std::string word = std::string(c.name) + ":" + value;
-            AppSettings settings;
-            EXPECT_EQ(Rejection({word}, settings),
-                      (std::pair<std::uint32_t, std::string>{
-                          58753, "Command line option " + std::string(c.name) +
-                                     " 's value is unknown\n\n" + word}));
+    for (const auto& v : values) {
+        for (const char* value : v.values) {
+            const std::string word = std::string(v.name) + ":" + value;
+            EXPECT_EQ(Rejection({word}),
+                      (Refusal{58753, "Command line option " + std::string(v.name) +
+                                          " 's value is unknown\n\n" + word}));
         }
     }
+    LanguageScope japanese(Language::Japanese);
+    EXPECT_EQ(Rejection({"/thread:0"}).second,
+              "コマンドラインオプション /thread の値が不明です\n\n/thread:0");
 }
 
 TEST(CommandLineParser, StopsAtTheFirstBadWordKeepingEarlierOptions) {
@@ -140,33 +121,20 @@ TEST(CommandLineParser, AcceptedValues) {
     const std::pair<const char*, Fields> cases[] = {
         {"/rotate:none", {0, 77, 99, 33, 5}},
         {"/rotate:auto", {1, 77, 99, 33, 5}},
-        {"/rotate:l", {2, 77, 99, 33, 5}},
         {"/rotate:rl", {7, 77, 99, 33, 5}},
-        {"/rotate:bt", {9, 77, 99, 33, 5}},
         {"/cut:auto", {77, 0, 99, 33, 5}},
-        {"/cut:ltrb", {77, 1, 99, 33, 5}},
         {"/cut:btlr", {77, 1, 99, 33, 5}},  // letters in any order
-        {"/cut:br", {77, 2, 99, 33, 5}},
-        {"/cut:rl", {77, 6, 99, 33, 5}},
         {"/cut:b", {77, 11, 99, 33, 5}},
-        {"/cut:btr", {77, 13, 99, 33, 5}},
-        {"/cut:+btl", {77, 14, 99, 33, 5}},
         {"/cut:tb+l", {77, 14, 99, 33, 5}},
         {"/cut:b+rt", {77, 15, 99, 33, 5}},
         {"/format:Jpg", {77, 77, 2, 33, 5}},  // no quality: kept
-        {"/format:JPEG,90", {77, 77, 2, 90, 5}},
-        {"/format:jpg,0", {77, 77, 2, 0, 5}},
-        {"/format:jpg,007", {77, 77, 2, 7, 5}},
+        {"/format:JPEG,007", {77, 77, 2, 7, 5}},
         {"/format:jpg,101", {77, 77, 2, 101, 5}},  // range checked later, not here
         {"/format:jpg,99999999999", {77, 77, 2, 2147483647, 5}},
-        {"/format:BMP", {77, 77, 0, 33, 5}},
         {"/format:PnG", {77, 77, 1, 33, 5}},
-        {"/format:tif", {77, 77, 3, 33, 5}},
         {"/format:TIFF", {77, 77, 3, 33, 5}},
-        {"/thread:1", {77, 77, 99, 33, 1}},
         {"/thread:99", {77, 77, 99, 33, 99}},
-        {"/thread:100", {77, 77, 99, 33, 99}},  // capped
-        {"/thread:99999999999999999999", {77, 77, 99, 33, 99}},
+        {"/thread:99999999999999999999", {77, 77, 99, 33, 99}},  // capped
     };
     for (const auto& [word, fields] : cases) {
         EXPECT_EQ(parsed(word), fields) << word;
@@ -197,22 +165,6 @@ TEST(CommandLineParser, SizeTrimAndDeepCut) {
     EXPECT_EQ(p.Flags, kOther);
 }
 
-TEST(CommandLineParser, FlagsAreClearedOnEveryRun) {
-    AppSettings settings;
-    TestParser parser(settings);
-    parser.OnArguments({"/end"});
-    EXPECT_EQ((std::vector<bool>{parser.Hide(), parser.End(), parser.Yes()}),
-              (std::vector<bool>{false, true, false}));
-    parser.OnArguments({"/hide", "/yes", "a.png"});
-    EXPECT_EQ((std::vector<bool>{parser.Hide(), parser.End(), parser.Yes()}),
-              (std::vector<bool>{true, true, true}));
-    EXPECT_EQ(parser.Files().size(), 1u);
-    parser.OnArguments({});
-    EXPECT_EQ((std::vector<bool>{parser.Hide(), parser.End(), parser.Yes()}),
-              (std::vector<bool>{false, false, false}));
-    EXPECT_TRUE(parser.Files().empty());
-}
-
 TEST(CommandLineParser, HistoriesOfEmptyAndOut) {
     AppSettings settings;
     settings.EmptyPath = {"/old/bed.png"};
@@ -235,7 +187,6 @@ TEST(CommandLineParser, ResetFirstThenOverrides) {
     settings.EmptyPath = {"/bed.png"};
     settings.SubFolder = {"out", "trim", "old"};
     settings.SaveType = SaveTypeTiff;
-    settings.JpegQuality = 5;
     settings.ThreadCount = 7;
     settings.Window = {true, {1, 2, 3, 4}};
     settings.AutoTrim.Flags = 0xFF;
@@ -245,7 +196,6 @@ TEST(CommandLineParser, ResetFirstThenOverrides) {
     EXPECT_EQ(settings.EmptyPath, (HistoryList{"", "/bed.png"}));
     EXPECT_EQ(settings.SubFolder, (HistoryList{"trim", "out", "old"}));
     EXPECT_EQ(settings.SaveType, SaveTypeBmp);
-    EXPECT_EQ(settings.JpegQuality, defaults.JpegQuality);
     EXPECT_EQ(settings.ThreadCount, defaults.ThreadCount);
     EXPECT_EQ(settings.Window, (WindowPlacement{true, {1, 2, 3, 4}}));  // not reset
     EXPECT_EQ(settings.AutoTrim.Flags, defaults.AutoTrim.Flags);
@@ -257,32 +207,28 @@ TEST(CommandLineParser, PosixPathRule) {
     TestParser parser(settings, {"/hide", "/outdir", "/スキャン.png"});
     parser.OnArguments({
         "/home/me/scan.png",        // a second '/' before any ':'
-        "/outputs/p1.png",          //
         "/home/me/a:b.png",         // ':' after the second '/'
-        "//hide",                   //
         "/hide",                    // existing folder named like an option
         "/outdir",                  // existing, so no ':' is needed
         "/スキャン.png",            // existing Japanese name at the root
-        "/home/me/写真 1.png",      //
         "写真/ページ.png",          // relative: made absolute
         "-hide",                    // not an option
-        R"(a\b.png)",               // backslash is part of the name
+        R"(a\b.png)",               // backslash belongs to the name
         "/empty:/home/me/bed.png",  // an option: no '/' before its ':'
-        "a.png",                    //
         "a.png",                    // duplicates are kept
+        "a.png",                    //
     });
     const std::string cwd = Cwd();
-    EXPECT_EQ(parser.Files(),
-              (Words{"/home/me/scan.png", "/outputs/p1.png", "/home/me/a:b.png", "/hide", "/hide",
-                     "/outdir", "/スキャン.png", "/home/me/写真 1.png", cwd + "/写真/ページ.png",
-                     cwd + "/-hide", cwd + R"(/a\b.png)", cwd + "/a.png", cwd + "/a.png"}));
+    EXPECT_EQ(parser.Files(), (Words{"/home/me/scan.png", "/home/me/a:b.png", "/hide", "/outdir",
+                                     "/スキャン.png", cwd + "/写真/ページ.png", cwd + "/-hide",
+                                     cwd + R"(/a\b.png)", cwd + "/a.png", cwd + "/a.png"}));
     EXPECT_FALSE(parser.Hide());
     EXPECT_EQ(settings.EmptyImagePath(), "/home/me/bed.png");
 
     // Without the folder, the same words are options again.
-    EXPECT_EQ(Rejection({"/outdir"}, settings).first, 58751u);
-    EXPECT_EQ(Rejection({"/スキャン.png"}, settings).first, 58749u);
-    EXPECT_EQ(Rejection({"/dir:/x.png"}, settings).first, 58749u);
+    EXPECT_EQ(Rejection({"/outdir"}).first, 58751u);
+    EXPECT_EQ(Rejection({"/スキャン.png"}).first, 58749u);
+    EXPECT_EQ(Rejection({"/dir:/x.png"}).first, 58749u);
 }
 
 TEST(CommandLineParser, RealFileSystemAndArgv) {
@@ -294,75 +240,55 @@ TEST(CommandLineParser, RealFileSystemAndArgv) {
     EXPECT_TRUE(parser.End());
     EXPECT_EQ(parser.Files(), (Words{"/tmp", "/tmp/"}));
 
+    // Every run starts with the flags cleared.
     parser.Parse(R"(quorvel /yes "my scan.png")");
     EXPECT_TRUE(parser.Yes());
+    EXPECT_FALSE(parser.End());
     EXPECT_EQ(parser.Files(), (Words{Cwd() + "/my scan.png"}));
 }
 
-// Changes into a fresh folder reached through a symbolic link and back.
-class ToFullPathTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        m_oldCwd = std::filesystem::current_path();
-        const char* oldPwd = std::getenv("PWD");
-        m_oldPwd = oldPwd != nullptr ? oldPwd : "";
-        char pattern[] = "/tmp/qv_cmdline_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
-        std::filesystem::create_directory(m_root / "real");
-        std::filesystem::create_directory_symlink(m_root / "real", m_root / "link");
-    }
-    void TearDown() override {
-        std::filesystem::current_path(m_oldCwd);
-        setenv("PWD", m_oldPwd.c_str(), 1);
-        std::filesystem::remove_all(m_root);
-    }
-    std::filesystem::path m_oldCwd;
-    std::string m_oldPwd;
-    std::filesystem::path m_root;
-};
-
-TEST_F(ToFullPathTest, RelativeToTheLogicalCurrentDirectory) {
-    const std::string link = (m_root / "link").string();
-    const std::string real = (m_root / "real").string();
+TEST(ToFullPath, RelativeToTheLogicalCurrentDirectory) {
+    const auto oldCwd = std::filesystem::current_path();
+    const std::string oldPwd = std::getenv("PWD") != nullptr ? std::getenv("PWD") : "";
+    char pattern[] = "/tmp/qv_cmdline_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path root = pattern;
+    const std::string link = (root / "link").string();
+    std::filesystem::create_directory(root / "real");
+    std::filesystem::create_directory_symlink(root / "real", link);
     std::filesystem::current_path(link);
     setenv("PWD", link.c_str(), 1);
     const std::string longName(5000, 'n');
-    const struct {
-        std::string path;
-        std::string full;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"", ""},
-        {"x.png", link + "/x.png"},
         {"./a//b/./c.png", link + "/a/b/c.png"},
         {"dir/", link + "/dir/"},
-        {"../x.png", link + "/../x.png"},  // not folded: link/.. is not m_root
-        {"/a//b/./c", "/a/b/c"},
+        {"../x.png", link + "/../x.png"},  // not folded: link/.. is not root
         {"/a/../b", "/a/../b"},
-        {"/" + longName + "/x", "/" + longName + "/x"},
         {longName, link + "/" + longName},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(CCommandLineParserUtil::ToFullPath(c.path), c.full) << c.path.substr(0, 20);
+    for (const auto& [path, full] : cases) {
+        EXPECT_EQ(CCommandLineParserUtil::ToFullPath(path), full) << path.substr(0, 20);
     }
 
     // A stale or relative $PWD is not trusted: the physical folder is used.
     for (const char* pwd : {"/tmp", "link"}) {
         setenv("PWD", pwd, 1);
         EXPECT_EQ(CCommandLineParserUtil::ToFullPath("x.png"),
-                  std::filesystem::canonical(real).string() + "/x.png")
+                  std::filesystem::canonical(root / "real").string() + "/x.png")
             << pwd;
     }
-}
 
-TEST_F(ToFullPathTest, UnreadableCurrentDirectoryKeepsThePath) {
-    const auto gone = m_root / "gone";
-    std::filesystem::create_directory(gone);
-    std::filesystem::current_path(gone);
-    std::filesystem::remove(gone);
+    // An unreadable current folder keeps the path as it is.
+    std::filesystem::create_directory(root / "gone");
+    std::filesystem::current_path(root / "gone");
+    std::filesystem::remove(root / "gone");
     unsetenv("PWD");
     EXPECT_EQ(CCommandLineParserUtil::ToFullPath("x.png"), "x.png");
-    EXPECT_EQ(CCommandLineParserUtil::ToFullPath("/abs/x.png"), "/abs/x.png");
+
+    std::filesystem::current_path(oldCwd);
+    setenv("PWD", oldPwd.c_str(), 1);
+    std::filesystem::remove_all(root);
 }
 
 }  // namespace

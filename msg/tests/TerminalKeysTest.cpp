@@ -1,6 +1,3 @@
-// Drives the terminal key reader through pseudo-terminals: once on a
-// terminal handed in directly, once as the controlling terminal of a child
-// process that runs the console sink on its standard streams.
 #include "msg/TerminalKeys.h"
 
 #include <gtest/gtest.h>
@@ -15,13 +12,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "msg/ConsoleMsg.h"
 #include "msg/StringTable.h"
 
 namespace {
 
-// A pseudo-terminal pair; the slave side is opened only when asked for.
+// A pseudo-terminal master and the name of its slave side.
 struct Pty {
     Pty() {
         master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -29,11 +27,7 @@ struct Pty {
             slaveName = ptsname(master);
         }
     }
-    ~Pty() {
-        if (master >= 0) {
-            close(master);
-        }
-    }
+    ~Pty() { close(master); }
     void Write(const std::string& bytes) const {
         ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
@@ -48,10 +42,19 @@ std::string ReadAll(int fd) {
     while ((n = read(fd, buffer, sizeof buffer)) > 0) {
         text.append(buffer, static_cast<std::size_t>(n));
     }
+    close(fd);
     return text;
 }
 
 TEST(TerminalKeys, ReadsKeysFromATerminalAndRestoresItsSettings) {
+    EXPECT_EQ(ReadTerminalKey(-1), -1);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "y", 1), 1);
+    EXPECT_EQ(ReadTerminalKey(fds[0]), -1);  // a pipe is no terminal
+    close(fds[0]);
+    close(fds[1]);
+
     Pty pty;
     ASSERT_FALSE(pty.slaveName.empty());
     const int slave = open(pty.slaveName.c_str(), O_RDWR | O_NOCTTY);
@@ -60,14 +63,12 @@ TEST(TerminalKeys, ReadsKeysFromATerminalAndRestoresItsSettings) {
     ASSERT_EQ(tcgetattr(slave, &before), 0);
 
     // Typed before the first read: the keys must not be lost by the mode switch.
-    pty.Write(
-        "y\x1b\r\xe3\x81\xaf"
-        "A");
+    pty.Write("y\x1b\rA\xe3\x81\xaf");
     EXPECT_EQ(ReadTerminalKey(slave), 'y');
     EXPECT_EQ(ReadTerminalKey(slave), 27);
-    EXPECT_EQ(ReadTerminalKey(slave), '\n');    // carriage return arrives as a line feed
-    EXPECT_EQ(ReadTerminalKey(slave), 0x306F);  // U+306F, three UTF-8 bytes
+    EXPECT_EQ(ReadTerminalKey(slave), '\n');  // carriage return arrives as a line feed
     EXPECT_EQ(ReadTerminalKey(slave), 'A');
+    EXPECT_EQ(ReadTerminalKey(slave), 0x306F);  // U+306F, three UTF-8 bytes
 
     termios after{};
     ASSERT_EQ(tcgetattr(slave, &after), 0);
@@ -75,25 +76,13 @@ TEST(TerminalKeys, ReadsKeysFromATerminalAndRestoresItsSettings) {
     EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
 
     // Hang-up: the other side is gone, the read fails instead of blocking.
-    close(pty.master);
-    pty.master = -1;
+    close(std::exchange(pty.master, -1));
     EXPECT_EQ(ReadTerminalKey(slave), -1);
     close(slave);
 }
 
-TEST(TerminalKeys, NoTerminalFailsAtOnce) {
-    EXPECT_EQ(ReadTerminalKey(-1), -1);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    ASSERT_EQ(write(fds[1], "y", 1), 1);
-    EXPECT_EQ(ReadTerminalKey(fds[0]), -1);  // a pipe is no terminal
-    close(fds[0]);
-    close(fds[1]);
-}
-
-// Runs body in a child that starts a new session (so it has no controlling
-// terminal), with standard output and error on pipes. Returns the child's
-// exit status and the two streams' text.
+// Runs body in a child of a new session (no controlling terminal) with
+// standard output and error on pipes.
 struct ChildResult {
     int status = -1;
     std::string out;
@@ -114,10 +103,6 @@ ChildResult RunChild(Body body) {
         setsid();
         dup2(outPipe[1], STDOUT_FILENO);
         dup2(errPipe[1], STDERR_FILENO);
-        close(outPipe[0]);
-        close(errPipe[0]);
-        close(outPipe[1]);
-        close(errPipe[1]);
         SetUiLanguage(Language::English);
         const int code = body();
         std::fflush(nullptr);
@@ -128,8 +113,6 @@ ChildResult RunChild(Body body) {
     ChildResult result;
     result.out = ReadAll(outPipe[0]);
     result.err = ReadAll(errPipe[0]);
-    close(outPipe[0]);
-    close(errPipe[0]);
     waitpid(pid, &result.status, 0);
     return result;
 }
@@ -147,16 +130,11 @@ TEST(TerminalKeys, ConsoleSinkOnTheControllingTerminal) {
         }
         ioctl(tty, TIOCSCTTY, 0);
         CConsoleMsg console;
-        if (console.Show("first", MB_YESNO) != IDYES) {
-            return 91;
-        }
-        if (console.Show("second", MB_OKCANCEL) != IDOK) {
-            return 92;
-        }
-        if (console.Show("third", MB_OKCANCEL) != IDCANCEL) {
-            return 93;
-        }
-        return 0;
+        return console.Show("first", MB_YESNO) == IDYES &&
+                       console.Show("second", MB_OKCANCEL) == IDOK &&
+                       console.Show("third", MB_OKCANCEL) == IDCANCEL
+                   ? 0
+                   : 91;
     });
     ASSERT_TRUE(WIFEXITED(child.status)) << child.status;
     EXPECT_EQ(WEXITSTATUS(child.status), 0);

