@@ -1,14 +1,9 @@
 #include "TestFiles.h"
 
 #include <algorithm>
-#include <csetjmp>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-// jpeglib.h needs FILE and size_t declared first.
-#include <jpeglib.h>
-#include <png.h>
 #include <tiffio.h>
 #include <zlib.h>
 #include <filesystem>
@@ -70,13 +65,10 @@ void PutBE32(Bytes& out, std::uint32_t v) {
     PutBE16(out, v >> 16);
     PutBE16(out, v & 0xFFFF);
 }
-void PutLE16(Bytes& out, std::uint32_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
 void PutLE32(Bytes& out, std::uint32_t v) {
-    PutLE16(out, v & 0xFFFF);
-    PutLE16(out, v >> 16);
+    for (int shift = 0; shift < 32; shift += 8) {
+        out.push_back(static_cast<std::uint8_t>(v >> shift));
+    }
 }
 
 Bytes PngChunk(const char* type, const Bytes& data) {
@@ -94,9 +86,8 @@ Bytes PngHeader(std::uint32_t width, std::uint32_t height, int bitDepth, int col
     Bytes ihdr;
     PutBE32(ihdr, width);
     PutBE32(ihdr, height);
-    ihdr.push_back(static_cast<std::uint8_t>(bitDepth));
-    ihdr.push_back(static_cast<std::uint8_t>(colourType));
-    ihdr.insert(ihdr.end(), {0, 0, 0});
+    ihdr.insert(ihdr.end(), {static_cast<std::uint8_t>(bitDepth),
+                             static_cast<std::uint8_t>(colourType), 0, 0, 0});
     const Bytes chunk = PngChunk("IHDR", ihdr);
     file.insert(file.end(), chunk.begin(), chunk.end());
     return file;
@@ -104,17 +95,13 @@ Bytes PngHeader(std::uint32_t width, std::uint32_t height, int bitDepth, int col
 
 Bytes TiffStructure(bool bigEndian, const std::vector<TiffEntry>& entries) {
     auto put16 = [&](Bytes& out, std::uint32_t v) {
-        bigEndian ? PutBE16(out, v) : PutLE16(out, v);
+        out.push_back(static_cast<std::uint8_t>(bigEndian ? v >> 8 : v));
+        out.push_back(static_cast<std::uint8_t>(bigEndian ? v : v >> 8));
     };
     auto put32 = [&](Bytes& out, std::uint32_t v) {
         bigEndian ? PutBE32(out, v) : PutLE32(out, v);
     };
-    Bytes out;
-    if (bigEndian) {
-        out = {'M', 'M', 0, 42};
-    } else {
-        out = {'I', 'I', 42, 0};
-    }
+    Bytes out = bigEndian ? Bytes{'M', 'M', 0, 42} : Bytes{'I', 'I', 42, 0};
     put32(out, 8);
     put16(out, static_cast<std::uint32_t>(entries.size()));
     std::uint32_t extra = 8 + 2 + 12 * static_cast<std::uint32_t>(entries.size()) + 4;
@@ -139,89 +126,41 @@ Bytes TiffStructure(bool bigEndian, const std::vector<TiffEntry>& entries) {
     return out;
 }
 
-namespace {
-
-struct JpegErrors {
-    jpeg_error_mgr base;
-    std::jmp_buf jump;
-};
-
-void JpegErrorExit(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1);
-}
-
-struct JpegReadJob {
-    jpeg_decompress_struct cinfo;
-    JpegErrors errors;
-};
-
-bool RunJpegRead(JpegReadJob& job, std::FILE* file, JpegHeader& header) {
-    job.cinfo.err = jpeg_std_error(&job.errors.base);
-    job.errors.base.error_exit = JpegErrorExit;
-    if (setjmp(job.errors.jump)) {
-        jpeg_destroy_decompress(&job.cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&job.cinfo);
-    jpeg_stdio_src(&job.cinfo, file);
-    jpeg_read_header(&job.cinfo, TRUE);
-    header.jfif = job.cinfo.saw_JFIF_marker;
-    header.densityUnit = job.cinfo.density_unit;
-    header.densityX = job.cinfo.X_density;
-    header.densityY = job.cinfo.Y_density;
-    header.components = job.cinfo.num_components;
-    jpeg_destroy_decompress(&job.cinfo);
-    return true;
-}
-
-struct PngReadJob {
-    png_structp png = nullptr;
-    png_infop info = nullptr;
-};
-
-bool RunPngRead(PngReadJob& job, std::FILE* file, PngPhys& phys) {
-    if (setjmp(png_jmpbuf(job.png))) {
-        return false;
-    }
-    png_init_io(job.png, file);
-    png_read_info(job.png, job.info);
-    png_uint_32 x = 0, y = 0;
-    int unit = -1;
-    if (png_get_pHYs(job.png, job.info, &x, &y, &unit) != 0) {
-        phys.present = true;
-        phys.x = x;
-        phys.y = y;
-        phys.unit = unit;
-    }
-    return true;
-}
-
-}  // namespace
-
+// PNG and JPEG headers are walked by hand: chunk by chunk, marker by marker.
 PngPhys ReadPngPhys(const std::string& path) {
+    const Bytes file = ReadBytes(path);
+    auto be32 = [&](std::size_t at) {
+        return std::uint32_t{file[at]} << 24 | file[at + 1] << 16 | file[at + 2] << 8 |
+               file[at + 3];
+    };
     PngPhys phys;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return phys;
+    for (std::size_t at = 8; at + 12 <= file.size(); at += 12 + be32(at)) {
+        if (std::memcmp(&file[at + 4], "pHYs", 4) == 0 && be32(at) == 9 && at + 21 <= file.size()) {
+            return PngPhys{true, be32(at + 8), be32(at + 12), file[at + 16]};
+        }
     }
-    PngReadJob job;
-    job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    job.info = png_create_info_struct(job.png);
-    RunPngRead(job, file, phys);
-    png_destroy_read_struct(&job.png, &job.info, nullptr);
-    std::fclose(file);
     return phys;
 }
 
 JpegHeader ReadJpegHeader(const std::string& path) {
+    const Bytes file = ReadBytes(path);
     JpegHeader header;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return header;
+    for (std::size_t at = 2; at + 4 <= file.size() && file[at] == 0xFF;) {
+        const int marker = file[at + 1];
+        const std::size_t length = std::size_t{file[at + 2]} << 8 | file[at + 3];
+        const std::uint8_t* data = &file[at + 4];
+        if (marker == 0xE0 && length >= 16 && std::memcmp(data, "JFIF", 5) == 0) {
+            header.jfif = true;
+            header.densityUnit = data[7];
+            header.densityX = data[8] << 8 | data[9];
+            header.densityY = data[10] << 8 | data[11];
+        } else if ((marker == 0xC0 || marker == 0xC1 || marker == 0xC2) && length >= 8) {
+            header.components = data[5];
+            header.ok = true;
+            break;
+        }
+        at += 2 + length;
     }
-    JpegReadJob job;
-    header.ok = RunJpegRead(job, file, header);
-    std::fclose(file);
     return header;
 }
 
@@ -238,8 +177,9 @@ TiffFields ReadTiffFields(const std::string& path) {
     TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &f.yResolution);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &f.resolutionUnit);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &f.samplesPerPixel);
+    std::uint16_t extraCount = 0;
     std::uint16_t* extra = nullptr;
-    if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &f.extraSampleCount, &extra) && extra) {
+    if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) && extra) {
         f.extraSample = extra[0];
     }
     const std::size_t rowBytes = std::size_t{width} * f.samplesPerPixel;

@@ -1,5 +1,5 @@
 // Test helpers for image_io: scratch folders, generated images, hand-made
-// file bytes and independent readers (libpng, libtiff, libjpeg used
+// file bytes and independent readers (headers walked by hand, libtiff used
 // directly) to check what the writers put into files.
 #pragma once
 
@@ -12,8 +12,7 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A fresh folder under the system's temporary folder, removed with its
-// contents when the object goes.
+// A fresh temporary folder, removed with its contents when the object goes.
 class TempDir {
   public:
     TempDir();
@@ -40,12 +39,10 @@ DibPtr RandomDib(LONG width, LONG height, WORD bitCount, std::mt19937& rng);
 // Big- or little-endian integers appended to a byte string.
 void PutBE16(Bytes& out, std::uint32_t v);
 void PutBE32(Bytes& out, std::uint32_t v);
-void PutLE16(Bytes& out, std::uint32_t v);
 void PutLE32(Bytes& out, std::uint32_t v);
 
-// A PNG chunk with its length and CRC.
+// A PNG chunk with its length and CRC; the signature and an IHDR chunk.
 Bytes PngChunk(const char* type, const Bytes& data);
-// The PNG signature and an IHDR chunk.
 Bytes PngHeader(std::uint32_t width, std::uint32_t height, int bitDepth, int colourType);
 
 // One directory entry of a hand-made TIFF structure. For RATIONAL entries
@@ -59,33 +56,27 @@ struct TiffEntry {
 // A TIFF header and one directory with the given entries (no image data).
 Bytes TiffStructure(bool bigEndian, const std::vector<TiffEntry>& entries);
 
-// Independent readers.
+// Independent readers; `ok` or `present` is false when the file could not
+// be read.
 struct PngPhys {
     bool present = false;
-    std::uint32_t x = 0;
-    std::uint32_t y = 0;
+    std::uint32_t x = 0, y = 0;
     int unit = -1;
 };
 PngPhys ReadPngPhys(const std::string& path);
 
 struct JpegHeader {
-    bool ok = false;
+    bool ok = false;  // a frame header was found
     bool jfif = false;
-    int densityUnit = -1;
-    int densityX = 0;
-    int densityY = 0;
+    int densityUnit = -1, densityX = 0, densityY = 0;
     int components = 0;
 };
 JpegHeader ReadJpegHeader(const std::string& path);
 
 struct TiffFields {
     bool ok = false;
-    float xResolution = 0;
-    float yResolution = 0;
-    std::uint16_t resolutionUnit = 0;
-    std::uint16_t samplesPerPixel = 0;
-    std::uint16_t extraSampleCount = 0;
-    std::uint16_t extraSample = 0;
+    float xResolution = 0, yResolution = 0;
+    std::uint16_t resolutionUnit = 0, samplesPerPixel = 0, extraSample = 0;
     // Decoded samples, top row first, samplesPerPixel bytes per pixel.
     Bytes samples;
 };

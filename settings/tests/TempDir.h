@@ -12,11 +12,9 @@
 
 class TempDir {
   public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "qv-settings-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            m_path = pattern;
+    TempDir() : m_path((std::filesystem::temp_directory_path() / "qv-settings-XXXXXX").string()) {
+        if (::mkdtemp(m_path.data()) == nullptr) {
+            m_path.clear();
         }
     }
     ~TempDir() {
@@ -39,18 +37,10 @@ class EnvScope {
         if (const char* old = ::getenv(name)) {
             m_old = old;
         }
-        if (value != nullptr) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
+        value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
     }
     ~EnvScope() {
-        if (m_old) {
-            ::setenv(m_name.c_str(), m_old->c_str(), 1);
-        } else {
-            ::unsetenv(m_name.c_str());
-        }
+        m_old ? ::setenv(m_name.c_str(), m_old->c_str(), 1) : ::unsetenv(m_name.c_str());
     }
     EnvScope(const EnvScope&) = delete;
     EnvScope& operator=(const EnvScope&) = delete;
