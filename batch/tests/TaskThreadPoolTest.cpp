@@ -98,7 +98,7 @@ TEST(TaskThreadPool, ThreadCountIgnoresNonPositiveAndShrinksFromTheEnd) {
 }
 
 TEST(TaskThreadPool, EveryTaskRunsExactlyOnce) {
-    for (const auto [count, workers] : {std::pair{200, 4}, std::pair{3, 8}, std::pair{0, 3}}) {
+    for (const auto& [count, workers] : {std::pair{200, 4}, std::pair{3, 8}, std::pair{0, 3}}) {
         SCOPED_TRACE(testing::Message() << count << " tasks, " << workers << " workers");
         Pool pool;
         pool.SetThreadCount(workers);
