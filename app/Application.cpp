@@ -5,10 +5,12 @@
 #include <boost/make_shared.hpp>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "app/AppInfo.h"
 #include "app/HeadlessView.h"
 #include "app/StartupCommands.h"
+#include "app/TerminalProgress.h"
 #include "batch/BatchDriver.h"
 #include "cmdline/CommandLineParser.h"
 #include "msg/GlobalMsg.h"
@@ -53,14 +55,35 @@ void SaveSettingsShowingErrors(const AppSettings& settings) {
     }
 }
 
+// --help and --version: answered on standard output, before any settings
+// are read; 1 only when the answer cannot be written.
+int AnswerRequest(qv::CCommandLineParser::Request request) {
+    if (request == qv::CCommandLineParser::Request::Help) {
+        std::cout << Formatted(40100, SettingsFilePath()) << '\n';
+    } else {
+        const auto& version = AppInfo().version;
+        std::cout << "quorvel " << version[0] << '.' << version[1] << '.' << version[2] << '\n';
+    }
+    std::cout.flush();
+    return std::cout ? 0 : 1;
+}
+
 int RunHidden(qv::CCommandLineParser& parser) {
     QCoreApplication app(g_argc, g_argv);
     qv::CBatchDriver* driverPtr = nullptr;
     qv::CHeadlessView view([&] { driverPtr->OnBatchTimer(); }, [&] { driverPtr->Stop(); });
+    // On a terminal the progress shows on standard error; scripts and logs
+    // see nothing of it.
+    std::optional<qv::CTerminalProgress> progress;
+    if (qv::CTerminalProgress::StandardErrorIsTerminal()) {
+        progress.emplace(qv::GlobalMsg(), std::cerr, parser.Files());
+        view.SetProgressLine(&*progress);
+    }
     // A hidden run always ends by itself.
     qv::CBatchDriver driver(
         view, Settings(), qv::BatchOptions{parser.Yes(), true},
-        [](const AppSettings& s) { SaveSettingsOrThrow(s); }, &qv::GlobalMsg());
+        [](const AppSettings& s) { SaveSettingsOrThrow(s); },
+        progress ? static_cast<::CMsg*>(&*progress) : &qv::GlobalMsg());
     driverPtr = &driver;
     driver.StartFromCommandLine(parser.Files());
     const int exitCode = app.exec();
@@ -73,6 +96,11 @@ int RunHidden(qv::CCommandLineParser& parser) {
 
 int RunApplication(int argc, char** argv) {
     AppInfo().Load();
+    std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
+    if (const auto request = qv::CCommandLineParser::RequestOf(words);
+        request != qv::CCommandLineParser::Request::Run) {
+        return AnswerRequest(request);
+    }
     qv::CMsg& msg = qv::GlobalMsg();
     // A visible run shows its messages in boxes when it can; without a
     // display they go to standard error.
@@ -81,7 +109,6 @@ int RunApplication(int argc, char** argv) {
     }
 
     qv::CCommandLineParser parser(Settings());
-    std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
     qv::CCommandInit init(msg, Settings(), parser, std::move(words));
     ExecuteCommand(init, true, false);
     if (!init.Continue()) {

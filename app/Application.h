@@ -1,6 +1,10 @@
 // The program's spine: start-up in a fixed order, the run (hidden or
 // visible), the exit code and the teardown.
 //
+// --help, -h, /? and --version, -V are answered first: the usage text (in
+// the interface language, naming the settings file) or "quorvel a.b.c" on
+// standard output and exit code 0, with no settings read and no window.
+//
 // Start-up: the application identity; the settings loaded from the
 // per-user store; the command line parsed into them; the message sink
 // chosen (console for /hide). A rejected command line is reported once, in
@@ -11,7 +15,8 @@
 // files with the console as the sink and ends with 0 (no files, or every
 // file written) or 1 (the batch could not start, a file failed, or the run
 // was interrupted). Settings are saved when a batch starts and when the run
-// ends.
+// ends. When standard error is a terminal the run shows its progress and a
+// summary line there (CTerminalProgress).
 #pragma once
 
 int RunApplication(int argc, char** argv);

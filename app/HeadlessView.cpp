@@ -4,6 +4,8 @@
 #include <atomic>
 #include <csignal>
 
+#include "app/TerminalProgress.h"
+
 namespace qv {
 
 namespace {
@@ -47,6 +49,31 @@ void CHeadlessView::Quit(int exitCode) {
     QMetaObject::invokeMethod(
         QCoreApplication::instance(), [exitCode] { QCoreApplication::exit(exitCode); },
         Qt::QueuedConnection);
+}
+
+void CHeadlessView::SetRunningState(bool running) {
+    if (m_progress != nullptr && running) {
+        m_progress->Start();
+    }
+}
+
+void CHeadlessView::SetProgress(int processed, int total) {
+    if (m_progress != nullptr) {
+        m_progress->Update(processed, total);
+    }
+}
+
+void CHeadlessView::ShowBatchSummary(const BatchSummary& summary) {
+    if (m_progress == nullptr) {
+        return;
+    }
+    // A file stopped by the interrupt ends the batch as failed; the line
+    // tells what the user did instead.
+    BatchSummary shown = summary;
+    if (m_interruptHandled) {
+        shown.end = BatchSummary::End::Stopped;
+    }
+    m_progress->Finish(shown);
 }
 
 void CHeadlessView::Tick() {

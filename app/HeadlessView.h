@@ -1,6 +1,7 @@
 // The batch view of a /hide run: no window; the batch timer is a QTimer of
 // the event loop and Quit ends the loop with the exit code. An interrupt
-// (SIGINT, SIGTERM) stops the batch the way the Stop button does.
+// (SIGINT, SIGTERM) stops the batch the way the Stop button does. Given a
+// progress line, it passes the batch's start, progress and summary on to it.
 #pragma once
 
 #include <QObject>
@@ -10,6 +11,8 @@
 #include "batch/BatchView.h"
 
 namespace qv {
+
+class CTerminalProgress;
 
 class CHeadlessView : public QObject, public CHeadlessBatchView {
   public:
@@ -21,6 +24,12 @@ class CHeadlessView : public QObject, public CHeadlessBatchView {
     // Ends the event loop with `exitCode` once control returns to it.
     void Quit(int exitCode) override;
 
+    // `progress` (may be null: none) must outlive the view.
+    void SetProgressLine(CTerminalProgress* progress) { m_progress = progress; }
+    void SetRunningState(bool running) override;
+    void SetProgress(int processed, int total) override;
+    void ShowBatchSummary(const BatchSummary& summary) override;
+
   private:
     void Tick();
 
@@ -28,6 +37,7 @@ class CHeadlessView : public QObject, public CHeadlessBatchView {
     std::function<void()> m_onTimer;
     std::function<void()> m_onInterrupt;
     bool m_interruptHandled = false;
+    CTerminalProgress* m_progress = nullptr;
 };
 
 }  // namespace qv

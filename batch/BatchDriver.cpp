@@ -238,6 +238,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
     // (p.png and p.tif both give trim/p.png), or one result would silently
     // replace the other. The same source named twice is harmless.
     std::map<std::string, std::string> sourceOfOutput;
+    std::vector<std::string> outputFolders;
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::string output;
         if (const SettingsCheck check = MakeOutputPath(files[i], local, output); check.Failed()) {
@@ -258,6 +259,10 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
             return false;
         }
         m_pool.AddTask(task);
+        if (std::find(outputFolders.begin(), outputFolders.end(), task->OutputFolder()) ==
+            outputFolders.end()) {
+            outputFolders.push_back(task->OutputFolder());
+        }
         if (IsExistingFile(output)) {
             existingOutputs.push_back(output);
         }
@@ -297,6 +302,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
     m_startTick = GetTickCount32();
     m_total = static_cast<int>(files.size());
     m_processed = 0;
+    m_outputFolders = std::move(outputFolders);
     ClearFinished();
     m_pool.SetThreadCount(m_settings.ThreadCount);
     dropQueued.keep = true;
@@ -419,6 +425,7 @@ void CBatchDriver::FinishBatch(const AutoTrimTaskPtr& task) {
 
 void CBatchDriver::EndBatch(End end, const std::string& errorText) {
     KillTimer();
+    const std::uint32_t elapsed = GetTickCount32() - m_startTick;
     switch (end) {
         case End::Failed:
             m_view.SetStatusText(ResString(197));
@@ -427,13 +434,16 @@ void CBatchDriver::EndBatch(End end, const std::string& errorText) {
         case End::Stopped:
             m_view.SetStatusText(ResString(197));
             break;
-        case End::Completed: {
-            const std::uint32_t elapsed = GetTickCount32() - m_startTick;
+        case End::Completed:
             m_view.SetStatusText(Formatted(198, m_total) + " - " + FormatElapsed(elapsed));
             m_view.FlashCaption();
             break;
-        }
     }
+    const std::vector<AutoTrimTaskPtr> finished = FinishedTasks();
+    const auto written = std::count_if(finished.begin(), finished.end(),
+                                       [](const AutoTrimTaskPtr& t) { return t->ResultId() == 0; });
+    m_view.ShowBatchSummary(
+        BatchSummary{end, m_total, static_cast<int>(written), elapsed, m_outputFolders});
     // Running until the message was answered: no drop starts a batch meanwhile.
     m_running = false;
     m_view.SetRunningState(false);

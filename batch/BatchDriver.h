@@ -22,9 +22,10 @@
 //               thread could be started): status 197 without a message box;
 //               exit code 1. So a batch can never stay running with nothing
 //               left to run it.
-// Each ends in the idle state. Under the end option the pool is then shut
-// down, the finished tasks released and IBatchView::Quit called with the
-// exit code.
+// Each ends in the idle state, reported once more to
+// IBatchView::ShowBatchSummary with the number of results saved. Under the
+// end option the pool is then shut down, the finished tasks released and
+// IBatchView::Quit called with the exit code.
 //
 // Messages go to the injected sink, or to qv::GlobalMsg() when none is.
 // Safety beyond the checks of the start: no output path may be the same
@@ -153,7 +154,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     CTaskThreadPool& Pool() { return m_pool; }
 
   private:
-    enum class End { Completed, Failed, Stopped };
+    using End = BatchSummary::End;
 
     ::CMsg& Msg() const;
     void Report(const SettingsCheck& check);
@@ -178,6 +179,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     int m_total = 0;
     int m_processed = 0;
     std::uint32_t m_startTick = 0;
+    std::vector<std::string> m_outputFolders;  // of the running batch, once each
 
     // Appended by workers, read by the timer; emptied only at a start and
     // at the end of the driver. Never held together with a pool lock.

@@ -7,7 +7,9 @@
 // stand and ignores the display calls.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "batch/SettingsValidation.h"
 #include "image/BitmapTypes.h"
@@ -15,6 +17,18 @@
 #include "trim/AppSettings.h"
 
 namespace qv {
+
+// How a batch ended (see CBatchDriver for the three ends).
+struct BatchSummary {
+    enum class End { Completed, Failed, Stopped };
+    End end = End::Completed;
+    int total = 0;                // files of the batch
+    int written = 0;              // results saved
+    std::uint32_t elapsedMs = 0;  // from the start to the end
+    // Every output folder of the batch, once each, in file order, each
+    // ending with '/'.
+    std::vector<std::string> outputFolders;
+};
 
 class IBatchView {
   public:
@@ -35,6 +49,9 @@ class IBatchView {
     virtual void SetProgress(int processed, int total) = 0;
     // Status line under the progress bar.
     virtual void SetStatusText(const std::string& text) = 0;
+    // Once at the end of a batch, after its status text and any message.
+    // A view whose status line already tells the end ignores it.
+    virtual void ShowBatchSummary(const BatchSummary&) {}
     // The last finished result: its preview image (possibly empty) is drawn
     // in the preview pane.
     virtual void ShowPreview(const DibPtr& preview) = 0;

@@ -10,6 +10,8 @@ namespace qv {
 
 namespace {
 
+constexpr std::string_view kEndOfOptions = "--";
+
 template <class... Args>
 [[noreturn]] void Reject(std::uint32_t id, const Args&... args) {
     throw my::CException(id, Formatted(id, args...));
@@ -63,6 +65,12 @@ void CCommandLineParser::OnArguments(const std::vector<std::string>& arguments) 
     m_hide = m_end = m_yes = false;
     for (size_t index = 0; index < arguments.size(); ++index) {
         const std::string& word = arguments[index];
+        if (word == kEndOfOptions) {
+            for (++index; index < arguments.size(); ++index) {
+                m_files.push_back(ToFullPath(arguments[index]));
+            }
+            break;
+        }
         // Absolute paths begin with '/' like options; a path-shaped or
         // existing one must never be read as an option or rejected as one.
         const bool taken = !IsFilePathWord(word) &&
@@ -72,6 +80,22 @@ void CCommandLineParser::OnArguments(const std::vector<std::string>& arguments) 
             AddFile(index, word);
         }
     }
+}
+
+CCommandLineParser::Request CCommandLineParser::RequestOf(
+    const std::vector<std::string>& arguments) {
+    for (const std::string& word : arguments) {
+        if (word == kEndOfOptions) {
+            break;
+        }
+        if (word == "--help" || word == "-h" || word == "/?") {
+            return Request::Help;
+        }
+        if (word == "--version" || word == "-V") {
+            return Request::Version;
+        }
+    }
+    return Request::Run;
 }
 
 bool CCommandLineParser::NamesExistingPath(const std::string& path) const {

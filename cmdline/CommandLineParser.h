@@ -30,6 +30,15 @@
 // Numbers are base-10; one beyond 2147483647 reads as 2147483647. Sizes of 0
 // and a JPEG quality above 100 pass here; the batch start judges them.
 //
+// Each option also has its GNU spelling, handled by the same handler with
+// the same values and messages: --hide, --end, --yes, --reset,
+// --empty=path, --rotate=kw, --cut=letters, --deep-cut=on|off,
+// --size=cx,cy|off, --trim=cx,cy|off, --out=name, --format=f, --thread=n
+// (see CCommandLineParserUtil). The word "--" ends the options: every word
+// after it is a file, whatever it looks like. --help, -h, /?, --version and
+// -V are answered before any parse (RequestOf); other words beginning with
+// '-' are files as they always were.
+//
 // A word beginning with '/' is a file path, never an option, when its text
 // before the first ':' contains a second '/' (/home/me/scan.png) or when it
 // names an existing file or folder; every other word beginning with '/' is
@@ -47,7 +56,7 @@
 //   58754 (word)           /cut with a repeated letter
 //   58755 ("ltrb+", word)  /cut with a letter outside "ltrb+"
 //   58756 (word)           /cut letters that form no keyword
-// name is the option as the handler spells it ("/cut"), word the whole word.
+// name is the option as typed ("/cut" or "--cut"), word the whole word.
 #pragma once
 
 #include <string>
@@ -69,6 +78,13 @@ class CCommandLineParser : public CSimpleCommandLineParser, public CCommandLineP
     explicit CCommandLineParser(AppSettings& settings) : m_settings(settings) {}
 
     void OnArguments(const std::vector<std::string>& arguments) override;
+
+    // What a command line asks for instead of a run: the usage text
+    // (--help, -h, /?) or the program's version (--version, -V). The first
+    // such word before "--" decides; the other words are not looked at, so
+    // a bad option next to --help does not hide the help.
+    enum class Request { Run, Help, Version };
+    static Request RequestOf(const std::vector<std::string>& arguments);
 
     // OnArguments with argv[1] .. argv[argc - 1] (argv[0] names the program).
     void ParseArgv(int argc, const char* const* argv);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
@@ -65,12 +66,23 @@ std::string CurrentDirectory() {
 
 }  // namespace
 
+std::string CCommandLineParserUtil::LongOptionName(std::string_view name) {
+    std::string spelled = "--";
+    spelled.append(name.substr(name.starts_with('/') ? 1 : 0));
+    std::replace(spelled.begin(), spelled.end(), '_', '-');
+    return spelled;
+}
+
 bool CCommandLineParserUtil::IsOption(std::string_view word,
                                       std::initializer_list<std::string_view> names,
                                       std::string& name) {
     for (const auto candidate : names) {
         if (word == candidate) {
             name.assign(candidate);
+            return true;
+        }
+        if (const std::string spelled = LongOptionName(candidate); word == spelled) {
+            name = spelled;
             return true;
         }
     }
@@ -82,22 +94,26 @@ bool CCommandLineParserUtil::IsValueOption(std::string_view word,
                                            bool colonRequired, std::string& name,
                                            std::string& value) {
     for (const auto candidate : names) {
-        if (!word.starts_with(candidate)) {
+        const std::string spelledLong = LongOptionName(candidate);
+        const bool isLong = word.starts_with(spelledLong) &&
+                            (word.size() == spelledLong.size() || word[spelledLong.size()] == '=');
+        if (!isLong && !word.starts_with(candidate)) {
             continue;
         }
-        if (word.size() == candidate.size()) {
+        const std::string_view spelled = isLong ? std::string_view(spelledLong) : candidate;
+        if (word.size() == spelled.size()) {
             if (colonRequired) {
-                ThrowNeedsColon(candidate, word);
+                ThrowNeedsColon(spelled, word);
             }
-            name.assign(candidate);
+            name.assign(spelled);
             value.clear();
             return true;
         }
-        if (word[candidate.size()] != ':') {
-            ThrowNeedsColon(candidate, word);
+        if (word[spelled.size()] != (isLong ? '=' : ':')) {
+            ThrowNeedsColon(spelled, word);
         }
-        name.assign(candidate);
-        value.assign(word.substr(candidate.size() + 1));
+        name.assign(spelled);
+        value.assign(word.substr(spelled.size() + 1));
         return true;
     }
     return false;

@@ -1,5 +1,9 @@
 // CCommandLineParserUtil: stateless matching helpers of the option handlers
 // and the path rules of the command line on POSIX.
+//
+// Every option has two spellings: its own ("/deep_cut:on") and the GNU one
+// ("--deep-cut=on", see LongOptionName). The matching helpers accept both,
+// so one handler serves both and its messages name the spelling typed.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +13,12 @@
 
 class CCommandLineParserUtil {
   public:
-    // True when word equals one of names exactly (whole word, case-sensitive);
-    // name receives the matching one.
+    // "--" and the name without its leading '/', '_' written '-':
+    // "/deep_cut" gives "--deep-cut".
+    static std::string LongOptionName(std::string_view name);
+
+    // True when word equals one of names, or its LongOptionName, exactly
+    // (whole word, case-sensitive); name receives the spelling that matched.
     static bool IsOption(std::string_view word, std::initializer_list<std::string_view> names,
                          std::string& name);
 
@@ -20,7 +28,11 @@ class CCommandLineParserUtil {
     // - the character after the name is ':': true, value = the rest of the
     //   word after the ':' (possibly empty);
     // - anything else (/outdir for /out): my::CException 58751 (name, word).
-    // False, name and value untouched, when word begins with none of names.
+    // The GNU spelling is matched the same way with '=' for ':', except that
+    // a word only beginning with it (--output.png for --out) is not taken:
+    // words beginning with "--" were always file names. name receives the
+    // spelling that matched. False, name and value untouched, when word is
+    // of none of names.
     static bool IsValueOption(std::string_view word, std::initializer_list<std::string_view> names,
                               bool colonRequired, std::string& name, std::string& value);
 

@@ -4,7 +4,8 @@
 // Ids: 1 and 57664, 58370 are dialog control captions; 130-138 names and
 // window titles; 140-169 main dialog control captions (by control id);
 // 171-199 list items and batch status texts; 40000-40042 the program's own
-// messages; 58368-59150 captions, prompts, framework and library messages.
+// messages; 40100-40106 the usage text and the terminal's progress line;
+// 58368-59150 captions, prompts, framework and library messages.
 // Texts are UTF-8 with real line breaks, printf-style placeholders %s, %d.
 #pragma once
 

@@ -6,11 +6,12 @@ bool IsContinuation(unsigned char byte) {
     return (byte & 0xC0u) == 0x80u;
 }
 
-// Length of the valid UTF-8 sequence at text[pos], 0 when none starts there.
-std::size_t ValidSequenceLength(std::string_view text, std::size_t pos) {
+}  // namespace
+
+Utf8Char DecodeUtf8(std::string_view text, std::size_t pos) {
     const auto lead = static_cast<unsigned char>(text[pos]);
     if (lead < 0x80u) {
-        return 1;
+        return {lead, 1};
     }
     std::size_t length = 0;
     char32_t minimum = 0;
@@ -22,23 +23,24 @@ std::size_t ValidSequenceLength(std::string_view text, std::size_t pos) {
     } else if ((lead & 0xF8u) == 0xF0u) {
         length = 4, minimum = 0x10000, value = lead & 0x07u;
     } else {
-        return 0;
+        return {};
     }
     if (pos + length > text.size()) {
-        return 0;
+        return {};
     }
     for (std::size_t i = 1; i < length; ++i) {
         const auto byte = static_cast<unsigned char>(text[pos + i]);
         if (!IsContinuation(byte)) {
-            return 0;
+            return {};
         }
         value = (value << 6) | (byte & 0x3Fu);
     }
     const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
-    return value < minimum || value > 0x10FFFF || surrogate ? 0 : length;
+    if (value < minimum || value > 0x10FFFF || surrogate) {
+        return {};
+    }
+    return {value, length};
 }
-
-}  // namespace
 
 std::size_t Utf8Length(std::string_view text) {
     std::size_t count = 0;
@@ -96,7 +98,7 @@ std::string SanitizeUtf8(std::string_view text, std::size_t maxCodePoints) {
     std::size_t count = 0;
     std::size_t pos = 0;
     while (pos < text.size() && count < maxCodePoints) {
-        const std::size_t length = ValidSequenceLength(text, pos);
+        const std::size_t length = DecodeUtf8(text, pos).length;
         if (length == 0) {
             out += '?';
             ++pos;

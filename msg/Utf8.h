@@ -7,6 +7,15 @@
 #include <string>
 #include <string_view>
 
+// The valid UTF-8 sequence at text[pos] (pos < text.size()): its code point
+// and length in bytes; length 0 (code point 0) when none starts there
+// (overlong forms, surrogates and values above U+10FFFF are not valid).
+struct Utf8Char {
+    char32_t codePoint = 0;
+    std::size_t length = 0;
+};
+Utf8Char DecodeUtf8(std::string_view text, std::size_t pos);
+
 // Number of code points (every byte that is not a continuation byte counts).
 std::size_t Utf8Length(std::string_view text);
 

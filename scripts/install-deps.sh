@@ -6,9 +6,10 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang-format
   libboost-dev libboost-regex-dev
-  qt6-base-dev qt6-image-formats-plugins libgl-dev
+  qt6-base-dev qt6-image-formats-plugins qt6-qpa-plugins libgl-dev
   libpng-dev libtiff-dev libjpeg62-turbo-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  dpkg-dev file
 )
 
 missing=()

@@ -225,6 +225,24 @@ TEST(Quorvel, ExitCodesWithoutFilesAndForRejectedCommandLines) {
     EXPECT_FALSE(fs::exists(ws.Registry()));
 }
 
+TEST(Quorvel, HelpAndVersionOnStandardOutputWithoutSettings) {
+    Workspace ws;
+    const Result version = ws.Run({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "quorvel " QUORVEL_VERSION "\n");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"/hide", "/bogus", "-h"}, {"/?", "-V"}}) {
+        const Result help = ws.Run(args);
+        EXPECT_EQ(help.exitCode, 0) << args.back();
+        EXPECT_EQ(help.err, "");
+        EXPECT_TRUE(help.out.starts_with("Usage: quorvel [OPTION]... [FILE]...\n")) << help.out;
+        EXPECT_NE(help.out.find("Settings: " + ws.Registry() + "\n"), std::string::npos);
+    }
+    const Result japanese = ws.Run({"--help"}, {{"LANG", "ja_JP.UTF-8"}});
+    EXPECT_TRUE(japanese.out.starts_with("使い方: quorvel")) << japanese.out;
+    EXPECT_FALSE(fs::exists(ws.Registry()));
+}
+
 TEST(Quorvel, MissingInputsAndFailingFilesEndWithTheirMessage) {
     Workspace ws;
     ws.Scan("a.png");
@@ -261,6 +279,30 @@ TEST(Quorvel, TwoThreadsProcessTwentyFilesOnce) {
     ASSERT_EQ(out.size(), 20u);
     EXPECT_EQ(out.front(), "p100.bmp");
     EXPECT_EQ(out.back(), "p119.bmp");
+}
+
+TEST(Quorvel, ProgressAndSummaryOnlyOnATerminal) {
+    Workspace ws;
+    ws.Scan("a.png");
+    fs::copy_file(ws / "a.png", ws / "b.png");
+    std::ofstream(ws / "broken.png") << "this is no image";
+    const Result written = ws.RunOnTerminal({"/hide", "--cut=ltrb", "a.png", "b.png"}, "");
+    EXPECT_EQ(written.exitCode, 0) << written.out;
+    EXPECT_NE(written.out.find("2 files written to " + (ws / "trim").string() + " in "),
+              std::string::npos)
+        << written.out;
+
+    const Result failed = ws.RunOnTerminal({"/hide", "/yes", "a.png", "broken.png"}, "");
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_NE(failed.out.find("failed to read image"), std::string::npos) << failed.out;
+    EXPECT_NE(failed.out.find("1 of 2 files written to "), std::string::npos) << failed.out;
+    EXPECT_NE(failed.out.find("; 1 failed"), std::string::npos) << failed.out;
+
+    // Standard error a pipe: the message alone.
+    const Result piped = ws.Run({"/hide", "/yes", "a.png", "broken.png"});
+    EXPECT_EQ(piped.exitCode, 1);
+    EXPECT_TRUE(piped.err.starts_with("failed to read image")) << piped.err;
+    EXPECT_EQ(piped.err.find("written"), std::string::npos) << piped.err;
 }
 
 TEST(Quorvel, OverwriteQuestionOnTheTerminal) {

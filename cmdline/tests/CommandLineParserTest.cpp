@@ -3,8 +3,11 @@
 #include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cmdline/CommandLineParser.h"
@@ -67,6 +70,12 @@ TEST(CommandLineParser, RejectionsAndTheirMessages) {
          58755,
          "Command line option has unknown char (must be of ltrb+)\n\n/cut:AUTO"},
         {{"/cut:ltr"}, 58756, "Command line option has unknown char combination\n\n/cut:ltr"},
+        // The GNU spelling is named as typed.
+        {{"--end", "--reset"},
+         40042,
+         "Command line option /reset must be specified at first\n\n--reset"},
+        {{"--out"}, 58751, "Command line option --out needs successive ':'\n\n--out"},
+        {{"--size=12"}, 58753, "Command line option --size 's value is unknown\n\n--size=12"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Rejection(c.arguments), (Refusal{c.id, c.message})) << c.arguments.back();
@@ -94,6 +103,48 @@ TEST(CommandLineParser, RejectionsAndTheirMessages) {
     LanguageScope japanese(Language::Japanese);
     EXPECT_EQ(Rejection({"/thread:0"}).second,
               "コマンドラインオプション /thread の値が不明です\n\n/thread:0");
+}
+
+// Each GNU spelling gives the same settings, flags and files as the
+// option's own spelling; "--" ends the options.
+TEST(CommandLineParser, GnuSpellingsAreTheSameOptions) {
+    const auto parsed = [](const Words& arguments) {
+        AppSettings s;
+        TestParser parser(s);
+        parser.OnArguments(arguments);
+        const auto& p = s.AutoTrim;
+        return std::make_tuple(s.EmptyPath, s.SubFolder, s.SaveType, s.JpegQuality, s.ThreadCount,
+                               p.EdgeType, p.SpaceType, p.Flags, p.Output, p.Trim, parser.Hide(),
+                               parser.End(), parser.Yes(), parser.Files());
+    };
+    const std::pair<Words, Words> cases[] = {
+        {{"--hide", "--yes"}, {"/hide", "/yes"}},
+        {{"--end", "a.png"}, {"/end", "a.png"}},
+        {{"--reset", "--empty=bed.png", "--empty="}, {"/reset", "/empty:bed.png", "/empty:"}},
+        {{"--cut=btlr", "--rotate=lr"}, {"/cut:btlr", "/rotate:lr"}},
+        {{"--deep-cut=off", "--size=640,480", "--trim=0,9"},
+         {"/deep_cut:off", "/size:640,480", "/trim:0,9"}},
+        {{"--out=cut", "--format=jpg,85", "--thread=4"},
+         {"/out:cut", "/format:jpg,85", "/thread:4"}},
+        // Neither spelling of an option: files, as before.
+        {{"--output.png", "--deep_cut=on", "-hide"}, {"--output.png", "--deep_cut=on", "-hide"}},
+    };
+    for (const auto& [gnu, own] : cases) {
+        EXPECT_EQ(parsed(gnu), parsed(own)) << gnu.front();
+    }
+
+    AppSettings settings;
+    TestParser parser(settings);
+    parser.OnArguments({"--yes", "--", "--x.png", "/end", "/HIDE", "--"});
+    EXPECT_TRUE(parser.Yes());
+    EXPECT_FALSE(parser.End());
+    EXPECT_EQ(parser.Files(), (Words{Cwd() + "/--x.png", "/end", "/HIDE", Cwd() + "/--"}));
+
+    using Request = qv::CCommandLineParser::Request;
+    EXPECT_EQ(Request::Help, qv::CCommandLineParser::RequestOf({"/cut:x", "-h", "-V"}));
+    EXPECT_EQ(Request::Help, qv::CCommandLineParser::RequestOf({"/?"}));
+    EXPECT_EQ(Request::Version, qv::CCommandLineParser::RequestOf({"--version", "--help"}));
+    EXPECT_EQ(Request::Run, qv::CCommandLineParser::RequestOf({"--", "--help", "-V"}));
 }
 
 TEST(CommandLineParser, StopsAtTheFirstBadWordKeepingEarlierOptions) {
@@ -245,6 +296,52 @@ TEST(CommandLineParser, RealFileSystemAndArgv) {
     EXPECT_TRUE(parser.Yes());
     EXPECT_FALSE(parser.End());
     EXPECT_EQ(parser.Files(), (Words{Cwd() + "/my scan.png"}));
+}
+
+// The option words of a line, without their values: "/cut:SIDES, --cut=SIDES"
+// gives /cut and --cut.
+void AddOptionWords(const std::string& line, std::set<std::string>& words) {
+    std::istringstream tokens(line);
+    std::string token;
+    while (tokens >> token) {
+        if (token.starts_with('/') || token.starts_with('-')) {
+            words.insert(token.substr(0, token.find_first_of(":=,")));
+        }
+    }
+}
+
+// The usage text's option lines ("  /name..." up to the description) and the
+// manual page's tagged paragraphs name the same options.
+TEST(UsageText, NamesTheOptionsOfTheManualPage) {
+    std::set<std::string> manual;
+    std::ifstream page(QV_MAN_PAGE);
+    ASSERT_TRUE(page) << QV_MAN_PAGE;
+    std::string line;
+    for (bool tagged = false; std::getline(page, line); tagged = line == ".TP") {
+        if (tagged) {
+            line = line.substr(line.find(' ') + 1);  // without the macro
+            const std::pair<std::string, std::string> markup[] = {{"\\fB", " "}, {"\\fI", " "},
+                                                                  {"\\fR", " "}, {"\\fP", " "},
+                                                                  {"\"", " "},   {"\\-", "-"}};
+            for (const auto& [from, to] : markup) {
+                for (std::size_t at; (at = line.find(from)) != std::string::npos;) {
+                    line.replace(at, from.size(), to);
+                }
+            }
+            AddOptionWords(line, manual);
+        }
+    }
+    EXPECT_GT(manual.size(), 26u);
+    for (const Language language : {Language::English, Language::Japanese}) {
+        std::set<std::string> usage;
+        std::istringstream text(FindString(40100, language));
+        while (std::getline(text, line)) {
+            if (line.starts_with("  /") || line.starts_with("  -")) {
+                AddOptionWords(line.substr(0, line.find("  ", 2)), usage);
+            }
+        }
+        EXPECT_EQ(usage, manual);
+    }
 }
 
 TEST(ToFullPath, RelativeToTheLogicalCurrentDirectory) {
