@@ -65,13 +65,13 @@ constexpr std::array kMainControls{
                 nullptr},
     CtlTemplate{kCtlSizeToOutputAddCombo, K::ComboEdit, 272, 230, 36, 14, 0, nullptr, nullptr},
     CtlTemplate{kCtlUseAsOutputSizeButton, K::PushButton, 312, 230, 104, 14, 0, nullptr, nullptr},
-    CtlTemplate{kCtlStatusText, K::Label, 7, 280, 335, 8, 0, nullptr, nullptr},
+    CtlTemplate{kCtlStatusText, K::Label, 7, 277, 335, 8, 0, nullptr, nullptr},
     CtlTemplate{kCtlStopButton, K::PushButton, 272, 250, 70, 14, CtlDefault | CtlDisabled, nullptr,
                 nullptr},
     CtlTemplate{kCtlOpenFolderButton, K::PushButton, 346, 250, 70, 14, CtlDisabled, nullptr,
                 nullptr},
-    CtlTemplate{kCtlAboutButton, K::PushButton, 346, 268, 70, 14, 0, nullptr, nullptr},
-    CtlTemplate{kCtlProgress, K::ProgressBar, 7, 290, 409, 9, 0, nullptr, nullptr},
+    CtlTemplate{kCtlAboutButton, K::PushButton, 346, 266, 70, 14, 0, nullptr, nullptr},
+    CtlTemplate{kCtlProgress, K::ProgressBar, 7, 287, 409, 10, 0, nullptr, nullptr},
 };
 
 constexpr std::array kAboutControls{

@@ -706,8 +706,11 @@ void CMainDlg::DragOver(QDragMoveEvent* event) {
     CSimpleErr err;
     InvokeGuarded(err, [&] {
         if (AnyWorkerRunning()) {
+            // No effect and no frame; the drag stays ours, so that a drop
+            // still learns why it is refused (40003).
             SetHighlight(false);
-            event->ignore();
+            event->setDropAction(Qt::IgnoreAction);
+            event->accept();
             return;
         }
         event->setDropAction(Qt::CopyAction);

@@ -23,7 +23,7 @@
 //
 // Drops (text/uri-list): while no worker runs, dragging over the window is
 // accepted as a copy and a frame is drawn around the empty-image combo 144
-// while the pointer is over it. A drop of local files starts a batch once
+// while the pointer is over it; while one runs, with no effect and no frame. A drop of local files starts a batch once
 // the drop has returned; dropped on 144, the first file becomes the empty
 // image and, after a Yes to 40000, the others are processed. Refusals:
 // 40003 while a worker runs, 40001 without a URL list, 40002 when an item is
