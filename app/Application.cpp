@@ -42,6 +42,8 @@ class CGui {
         if (!m_app) {
             m_app = std::make_unique<QApplication>(g_argc, g_argv);
             QGuiApplication::setDesktopFileName(QStringLiteral("quorvel"));
+            // The run ends only through the window's quit, with its exit code.
+            QApplication::setQuitOnLastWindowClosed(false);
             QApplication::setWindowIcon(qv::AppIcon());
         }
         return *m_app;

@@ -27,7 +27,8 @@ std::string ProductLine(const AboutInfo& info) {
 CAboutDlg::CAboutDlg(QWidget* parent, const AboutInfo& info, UrlOpener open)
     : QDialog(parent), m_open(std::move(open)) {
     m_controls = CreateControls(*this, AboutDlgTemplate());
-    static_cast<QLabel*>(Control(kCtlProductLine))->setText(QString::fromStdString(ProductLine(info)));
+    static_cast<QLabel*>(Control(kCtlProductLine))
+        ->setText(QString::fromStdString(ProductLine(info)));
     if (!info.legalNotice.empty()) {
         static_cast<QLabel*>(Control(kCtlLegalNotice))
             ->setText(QString::fromStdString(info.legalNotice));

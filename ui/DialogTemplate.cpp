@@ -156,9 +156,8 @@ QSize CDialogUnits::Size(int cx, int cy) const {
 
 std::string ControlCaption(const CtlTemplate& control) {
     if (control.english != nullptr) {
-        return UiLanguage() == Language::Japanese && control.japanese != nullptr
-                   ? control.japanese
-                   : control.english;
+        return UiLanguage() == Language::Japanese && control.japanese != nullptr ? control.japanese
+                                                                                 : control.english;
     }
     if (control.id == kNoId) {
         return {};

@@ -47,11 +47,11 @@ class CDialogUnits {
 enum class CtlKind {
     GroupBox,
     Label,
-    Icon,          // the program icon
-    Frame,         // invisible; only its rectangle counts
+    Icon,   // the program icon
+    Frame,  // invisible; only its rectangle counts
     Edit,
-    ComboEdit,     // editable drop-down combo box
-    ComboList,     // drop-down list
+    ComboEdit,  // editable drop-down combo box
+    ComboList,  // drop-down list
     PushButton,
     CheckBox,
     RadioButton,
@@ -60,12 +60,12 @@ enum class CtlKind {
 
 // Style bits of a control.
 enum CtlStyle : std::uint32_t {
-    CtlRight = 1,       // text aligned right
-    CtlReadOnly = 2,    // edit: read-only
-    CtlDigits = 4,      // edit: digits only
-    CtlDefault = 8,     // push button: the default button
-    CtlDisabled = 16,   // created disabled
-    CtlLink = 32,       // label: a link (hand cursor, pure blue, underlined)
+    CtlRight = 1,      // text aligned right
+    CtlReadOnly = 2,   // edit: read-only
+    CtlDigits = 4,     // edit: digits only
+    CtlDefault = 8,    // push button: the default button
+    CtlDisabled = 16,  // created disabled
+    CtlLink = 32,      // label: a link (hand cursor, pure blue, underlined)
 };
 
 inline constexpr int kNoId = -1;

@@ -1,5 +1,7 @@
 #include "ui/MainDlg.h"
 
+#include <qdrawutil.h>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -14,8 +16,6 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
-#include <QAbstractItemView>
-#include <qdrawutil.h>
 
 #include "image_io/ImageFile.h"
 #include "msg/GlobalMsg.h"
@@ -36,13 +36,26 @@ constexpr std::size_t kMaxInitialFileName = 259;
 
 // The settings controls: disabled while a batch runs.
 constexpr int kSettingsControls[] = {
-    kCtlEmptyPathCombo,  kCtlSelectByDialogButton,  kCtlTrimEdgesCombo,
-    kCtlRotateCombo,     kCtlDeepCutCheck,          kCtlOutputSizeCheck,
-    kCtlOutputCxEdit,    kCtlOutputCyEdit,          kCtlAdditionalTrimCheck,
-    kCtlTrimCxEdit,      kCtlTrimCyEdit,            kCtlSubFolderCombo,
-    kCtlBmpRadio,        kCtlPngRadio,              kCtlTiffRadio,
-    kCtlJpegRadio,       kCtlThreadCombo,           kCtlSizeToOutputAddCombo,
-    kCtlUseAsOutputSizeButton, kCtlOpenFolderButton,
+    kCtlEmptyPathCombo,
+    kCtlSelectByDialogButton,
+    kCtlTrimEdgesCombo,
+    kCtlRotateCombo,
+    kCtlDeepCutCheck,
+    kCtlOutputSizeCheck,
+    kCtlOutputCxEdit,
+    kCtlOutputCyEdit,
+    kCtlAdditionalTrimCheck,
+    kCtlTrimCxEdit,
+    kCtlTrimCyEdit,
+    kCtlSubFolderCombo,
+    kCtlBmpRadio,
+    kCtlPngRadio,
+    kCtlTiffRadio,
+    kCtlJpegRadio,
+    kCtlThreadCombo,
+    kCtlSizeToOutputAddCombo,
+    kCtlUseAsOutputSizeButton,
+    kCtlOpenFolderButton,
 };
 
 struct SaveTypeRadio {
@@ -91,7 +104,8 @@ CMainDlg::CMainDlg(AppSettings& settings, MainDlgEnv env)
     m_batchTimer.setInterval(200);
     connect(&m_batchTimer, &QTimer::timeout, this, [this] { m_driver.OnBatchTimer(); });
 
-    connect(Edit(kCtlJpegQualityEdit), &QLineEdit::textChanged, this, [this] { OnQualityEdited(); });
+    connect(Edit(kCtlJpegQualityEdit), &QLineEdit::textChanged, this,
+            [this] { OnQualityEdited(); });
     connect(Combo(kCtlJpegPresetCombo), &QComboBox::currentIndexChanged, this,
             [this](int index) { OnPresetChosen(index); });
     for (const SaveTypeRadio& radio : kSaveTypeRadios) {
@@ -106,15 +120,16 @@ CMainDlg::CMainDlg(AppSettings& settings, MainDlgEnv env)
     onClick(kCtlSelectByDialogButton, &CMainDlg::OnSelectByDialog);
     onClick(kCtlUseAsOutputSizeButton, &CMainDlg::OnUseAsOutputSize);
     onClick(kCtlAboutButton, &CMainDlg::OnAbout);
-    connect(static_cast<QAbstractButton*>(Control(kCtlStopButton)), &QAbstractButton::clicked,
-            this, [this] { m_driver.Stop(); });
-    connect(static_cast<QAbstractButton*>(Control(kCtlOpenFolderButton)),
-            &QAbstractButton::clicked, this, [this] { m_driver.OpenFolder(); });
+    connect(static_cast<QAbstractButton*>(Control(kCtlStopButton)), &QAbstractButton::clicked, this,
+            [this] { m_driver.Stop(); });
+    connect(static_cast<QAbstractButton*>(Control(kCtlOpenFolderButton)), &QAbstractButton::clicked,
+            this, [this] { m_driver.OpenFolder(); });
 
     // Initialisation: placement, icon, values, preview, drops, picture,
     // enabling.
     CentreOnScreen();
     setWindowIcon(AppIcon());
+    // Keys reach the window and its controls through the filter.
     installEventFilter(this);
     for (QWidget* child : findChildren<QWidget*>()) {
         child->installEventFilter(this);
@@ -633,13 +648,6 @@ void CMainDlg::Destroy() {
 
 // ---- events -------------------------------------------------------------------
 
-bool CMainDlg::event(QEvent* event) {
-    if (!isVisible() && IsKeyboardEvent(event->type())) {
-        return true;
-    }
-    return QDialog::event(event);
-}
-
 bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
     // A hidden window cannot be driven from the keyboard.
     if (!isVisible() && IsKeyboardEvent(event->type())) {
@@ -773,7 +781,8 @@ bool CMainDlg::TakeDrop(const QDropEvent& event) {
         return false;
     }
     m_droppedOnEmptyPath = EmptyPathRect().contains(event.position().toPoint());
-    QMetaObject::invokeMethod(this, [this] { OnDropFiles(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { OnDropFiles(); }, Qt::QueuedConnection);
     return true;
 }
 

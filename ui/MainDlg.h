@@ -23,12 +23,11 @@
 //
 // Drops (text/uri-list): while no worker runs, dragging over the window is
 // accepted as a copy and a frame is drawn around the empty-image combo 144
-// while the pointer is over it; while one runs, with no effect and no frame. A drop of local files starts a batch once
-// the drop has returned; dropped on 144, the first file becomes the empty
-// image and, after a Yes to 40000, the others are processed. Refusals:
-// 40003 while a worker runs, 40001 without a URL list, 40002 when an item is
-// not a local file (nothing of the drop is taken). Their messages are shown
-// once the drop has returned.
+// while the pointer is over it; while one runs, with no effect and no frame. A drop of local files
+// starts a batch once the drop has returned; dropped on 144, the first file becomes the empty image
+// and, after a Yes to 40000, the others are processed. Refusals: 40003 while a worker runs, 40001
+// without a URL list, 40002 when an item is not a local file (nothing of the drop is taken). Their
+// messages are shown once the drop has returned.
 //
 // Closing (Esc, the close box) ends the program with 0 through the driver.
 // On its end the window saves its placement and the settings (40007 on
@@ -107,7 +106,6 @@ class CMainDlg : public QDialog, public IBatchView {
     void Quit(int exitCode) override;
 
   protected:
-    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

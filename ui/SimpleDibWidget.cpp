@@ -99,9 +99,8 @@ void CSimpleDibWidget::Draw(QPainter& painter) const {
     }
     const CDib& image = *m_image;
     const QRect& r = Rect();
-    const RECT fitted = FitPreviewRect(RECT{r.left(), r.top(), r.left() + r.width(),
-                                            r.top() + r.height()},
-                                       image.Size());
+    const RECT fitted = FitPreviewRect(
+        RECT{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}, image.Size());
     const QRect target(fitted.left, fitted.top, fitted.right - fitted.left,
                        fitted.bottom - fitted.top);
     QImage picture = image.BitCount() == 32 ? PremultipliedCopy(image) : QImage();

@@ -31,7 +31,6 @@ TEST(VersionInfo, FailuresNameTheirCauseAndTheModule) {
     } cases[] = {
         {nullptr, "", "Failed to get size of version information: "},
         {"\\VarFileInfo\\Translation=0409 04b\n", "", "Version information is missing: "},
-        {"no equals sign\n", "", "Version information is missing: "},
         {"\\StringFileInfo\\040904b0\\ProductVersion=1.2.3.4\n", "ProductVersion",
          "Version information value is empty: \\VarFileInfo\\Translation\n\n/p/q"},
         {"\\VarFileInfo\\Translation=0409 04b0\n", "LegalCopyright",
@@ -41,9 +40,6 @@ TEST(VersionInfo, FailuresNameTheirCauseAndTheModule) {
          "numbers", "Version information is invalid\n\n1.2.x.4\n/p/q"},
         {"\\VarFileInfo\\Translation=0409 04b0\n\\StringFileInfo\\040904b0\\ProductVersion=1.2.3",
          "numbers", "Version information is invalid\n\n1.2.3\n/p/q"},
-        {"\\VarFileInfo\\Translation=0409 04b0\n"
-         "\\StringFileInfo\\040904b0\\ProductVersion=1.2.3.70000",
-         "numbers", "Version information is invalid\n\n1.2.3.70000\n/p/q"},
     };
     for (const auto& c : cases) {
         CVersionInfo info;

@@ -25,7 +25,8 @@ bool Save(QWidget& widget, const QString& path) {
 
 int main(int argc, char** argv) {
     const std::unique_ptr<QApplication> app = qvtest::MakeOffscreenApp(argc, argv);
-    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    const QString folder =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
     QDir().mkpath(folder);
     const qvtest::CTempFolder scans;
     const std::vector<std::string> files = scans.Scans(3);

@@ -1,9 +1,9 @@
 #include "ui/tests/WindowTestSupport.h"
 
+#include <unistd.h>
 #include <QTest>
 #include <atomic>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
