@@ -30,18 +30,15 @@ namespace qv {
 class CDialogUnits {
   public:
     explicit CDialogUnits(const QFont& font);
-    CDialogUnits(int baseX, int baseY) : m_baseX(baseX), m_baseY(baseY) {}
 
-    int BaseX() const { return m_baseX; }  // average character width, pixels
-    int BaseY() const { return m_baseY; }  // font height, pixels
     int X(int units) const;
     int Y(int units) const;
     QRect Rect(int x, int y, int cx, int cy) const;
     QSize Size(int cx, int cy) const;
 
   private:
-    int m_baseX;
-    int m_baseY;
+    int m_baseX;  // average character width, pixels
+    int m_baseY;  // font height, pixels
 };
 
 enum class CtlKind {

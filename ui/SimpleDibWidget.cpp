@@ -72,16 +72,6 @@ void CWidget::Create(QWidget* parent, const QRect* rect, bool shown) {
     m_parent = parent;
     m_rect = rect != nullptr ? *rect : QRect();
     m_shown = shown;
-    m_dirty = true;
-}
-
-bool CWidget::SetRect(const QRect& rect) {
-    if (rect == m_rect) {
-        return false;
-    }
-    m_rect = rect;
-    m_dirty = true;
-    return true;
 }
 
 bool CWidget::SetShown(bool shown) {
@@ -89,7 +79,6 @@ bool CWidget::SetShown(bool shown) {
         return false;
     }
     m_shown = shown;
-    m_dirty = true;
     return true;
 }
 

@@ -19,13 +19,9 @@ class CWidget {
   public:
     virtual ~CWidget() = default;
 
-    // Sets the parent, the rectangle (empty for null) and the shown flag;
-    // marks the widget dirty.
+    // Sets the parent, the rectangle (empty for null) and the shown flag.
     void Create(QWidget* parent, const QRect* rect, bool shown);
-    // False when `rect` equals the current rectangle; else takes it, marks
-    // dirty, true.
-    bool SetRect(const QRect& rect);
-    // False when unchanged; else sets it, marks dirty, true.
+    // False when unchanged; else sets it, true.
     bool SetShown(bool shown);
     void SetId(int id) { m_id = id; }
 
@@ -33,16 +29,12 @@ class CWidget {
     const QRect& Rect() const { return m_rect; }
     bool IsShown() const { return m_shown; }
     int Id() const { return m_id; }
-    bool IsDirty() const { return m_dirty; }
-    // Whether a client point lies in the rectangle.
-    bool HitTest(const QPoint& point) const { return m_rect.contains(point); }
 
   private:
     QWidget* m_parent = nullptr;
     QRect m_rect;
     bool m_shown = false;
     int m_id = -1;
-    bool m_dirty = true;
 };
 
 class CSimpleDibWidget : public CWidget {
