@@ -1,17 +1,28 @@
 #include "app/AppInfo.h"
 
-#include "msg/Format.h"
+#include <filesystem>
+#include <system_error>
 
-#ifndef QV_VERSION_MAJOR
-#error "the build defines the program version (QV_VERSION_*)"
-#endif
+#include "app/VersionBlock.h"
+#include "msg/Format.h"
+#include "msg/GlobalMsg.h"
+#include "msg/InvokeGuarded.h"
+#include "msg/VersionInfo.h"
 
 void CAppInfo::Load() {
     makerName = ResString(130);
     productKeyName = ResString(131);
     displayName = ResString(136);
-    version = {QV_VERSION_MAJOR, QV_VERSION_MINOR, QV_VERSION_PATCH, QV_VERSION_TWEAK};
-    legalNotice = "Copyright (C) " + makerName;
+    CSimpleErr err;
+    InvokeGuarded(err, [this] {
+        CVersionInfo info;
+        info.Load(ProgramPath(), kVersionBlock);
+        version = info.GetVersionNumbers();
+        legalNotice = info.GetString("\\StringFileInfo\\", "\\LegalCopyright");
+    });
+    if (err.Failed()) {
+        qv::GlobalMsg().ShowError(err);
+    }
 }
 
 std::string CAppInfo::VersionText() const {
@@ -22,4 +33,10 @@ std::string CAppInfo::VersionText() const {
 CAppInfo& AppInfo() {
     static CAppInfo info;
     return info;
+}
+
+std::string ProgramPath() {
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string("quorvel") : path.string();
 }

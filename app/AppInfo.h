@@ -12,7 +12,10 @@ struct CAppInfo {
     std::array<std::uint16_t, 4> version{};
     std::string legalNotice;
 
-    // Fills every field from the string tables and the build's version.
+    // Fills the names from the string tables and the version and legal
+    // notice from the program's version information. A version block that
+    // cannot be read is reported through qv::GlobalMsg() and leaves the
+    // version 0.0.0.0 and the notice empty.
     void Load();
     // "1.2.9.0"
     std::string VersionText() const;
@@ -20,3 +23,6 @@ struct CAppInfo {
 
 // The one instance of the process.
 CAppInfo& AppInfo();
+
+// The path of the running program ("quorvel" when it cannot be found).
+std::string ProgramPath();

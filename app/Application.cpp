@@ -16,6 +16,8 @@
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
 #include "settings/SettingsStore.h"
+#include "ui/AppIcon.h"
+#include "ui/MainDlg.h"
 #include "ui/MessageBoxMsg.h"
 
 namespace {
@@ -26,25 +28,54 @@ AppSettings& Settings() {
     return settings;
 }
 
-// Qt keeps references to argc and argv for the application's lifetime.
+// Qt keeps references to argc and argv for the application's lifetime. The
+// program's own arguments are never handed to Qt, so none of them is taken
+// as a Qt option.
 int g_argc = 1;
 char g_name[] = "quorvel";
 char* g_argv[] = {g_name, nullptr};
 
-// The message-box sink of a visible run: creates the application object on
-// first use, so a run that never shows a box never needs a display.
-class CLazyMessageBoxMsg : public CMsg {
+// The window side of a visible run: the application object, made when the
+// first window or message box needs it, so that a run that shows none never
+// opens the display.
+class CGui {
   public:
-    int ShowError(const CSimpleErr& err) override { return Show(err.message, MB_ICONERROR); }
-    int Show(const std::string& text, std::uint32_t type) override {
-        if (QCoreApplication::instance() == nullptr) {
+    QApplication& App() {
+        if (!m_app) {
             m_app = std::make_unique<QApplication>(g_argc, g_argv);
+            QGuiApplication::setDesktopFileName(QStringLiteral("quorvel"));
+            // The run ends only through the window's quit, with its exit code.
+            QApplication::setQuitOnLastWindowClosed(false);
+            QApplication::setWindowIcon(qv::AppIcon());
         }
-        return CMessageBoxMsg().Show(text, type);
+        return *m_app;
     }
 
   private:
     std::unique_ptr<QApplication> m_app;
+};
+
+// The message-box sink of a run whose boxes a person sees. While start-up
+// runs it also writes each text to standard error, so that a terminal or a
+// log shows why the program ended.
+class CLazyMessageBoxMsg : public CMsg {
+  public:
+    explicit CLazyMessageBoxMsg(CGui& gui) : m_gui(gui) {}
+
+    void EchoToStandardError(bool echo) { m_echo = echo; }
+
+    int ShowError(const CSimpleErr& err) override { return Show(err.message, MB_ICONERROR); }
+    int Show(const std::string& text, std::uint32_t type) override {
+        if (m_echo) {
+            std::cerr << text << '\n' << std::flush;
+        }
+        m_gui.App();
+        return CMessageBoxMsg().Show(text, type);
+    }
+
+  private:
+    CGui& m_gui;
+    bool m_echo = false;
 };
 
 void SaveSettingsShowingErrors(const AppSettings& settings) {
@@ -92,6 +123,27 @@ int RunHidden(qv::CCommandLineParser& parser) {
     return exitCode;
 }
 
+// The window over the command line's files. Closing it ends the run with
+// 0; under /end the batch's end does, with the batch's exit code. The
+// window saves the settings and its placement when it goes.
+int RunVisible(qv::CCommandLineParser& parser, CGui& gui) {
+    if (!DisplayAvailable()) {
+        std::cerr << AppInfo().displayName
+                  << ": cannot open a display for the window (DISPLAY is not set or its X server "
+                     "cannot be reached); use /hide to process files without a window.\n";
+        return 1;
+    }
+    QApplication& app = gui.App();
+    qv::MainDlgEnv env;
+    env.options = qv::BatchOptions{parser.Yes(), parser.End()};
+    env.saveSettings = [](const AppSettings& s) { SaveSettingsOrThrow(s); };
+    env.about = qv::AboutInfo{AppInfo().displayName, AppInfo().version, AppInfo().legalNotice};
+    qv::CMainDlg dialog(Settings(), std::move(env));
+    dialog.show();
+    dialog.AfterCreate(parser.Files());
+    return app.exec();
+}
+
 }  // namespace
 
 int RunApplication(int argc, char** argv) {
@@ -102,11 +154,20 @@ int RunApplication(int argc, char** argv) {
         return AnswerRequest(request);
     }
     qv::CMsg& msg = qv::GlobalMsg();
-    // A visible run shows its messages in boxes when it can; without a
-    // display they go to standard error.
-    if (DisplayAvailable()) {
-        msg.SetMessageBoxSink(boost::make_shared<CLazyMessageBoxMsg>());
+    CGui gui;
+    // Boxes only where a person sees them; otherwise the headless sink
+    // writes to standard error and answers negatively at once.
+    boost::shared_ptr<CLazyMessageBoxMsg> boxes;
+    if (MessageBoxesVisible()) {
+        boxes = boost::make_shared<CLazyMessageBoxMsg>(gui);
+        boxes->EchoToStandardError(true);
+        msg.SetMessageBoxSink(boxes);
     }
+    // The sink goes before the application object it shows boxes with.
+    struct SinkRemover {
+        qv::CMsg& msg;
+        ~SinkRemover() { msg.SetMessageBoxSink(nullptr); }
+    } removeSink{msg};
 
     qv::CCommandLineParser parser(Settings());
     qv::CCommandInit init(msg, Settings(), parser, std::move(words));
@@ -114,14 +175,14 @@ int RunApplication(int argc, char** argv) {
     if (!init.Continue()) {
         return 1;
     }
+    if (boxes) {
+        boxes->EchoToStandardError(false);
+    }
     qv::CCommandInitConsole console(msg);
     ExecuteCommand(console, true, false);
 
     if (parser.Hide()) {
         return RunHidden(parser);
     }
-    std::cerr << AppInfo().displayName
-              << ": the window is not available in this build; run with /hide to process files "
-                 "without it.\n";
-    return 1;
+    return RunVisible(parser, gui);
 }

@@ -7,9 +7,10 @@
 //
 // Start-up: the application identity; the settings loaded from the
 // per-user store; the command line parsed into them; the message sink
-// chosen (console for /hide). A rejected command line is reported once, in
-// a message box when a display is available and on standard error
-// otherwise, and the run ends with 1.
+// chosen (console for /hide). Message boxes are used only where a person
+// sees them (MessageBoxesVisible); elsewhere their texts go to standard
+// error. A rejected command line is reported once (in a box, then also on
+// standard error) and the run ends with 1.
 //
 // A /hide run needs no display: it runs the batch over the command line's
 // files with the console as the sink and ends with 0 (no files, or every
@@ -17,6 +18,12 @@
 // was interrupted). Settings are saved when a batch starts and when the run
 // ends. When standard error is a terminal the run shows its progress and a
 // summary line there (CTerminalProgress).
+//
+// A visible run shows the main window and starts the command line's files
+// in it. Closing the window ends the run with 0; with /end the end of the
+// batch ends it with 0 or 1 (1 also when the batch cannot start; 0 at once
+// without files). Without a display it says so on standard error and ends
+// with 1.
 #pragma once
 
 int RunApplication(int argc, char** argv);

@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Quorvel needs to build, test and benchmark.
+# Installs the Debian packages Quorvel needs to build, test and benchmark
+# (xvfb, xauth and xdotool drive the window's end-to-end test; fonts-vlgothic
+# gives the Japanese screenshots their glyphs; desktop-file-utils checks the
+# desktop entry).
 # Idempotent and quiet; runs as root (or through sudo) with no terminal.
 set -euo pipefail
 
@@ -10,6 +13,7 @@ packages=(
   libpng-dev libtiff-dev libjpeg62-turbo-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev file
+  xvfb xauth xdotool fonts-vlgothic desktop-file-utils
 )
 
 missing=()

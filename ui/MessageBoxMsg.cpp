@@ -158,14 +158,29 @@ bool XDisplayReachable(const std::string& display) {
 
 }  // namespace
 
-bool DisplayAvailable() {
-    if (Set("QT_QPA_PLATFORM")) {
-        const std::string platform = std::getenv("QT_QPA_PLATFORM");
-        if (platform.rfind("offscreen", 0) == 0 || platform.rfind("minimal", 0) == 0) {
-            return true;
-        }
+namespace {
+
+// QT_QPA_PLATFORM names a platform that draws into memory only.
+bool DrawsNowhere() {
+    if (!Set("QT_QPA_PLATFORM")) {
+        return false;
     }
-    // The windowing plugin this build installs talks to X servers (an X
-    // server of a Wayland session included, which sets DISPLAY too).
+    const std::string platform = std::getenv("QT_QPA_PLATFORM");
+    return platform.rfind("offscreen", 0) == 0 || platform.rfind("minimal", 0) == 0;
+}
+
+// The windowing plugin this build installs talks to X servers (an X server
+// of a Wayland session included, which sets DISPLAY too).
+bool XDisplayAvailable() {
     return Set("DISPLAY") && XDisplayReachable(std::getenv("DISPLAY"));
+}
+
+}  // namespace
+
+bool DisplayAvailable() {
+    return DrawsNowhere() || XDisplayAvailable();
+}
+
+bool MessageBoxesVisible() {
+    return !DrawsNowhere() && XDisplayAvailable();
 }

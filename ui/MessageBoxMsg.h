@@ -26,7 +26,13 @@ class CMessageBoxMsg : public CMsg {
     QWidget* m_owner;
 };
 
-// True when windows can be shown: the X display named by DISPLAY accepts a
+// True when windows can be made: the X display named by DISPLAY accepts a
 // connection, or QT_QPA_PLATFORM names a platform that needs no display
 // (offscreen, minimal).
 bool DisplayAvailable();
+
+// True when a window shown now is seen by a person: an X display accepts a
+// connection and QT_QPA_PLATFORM does not name a platform that draws
+// nowhere (offscreen, minimal). Message boxes are used only then; a modal
+// box that nobody sees would block the run for ever.
+bool MessageBoxesVisible();

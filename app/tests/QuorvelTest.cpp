@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -137,6 +138,7 @@ class Workspace {
         if (chdir(root_.c_str()) != 0) {
             _exit(126);
         }
+        alarm(120);  // a run that waits for nobody ends as a failure, not a hang
         setenv("QUORVEL_REGISTRY", Registry().c_str(), 1);
         setenv("LANG", "C", 1);
         unsetenv("LANGUAGE"), unsetenv("LC_ALL"), unsetenv("LC_MESSAGES");
@@ -241,6 +243,41 @@ TEST(Quorvel, HelpAndVersionOnStandardOutputWithoutSettings) {
     const Result japanese = ws.Run({"--help"}, {{"LANG", "ja_JP.UTF-8"}});
     EXPECT_TRUE(japanese.out.starts_with("使い方: quorvel")) << japanese.out;
     EXPECT_FALSE(fs::exists(ws.Registry()));
+}
+
+TEST(Quorvel, VisibleRunsNeedADisplayAndBoxesOnlyWhereSomeoneSeesThem) {
+    Workspace ws;
+    ws.Scan("a.png");
+    // No display: said on standard error, exit 1, nothing processed.
+    const Result none = ws.Run({"/end", "/cut:ltrb", "a.png"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_NE(none.err.find("cannot open a display"), std::string::npos) << none.err;
+    EXPECT_FALSE(fs::exists(ws / "trim"));
+
+    // A platform that draws nowhere makes windows but shows no message box:
+    // a rejected command line ends at once, on standard error.
+    const std::map<std::string, std::string> offscreen{{"QT_QPA_PLATFORM", "offscreen"}};
+    const Result rejected = ws.Run({"/hide", "/bogus"}, offscreen);
+    EXPECT_EQ(rejected.exitCode, 1);
+    EXPECT_NE(rejected.err.find("Unknown command line option is specified\n\n/bogus"),
+              std::string::npos)
+        << rejected.err;
+
+    // The window processes the command line's files and /end closes it.
+    const Result visible = ws.Run({"/end", "/cut:ltrb", "a.png"}, offscreen);
+    EXPECT_EQ(visible.exitCode, 0) << visible.err;
+    EXPECT_TRUE(fs::exists(ws / "trim/a.png"));
+    EXPECT_EQ(ws.Run({"/end"}, offscreen).exitCode, 0);
+    // The unseen overwrite question answers Cancel; the batch does not start.
+    const Result refused = ws.Run({"/end", "a.png"}, offscreen);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("1 files will be overwritten"), std::string::npos) << refused.err;
+    // The window saved its placement with the settings.
+    std::ifstream registry(ws.Registry());
+    const std::string stored((std::istreambuf_iterator<char>(registry)), {});
+    const std::size_t window = stored.find("\\Setting\\Window]");
+    ASSERT_NE(window, std::string::npos) << stored;
+    EXPECT_EQ(stored.find("\"Right\"=dword:00000000", window), std::string::npos) << stored;
 }
 
 TEST(Quorvel, MissingInputsAndFailingFilesEndWithTheirMessage) {

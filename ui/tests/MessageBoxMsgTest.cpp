@@ -71,6 +71,7 @@ TEST(MessageBoxMsg, ButtonsIconsCaptionsAndAnswers) {
 TEST(MessageBoxMsg, DisplayDetectionNeedsAReachableDisplay) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     EXPECT_TRUE(DisplayAvailable());
+    EXPECT_FALSE(MessageBoxesVisible());  // windows, but nobody sees them
     unsetenv("QT_QPA_PLATFORM");
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
@@ -80,6 +81,7 @@ TEST(MessageBoxMsg, DisplayDetectionNeedsAReachableDisplay) {
     EXPECT_FALSE(DisplayAvailable());
     setenv("WAYLAND_DISPLAY", "wayland-9", 1);
     EXPECT_FALSE(DisplayAvailable());
+    EXPECT_FALSE(MessageBoxesVisible());
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
