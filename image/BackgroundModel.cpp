@@ -20,10 +20,6 @@ bool RectInside(const RECT& r, LONG width, LONG height) {
            r.top <= r.bottom && r.bottom <= height;
 }
 
-}  // namespace
-
-namespace {
-
 LONG BandOf(LONG length, double ratio) {
     const double band = std::trunc(static_cast<double>(length) * ratio);
     // Written so that NaN also ends up as 1.
@@ -65,9 +61,10 @@ bool SideBandRect(RECT& rect, int side, SIZE imageSize, SIZE band) {
 
 namespace {
 
-// Mean blue, green and red of a rectangle inside a 32-bit image.
-std::array<double, 3> MeanColour(const CDib& image, const RECT& r) {
-    std::uint64_t sum[3] = {0, 0, 0};
+// Adds the blue, green and red bytes of a rectangle inside a 32-bit image
+// to `sum`. Byte sums are integers far below 2^53, so summing them exactly in
+// integers equals summing them pixel by pixel in doubles.
+void AddColourSums(const CDib& image, const RECT& r, std::uint64_t (&sum)[3]) {
     for (LONG y = r.top; y < r.bottom; ++y) {
         const BYTE* p = image.Row(y) + std::size_t{4} * r.left;
         for (LONG x = r.left; x < r.right; ++x, p += 4) {
@@ -76,6 +73,12 @@ std::array<double, 3> MeanColour(const CDib& image, const RECT& r) {
             sum[2] += p[2];
         }
     }
+}
+
+// Mean blue, green and red of a rectangle inside a 32-bit image.
+std::array<double, 3> MeanColour(const CDib& image, const RECT& r) {
+    std::uint64_t sum[3] = {0, 0, 0};
+    AddColourSums(image, r, sum);
     const double n = static_cast<double>(r.right - r.left) * static_cast<double>(r.bottom - r.top);
     return {sum[0] / n, sum[1] / n, sum[2] / n};
 }
@@ -182,18 +185,9 @@ HRESULT ComputeBackgroundStatistics(std::vector<double>& mean, std::vector<doubl
         return E_INVALIDARG;
     }
 
-    // Byte sums are integers far below 2^53, so summing them exactly in
-    // integers equals summing them pixel by pixel in doubles.
     std::uint64_t sum[3] = {0, 0, 0};
     for (const RECT& r : rects) {
-        for (LONG y = r.top; y < r.bottom; ++y) {
-            const BYTE* p = image.Row(y) + std::size_t{4} * r.left;
-            for (LONG x = r.left; x < r.right; ++x, p += 4) {
-                sum[0] += p[0];
-                sum[1] += p[1];
-                sum[2] += p[2];
-            }
-        }
+        AddColourSums(image, r, sum);
     }
     const double m[3] = {static_cast<double>(sum[0]) / n, static_cast<double>(sum[1]) / n,
                          static_cast<double>(sum[2]) / n};

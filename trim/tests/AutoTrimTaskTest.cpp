@@ -206,6 +206,15 @@ TEST(AutoTrimTask, HardScansAreCutAtThePageNeverThroughIt) {
         std::uint32_t rotate;
         void (*setUp)(scangen::ScanOptions&);
     };
+    // A faint, blurred page edge that high levels do not see, and the lid's
+    // shadow along the far edge that they do.
+    const auto nearBlank = +[](scangen::ScanOptions& o) {
+        o.dpi = 300;
+        o.noiseSigma = 2;
+        o.skewDegrees = 2.12;
+        o.shadow = true;
+        o.text = false;
+    };
     const Case cases[] = {
         {"off the left border, dark text on a dark lid", false, RotateEdgeAuto,
          +[](scangen::ScanOptions& o) {
@@ -215,24 +224,8 @@ TEST(AutoTrimTask, HardScansAreCutAtThePageNeverThroughIt) {
              o.bookEdge = scangen::BookEdge::Left;
              o.bookOverhang = 12;
          }},
-        // A faint, blurred page edge that high levels do not see, and the
-        // lid's shadow along the far edge that they do.
-        {"near-blank pale page", true, RotateEdgeAuto,
-         +[](scangen::ScanOptions& o) {
-             o.dpi = 300;
-             o.noiseSigma = 2;
-             o.skewDegrees = 2.12;
-             o.shadow = true;
-             o.text = false;
-         }},
-        {"near-blank pale page, not rotated", true, RotateEdgeNone,
-         +[](scangen::ScanOptions& o) {
-             o.dpi = 300;
-             o.noiseSigma = 2;
-             o.skewDegrees = 2.12;
-             o.shadow = true;
-             o.text = false;
-         }},
+        {"near-blank pale page", true, RotateEdgeAuto, nearBlank},
+        {"near-blank pale page, not rotated", true, RotateEdgeNone, nearBlank},
         {"page filling the frame", false, RotateEdgeAuto,
          +[](scangen::ScanOptions& o) {
              o.pageWidth = 1300;
