@@ -224,6 +224,13 @@ class CAutoTrimTask::Pipeline {
         if (FAILED(hr)) {
             return Fail(kMsgEdgeFailed, ResultText(hr));
         }
+        // A line that rests on too few points is no edge to straighten by
+        // (nor to fit again at its level).
+        for (EdgeLine& line : m_rotationLines) {
+            if (line.votes > 0 && !RestsOnEnoughPoints(line, *m_foreground)) {
+                line.votes = 0;
+            }
+        }
         m_angle = SkewAngleFromEdgeLines(m_rotationLines);
         t.m_skewAngle = m_angle;
         if (m_angle == 0.0) {
@@ -249,9 +256,9 @@ class CAutoTrimTask::Pipeline {
                 line = BorderEdgeLine(*m_foreground, side);
                 continue;
             }
-            // A rotation record that found no line (0 votes, level 0) is no
-            // fit to repeat: at level 0 every flat background step would
-            // count as an edge, so such a side gets the best-level search.
+            // A rotation record without votes (no line, or one on too few
+            // points) is no fit to repeat: such a side gets the best-level
+            // search (at level 0 every flat step would count as an edge).
             const auto fitted =
                 std::find_if(m_rotationLines.begin(), m_rotationLines.end(),
                              [side](const EdgeLine& record) { return record.side == side; });

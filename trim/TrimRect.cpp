@@ -60,25 +60,6 @@ double LineAt(const EdgeLine& line, double t) {
     return line.slope * t + line.intercept;
 }
 
-// Check 0: whether the line's own points (those within 2 px of it) lie on
-// at least half of the scan lines between the first and the last of them.
-bool IsDenselyHeld(const EdgeLine& line) {
-    const bool vertical = IsVertical(line.side);
-    LONG count = 0;
-    LONG first = 0;
-    LONG last = -1;
-    for (const POINT& p : line.points) {
-        const LONG t = vertical ? p.y : p.x;
-        const LONG at = vertical ? p.x : p.y;
-        if (std::fabs(at - LineAt(line, t)) <= 2.0) {
-            first = count == 0 ? t : std::min(first, t);
-            last = count == 0 ? t : std::max(last, t);
-            ++count;
-        }
-    }
-    return 2 * count >= last - first + 1;
-}
-
 // Check 1: whether the lid shows just outside the line along most of the
 // part of it that lies inside the image.
 bool HasLidOutside(const EdgeLine& line, const CDib& image, int ceiling) {
@@ -155,11 +136,9 @@ HRESULT CheckManuscriptLines(ManuscriptLines& lines, const CutFlags& cut, const 
     CountPageOutside(lines, foreground, ceiling, outside, total);
     for (std::size_t side = 0; side < 4; ++side) {
         if (cut[side] && lines[side].votes > 0) {
-            const LONG length =
-                IsVertical(static_cast<Side>(side)) ? foreground.Height() : foreground.Width();
-            refuse[side] =
-                20 * static_cast<LONG>(lines[side].votes) < length || !IsDenselyHeld(lines[side]) ||
-                !HasLidOutside(lines[side], foreground, ceiling) || 4 * outside[side] > total;
+            refuse[side] = !RestsOnEnoughPoints(lines[side], foreground) ||
+                           !HasLidOutside(lines[side], foreground, ceiling) ||
+                           4 * outside[side] > total;
         }
     }
     const auto giveUp = [&](std::size_t side) {

@@ -55,11 +55,8 @@ CutFlags CutFlagsFromSides(const SideList& cutSides);
 // them. With C = LidCeiling(foreground) and m the smaller of the
 // foreground's width and height, a cut side's fitted line (votes > 0) is
 // refused when
-//  0. it rests on too few points: its votes are fewer than a twentieth of
-//     the image's height (left, right) or width (top, bottom), or its
-//     points (those within 2 px of it) lie on fewer than half of the scan
-//     lines between the first and the last of them, as on the ragged edge
-//     of a text block on a page that fills the frame;
+//  0. it does not rest on enough points (RestsOnEnoughPoints), as the
+//     ragged edge of a text block on a page that fills the frame;
 //  1. it lies inside the page: of the rows (left, right) or columns (top,
 //     bottom) where the line runs inside the image, sampled every 4th, fewer
 //     than half show a pixel at most C within max(2, trunc(m / 100)) pixels
