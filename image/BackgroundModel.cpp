@@ -1,8 +1,12 @@
 #include "image/BackgroundModel.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace {
@@ -16,7 +20,23 @@ bool RectInside(const RECT& r, LONG width, LONG height) {
            r.top <= r.bottom && r.bottom <= height;
 }
 
+LONG BandOf(LONG length, double ratio) {
+    const double band = std::trunc(static_cast<double>(length) * ratio);
+    // Written so that NaN also ends up as 1.
+    if (!(band >= 1.0)) {
+        return 1;
+    }
+    if (band >= static_cast<double>(std::numeric_limits<LONG>::max())) {
+        return std::numeric_limits<LONG>::max();
+    }
+    return static_cast<LONG>(band);
+}
+
 }  // namespace
+
+SIZE BorderBandOf(SIZE imageSize, double ratio) {
+    return SIZE{BandOf(imageSize.cx, ratio), BandOf(imageSize.cy, ratio)};
+}
 
 bool SideBandRect(RECT& rect, int side, SIZE imageSize, SIZE band) {
     const LONG w = imageSize.cx;
@@ -39,6 +59,114 @@ bool SideBandRect(RECT& rect, int side, SIZE imageSize, SIZE band) {
     }
 }
 
+namespace {
+
+// Adds the blue, green and red bytes of a rectangle inside a 32-bit image
+// to `sum`. Byte sums are integers far below 2^53, so summing them exactly in
+// integers equals summing them pixel by pixel in doubles.
+void AddColourSums(const CDib& image, const RECT& r, std::uint64_t (&sum)[3]) {
+    for (LONG y = r.top; y < r.bottom; ++y) {
+        const BYTE* p = image.Row(y) + std::size_t{4} * r.left;
+        for (LONG x = r.left; x < r.right; ++x, p += 4) {
+            sum[0] += p[0];
+            sum[1] += p[1];
+            sum[2] += p[2];
+        }
+    }
+}
+
+// Mean blue, green and red of a rectangle inside a 32-bit image.
+std::array<double, 3> MeanColour(const CDib& image, const RECT& r) {
+    std::uint64_t sum[3] = {0, 0, 0};
+    AddColourSums(image, r, sum);
+    const double n = static_cast<double>(r.right - r.left) * static_cast<double>(r.bottom - r.top);
+    return {sum[0] / n, sum[1] / n, sum[2] / n};
+}
+
+double Median(std::vector<double> values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+}  // namespace
+
+HRESULT SelectLidSamples(std::vector<RECT>& pieces, const CDib& image,
+                         const std::vector<RECT>& rects) {
+    constexpr LONG kPieces = 16;
+    constexpr double kLeastSpread = 8.0;
+    constexpr double kSpreadFactor = 4.0;
+    if (!IsPixelImage32(image)) {
+        return E_INVALIDARG;
+    }
+    std::vector<RECT> cut;
+    for (const RECT& r : rects) {
+        if (!RectInside(r, image.Width(), image.Height())) {
+            return E_INVALIDARG;
+        }
+        const bool across = r.right - r.left >= r.bottom - r.top;
+        const LONG from = across ? r.left : r.top;
+        const LONG length = across ? r.right - r.left : r.bottom - r.top;
+        for (LONG i = 0; i < kPieces; ++i) {
+            const LONG a = from + length * i / kPieces;
+            const LONG b = from + length * (i + 1) / kPieces;
+            if (b > a && r.right > r.left && r.bottom > r.top) {
+                cut.push_back(across ? RECT{a, r.top, b, r.bottom} : RECT{r.left, a, r.right, b});
+            }
+        }
+    }
+    if (cut.empty()) {
+        return E_INVALIDARG;
+    }
+    std::vector<std::array<double, 3>> means;
+    for (const RECT& r : cut) {
+        means.push_back(MeanColour(image, r));
+    }
+    const auto distance = [](const std::array<double, 3>& a, const std::array<double, 3>& b) {
+        const double d0 = a[0] - b[0], d1 = a[1] - b[1], d2 = a[2] - b[2];
+        return std::sqrt(d0 * d0 + d1 * d1 + d2 * d2);
+    };
+    // The densest colour: the piece with the most pieces near it (the first
+    // on ties), and the channel-wise median of those neighbours.
+    std::size_t densest = 0;
+    std::size_t most = 0;
+    for (std::size_t i = 0; i < means.size(); ++i) {
+        std::size_t near = 0;
+        for (const auto& m : means) {
+            near += distance(means[i], m) <= kLeastSpread ? 1 : 0;
+        }
+        if (near > most) {
+            most = near;
+            densest = i;
+        }
+    }
+    std::array<double, 3> centre{};
+    for (std::size_t c = 0; c < 3; ++c) {
+        std::vector<double> channel;
+        for (const auto& m : means) {
+            if (distance(means[densest], m) <= kLeastSpread) {
+                channel.push_back(m[c]);
+            }
+        }
+        centre[c] = Median(std::move(channel));
+    }
+    std::vector<double> distances;
+    for (const auto& m : means) {
+        distances.push_back(distance(m, centre));
+    }
+    std::vector<double> sorted = distances;
+    std::sort(sorted.begin(), sorted.end());
+    const double limit = std::max(kLeastSpread, kSpreadFactor * sorted[sorted.size() / 4]);
+    std::vector<RECT> kept;
+    for (std::size_t i = 0; i < cut.size(); ++i) {
+        if (distances[i] <= limit) {
+            kept.push_back(cut[i]);
+        }
+    }
+    pieces = std::move(kept);
+    return S_OK;
+}
+
 HRESULT ComputeBackgroundStatistics(std::vector<double>& mean, std::vector<double>& covariance,
                                     const CDib& image, const std::vector<RECT>& rects) {
     if (!IsPixelImage32(image)) {
@@ -57,18 +185,9 @@ HRESULT ComputeBackgroundStatistics(std::vector<double>& mean, std::vector<doubl
         return E_INVALIDARG;
     }
 
-    // Byte sums are integers far below 2^53, so summing them exactly in
-    // integers equals summing them pixel by pixel in doubles.
     std::uint64_t sum[3] = {0, 0, 0};
     for (const RECT& r : rects) {
-        for (LONG y = r.top; y < r.bottom; ++y) {
-            const BYTE* p = image.Row(y) + std::size_t{4} * r.left;
-            for (LONG x = r.left; x < r.right; ++x, p += 4) {
-                sum[0] += p[0];
-                sum[1] += p[1];
-                sum[2] += p[2];
-            }
-        }
+        AddColourSums(image, r, sum);
     }
     const double m[3] = {static_cast<double>(sum[0]) / n, static_cast<double>(sum[1]) / n,
                          static_cast<double>(sum[2]) / n};

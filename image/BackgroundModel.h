@@ -15,6 +15,15 @@
 #include "image/Dib.h"
 #include "image/Terminable.h"
 
+// The default thickness of an image's border band (its margin strips), as a
+// fraction of the image's width (cx) and height (cy).
+inline constexpr double kDefaultBorderBandRatio = 0.002;
+
+// Thickness of the border band of an image of `imageSize`:
+// cx = max(1, trunc(width × ratio)), cy likewise from the height. Never
+// below 1 (also for sizes <= 0 or a NaN ratio); capped at the largest LONG.
+SIZE BorderBandOf(SIZE imageSize, double ratio);
+
 // The border band of one side of an image of size `imageSize`, with (cx, cy)
 // = `band` and sides numbered as `Side` (0 left, 1 top, 2 right, 3 bottom):
 // left (0, 0, cx, h), top (0, 0, w, cy), right (w − cx, 0, w, h),
@@ -36,6 +45,20 @@ std::vector<RECT> BackgroundSampleRects(const SideRange& sides, SIZE imageSize, 
     }
     return rects;
 }
+
+// The parts of the margin strips `rects` where the lid shows, so that a page
+// running off or touching a border does not enter the lid's colour model.
+// Each strip is cut along its longer axis into 16 pieces (as even as whole
+// pixels allow); with c the channel-wise median of the pieces' mean colours
+// and d the Euclidean distance of a piece's mean colour from c, the pieces
+// with d <= max(8, 4 × the median of all d) are kept, in strip order. As
+// long as the lid shows in at least half of the pieces, the pieces of paper
+// fall out; otherwise the majority is taken for the lid.
+//
+// Results: S_OK with `pieces` replaced; E_INVALIDARG (`pieces` untouched)
+// for the inputs ComputeBackgroundStatistics refuses.
+HRESULT SelectLidSamples(std::vector<RECT>& pieces, const CDib& image,
+                         const std::vector<RECT>& rects);
 
 // Mean (3 values) and population covariance (9 values, divided by N, not
 // N − 1) of the blue, green and red bytes of the pixels in `rects` (image

@@ -1,11 +1,15 @@
 #include "image/EdgePoints.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <type_traits>
+
+#include "image/BackgroundModel.h"
 
 namespace {
 
@@ -61,7 +65,9 @@ struct Levels {
 // every level up to its steepest step M, and each of those walks follows the
 // same rise to the same end and reports the same steepest step. So one rise
 // serves every pending level <= M, and the walk goes on from the rise's end
-// with the next level (above M, it cannot open inside that rise).
+// with the next level (above M, it cannot open inside that rise). A rise
+// that `keep` refuses serves no level: each of those walks passes over it
+// alike and goes on from its end.
 struct LevelWalk {
     int next = 0;  // lowest level not yet served
     bool inRun = false;
@@ -73,9 +79,17 @@ struct LevelWalk {
         return !inRun && (next == levels.count || !(kLargestStep >= levels.k[next]));
     }
 
+    // No level is served on this line.
+    void Close(const Levels& levels) {
+        inRun = false;
+        next = levels.count;
+    }
+
     // The step g at position p; result[i] receives the edge position of
-    // sorted level i. Not to be fed once Done.
-    void Feed(int g, LONG p, int n, const Levels& levels, LONG* result) {
+    // sorted level i; keep(position) tells whether a rise's edge position
+    // counts. Not to be fed once Done.
+    template <typename Keep>
+    void Feed(int g, LONG p, int n, const Levels& levels, LONG* result, const Keep& keep) {
         if (inRun) {
             if (g >= 1) {
                 if (g > best) {
@@ -85,7 +99,7 @@ struct LevelWalk {
                 return;
             }
             inRun = false;
-            Serve(best, bestPos, n, levels, result);
+            Serve(best, bestPos, n, levels, result, keep);
             return;
         }
         if (!(static_cast<double>(g) >= levels.k[next])) {
@@ -94,7 +108,7 @@ struct LevelWalk {
         if (g < 1) {
             // A level at or below 0 opened on a flat or falling step: its
             // walk stops at once with the initial best position 0.
-            Serve(g, 0, n, levels, result);
+            Serve(g, 0, n, levels, result, keep);
             return;
         }
         inRun = true;
@@ -103,15 +117,20 @@ struct LevelWalk {
     }
 
     // The end of the line closes an open rise.
-    void Finish(int n, const Levels& levels, LONG* result) {
+    template <typename Keep>
+    void Finish(int n, const Levels& levels, LONG* result, const Keep& keep) {
         if (inRun) {
             inRun = false;
-            Serve(best, bestPos, n, levels, result);
+            Serve(best, bestPos, n, levels, result, keep);
         }
     }
 
-    void Serve(int steepest, LONG at, int n, const Levels& levels, LONG* result) {
+    template <typename Keep>
+    void Serve(int steepest, LONG at, int n, const Levels& levels, LONG* result, const Keep& keep) {
         const LONG position = std::max<LONG>(0, at + 1 - n);
+        if (!keep(position)) {
+            return;
+        }
         while (next < levels.count && static_cast<double>(steepest) >= levels.k[next]) {
             result[next++] = position;
         }
@@ -180,8 +199,8 @@ LONG FindOpening(const BYTE* row, LONG w, LONG p, int opening) {
 }
 
 // One row, n = 1: between rises the walk jumps to the next opening.
-template <bool Reverse>
-void WalkRowFast(const BYTE* row, LONG w, const Levels& levels, LONG* result) {
+template <bool Reverse, typename Keep>
+void WalkRowFast(const BYTE* row, LONG w, const Levels& levels, LONG* result, const Keep& keep) {
     LevelWalk walk;
     LONG p = 1;
     while (p < w) {
@@ -195,24 +214,25 @@ void WalkRowFast(const BYTE* row, LONG w, const Levels& levels, LONG* result) {
             }
         }
         const int d = Reverse ? row[w - 1 - p] - row[w - p] : row[p] - row[p - 1];
-        walk.Feed(d / 2, p, 1, levels, result);
+        walk.Feed(d / 2, p, 1, levels, result, keep);
         ++p;
     }
-    walk.Finish(1, levels, result);
+    walk.Finish(1, levels, result, keep);
 }
 
 // One row, any n, position by position.
-void WalkRowPlain(const BYTE* row, LONG w, bool reverse, int n, const Levels& levels,
-                  LONG* result) {
+template <typename Keep>
+void WalkRowPlain(const BYTE* row, LONG w, bool reverse, int n, const Levels& levels, LONG* result,
+                  const Keep& keep) {
     LevelWalk walk;
     const BYTE* base = reverse ? row + (w - 1) : row;
     const std::ptrdiff_t step = reverse ? -1 : 1;
     for (LONG p = 2 * n - 1; p < w && !walk.Done(levels); ++p) {
         const BYTE* at = base + p * step;
         const int g = StepOf(n, [at, step](int j) { return static_cast<int>(at[-j * step]); });
-        walk.Feed(g, p, n, levels, result);
+        walk.Feed(g, p, n, levels, result, keep);
     }
-    walk.Finish(n, levels, result);
+    walk.Finish(n, levels, result, keep);
 }
 
 // Columns, walked together down the rows: every row is read from left to
@@ -223,8 +243,8 @@ void WalkRowPlain(const BYTE* row, LONG w, bool reverse, int n, const Levels& le
 // finished), and a chunk's row is first tested against those without
 // branches: rows where nothing happens cost one such test. rowAt(p) gives
 // the image row at position p; results holds `count` positions per column.
-template <typename RowAt>
-void WalkColumns(LONG w, LONG h, int n, const Levels& levels, RowAt rowAt,
+template <typename RowAt, typename KeepAt>
+void WalkColumns(LONG w, LONG h, int n, const Levels& levels, RowAt rowAt, const KeepAt& keepAt,
                  std::vector<LONG>& results) {
     constexpr LONG kChunk = 64;
     const std::size_t count = static_cast<std::size_t>(levels.count);
@@ -242,6 +262,9 @@ void WalkColumns(LONG w, LONG h, int n, const Levels& levels, RowAt rowAt,
     std::vector<LONG> running(static_cast<std::size_t>(chunks), 0);  // walks going on
     std::vector<LONG> active;  // chunks with walks going on, left to right
     for (LONG x = 0; x < w; ++x) {
+        if (!keepAt(x).Opens()) {
+            walks[x].Close(levels);
+        }
         setThreshold(x);
         running[x / kChunk] += walks[x].Done(levels) ? 0 : 1;
     }
@@ -276,7 +299,7 @@ void WalkColumns(LONG w, LONG h, int n, const Levels& levels, RowAt rowAt,
                     if (d < thresholds[x]) {
                         continue;
                     }
-                    walks[x].Feed(d / 2, p, 1, levels, results.data() + x * count);
+                    walks[x].Feed(d / 2, p, 1, levels, results.data() + x * count, keepAt(x));
                     setThreshold(x);
                     left -= walks[x].Done(levels) ? 1 : 0;
                 }
@@ -287,7 +310,7 @@ void WalkColumns(LONG w, LONG h, int n, const Levels& levels, RowAt rowAt,
                     }
                     const int g =
                         StepOf(n, [&rows, x](int j) { return static_cast<int>(rows[j][x]); });
-                    walks[x].Feed(g, p, n, levels, results.data() + x * count);
+                    walks[x].Feed(g, p, n, levels, results.data() + x * count, keepAt(x));
                     left -= walks[x].Done(levels) ? 1 : 0;
                 }
             }
@@ -298,8 +321,57 @@ void WalkColumns(LONG w, LONG h, int n, const Levels& levels, RowAt rowAt,
         }
     }
     for (LONG x = 0; x < w; ++x) {
-        walks[x].Finish(n, levels, results.data() + x * count);
+        walks[x].Finish(n, levels, results.data() + x * count, keepAt(x));
     }
+}
+
+// What keeps a walk's edge position (see ExtractEdgePoints): the lid
+// ceiling and how far before and after the edge the line is looked at.
+struct EdgeRules {
+    int ceiling = 255;
+    LONG reachIn = 2;
+    LONG reachOut = 1;
+
+    EdgeRules(const CDib& image, int n) : ceiling(LidCeiling(image)) {
+        const LONG m = std::min(image.Width(), image.Height());
+        reachIn = std::max<LONG>(2 * n, m / 100);
+        reachOut = std::max<LONG>(1, m / 50);
+    }
+};
+
+// The rules on one scan line of `length` pixels, value(p) being its level at
+// position p (0 outermost).
+template <typename Value>
+struct LineRules {
+    const EdgeRules& rules;
+    Value value;
+    LONG length;
+
+    // The line starts on the lid.
+    bool Opens() const { return value(0) <= rules.ceiling; }
+
+    // The lid lies within reach before edge position e, and the page follows.
+    bool operator()(LONG e) const {
+        bool lidNear = false;
+        for (LONG q = std::max<LONG>(0, e - rules.reachIn); q < e && !lidNear; ++q) {
+            lidNear = value(q) <= rules.ceiling;
+        }
+        if (!lidNear) {
+            return false;
+        }
+        const LONG end = std::min(length, e + rules.reachOut);
+        for (LONG q = e; q < end; ++q) {
+            if (value(q) <= rules.ceiling) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+template <typename Value>
+LineRules<Value> RulesOf(const EdgeRules& rules, Value value, LONG length) {
+    return LineRules<Value>{rules, value, length};
 }
 
 bool IsExtractable(const CDib& image, int side, int n) {
@@ -343,26 +415,40 @@ HRESULT ExtractInto(PointList* const* outs, const double* levelValues, std::size
         }
         // Edge positions by scan line and sorted level, -1 for none.
         std::vector<LONG> results(static_cast<std::size_t>(lines) * count, -1);
+        const EdgeRules rules(image, n);
         if (rows) {
             for (LONG y = 0; y < h; ++y) {
                 LONG* const result = results.data() + static_cast<std::size_t>(y) * count;
                 const BYTE* row = image.Row(y);
-                if (n == 1) {
-                    if (side == 0) {
-                        WalkRowFast<false>(row, w, levels, result);
-                    } else {
-                        WalkRowFast<true>(row, w, levels, result);
+                const auto walk = [&](auto keep, auto reverse) {
+                    if (!keep.Opens()) {
+                        return;
                     }
+                    if (n == 1) {
+                        WalkRowFast<decltype(reverse)::value>(row, w, levels, result, keep);
+                    } else {
+                        WalkRowPlain(row, w, reverse, n, levels, result, keep);
+                    }
+                };
+                if (side == 0) {
+                    walk(RulesOf(
+                             rules, [row](LONG p) { return row[p]; }, w),
+                         std::false_type{});
                 } else {
-                    WalkRowPlain(row, w, side == 2, n, levels, result);
+                    walk(RulesOf(
+                             rules, [row, w](LONG p) { return row[w - 1 - p]; }, w),
+                         std::true_type{});
                 }
             }
-        } else if (side == 1) {
-            WalkColumns(
-                w, h, n, levels, [&image](LONG p) { return image.Row(p); }, results);
         } else {
-            WalkColumns(
-                w, h, n, levels, [&image, h](LONG p) { return image.Row(h - 1 - p); }, results);
+            const auto rowAt = [&image, h, side](LONG p) {
+                return image.Row(side == 1 ? p : h - 1 - p);
+            };
+            const auto keepAt = [&rules, &rowAt, h](LONG x) {
+                return RulesOf(
+                    rules, [&rowAt, x](LONG p) { return rowAt(p)[x]; }, h);
+            };
+            WalkColumns(w, h, n, levels, rowAt, keepAt, results);
         }
         for (std::size_t s = 0; s < count; ++s) {
             PointList& out = *outs[levels.origin[s]];
@@ -413,6 +499,40 @@ HRESULT ExtractEdgePointsLevels(std::vector<PointList>& lists, const CDib& image
         lists.clear();
         return E_OUTOFMEMORY;
     }
+}
+
+int LidCeiling(const CDib& image) {
+    if (image.BitCount() != 8 || image.Bits() == nullptr || image.Width() <= 0 ||
+        image.Height() <= 0) {
+        return 255;
+    }
+    const SIZE size = image.Size();
+    const SIZE band = BorderBandOf(size, kDefaultBorderBandRatio);
+    int ceiling = 255;
+    for (int side = 0; side < 4; ++side) {
+        RECT strip{};
+        SideBandRect(strip, side, size, band);
+        std::array<std::size_t, 256> histogram{};
+        std::size_t count = 0;
+        for (LONG y = strip.top; y < strip.bottom; ++y) {
+            const BYTE* row = image.Row(y);
+            for (LONG x = strip.left; x < strip.right; ++x) {
+                ++histogram[row[x]];
+            }
+            count += static_cast<std::size_t>(strip.right - strip.left);
+        }
+        // The level of rank r in the sorted strip.
+        const auto rank = [&histogram](std::size_t r) {
+            int level = 0;
+            for (std::size_t seen = histogram[0]; seen <= r; seen += histogram[++level]) {
+            }
+            return level;
+        };
+        const int q1 = rank(count / 4);
+        const int q2 = rank(count / 2);
+        ceiling = std::min(ceiling, q1 + std::max(6, 2 * (q2 - q1)));
+    }
+    return std::min(ceiling, 255);
 }
 
 HRESULT GetStripMaximum(const CDib& image, const RECT& rect, BYTE& maximum) {

@@ -14,6 +14,16 @@
 
 using PointList = std::vector<POINT>;
 
+// The lid ceiling of a foreground image: the grey level above which a pixel
+// no longer looks like the scanner lid. It is read from the margin strips,
+// the border band of each side (BorderBandOf with kDefaultBorderBandRatio):
+// for a strip with first quartile q1 and median q2 (the values of rank
+// count / 4 and count / 2 of its sorted levels) the lid reaches
+// q1 + max(6, 2 × (q2 − q1)); the ceiling is the lowest of the four sides,
+// so the side where the lid shows best decides (a strip that a page covers
+// reads high). An image that is not 8 bits deep with pixels gives 255.
+int LidCeiling(const CDib& image);
+
 // Appends to `points` at most one edge point per scan line of `side`:
 //  - left:   rows top to bottom, each walked from column 0 rightwards;
 //  - top:    columns left to right, each walked from row 0 downwards;
@@ -26,6 +36,22 @@ using PointList = std::vector<POINT>;
 // (first one on ties) at position bestPos + 1 - n (at least 0). With n = 1
 // that is the first pixel of the bright side. Falling steps never open a
 // line; a line that never opens gives no point.
+//
+// Only a rise from the lid into the page counts. With C = LidCeiling(image),
+// m the smaller of width and height, and e a rise's edge position:
+//  - the line starts on the lid: its outermost pixel is at most C. A line
+//    that starts inside a page running off or touching that border gives no
+//    point, however its levels rise further in (out of the holes that dark
+//    text leaves in the foreground, for one);
+//  - the lid is near: one of the max(2n, trunc(m / 100)) pixels before e is
+//    at most C. A walk that crossed a faint page without opening does not
+//    take the far edge, its shadow or text on the page for the edge;
+//  - the page follows: the max(1, trunc(m / 50)) pixels from e on (fewer at
+//    the end of the line) are all above C. A narrow bump on lid-like ground
+//    (a glyph, a lid's weave, a speck, a shadow's rim) is no page.
+// A rise that breaks the second or third rule is passed over: the walk goes
+// on from its end as if it had not opened. On a line from a plain lid
+// margin into the page the first rise counts, where it always did.
 //
 // S_OK on success (also when the image has no BI_RGB pixels or a zero
 // width, height or stride: no points). E_INVALIDARG, with nothing

@@ -1,8 +1,5 @@
 #include "trim/AutoTrimParams.h"
 
-#include <cmath>
-#include <limits>
-
 namespace {
 
 // Bit i stands for kTrimEdgesLetters[i]; 0 when `text` holds another character.
@@ -39,18 +36,6 @@ bool HasRepeatedChar(std::string_view text) {
         }
     }
     return false;
-}
-
-LONG BandOf(LONG length, double ratio) {
-    const double band = std::trunc(static_cast<double>(length) * ratio);
-    // Written so that NaN also ends up as 1.
-    if (!(band >= 1.0)) {
-        return 1;
-    }
-    if (band >= static_cast<double>(std::numeric_limits<LONG>::max())) {
-        return std::numeric_limits<LONG>::max();
-    }
-    return static_cast<LONG>(band);
 }
 
 // The lookups index the tables by value.
@@ -103,7 +88,7 @@ TrimEdgesParse TrimEdgesFromLetters(std::string_view text, TrimEdges& value) {
 }
 
 SIZE AutoTrimParams::BorderBand(LONG width, LONG height) const {
-    return SIZE{BandOf(width, BorderBandRatio), BandOf(height, BorderBandRatio)};
+    return BorderBandOf(SIZE{width, height}, BorderBandRatio);
 }
 
 SideList AutoTrimParams::TrimSides(std::int32_t position) const {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "image/BackgroundModel.h"
 #include "image/BitmapTypes.h"
 #include "trim/Side.h"
 
@@ -207,10 +208,10 @@ struct AutoTrimParams {
     LONG MedianCount = 3;       // 3x3 median passes over the full-size image; <= 0: none
     LONG SmallMedianCount = 3;  // passes over the reduced image of the side choice; <= 0: none
     // Analysis constants, never stored, shown or changed by an option.
-    LONG MaxSkewDegrees = 10;        // half-width of the searched angle range, degrees
-    LONG AngleStepsPerDegree = 10;   // angular steps per degree of that search
-    double AutoEdgeRatio = 3.0;      // side-choice threshold: second-lowest score x ratio
-    double BorderBandRatio = 0.002;  // band thickness as a fraction of width / height
+    LONG MaxSkewDegrees = 10;       // half-width of the searched angle range, degrees
+    LONG AngleStepsPerDegree = 10;  // angular steps per degree of that search
+    double AutoEdgeRatio = 3.0;     // side-choice threshold: second-lowest score x ratio
+    double BorderBandRatio = kDefaultBorderBandRatio;  // band thickness / width, height
 
     // Thickness of the border band of a width x height image:
     // cx = max(1, trunc(width x BorderBandRatio)), cy likewise from height.

@@ -152,10 +152,13 @@ class CAutoTrimTask::Pipeline {
         if (t.m_cutSides.empty()) {
             return Fail(kMsgAutoNeedsEmpty);
         }
-        const std::vector<RECT> strips =
-            BackgroundSampleRects(t.m_cutSides, m_source->Size(), m_band);
+        std::vector<RECT> lid;
+        HRESULT hr = SelectLidSamples(
+            lid, *m_source, BackgroundSampleRects(t.m_cutSides, m_source->Size(), m_band));
         std::vector<double> mean, covariance, inverse;
-        HRESULT hr = ComputeBackgroundStatistics(mean, covariance, *m_source, strips);
+        if (SUCCEEDED(hr)) {
+            hr = ComputeBackgroundStatistics(mean, covariance, *m_source, lid);
+        }
         if (FAILED(hr)) {
             return Fail(kMsgMeanFailed, ResultText(hr));
         }
@@ -221,6 +224,13 @@ class CAutoTrimTask::Pipeline {
         if (FAILED(hr)) {
             return Fail(kMsgEdgeFailed, ResultText(hr));
         }
+        // A line that rests on too few points is no edge to straighten by
+        // (nor to fit again at its level).
+        for (EdgeLine& line : m_rotationLines) {
+            if (line.votes > 0 && !RestsOnEnoughPoints(line, *m_foreground)) {
+                line.votes = 0;
+            }
+        }
         m_angle = SkewAngleFromEdgeLines(m_rotationLines);
         t.m_skewAngle = m_angle;
         if (m_angle == 0.0) {
@@ -246,9 +256,9 @@ class CAutoTrimTask::Pipeline {
                 line = BorderEdgeLine(*m_foreground, side);
                 continue;
             }
-            // A rotation record that found no line (0 votes, level 0) is no
-            // fit to repeat: at level 0 every flat background step would
-            // count as an edge, so such a side gets the best-level search.
+            // A rotation record without votes (no line, or one on too few
+            // points) is no fit to repeat: such a side gets the best-level
+            // search (at level 0 every flat step would count as an edge).
             const auto fitted =
                 std::find_if(m_rotationLines.begin(), m_rotationLines.end(),
                              [side](const EdgeLine& record) { return record.side == side; });
@@ -262,7 +272,19 @@ class CAutoTrimTask::Pipeline {
                 return Fail(kMsgRectFailed, ResultText(hr));
             }
         }
-        m_rect = ComputeTrimRect(ManuscriptCorners(lines), p.Flags, cut, p.Output, p.Trim).rect;
+        HRESULT hr = CheckManuscriptLines(lines, cut, *m_foreground, nullptr);
+        if (FAILED(hr)) {
+            return Fail(kMsgRectFailed, ResultText(hr));
+        }
+        const TrimRect trim =
+            ComputeTrimRect(ManuscriptCorners(lines), p.Flags, cut, p.Output, p.Trim);
+        // After the check the lines leave a rectangle; should they not, the
+        // file fails rather than a sliver being written.
+        if (!(trim.edges[SideRight] > trim.edges[SideLeft] &&
+              trim.edges[SideBottom] > trim.edges[SideTop])) {
+            return Fail(kMsgRectFailed, ResultText(HRESULT_FROM_WIN32(ERROR_INVALID_DATA)));
+        }
+        m_rect = trim.rect;
         return true;
     }
 
@@ -384,6 +406,11 @@ void CAutoTrimTask::Run() {
         m_resultId = err.id;
         m_message = err.message;
         m_preview.reset();
+    }
+    // A batch shows many files: every failure says which source it was, on
+    // a line of its own as the messages that carry it themselves do.
+    if (m_resultId != 0 && m_resultId != kMsgSizeMismatch && m_resultId != kMsgReadFailed) {
+        m_message += "\n\n" + m_sourcePath;
     }
     if (m_client != nullptr) {
         m_client->OnTaskFinished(shared_from_this());

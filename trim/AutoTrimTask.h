@@ -3,15 +3,19 @@
 // The batch creates a task per file, calls Init, SetParams, SetPreviewSize
 // and installs a saver; a worker sets the runner and calls Run once. Run
 // loads the scan, derives the 8-bit foreground image (difference against the
-// empty-bed image, or colour distance from the margins' background model),
-// filters it, chooses the sides to cut when asked to, takes the skew angle
-// from the manuscript's edge lines, rotates, computes the trim rectangle,
-// crops, drops the alpha plane of opaque sources, saves the result to the
-// output path and makes a preview copy.
+// empty-bed image, or colour distance from a background model of the parts
+// of the margins where the lid shows, SelectLidSamples), filters it, chooses
+// the sides to cut when asked to, takes the skew angle from the manuscript's
+// edge lines, rotates, checks the lines of the cut sides (CheckManuscriptLines:
+// a refused line leaves its side at the image border), computes the trim
+// rectangle, crops, drops the alpha plane of opaque sources, saves the result
+// to the output path and makes a preview copy.
 //
 // Nothing is thrown out of Run: a failure is recorded as a message id and
-// its formatted text, and the output path is written only when every step up
-// to the save has succeeded. When done, Run hands the task to its client.
+// its formatted text, which always names the source file (after a blank
+// line, where the message itself does not), and the output path is written
+// only when every step up to the save has succeeded. When done, Run hands
+// the task to its client.
 #pragma once
 
 #include <boost/enable_shared_from_this.hpp>

@@ -325,6 +325,27 @@ HRESULT FitRotationEdgeLines(EdgeLineList& records, const CDib& foreground, cons
     return S_OK;
 }
 
+bool RestsOnEnoughPoints(const EdgeLine& line, const CDib& image) {
+    const bool horizontal = IsHorizontalSide(line.side);
+    const LONG length = horizontal ? image.Width() : image.Height();
+    if (20 * static_cast<std::int64_t>(line.votes) < length) {
+        return false;
+    }
+    std::int64_t count = 0;
+    LONG first = 0;
+    LONG last = -1;
+    for (const POINT& p : line.points) {
+        const LONG t = horizontal ? p.x : p.y;
+        const LONG at = horizontal ? p.y : p.x;
+        if (std::fabs(at - (line.slope * t + line.intercept)) <= 2.0) {
+            first = count == 0 ? t : std::min(first, t);
+            last = count == 0 ? t : std::max(last, t);
+            ++count;
+        }
+    }
+    return 2 * count >= std::int64_t{last} - first + 1;
+}
+
 double SkewAngleFromEdgeLines(const EdgeLineList& records) {
     std::int32_t best = 0;
     double angle = 0.0;

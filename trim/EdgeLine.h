@@ -98,6 +98,14 @@ HRESULT FitRotationEdgeLines(EdgeLineList& records, const CDib& foreground, cons
                              SIZE band, int maxSkewDegrees, int angleStepsPerDegree,
                              const CTerminable* runner);
 
+// Whether a fitted line rests on enough of the scan lines of `image` to be
+// an edge: its votes are at least a twentieth of the image's height (left,
+// right) or width (top, bottom), and its points within 2 px of it lie on at
+// least half of the scan lines between the first and the last of them. A
+// page edge holds a point on nearly every line along it; a few points of
+// another edge, or the ragged starts of text lines, do not.
+bool RestsOnEnoughPoints(const EdgeLine& line, const CDib& image);
+
 // The skew angle in radians from the records of FitRotationEdgeLines: the
 // first record with the most votes (records with 0 votes never count) gives
 // -theta (left, right) or -(theta - 1.570796) (top, bottom). 0 (never -0)

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "image/EdgePoints.h"
 #include "trim/AutoTrimParams.h"
 
 namespace {
@@ -50,6 +51,125 @@ TrimCorners ManuscriptCorners(const ManuscriptLines& lines) {
         corners[i] = IntersectEdgeLines(lines[i], lines[(i + 1) % 4]);
     }
     return corners;
+}
+
+namespace {
+
+// Where a line crosses row (left, right) or column (top, bottom) t.
+double LineAt(const EdgeLine& line, double t) {
+    return line.slope * t + line.intercept;
+}
+
+// Check 1: whether the lid shows just outside the line along most of the
+// part of it that lies inside the image.
+bool HasLidOutside(const EdgeLine& line, const CDib& image, int ceiling) {
+    constexpr LONG kEvery = 4;
+    const LONG w = image.Width();
+    const LONG h = image.Height();
+    const bool vertical = IsVertical(line.side);
+    const LONG length = vertical ? h : w;
+    const LONG across = vertical ? w : h;
+    const LONG reach = std::max<LONG>(2, std::min(w, h) / 100);
+    const LONG outward = line.side == SideLeft || line.side == SideTop ? -1 : 1;
+    LONG samples = 0;
+    LONG lid = 0;
+    for (LONG t = 0; t < length; t += kEvery) {
+        const double at = std::floor(LineAt(line, t));
+        if (!(at >= 0.0 && at < across)) {
+            continue;
+        }
+        ++samples;
+        const LONG p = static_cast<LONG>(at);
+        for (LONG q = p + outward, n = 0; n < reach && q >= 0 && q < across; q += outward, ++n) {
+            const BYTE v = vertical ? image.Row(t)[q] : image.Row(q)[t];
+            if (v <= ceiling) {
+                ++lid;
+                break;
+            }
+        }
+    }
+    return 2 * lid >= samples;
+}
+
+// Check 2: for each side, the pixels above the ceiling outside its line,
+// and all of them, on a grid of every 4th row and column.
+void CountPageOutside(const ManuscriptLines& lines, const CDib& image, int ceiling,
+                      std::array<LONG, 4>& outside, LONG& total) {
+    constexpr LONG kEvery = 4;
+    outside = {};
+    total = 0;
+    for (LONG y = 0; y < image.Height(); y += kEvery) {
+        const BYTE* row = image.Row(y);
+        const double left = LineAt(lines[SideLeft], y);
+        const double right = LineAt(lines[SideRight], y);
+        for (LONG x = 0; x < image.Width(); x += kEvery) {
+            if (row[x] <= ceiling) {
+                continue;
+            }
+            ++total;
+            outside[SideLeft] += x < left ? 1 : 0;
+            outside[SideRight] += x > right ? 1 : 0;
+            outside[SideTop] += y < LineAt(lines[SideTop], x) ? 1 : 0;
+            outside[SideBottom] += y > LineAt(lines[SideBottom], x) ? 1 : 0;
+        }
+    }
+}
+
+// Check 3: whether a pair of opposite lines meets between the image's first
+// and last row or column.
+bool Meet(const EdgeLine& low, const EdgeLine& high, LONG length) {
+    return LineAt(low, 0) >= LineAt(high, 0) || LineAt(low, length) >= LineAt(high, length);
+}
+
+}  // namespace
+
+HRESULT CheckManuscriptLines(ManuscriptLines& lines, const CutFlags& cut, const CDib& foreground,
+                             std::array<bool, 4>* refused) {
+    if (foreground.BitCount() != 8 || foreground.Bits() == nullptr || foreground.Width() <= 0 ||
+        foreground.Height() <= 0) {
+        return E_INVALIDARG;
+    }
+    const int ceiling = LidCeiling(foreground);
+    std::array<bool, 4> refuse{};
+    std::array<LONG, 4> outside{};
+    LONG total = 0;
+    CountPageOutside(lines, foreground, ceiling, outside, total);
+    for (std::size_t side = 0; side < 4; ++side) {
+        if (cut[side] && lines[side].votes > 0) {
+            refuse[side] = !RestsOnEnoughPoints(lines[side], foreground) ||
+                           !HasLidOutside(lines[side], foreground, ceiling) ||
+                           4 * outside[side] > total;
+        }
+    }
+    const auto giveUp = [&](std::size_t side) {
+        lines[side] = BorderEdgeLine(foreground, static_cast<Side>(side));
+        lines[side].votes = 0;
+    };
+    for (std::size_t side = 0; side < 4; ++side) {
+        if (refuse[side]) {
+            giveUp(side);
+        }
+    }
+    for (const std::size_t low : {std::size_t{SideLeft}, std::size_t{SideTop}}) {
+        const std::size_t high = low + 2;
+        const LONG length = low == SideLeft ? foreground.Height() : foreground.Width();
+        if (!Meet(lines[low], lines[high], length)) {
+            continue;
+        }
+        // Border lines (no votes) stay; of two fitted lines the weaker goes.
+        const bool lowFitted = cut[low] && lines[low].votes > 0;
+        const bool highFitted = cut[high] && lines[high].votes > 0;
+        if (lowFitted || highFitted) {
+            const std::size_t weaker =
+                !highFitted || (lowFitted && lines[low].votes < lines[high].votes) ? low : high;
+            refuse[weaker] = true;
+            giveUp(weaker);
+        }
+    }
+    if (refused != nullptr) {
+        *refused = refuse;
+    }
+    return S_OK;
 }
 
 CutFlags CutFlagsFromSides(const SideList& cutSides) {

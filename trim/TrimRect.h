@@ -50,6 +50,32 @@ TrimCorners ManuscriptCorners(const ManuscriptLines& lines);
 // ignored.
 CutFlags CutFlagsFromSides(const SideList& cutSides);
 
+// The rectangle check: the lines of the cut sides, fitted on the
+// straightened 8-bit foreground, are checked before a rectangle is made of
+// them. With C = LidCeiling(foreground) and m the smaller of the
+// foreground's width and height, a cut side's fitted line (votes > 0) is
+// refused when
+//  0. it does not rest on enough points (RestsOnEnoughPoints), as the
+//     ragged edge of a text block on a page that fills the frame;
+//  1. it lies inside the page: of the rows (left, right) or columns (top,
+//     bottom) where the line runs inside the image, sampled every 4th, fewer
+//     than half show a pixel at most C within max(2, trunc(m / 100)) pixels
+//     outside the line (towards its border; the image border is no lid);
+//  2. it cuts the page away: more than a quarter of the pixels above C
+//     (sampled every 4th row and column) lie outside it;
+//  3. it meets or crosses the opposite side's line between the image's
+//     first and last row (left, right) or column (top, bottom): a fitted
+//     line facing a border line, or of two fitted lines the one with fewer
+//     votes (the right or bottom one on equal votes); checked after the
+//     others.
+// A refused line becomes BorderEdgeLine(foreground, side) with 0 votes, so
+// that side ends at the image border, as a side without edge points does.
+// `refused` (may be null) receives which sides were refused. S_OK; or
+// E_INVALIDARG, with `lines` untouched, when the foreground is not an 8-bit
+// image with pixels.
+HRESULT CheckManuscriptLines(ManuscriptLines& lines, const CutFlags& cut, const CDib& foreground,
+                             std::array<bool, 4>* refused);
+
 // The trim rectangle from the corners (x_i, y_i).
 //  1. Edge positions. AutoTrimParams::FlagDeepCut set (only what lies inside
 //     all four lines): left max(x0, x3), top max(y0, y1), right min(x1, x2),

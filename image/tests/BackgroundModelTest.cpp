@@ -60,6 +60,37 @@ TEST(BackgroundSampleRects, OneBandPerSideInListOrder) {
     EXPECT_EQ(untouched, (RECT{1, 2, 3, 4}));
 }
 
+// A page over most of the right border leaves the lid's model: its pieces of
+// that strip fall out, and so does a piece half covered by it.
+TEST(SelectLidSamples, LeavesOutWhereAPageCoversTheBorder) {
+    const LONG w = 64, h = 64;
+    std::vector<Bgr> pixels(std::size_t(w * h), Bgr{20, 22, 24});
+    for (LONG y = 0; y < 42; ++y) {
+        for (LONG x = 48; x < w; ++x) {
+            pixels[std::size_t(y * w + x)] = Bgr{230, 235, 240};
+        }
+    }
+    const DibPtr img = Make32(w, h, pixels);
+    const std::vector<RECT> strips =
+        BackgroundSampleRects(std::vector<int>{0, 1, 2, 3}, {w, h}, {2, 2});
+    std::vector<RECT> pieces;
+    ASSERT_EQ(SelectLidSamples(pieces, *img, strips), S_OK);
+    // Strips of 64 pixels in 16 pieces of 4: the right strip keeps rows 44
+    // to 63, the top strip its first 12 pieces.
+    EXPECT_EQ(pieces.size(), 16u + 12u + 5u + 16u);
+    for (const RECT& r : pieces) {
+        EXPECT_FALSE(r.right > 48 && r.top < 42) << r.left << "," << r.top;
+    }
+
+    // Refused like the statistics, without touching the list.
+    const std::vector<RECT> outside{{0, 0, 65, 2}};
+    EXPECT_EQ(SelectLidSamples(pieces, *img, outside), E_INVALIDARG);
+    CDib grey;
+    ASSERT_TRUE(grey.Create(w, h, 8, 256, BI_RGB) && grey.AllocateBits());
+    EXPECT_EQ(SelectLidSamples(pieces, grey, strips), E_INVALIDARG);
+    EXPECT_EQ(pieces.size(), 49u);
+}
+
 TEST(BackgroundStatistics, CornerCountsOncePerBandAndOldValuesAreReplaced) {
     // Left band (column 0) and top band (row 0) meet at (0, 0): N = 6 with
     // the corner (blue 60) counted twice. Green 12 sits only in the top band;

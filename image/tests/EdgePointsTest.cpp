@@ -56,21 +56,81 @@ TEST(EdgePointsTest, WalkExamplesOnEverySide) {
     EXPECT_EQ(Extract(*columns, 3), (PointList{{2, 1}}));
 }
 
-// Plain reference walk with the ring of 2n values written out.
+// Lines that do not run from the lid into the page give no point; a rise
+// that is not the page's is passed over. 120 × 100, lid 0, so the lid
+// ceiling is 6 and the reaches are 2 pixels before and after the edge.
+TEST(EdgePointsTest, OnlyRisesFromTheLidIntoThePageCount) {
+    DibPtr image(new CDib);
+    ASSERT_TRUE(image->Create(120, 100, 8, 256, BI_RGB) && image->AllocateBits());
+    for (LONG y = 0; y < 100; ++y) {
+        for (LONG x = 0; x < 120; ++x) {
+            int v = 0;
+            switch (y) {
+                case 10:  // lid, then the page
+                    v = x >= 20 ? 100 : 0;
+                    break;
+                case 20:  // starts inside the page, a hole, the page again
+                    v = x < 10 || x >= 20 ? 100 : 0;
+                    break;
+                case 30:  // a rise too gentle to open, a faint page, text on it
+                    v = x < 10 ? 0 : x < 20 ? 2 * (x - 10) : x < 60 ? 20 : 120;
+                    break;
+                case 40:  // a speck on the lid, then the page
+                    v = x == 10 || x >= 30 ? 100 : 0;
+                    break;
+            }
+            image->Row(y)[x] = static_cast<BYTE>(v);
+        }
+    }
+    EXPECT_EQ(LidCeiling(*image), 6);
+    EXPECT_EQ(Extract(*image, 0), (PointList{{20, 10}, {30, 40}}));
+
+    // The ceiling comes from the side where the lid shows best, and a lid
+    // strip that spreads lifts it: the top row reads 10 (first quartile) and
+    // 20 (median), so 10 + 2 × 10.
+    for (LONG y = 0; y < 100; ++y) {
+        for (LONG x = 0; x < 120; ++x) {
+            image->Row(y)[x] = y == 0 ? (x < 30 ? 0 : x < 60 ? 10 : 20) : 200;
+        }
+    }
+    EXPECT_EQ(LidCeiling(*image), 30);
+}
+
+// Plain reference walk with the ring of 2n values written out: a rise opens
+// at a step >= k and ends at a step < 1; a rise that does not run from the
+// lid into the page is passed over and the walk goes on.
 PointList ReferenceEdgePoints(const CDib& image, int side, int n, double k) {
     const LONG w = image.Width();
     const LONG h = image.Height();
     const bool rows = side == 0 || side == 2;
+    const LONG length = rows ? w : h;
+    const int ceiling = LidCeiling(image);
+    const LONG m = std::min(w, h);
     PointList points;
     for (LONG i = 0; i < (rows ? h : w); ++i) {
+        const auto at = [&](LONG p) {
+            const LONG x = side == 0 ? p : side == 2 ? w - 1 - p : i;
+            const LONG y = side == 1 ? p : side == 3 ? h - 1 - p : i;
+            return static_cast<int>(image.Row(y)[x]);
+        };
+        const auto fromLidIntoPage = [&](LONG pos) {
+            bool lidBefore = false;
+            for (LONG p = std::max<LONG>(0, pos - std::max<LONG>(2 * n, m / 100)); p < pos; ++p) {
+                lidBefore = lidBefore || at(p) <= ceiling;
+            }
+            bool pageAfter = true;
+            for (LONG p = pos; p < std::min(length, pos + std::max<LONG>(1, m / 50)); ++p) {
+                pageAfter = pageAfter && at(p) > ceiling;
+            }
+            return lidBefore && pageAfter;
+        };
         std::deque<int> ring;
         bool found = false;
         int best = 0;
         LONG bestPos = 0;
-        for (LONG p = 0; p < (rows ? w : h); ++p) {
-            const LONG x = side == 0 ? p : side == 2 ? w - 1 - p : i;
-            const LONG y = side == 1 ? p : side == 3 ? h - 1 - p : i;
-            ring.push_back(image.Row(y)[x]);
+        LONG point = -1;
+        for (LONG p = 0; p < length && point < 0 && at(0) <= ceiling; ++p) {
+            ring.push_back(at(p));
             if (static_cast<int>(ring.size()) > 2 * n) {
                 ring.pop_front();
             }
@@ -88,17 +148,27 @@ PointList ReferenceEdgePoints(const CDib& image, int side, int n, double k) {
             if (!found) {
                 continue;
             }
-            if (g < 1) {
-                break;
+            if (g >= 1) {
+                if (g > best) {
+                    best = g;
+                    bestPos = p;
+                }
+                if (p + 1 < length) {
+                    continue;
+                }
             }
-            if (g > best) {
-                best = g;
-                bestPos = p;
-            }
-        }
-        if (found) {
+            // The rise ends here (or with the line).
             const LONG pos = std::max<LONG>(0, bestPos + 1 - n);
-            const POINT sidePoints[4] = {{pos, i}, {i, pos}, {w - pos - 1, i}, {i, h - pos - 1}};
+            if (fromLidIntoPage(pos)) {
+                point = pos;
+            }
+            found = false;
+            best = 0;
+            bestPos = 0;
+        }
+        if (point >= 0) {
+            const POINT sidePoints[4] = {
+                {point, i}, {i, point}, {w - point - 1, i}, {i, h - point - 1}};
             points.push_back(sidePoints[side]);
         }
     }
@@ -171,11 +241,11 @@ TEST(EdgePointsTest, MatchesPlainWalkForOneAndSeveralLevels) {
 }
 
 TEST(EdgePointsTest, SeveralLevelsStopAtTheirOwnRise) {
-    // Steepest step 10 at x = 3, then 40 at x = 8: levels up to 10 stop at
+    // Steepest step 10 at x = 3, then 55 at x = 8: levels up to 10 stop at
     // the first rise, the rest at the second.
-    const DibPtr image = MakeGrey({{0, 0, 4, 24, 30, 30, 30, 30, 110, 112, 112}});
+    const DibPtr image = MakeGrey({{0, 0, 4, 24, 30, 30, 0, 0, 110, 112, 112}});
     std::vector<PointList> lists;
-    ASSERT_EQ(ExtractEdgePointsLevels(lists, *image, 0, 1, std::vector<double>{11, 10, 2, 40, 41}),
+    ASSERT_EQ(ExtractEdgePointsLevels(lists, *image, 0, 1, std::vector<double>{11, 10, 2, 40, 56}),
               S_OK);
     EXPECT_EQ(lists, (std::vector<PointList>{{{8, 0}}, {{3, 0}}, {{3, 0}}, {{8, 0}}, {}}));
     ASSERT_EQ(ExtractEdgePointsLevels(lists, *image, 0, 1, {}), S_OK);

@@ -4,22 +4,35 @@
 #include "image_io/ImageSaver.h"
 
 namespace scangen {
+namespace {
 
-bool WritePng(const DibPtr& dib, const std::string& path, float dpi, bool withAlpha) {
-    if (!dib) {
+bool WriteWith(const SaverPtr& saver, const DibPtr& dib, const std::string& path, float dpi,
+               bool withAlpha) {
+    if (!dib || !saver) {
         return false;
     }
     DibPtr pixels = dib;
     if (!withAlpha && dib->BitCount() == 32 && FAILED(RemoveAlpha(pixels, *dib))) {
         return false;
     }
-    SaverPtr saver;
     BitmapPtr bitmap;
-    if (FAILED(SetPngSaver(saver)) || FAILED(DibToBitmap(bitmap, pixels, true))) {
+    if (FAILED(DibToBitmap(bitmap, pixels, true))) {
         return false;
     }
     bitmap->SetResolution(dpi, dpi);
     return SUCCEEDED(Save(*saver, bitmap, path));
+}
+
+}  // namespace
+
+bool WritePng(const DibPtr& dib, const std::string& path, float dpi, bool withAlpha) {
+    SaverPtr saver;
+    return SUCCEEDED(SetPngSaver(saver)) && WriteWith(saver, dib, path, dpi, withAlpha);
+}
+
+bool WriteJpeg(const DibPtr& dib, const std::string& path, float dpi, std::uint32_t quality) {
+    SaverPtr saver;
+    return SUCCEEDED(SetJpegSaver(saver, quality)) && WriteWith(saver, dib, path, dpi, false);
 }
 
 }  // namespace scangen

@@ -254,13 +254,19 @@ struct TextMask {
 
 struct BedModel {
     std::vector<int> columns;  // per column, blue, green, red, in sixteenths
+    double weaveAmplitude = 0.0;
+    double weavePeriod = 8.0;
     std::array<double, 3> base{};
     std::array<double, 3> tiltY{};
     std::array<double, 3> vignetteY{};
+    LONG width = 1;
     LONG height = 1;
 
     void Build(std::mt19937& gen, const ScanOptions& o) {
+        width = o.width;
         height = o.height;
+        weaveAmplitude = o.weaveAmplitude;
+        weavePeriod = o.weavePeriod;
         // Blue, green, red. A white lid is a little cooler at one end and
         // darker towards its borders; a black lid brightens towards them.
         std::array<double, 3> tiltX;
@@ -281,6 +287,18 @@ struct BedModel {
             vignetteY = {1.5, 1.5, 1.5};
             pattern = 0.4;
         }
+        if (o.bedLevel >= 0.0) {
+            const double shift = o.bedLevel - (base[0] + base[1] + base[2]) / 3.0;
+            for (double& b : base) {
+                b += shift;
+            }
+        }
+        for (int c = 0; c < 3; ++c) {
+            tiltX[c] *= o.bedGradient;
+            vignetteX[c] *= o.bedGradient;
+            tiltY[c] *= o.bedGradient;
+            vignetteY[c] *= o.bedGradient;
+        }
         columns.resize(static_cast<std::size_t>(o.width) * 3);
         for (LONG x = 0; x < o.width; ++x) {
             const double nx = (x + 0.5) / o.width;
@@ -291,6 +309,26 @@ struct BedModel {
                 columns[3 * x + c] =
                     ToFix(base[c] + tiltX[c] * (nx - 0.5) + vignetteX[c] * e * e + offset);
             }
+        }
+    }
+
+    // Triangle wave of the weave, -1 to 1, at pixel centre t.
+    double Weave(LONG t) const {
+        const double phase = (t + 0.5) / weavePeriod;
+        return 4.0 * std::fabs(phase - FloorInt(phase) - 0.5) - 1.0;
+    }
+
+    // The weave of row y across the row, in sixteenths, displaced by
+    // `shift` pixels right and down; empty without one.
+    void WeaveRow(LONG y, int shift, std::vector<int>& out) const {
+        out.clear();
+        if (weaveAmplitude <= 0.0) {
+            return;
+        }
+        const double row = weaveAmplitude * kFix * Weave(y - shift);
+        out.resize(static_cast<std::size_t>(width));
+        for (LONG x = 0; x < width; ++x) {
+            out[static_cast<std::size_t>(x)] = RoundInt(row * Weave(x - shift));
         }
     }
 
@@ -319,6 +357,7 @@ struct PageModel {
     TextMask text;
     bool shadow = false;
     Side shadowSide = SideRight;
+    bool shadowNextSide = false;
     double shadowWidth = 1.0;
     double shadowStrength = 0.0;
     BookEdge book = BookEdge::None;
@@ -354,6 +393,7 @@ struct PageModel {
         text.Build(gen, o, halfW, halfH);
         shadow = o.shadow && o.shadowStrength > 0.0;
         shadowSide = o.shadowSide;
+        shadowNextSide = o.shadowNextSide;
         shadowWidth = o.shadowWidth > 0.0 ? o.shadowWidth : std::max(1.0, o.dpi * 0.06);
         shadowStrength = o.shadowStrength;
         book = o.bookEdge;
@@ -392,10 +432,18 @@ struct PageModel {
 
     // Fraction of the bed's light left by the lid's shadow at page point (u, v).
     double ShadowFactor(double u, double v) const {
+        const double first = SideShadowFactor(shadowSide, u, v);
+        return shadowNextSide
+                   ? first * SideShadowFactor(static_cast<Side>((shadowSide + 1) % 4), u, v)
+                   : first;
+    }
+
+    // The shadow along one side.
+    double SideShadowFactor(Side side, double u, double v) const {
         double outside;
         double along;
         double half;
-        switch (shadowSide) {
+        switch (side) {
             case SideLeft:
                 outside = -u - halfW, along = v, half = halfH;
                 break;
@@ -488,6 +536,132 @@ void WriteNoisyRow(const int* row, LONG width, std::mt19937& gen, int gain, BYTE
     }
 }
 
+// The noise-free rows of the scan and of the empty bed, in sixteenths, blurred
+// by the optics when asked: a binomial kernel of 2 × passes + 1 taps across
+// and down (standard deviation sqrt(passes / 2) pixels), the image's edge
+// pixels repeated beyond it. Rows are asked for top to bottom.
+class RowBlur {
+  public:
+    struct Rows {
+        const int* scan;
+        const int* bed;
+    };
+
+    RowBlur(const BedModel& bed, const PageModel& page, const ScanOptions& o)
+        : m_bed(bed),
+          m_page(page),
+          m_width(o.width),
+          m_height(o.height),
+          m_radius(o.blurPasses),
+          m_weaveShift(RoundInt(o.weaveShift)),
+          m_taps(static_cast<std::size_t>(2 * o.blurPasses + 1)) {
+        // Binomial coefficients of 2 × passes.
+        m_kernel.assign(m_taps, 0);
+        m_kernel[0] = 1;
+        for (std::size_t n = 1; n < m_taps; ++n) {
+            for (std::size_t j = n; j > 0; --j) {
+                m_kernel[j] += m_kernel[j - 1];
+            }
+        }
+        const std::size_t n = static_cast<std::size_t>(m_width) * 3;
+        m_scan.assign(m_taps, std::vector<int>(n));
+        m_bedRows.assign(m_taps, std::vector<int>(n));
+        m_outScan.resize(n);
+        m_outBed.resize(n);
+        m_line.resize(n);
+    }
+
+    Rows At(LONG y) {
+        if (m_radius == 0) {
+            Render(y, m_outScan, m_outBed);
+            return {m_outScan.data(), m_outBed.data()};
+        }
+        const LONG last = std::min<LONG>(y + m_radius, m_height - 1);
+        for (; m_next <= last; ++m_next) {
+            const std::size_t slot = static_cast<std::size_t>(m_next) % m_taps;
+            Render(m_next, m_scan[slot], m_bedRows[slot]);
+            Across(m_scan[slot]);
+            Across(m_bedRows[slot]);
+        }
+        Down(y, m_scan, m_outScan);
+        Down(y, m_bedRows, m_outBed);
+        return {m_outScan.data(), m_outBed.data()};
+    }
+
+  private:
+    void Render(LONG y, std::vector<int>& scanRow, std::vector<int>& bedRow) const {
+        Bed(y, 0, bedRow);
+        if (m_weaveShift == 0) {
+            scanRow = bedRow;
+        } else {
+            Bed(y, m_weaveShift, scanRow);
+        }
+        m_page.RenderRow(y, m_width, scanRow.data());
+    }
+
+    void Bed(LONG y, int weaveShift, std::vector<int>& row) const {
+        const std::array<int, 3> rowTerms = m_bed.RowTerms(y);
+        for (std::size_t i = 0; i < row.size(); i += 3) {
+            row[i] = m_bed.columns[i] + rowTerms[0];
+            row[i + 1] = m_bed.columns[i + 1] + rowTerms[1];
+            row[i + 2] = m_bed.columns[i + 2] + rowTerms[2];
+        }
+        m_bed.WeaveRow(y, weaveShift, m_weave);
+        for (std::size_t x = 0; x < m_weave.size(); ++x) {
+            for (std::size_t c = 0; c < 3; ++c) {
+                row[3 * x + c] += m_weave[x];
+            }
+        }
+    }
+
+    int Scale() const { return 1 << (2 * m_radius); }
+
+    void Across(std::vector<int>& row) {
+        for (LONG x = 0; x < m_width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                int sum = 0;
+                for (std::size_t j = 0; j < m_taps; ++j) {
+                    const LONG at =
+                        std::clamp<LONG>(x + static_cast<LONG>(j) - m_radius, 0, m_width - 1);
+                    sum += m_kernel[j] * row[3 * static_cast<std::size_t>(at) + c];
+                }
+                m_line[3 * static_cast<std::size_t>(x) + c] = (sum + Scale() / 2) / Scale();
+            }
+        }
+        row.swap(m_line);
+    }
+
+    void Down(LONG y, const std::vector<std::vector<int>>& ring, std::vector<int>& out) const {
+        std::fill(out.begin(), out.end(), 0);
+        for (std::size_t j = 0; j < m_taps; ++j) {
+            const LONG at = std::clamp<LONG>(y + static_cast<LONG>(j) - m_radius, 0, m_height - 1);
+            const std::vector<int>& row = ring[static_cast<std::size_t>(at) % m_taps];
+            for (std::size_t i = 0; i < out.size(); ++i) {
+                out[i] += m_kernel[j] * row[i];
+            }
+        }
+        for (int& v : out) {
+            v = (v + Scale() / 2) / Scale();
+        }
+    }
+
+    const BedModel& m_bed;
+    const PageModel& m_page;
+    LONG m_width;
+    LONG m_height;
+    int m_radius;
+    int m_weaveShift;
+    std::size_t m_taps;
+    std::vector<int> m_kernel;
+    std::vector<std::vector<int>> m_scan;
+    std::vector<std::vector<int>> m_bedRows;
+    std::vector<int> m_outScan;
+    std::vector<int> m_outBed;
+    std::vector<int> m_line;
+    mutable std::vector<int> m_weave;
+    LONG m_next = 0;
+};
+
 bool InRange(double v, double lo, double hi) {
     return v >= lo && v <= hi;  // false for NaN
 }
@@ -501,7 +675,10 @@ bool ValidOptions(const ScanOptions& o) {
            InRange(o.marginX, 0.0, 0.49) && InRange(o.marginY, 0.0, 0.49) &&
            o.shadowSide >= SideLeft && o.shadowSide <= SideBottom &&
            InRange(o.shadowWidth, 0.0, 1e5) && InRange(o.shadowStrength, 0.0, 1.0) &&
-           InRange(o.bookOverhang, 0.0, 1e6) && InRange(o.noiseSigma, 0.0, 20.0);
+           InRange(o.bookOverhang, 0.0, 1e6) && InRange(o.noiseSigma, 0.0, 20.0) &&
+           o.bedLevel <= 255.0 && InRange(o.bedGradient, 0.0, 10.0) &&
+           InRange(o.weaveAmplitude, 0.0, 64.0) && InRange(o.weavePeriod, 2.0, 1e4) &&
+           InRange(o.weaveShift, -1e4, 1e4) && o.blurPasses >= 0 && o.blurPasses <= 4;
 }
 
 DibPtr MakeImage(const ScanOptions& o) {
@@ -594,20 +771,11 @@ GeneratedScan Generate(const ScanOptions& o) {
     std::mt19937 emptyNoise = MakeStream(o.seed, StreamEmptyNoise);
     const int gain = FloorInt(o.noiseSigma * kFix * 256.0 / kTriangleSigma + 0.5);
     const BYTE alpha = o.opaqueAlpha ? 255 : 0;
-    const std::size_t n = static_cast<std::size_t>(o.width) * 3;
-    std::vector<int> bedRow(n);
-    std::vector<int> scanRow(n);
+    RowBlur blur(bed, page, o);
     for (LONG y = 0; y < o.height; ++y) {
-        const std::array<int, 3> rowTerms = bed.RowTerms(y);
-        for (std::size_t i = 0; i < n; i += 3) {
-            bedRow[i] = bed.columns[i] + rowTerms[0];
-            bedRow[i + 1] = bed.columns[i + 1] + rowTerms[1];
-            bedRow[i + 2] = bed.columns[i + 2] + rowTerms[2];
-        }
-        scanRow = bedRow;
-        page.RenderRow(y, o.width, scanRow.data());
-        WriteNoisyRow(scanRow.data(), o.width, scanNoise, gain, alpha, scan->Row(y));
-        WriteNoisyRow(bedRow.data(), o.width, emptyNoise, gain, alpha, empty->Row(y));
+        const RowBlur::Rows rows = blur.At(y);
+        WriteNoisyRow(rows.scan, o.width, scanNoise, gain, alpha, scan->Row(y));
+        WriteNoisyRow(rows.bed, o.width, emptyNoise, gain, alpha, empty->Row(y));
     }
     result.result = S_OK;
     result.scan = scan;

@@ -72,6 +72,20 @@ struct ScanOptions {
     double dpi = 150.0;
 
     BedKind bed = BedKind::Light;
+    // The lid's mean grey level (0 to 255) in place of the kind's own (the
+    // kind keeps its tint and gradient shape); negative keeps the kind's.
+    double bedLevel = -1.0;
+    // Scale of the lid's illumination gradient and vignette (0 to 10; 1 is
+    // the kind's own, about ±5 levels on a white lid).
+    double bedGradient = 1.0;
+    // A woven lid: a fixed texture of ±weaveAmplitude grey levels repeating
+    // every weavePeriod pixels across and down (a checked pattern of
+    // triangle waves), the same in the scan and the empty image. 0: none.
+    double weaveAmplitude = 0.0;
+    double weavePeriod = 8.0;
+    // Pixels by which the weave of the scan lies right of and below that of
+    // the empty image (a lid never lies down twice alike); 0: the same.
+    double weaveShift = 0.0;
 
     // The page's own (straightened) size in pixels, greater than 0, and the
     // position of its centre in image coordinates. In book mode centreX is
@@ -100,9 +114,12 @@ struct ScanOptions {
 
     // A soft darker band on the bed just outside one page edge, as a lid
     // casts it. Width in pixels (0: dpi × 0.06); strength is the fraction of
-    // the bed's brightness removed right at the edge (0 to 1).
+    // the bed's brightness removed right at the edge (0 to 1). With
+    // shadowNextSide the band also runs along the next side clockwise
+    // (right, then bottom; bottom, then left; ...), as a drop shadow.
     bool shadow = false;
     Side shadowSide = SideRight;
+    bool shadowNextSide = false;
     double shadowWidth = 0.0;
     double shadowStrength = 0.35;
 
@@ -113,6 +130,11 @@ struct ScanOptions {
     // a page curving into its binding.
     BookEdge bookEdge = BookEdge::None;
     double bookOverhang = 0.0;
+
+    // Optical blur of both images before the noise: passes (0 to 4) of a
+    // [1 2 1] / 4 kernel across and down, a standard deviation of
+    // sqrt(passes / 2) pixels. 0: sharp.
+    int blurPasses = 0;
 
     // Standard deviation of the sensor noise in grey levels (0 to 20),
     // independent per channel and pixel, the same on bed and paper.

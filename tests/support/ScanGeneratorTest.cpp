@@ -152,10 +152,11 @@ TEST(ScanGenerator, RenderedEdgesMatchTruth) {
     }
 }
 
-TEST(ScanGenerator, EmptyBedDiffersOnlyByNoiseAndShadowDarkensItsSide) {
+TEST(ScanGenerator, EmptyBedDiffersOnlyByNoiseAndShadowDarkensItsSides) {
     ScanOptions o = MakeScanOptions(620, 877, 75);
     o.shadow = true;
     o.shadowSide = SideRight;
+    o.shadowNextSide = true;
     const GeneratedScan g = GenerateScan(o);
     ASSERT_EQ(g.result, S_OK);
     double sumAbs = 0.0, sum = 0.0;
@@ -182,6 +183,41 @@ TEST(ScanGenerator, EmptyBedDiffersOnlyByNoiseAndShadowDarkensItsSide) {
     }
     EXPECT_LT(right / 480, -8.0);
     EXPECT_NEAR(left / 480, 0.0, 0.5);
+    // The shadow runs on along the next side clockwise, the bottom.
+    double bottom = 0.0;
+    for (LONG x = 150; x < 450; ++x) {
+        const LONG y = static_cast<LONG>(TrueEdgeAt(g.truth, SideBottom, x + 0.5) + 2.0);
+        bottom += Green(*g.scan, x, y) - Green(*g.emptyBed, x, y);
+    }
+    EXPECT_LT(bottom / 300, -8.0);
+}
+
+// A lid of a chosen level, and a weave that is the same in both images
+// unless it is shifted (no noise, so beds away from the page match exactly).
+TEST(ScanGenerator, LidLevelAndAShiftedWeave) {
+    for (const double shift : {0.0, 2.0}) {
+        ScanOptions o = MakeScanOptions(200, 200, 75);
+        o.bed = BedKind::Dark;
+        o.bedLevel = 40;
+        o.weaveAmplitude = 5;
+        o.weaveShift = shift;
+        o.noiseSigma = 0;
+        const GeneratedScan g = GenerateScan(o);
+        ASSERT_EQ(g.result, S_OK);
+        double level = 0.0, apart = 0.0;
+        for (LONG y = 0; y < 16; ++y) {
+            for (LONG x = 0; x < 16; ++x) {
+                level += Green(*g.emptyBed, x, y);
+                apart += std::abs(Green(*g.scan, x, y) - Green(*g.emptyBed, x, y));
+            }
+        }
+        EXPECT_NEAR(level / 256, 40.0, 3.0);
+        if (shift == 0.0) {
+            EXPECT_EQ(apart, 0.0);
+        } else {
+            EXPECT_GT(apart / 256, 1.0);
+        }
+    }
 }
 
 TEST(ScanGenerator, BookPageIsCutByTheChosenBorderOnADarkBed) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "trim/AutoTrimParams.h"
@@ -106,6 +108,77 @@ TEST(ComputeTrimRect, OutputAndTrimGiveExactSizes) {
 
 // An odd pixel goes where the manuscript reaches further (dLow = edgeLow's
 // distance beyond low, dHigh beyond high); only cut sides move.
+// A 200 × 300 foreground, lid 0, with a page of 200 over columns 40 to 159
+// and rows 50 to 249 unless blank.
+DibPtr Foreground(bool blank) {
+    const DibPtr img = Make(200, 300, 8);
+    for (LONG y = 0; y < 300; ++y) {
+        for (LONG x = 0; x < 200; ++x) {
+            img->Row(y)[x] = !blank && x >= 40 && x < 160 && y >= 50 && y < 250 ? 200 : 0;
+        }
+    }
+    return img;
+}
+
+// A fitted vertical line x = at with a point on every `every`-th row from
+// `from` to `to`, or a horizontal one likewise.
+EdgeLine Fitted(Side side, double at, std::int32_t votes, LONG from = 50, LONG to = 250,
+                LONG every = 1) {
+    EdgeLine line = Line(side, 0.0, at);
+    line.votes = votes;
+    for (LONG t = from; t < to; t += every) {
+        const LONG a = static_cast<LONG>(at);
+        line.points.push_back(side == SideLeft || side == SideRight ? POINT{a, t} : POINT{t, a});
+    }
+    return line;
+}
+
+TEST(CheckManuscriptLines, RefusesLinesThatAreNoPageEdge) {
+    const DibPtr page = Foreground(false);
+    const ManuscriptLines good{Fitted(SideLeft, 40, 200), Fitted(SideTop, 50, 120, 40, 160),
+                               Fitted(SideRight, 159, 200), Fitted(SideBottom, 249, 120, 40, 160)};
+    struct Case {
+        const char* name;
+        const DibPtr& foreground;
+        Side side;
+        EdgeLine line;
+        Side refused;  // SideLeft .. SideBottom, or -1 for none
+    };
+    const DibPtr blank = Foreground(true);
+    const Case cases[] = {
+        {"page edges", page, SideLeft, Fitted(SideLeft, 40, 200), static_cast<Side>(-1)},
+        {"inside the page", page, SideLeft, Fitted(SideLeft, 100, 200), SideLeft},
+        {"cutting the page away", page, SideRight, Fitted(SideRight, 30, 200), SideRight},
+        {"too few votes", page, SideTop, Fitted(SideTop, 50, 9, 40, 160), SideTop},
+        {"sparse points", page, SideLeft, Fitted(SideLeft, 40, 200, 50, 250, 3), SideLeft},
+        // Nothing above the lid: of two crossing lines the weaker goes.
+        {"crossing", blank, SideLeft, Fitted(SideLeft, 170, 250), SideRight},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ManuscriptLines lines = good;
+        lines[c.side] = c.line;
+        std::array<bool, 4> refused{};
+        ASSERT_EQ(CheckManuscriptLines(lines, kAllCut, *c.foreground, &refused), S_OK);
+        for (int side = 0; side < 4; ++side) {
+            EXPECT_EQ(refused[side], side == c.refused) << side;
+            if (side == c.refused) {
+                const EdgeLine border = BorderEdgeLine(*c.foreground, static_cast<Side>(side));
+                EXPECT_EQ(lines[side].intercept, border.intercept);
+                EXPECT_EQ(lines[side].votes, 0);
+            }
+        }
+    }
+
+    // Sides that are not cut keep their line; a colour image is refused.
+    ManuscriptLines lines = good;
+    lines[SideLeft] = Fitted(SideLeft, 100, 200);
+    EXPECT_EQ(CheckManuscriptLines(lines, CutFlags{false, true, true, true}, *page, nullptr), S_OK);
+    EXPECT_EQ(lines[SideLeft].intercept, 100);
+    EXPECT_EQ(CheckManuscriptLines(lines, kAllCut, *Make(200, 300, 32), nullptr), E_INVALIDARG);
+    EXPECT_EQ(lines[SideLeft].intercept, 100);
+}
+
 TEST(FitSpan, OddPixelAndCutSides) {
     const struct {
         LONG low, high;
