@@ -22,6 +22,9 @@ constexpr HRESULT E_FAIL = MakeHResult(0x80004005u);
 constexpr HRESULT E_ACCESSDENIED = MakeHResult(0x80070005u);
 constexpr HRESULT E_OUTOFMEMORY = MakeHResult(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = MakeHResult(0x80070057u);
+// Bytes that no decoder reads as an image, or an image whose data is
+// corrupt: "not an image file".
+constexpr HRESULT E_NOT_IMAGE_FILE = MakeHResult(0x88982F07u);
 
 constexpr bool SUCCEEDED(HRESULT hr) {
     return hr >= 0;
