@@ -47,7 +47,7 @@ class CLazyMessageBoxMsg : public CMsg {
 
 void SaveSettingsShowingErrors(const AppSettings& settings) {
     CSimpleErr err;
-    InvokeGuarded(err, [&] { SaveSettingsOrThrow(settings); });
+    InvokeGuarded(err, [&] { SaveSettingsAndWarn(settings); });
     if (err.Failed()) {
         qv::GlobalMsg().ShowError(err);
     }
@@ -60,7 +60,7 @@ int RunHidden(qv::CCommandLineParser& parser) {
     // A hidden run always ends by itself.
     qv::CBatchDriver driver(
         view, Settings(), qv::BatchOptions{parser.Yes(), true},
-        [](const AppSettings& s) { SaveSettingsOrThrow(s); }, &qv::GlobalMsg());
+        [](const AppSettings& s) { SaveSettingsAndWarn(s); }, &qv::GlobalMsg());
     driverPtr = &driver;
     driver.StartFromCommandLine(parser.Files());
     const int exitCode = app.exec();

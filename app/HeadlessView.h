@@ -1,6 +1,7 @@
 // The batch view of a /hide run: no window; the batch timer is a QTimer of
 // the event loop and Quit ends the loop with the exit code. An interrupt
-// (SIGINT, SIGTERM) stops the batch the way the Stop button does.
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT) stops the batch the way the Stop button
+// does.
 #pragma once
 
 #include <QObject>

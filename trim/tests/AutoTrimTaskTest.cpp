@@ -329,7 +329,7 @@ TEST(AutoTrimTask, FailuresRecordTheirMessageAndWriteNothing) {
     std::ofstream(dir / "blocked") << "x";
     task = RunFiles(scan.emptyBed, source, dir / "blocked/b.png");
     EXPECT_EQ(task->ResultId(), 40021u);
-    EXPECT_EQ(task->MessageText(), "failed to delete a folder\n\n" + (dir / "blocked/"));
+    EXPECT_EQ(task->MessageText(), "failed to create a folder\n\n" + (dir / "blocked/"));
     ResetUiLanguage();
 }
 
