@@ -26,8 +26,15 @@
 // pixels. Larger images are refused with 0x80070008 before their pixels are
 // decoded whenever the format declares its size up front (every format we
 // decode ourselves, and the formats whose header Qt reads first).
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
 constexpr std::uint64_t kMaxDecodedImageBytes = std::uint64_t{1} << 30;
 constexpr std::uint32_t kMaxDecodedImageSide = 65535;
+#else
+// A fuzzing run decodes thousands of files a second: the same checks with
+// limits that keep each decode small.
+constexpr std::uint64_t kMaxDecodedImageBytes = std::uint64_t{64} << 20;
+constexpr std::uint32_t kMaxDecodedImageSide = 16384;
+#endif
 
 // Decodes the stream into a new platform image. PNG and JPEG files are
 // decoded by our own code straight into a CDib; other formats through Qt.

@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-image-formats-plugins libgl-dev
   libpng-dev libtiff-dev libjpeg62-turbo-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
