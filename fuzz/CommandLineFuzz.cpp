@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::vector<std::string> words;
     std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\0', start)) != std::string_view::npos; start = end + 1) {
+    for (std::size_t end; (end = text.find('\0', start)) != std::string_view::npos;
+         start = end + 1) {
         words.emplace_back(text.substr(start, end - start));
     }
     words.emplace_back(text.substr(start));

@@ -80,9 +80,13 @@ HRESULT DecodeWithQt(const CMemoryStream& stream, QImage& pixels) {
 
 // Hands the memory behind rows [first, first + count) of `image` back to the
 // system; they read as zeros afterwards. Only whole pages inside the rows
-// go. Converting a decoded image band by band this way keeps the decoded
-// and the converted pixels from both being held in full.
-void ReleaseRows(const QImage& image, int first, int count) {
+// go, and only while nobody else shares the pixels. Converting a decoded
+// image band by band this way keeps the decoded and the converted pixels
+// from both being held in full.
+void ReleaseRows(QImage& image, int first, int count) {
+    if (!image.isDetached()) {
+        return;
+    }
     static const auto kPage = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
     const auto* start = image.constBits() + static_cast<qsizetype>(first) * image.bytesPerLine();
     const auto from = (reinterpret_cast<std::uintptr_t>(start) + kPage - 1) & ~(kPage - 1);

@@ -414,26 +414,20 @@ TEST(Quorvel, HugeDeclaredSizeFailsCleanlyUnderAMemoryLimit) {
 #endif
     Workspace ws;
     ws.Scan("a.png");
-    auto chunk = [](const std::string& type, const std::string& data) {
-        std::string out;
-        for (const std::uint32_t v : {static_cast<std::uint32_t>(data.size())}) {
-            out += {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-        }
-        const std::string body = type + data;
-        const auto crc = static_cast<std::uint32_t>(
-            crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
-        return out + body +
-               std::string{char(crc >> 24), char(crc >> 16), char(crc >> 8), char(crc)};
+    auto be32 = [](std::uint32_t v) {
+        return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
     };
-    const std::string header("\x7f\xff\xff\xff\0\0\0\x01\x08\x06\0\0\0", 13);
+    auto chunk = [&](const std::string& typeAndData) {
+        const auto* bytes = reinterpret_cast<const Bytef*>(typeAndData.data());
+        return be32(static_cast<std::uint32_t>(typeAndData.size() - 4)) + typeAndData +
+               be32(static_cast<std::uint32_t>(crc32(0, bytes, uInt(typeAndData.size()))));
+    };
     std::ofstream(ws / "wide.png", std::ios::binary)
         << "\x89PNG\r\n\x1a\n"
-        << chunk("IHDR", header) << chunk("IDAT", std::string("\x78\x01\x01\x00\x00\xff\xff", 7))
-        << chunk("IEND", "");
+        << chunk(std::string("IHDR\x7f\xff\xff\xff\0\0\0\x01\x08\x06\0\0\0", 17))
+        << chunk(std::string("IDAT\x78\x01\x01\x00\x00\xff\xff", 11)) << chunk("IEND");
     ws.memoryLimit_ = rlim_t{512} << 20;
-    const auto start = std::chrono::steady_clock::now();
     const Result run = ws.Run({"/hide", "/cut:ltrb", "a.png", "wide.png"});
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("failed to read image - Not enough memory resources are available to "
                            "process this command.\n\n" +
