@@ -310,7 +310,9 @@ TEST(Quorvel, MissingInputsAndFailingFilesEndWithTheirMessage) {
 }
 
 // Old results are replaced one by one by complete new ones: a file that
-// fails, is interrupted or is never reached keeps its old result.
+// fails, is interrupted or is never reached keeps its old result. A hang-up
+// stops the run like an interrupt, and no temporary file is left; ours from
+// a run killed more than a day ago are removed.
 TEST(Quorvel, OldResultsSurviveAFailedOrInterruptedRerun) {
     Workspace ws;
     std::vector<std::string> args{"/hide", "/yes", "/cut:ltrb", "/thread:1"};
@@ -343,11 +345,21 @@ TEST(Quorvel, OldResultsSurviveAFailedOrInterruptedRerun) {
         EXPECT_EQ(Files(ws / "trim").size(), 10u) << "no temporary file";
         return count;
     };
+    fs::create_directories(ws / "trim");
+    const auto twoDaysAgo = fs::file_time_type::clock::now() - std::chrono::hours(48);
+    for (const char* name : {".p0.png.k3x9a0qz", ".notes.txt.k3x9a0qz"}) {
+        std::ofstream(ws / "trim" / name) << "partial";
+        fs::last_write_time(ws / "trim" / name, twoDaysAgo);
+    }
+    std::ofstream(ws / "trim/.p1.png.k3x9a0qz") << "a save running now";
 
     markOld();
     const std::string p1 = ReadFile(ws / "p1.png");
     std::ofstream(ws / "p1.png", std::ios::binary | std::ios::trunc) << p1.substr(0, p1.size() / 2);
     const Result corrupt = ws.Run(args);
+    EXPECT_FALSE(fs::exists(ws / "trim/.p0.png.k3x9a0qz")) << "stale";
+    ASSERT_TRUE(fs::remove(ws / "trim/.notes.txt.k3x9a0qz")) << "not ours";
+    ASSERT_TRUE(fs::remove(ws / "trim/.p1.png.k3x9a0qz")) << "fresh";
     EXPECT_EQ(corrupt.exitCode, 1);
     EXPECT_NE(corrupt.err.find("p1.png"), std::string::npos) << corrupt.err;
     EXPECT_GE(renewed(), 1);
@@ -355,14 +367,16 @@ TEST(Quorvel, OldResultsSurviveAFailedOrInterruptedRerun) {
     EXPECT_TRUE(isOld(1));
     EXPECT_TRUE(isOld(9)) << "never reached";
 
-    // Interrupted once the third result is in place.
+    // Interrupted or hung up once the third result is in place.
     std::ofstream(ws / "p1.png", std::ios::binary | std::ios::trunc) << p1;
-    markOld();
-    const Result interrupted = ws.Run(args, {}, SignalWhen([&] { return !isOld(2); }, SIGINT));
-    EXPECT_EQ(interrupted.exitCode, 1);
-    const int count = renewed();
-    EXPECT_GE(count, 3);
-    EXPECT_LT(count, 10);
+    for (const int signal : {SIGINT, SIGHUP}) {
+        markOld();
+        const Result stopped = ws.Run(args, {}, SignalWhen([&] { return !isOld(2); }, signal));
+        EXPECT_EQ(stopped.exitCode, 1) << "stopped, not killed by " << signal;
+        const int count = renewed();
+        EXPECT_GE(count, 3);
+        EXPECT_LT(count, 10);
+    }
 }
 
 // The settings file named through a link to a character device means
@@ -444,41 +458,6 @@ TEST(Quorvel, HugeDeclaredSizeFailsCleanlyUnderAMemoryLimit) {
               std::string::npos)
         << run.err;
     EXPECT_TRUE(IsImage(ws / "trim/a.png"));
-}
-
-// A hang-up mid-batch stops it like an interrupt: no temporary file is left.
-// Temporary files of ours older than a day (from a run that was killed) are
-// removed from the output folder; anything else stays.
-TEST(Quorvel, HangUpMidBatchLeavesNoTemporaryFile) {
-    Workspace ws;
-    std::vector<std::string> args{"/hide", "/cut:ltrb", "/thread:1"};
-    ws.Scan("p0.png", 1.0, 5, {}, 640, 880);
-    for (int i = 0; i < 10; ++i) {
-        const std::string name = "p" + std::to_string(i) + ".png";
-        if (i > 0) {
-            fs::copy_file(ws / "p0.png", ws / name);
-        }
-        args.push_back(name);
-    }
-    fs::create_directory(ws / "trim");
-    const auto twoDaysAgo = fs::file_time_type::clock::now() - std::chrono::hours(48);
-    for (const char* name : {".old.png.k3x9a0qz", ".fresh.png.k3x9a0qz", ".notes.txt.k3x9a0qz"}) {
-        std::ofstream(ws / "trim" / name) << "partial";
-        if (std::string(name) != ".fresh.png.k3x9a0qz") {
-            fs::last_write_time(ws / "trim" / name, twoDaysAgo);
-        }
-    }
-    const Result run =
-        ws.Run(args, {}, SignalWhen([&] { return fs::exists(ws / "trim/p1.png"); }, SIGHUP));
-    EXPECT_EQ(run.exitCode, 1) << "stopped, not killed";
-    std::vector<std::string> left = Files(ws / "trim");
-    EXPECT_EQ(left[0], ".fresh.png.k3x9a0qz");
-    EXPECT_EQ(left[1], ".notes.txt.k3x9a0qz");
-    EXPECT_EQ(left[2], "p0.png");
-    EXPECT_LT(left.size(), 2u + 10u);
-    for (std::size_t i = 2; i < left.size(); ++i) {
-        EXPECT_TRUE(IsImage(ws / "trim" / left[i])) << left[i];
-    }
 }
 
 TEST(Quorvel, TwoThreadsProcessTwentyFilesOnce) {
