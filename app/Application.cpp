@@ -80,7 +80,7 @@ class CLazyMessageBoxMsg : public CMsg {
 
 void SaveSettingsShowingErrors(const AppSettings& settings) {
     CSimpleErr err;
-    InvokeGuarded(err, [&] { SaveSettingsOrThrow(settings); });
+    InvokeGuarded(err, [&] { SaveSettingsAndWarn(settings); });
     if (err.Failed()) {
         qv::GlobalMsg().ShowError(err);
     }
@@ -113,7 +113,7 @@ int RunHidden(qv::CCommandLineParser& parser) {
     // A hidden run always ends by itself.
     qv::CBatchDriver driver(
         view, Settings(), qv::BatchOptions{parser.Yes(), true},
-        [](const AppSettings& s) { SaveSettingsOrThrow(s); },
+        [](const AppSettings& s) { SaveSettingsAndWarn(s); },
         progress ? static_cast<::CMsg*>(&*progress) : &qv::GlobalMsg());
     driverPtr = &driver;
     driver.StartFromCommandLine(parser.Files());
@@ -136,7 +136,7 @@ int RunVisible(qv::CCommandLineParser& parser, CGui& gui) {
     QApplication& app = gui.App();
     qv::MainDlgEnv env;
     env.options = qv::BatchOptions{parser.Yes(), parser.End()};
-    env.saveSettings = [](const AppSettings& s) { SaveSettingsOrThrow(s); };
+    env.saveSettings = [](const AppSettings& s) { SaveSettingsAndWarn(s); };
     env.about = qv::AboutInfo{AppInfo().displayName, AppInfo().version, AppInfo().legalNotice};
     qv::CMainDlg dialog(Settings(), std::move(env));
     dialog.show();

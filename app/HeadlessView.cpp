@@ -12,6 +12,10 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 
+// Each stops the batch the same way: a closed terminal (SIGHUP) or a quit
+// key (SIGQUIT) must not cut a save short and leave its temporary file.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 extern "C" void OnInterruptSignal(int) {
     g_interrupted.store(true);
 }
@@ -27,13 +31,15 @@ CHeadlessView::CHeadlessView(std::function<void()> onTimer, std::function<void()
     struct sigaction action {};
     action.sa_handler = OnInterruptSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : kStopSignals) {
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 CHeadlessView::~CHeadlessView() {
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    for (const int signal : kStopSignals) {
+        std::signal(signal, SIG_DFL);
+    }
 }
 
 void CHeadlessView::StartBatchTimer() {

@@ -1,7 +1,8 @@
 // The batch view of a /hide run: no window; the batch timer is a QTimer of
 // the event loop and Quit ends the loop with the exit code. An interrupt
-// (SIGINT, SIGTERM) stops the batch the way the Stop button does. Given a
-// progress line, it passes the batch's start, progress and summary on to it.
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT) stops the batch the way the Stop button
+// does. Given a progress line, it passes the batch's start, progress and
+// summary on to it.
 #pragma once
 
 #include <QObject>

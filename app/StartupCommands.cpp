@@ -1,7 +1,9 @@
 #include "app/StartupCommands.h"
 
 #include <clocale>
+#include <iostream>
 
+#include "msg/Format.h"
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
 #include "settings/SettingsStore.h"
@@ -14,6 +16,12 @@ void ExecuteCommand(CCommand& command, bool run, bool rethrow) {
         if (rethrow) {
             throw err;
         }
+    }
+}
+
+void SaveSettingsAndWarn(const AppSettings& settings) {
+    if (SaveSettingsOrThrow(settings).lockTimedOut) {
+        std::cerr << Formatted(40046, SettingsFilePath()) << std::endl;
     }
 }
 
@@ -35,6 +43,9 @@ void CCommandInit::Execute(bool run) {
     const SettingsLoadReport report = LoadSettings(m_settings);
     m_settingsPath = report.path;
     m_settingsDamaged = report.NeedsAttention();
+    if (const std::uint32_t warning = report.WarningId(); warning != 0) {
+        std::cerr << Formatted(warning, report.path) << std::endl;
+    }
     m_parser.OnArguments(m_words);
     m_switch.SelectSink(m_parser.Hide());
     m_continue = true;

@@ -1,6 +1,8 @@
 // The start-up commands: loading the settings, parsing the command line and
 // choosing the message sink (CCommandInit), then preparing the console
-// streams (CCommandInitConsole). ExecuteCommand runs one inside a guarded
+// streams (CCommandInitConsole). A settings file that is not read for what
+// it is (not a regular file, too large) is reported by one warning on
+// standard error. ExecuteCommand runs one inside a guarded
 // call and shows its failure through the command's sink.
 #pragma once
 
@@ -29,6 +31,12 @@ class CCommand {
 // Runs `command.Execute(run)` guarded; a failure is shown through the
 // command's sink and, when `rethrow` is set, thrown again as CCtrlException.
 void ExecuteCommand(CCommand& command, bool run, bool rethrow);
+
+// Saves the settings to the settings file (SaveSettingsOrThrow: 40007 is
+// thrown on failure). When another program kept the file locked too long,
+// the run goes on without saving and warning 40046 is written to standard
+// error, once: later saves of the run skip at once.
+void SaveSettingsAndWarn(const AppSettings& settings);
 
 namespace qv {
 

@@ -1,9 +1,11 @@
 #include "batch/BatchDriver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <system_error>
 #include <unordered_set>
 #include <utility>
@@ -26,10 +28,23 @@ namespace {
 // to the next.
 unsigned g_statusCounter = 0;
 
+// Temporary files of saves older than this were left by a run that died.
+constexpr std::chrono::hours kStaleTemporaryAge{24};
+
 bool IsExistingFile(const std::string& path) {
     std::error_code ec;
     const fs::file_status status = fs::status(fs::path(path), ec);
     return !ec && fs::exists(status) && !fs::is_directory(status);
+}
+
+bool IsFolder(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(fs::path(path), ec);
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
 }
 
 std::string JoinPath(const std::string& left, const std::string& right) {
@@ -204,6 +219,10 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
 
     // 4: every source must be a file.
     for (const std::string& file : files) {
+        if (IsFolder(file)) {
+            Msg().ShowError(ErrorRecord(40043, file));
+            return false;
+        }
         if (!IsExistingFile(file)) {
             Msg().ShowError(ErrorRecord(40015, file));
             return false;
@@ -238,7 +257,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
     // (p.png and p.tif both give trim/p.png), or one result would silently
     // replace the other. The same source named twice is harmless.
     std::map<std::string, std::string> sourceOfOutput;
-    std::vector<std::string> outputFolders;
+    std::set<std::string> outputFolders;
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::string output;
         if (const SettingsCheck check = MakeOutputPath(files[i], local, output); check.Failed()) {
@@ -259,29 +278,28 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
             return false;
         }
         m_pool.AddTask(task);
-        if (std::find(outputFolders.begin(), outputFolders.end(), task->OutputFolder()) ==
-            outputFolders.end()) {
-            outputFolders.push_back(task->OutputFolder());
-        }
-        if (IsExistingFile(output)) {
-            existingOutputs.push_back(output);
-        }
-    }
-
-    // 7: existing outputs, after one question, are deleted before anything
-    // runs, so no stale result survives a failed file.
-    if (!existingOutputs.empty()) {
-        if (!m_options.yes && !Msg().ConfirmOverwriteFiles(existingOutputs)) {
+        // An existing output is replaced only by its new file, whole, when
+        // that is renamed over it; here it is only checked that it can be.
+        const HRESULT target = CheckSaveTarget(output);
+        if (FAILED(target)) {
+            Msg().ShowError(ErrorRecord(40020, output));
             return false;
         }
-        for (const std::string& output : existingOutputs) {
-            std::error_code ec;
-            fs::remove(fs::path(output), ec);
-            if (ec) {
-                Msg().ShowError(ErrorRecord(40020, output));
-                return false;
-            }
+        if (target == S_OK) {
+            existingOutputs.push_back(output);
         }
+        outputFolders.insert(FolderOf(output));
+    }
+
+    // 7: one question before existing outputs are overwritten. Nothing is
+    // deleted: a file that fails or is never reached keeps its old output.
+    if (!existingOutputs.empty() && !m_options.yes &&
+        !Msg().ConfirmOverwriteFiles(existingOutputs)) {
+        return false;
+    }
+    NoteFoldersToCreate(outputFolders);
+    for (const std::string& folder : outputFolders) {
+        RemoveStaleTemporaryFiles(folder, kStaleTemporaryAge);
     }
 
     // 8: the checked values become the settings of the process.
@@ -302,7 +320,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
     m_startTick = GetTickCount32();
     m_total = static_cast<int>(files.size());
     m_processed = 0;
-    m_outputFolders = std::move(outputFolders);
+    m_outputFolders.assign(outputFolders.begin(), outputFolders.end());
     ClearFinished();
     m_pool.SetThreadCount(m_settings.ThreadCount);
     dropQueued.keep = true;
@@ -444,6 +462,7 @@ void CBatchDriver::EndBatch(End end, const std::string& errorText) {
                                        [](const AutoTrimTaskPtr& t) { return t->ResultId() == 0; });
     m_view.ShowBatchSummary(
         BatchSummary{end, m_total, static_cast<int>(written), elapsed, m_outputFolders});
+    RemoveEmptyCreatedFolders();
     // Running until the message was answered: no drop starts a batch meanwhile.
     m_running = false;
     m_view.SetRunningState(false);
@@ -458,6 +477,7 @@ void CBatchDriver::Stop() {
 
 void CBatchDriver::Close() {
     m_pool.Shutdown(kInfinite);
+    RemoveEmptyCreatedFolders();
     ClearFinished();
     KillTimer();
     m_running = false;
@@ -507,6 +527,34 @@ void CBatchDriver::ClearFinished() {
         released.swap(m_finished);
     }
     // The tasks (and their images) are freed here, outside the lock.
+}
+
+void CBatchDriver::NoteFoldersToCreate(const std::set<std::string>& folders) {
+    m_createdFolders.clear();
+    for (const std::string& folder : folders) {
+        // The folder and its missing parents, deepest first.
+        for (fs::path missing = fs::path(folder).lexically_normal().parent_path();
+             !missing.empty() && missing != missing.root_path(); missing = missing.parent_path()) {
+            std::error_code ec;
+            if (fs::symlink_status(missing, ec).type() != fs::file_type::not_found) {
+                break;
+            }
+            m_createdFolders.push_back(missing.string());
+        }
+    }
+    std::sort(m_createdFolders.begin(), m_createdFolders.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+}
+
+void CBatchDriver::RemoveEmptyCreatedFolders() {
+    // Every worker has ended: nothing can be saving into them any more.
+    for (const std::string& folder : m_createdFolders) {
+        std::error_code ec;
+        if (fs::is_directory(fs::symlink_status(folder, ec)) && fs::is_empty(folder, ec) && !ec) {
+            fs::remove(folder, ec);
+        }
+    }
+    m_createdFolders.clear();
 }
 
 void CBatchDriver::StartTimer() {

@@ -23,20 +23,23 @@
 //               exit code 1. So a batch can never stay running with nothing
 //               left to run it.
 // Each ends in the idle state, reported once more to
-// IBatchView::ShowBatchSummary with the number of results saved. Under the
-// end option the pool is then shut down, the finished tasks released and
+// IBatchView::ShowBatchSummary with the number of results saved; output
+// folders the batch created and left empty (every file failed or was
+// stopped) are removed again. Under the end option the pool is then shut
+// down, the finished tasks released and
 // IBatchView::Quit called with the exit code.
 //
 // Messages go to the injected sink, or to qv::GlobalMsg() when none is.
 // Safety beyond the checks of the start: no output path may be the same
 // file as a source of the batch or as the empty image (compared through
 // symbolic links, "." and ".." and hard links); such a batch is refused
-// with 40019 naming the output path before any file is deleted.
+// with 40019 naming the output path before anything is written.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -165,6 +168,10 @@ class CBatchDriver : public CAutoTrimTaskClient {
     void AbortWith(const std::string& message);
     void EndBatch(End end, const std::string& errorText);
     void ShutdownAndQuit(int exitCode);
+    // Output folders (and parents) that do not exist yet: the batch creates
+    // them. Those still empty when it ends are removed again.
+    void NoteFoldersToCreate(const std::set<std::string>& folders);
+    void RemoveEmptyCreatedFolders();
     void ClearFinished();
     std::size_t FinishedCount() const;
 
@@ -180,6 +187,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     int m_processed = 0;
     std::uint32_t m_startTick = 0;
     std::vector<std::string> m_outputFolders;  // of the running batch, once each
+    std::vector<std::string> m_createdFolders;  // deepest first
 
     // Appended by workers, read by the timer; emptied only at a start and
     // at the end of the driver. Never held together with a pool lock.

@@ -61,6 +61,11 @@ SettingsCheck ApplySubFolder(AppSettings& settings, std::string_view name) {
     if (name.empty()) {
         return Fail(kCtlSubFolderCombo, 40018);
     }
+    // The name is joined to each source's folder: an absolute path would
+    // silently land below it instead of where it points.
+    if (name.front() == '/') {
+        return Fail(kCtlSubFolderCombo, 40019, std::string(name));
+    }
     AppSettings::AddToHistory(settings.SubFolder, name);
     return {};
 }

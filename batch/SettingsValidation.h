@@ -7,7 +7,7 @@
 //   2. rotation edge       CheckEdgeType      40006, control 143
 //   3. trim edges          CheckSpaceType     40034 / 40035, control 147
 //   4. output size         CheckOutputSize    40040, control 153 or 154
-//   5. subfolder name      ApplySubFolder     40018, control 148 (else history)
+//   5. subfolder name      ApplySubFolder     40018 / 40019, control 148 (else history)
 //   6. JPEG quality        CheckJpegQuality   40012 with 0 and 100, control 152
 //   7. thread count        CheckThreadCount   58589 with the count, control 149
 // The window's own text errors (40009, 40011, 40013) come in between, where
@@ -54,7 +54,8 @@ SettingsCheck CheckSpaceType(const AppSettings& settings);
 // With FlagOutputSize set: Output.cx below 1 fails on 153, else Output.cy
 // below 1 on 154 (40040). Without the flag any value passes.
 SettingsCheck CheckOutputSize(const AppSettings& settings);
-// Empty `name`: 40018. Otherwise adds it to the SubFolder history.
+// Empty `name`: 40018; an absolute path (leading '/'): 40019 naming it.
+// Otherwise adds it to the SubFolder history.
 SettingsCheck ApplySubFolder(AppSettings& settings, std::string_view name);
 // JpegQuality outside 0..100 (whatever SaveType is): 40012.
 SettingsCheck CheckJpegQuality(const AppSettings& settings);

@@ -1,5 +1,7 @@
 #include "image_io/ImageFile.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
 #include <QBuffer>
 #include <QByteArray>
 #include <QImageReader>
@@ -7,12 +9,15 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
 #include "image_io/EmbeddedResources.h"
+#include "image_io/FileCompleteness.h"
 #include "image_io/ImageImpl.h"
 #include "image_io/ImageIoSetup.h"
+#include "image_io/JpegReader.h"
 #include "image_io/PngReader.h"
 #include "image_io/Resolution.h"
 
@@ -21,14 +26,76 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace {
 
-constexpr HRESULT kNoMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
+constexpr HRESULT kNoMemory = kDecodeNoMemory;
 // Rows converted at a time for formats without a direct path.
 constexpr int kBandRows = 64;
 
-bool WithinDecodeCap(std::int64_t width, std::int64_t height) {
-    return width > 0 && height > 0 &&
-           static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4 <=
-               kMaxDecodedImageBytes;
+constexpr DecodeLimits kLimits{kMaxDecodedImageBytes, kMaxDecodedImageSide};
+
+// The formats decoded by our own code, straight into a CDib; every other
+// format goes through Qt. A new decoder is one more line here.
+struct DirectDecoder {
+    bool (*recognises)(const std::uint8_t* data, std::size_t size);
+    DecodeFunction decode;
+};
+constexpr DirectDecoder kDirectDecoders[] = {
+    {IsPngData, ReadPng},
+    {IsJpegData, ReadJpeg},
+};
+
+DecodeFunction DirectDecoderFor(const CMemoryStream& stream) {
+    for (const DirectDecoder& decoder : kDirectDecoders) {
+        if (decoder.recognises(stream.Data(), stream.Size())) {
+            return decoder.decode;
+        }
+    }
+    return nullptr;
+}
+
+// Decodes through Qt, with our limits checked on the size the header
+// declares before any pixel is decoded.
+HRESULT DecodeWithQt(const CMemoryStream& stream, QImage& pixels) {
+    const HRESULT complete = CheckFileComplete(stream.Data(), stream.Size());
+    if (FAILED(complete)) {
+        return complete;
+    }
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(stream.Data()),
+                                               static_cast<qsizetype>(stream.Size()));
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::ReadOnly)) {
+        return E_FAIL;
+    }
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(false);
+    const QSize declared = reader.size();
+    if (declared.isValid() && !WithinDecodeLimits(declared.width(), declared.height(), kLimits)) {
+        return kNoMemory;
+    }
+    if (!reader.read(&pixels) || pixels.isNull()) {
+        return E_NOT_IMAGE_FILE;
+    }
+    return WithinDecodeLimits(pixels.width(), pixels.height(), kLimits) ? S_OK : kNoMemory;
+}
+
+// Hands the memory behind rows [first, first + count) of `image` back to the
+// system; they read as zeros afterwards. Only whole pages inside the rows
+// go, and only while nobody else shares the pixels. Converting a decoded
+// image band by band this way keeps the decoded and the converted pixels
+// from both being held in full.
+void ReleaseRows(QImage& image, int first, int count) {
+    if (!image.isDetached()) {
+        return;
+    }
+    static const auto kPage = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto* start = image.constBits() + static_cast<qsizetype>(first) * image.bytesPerLine();
+    const auto from = (reinterpret_cast<std::uintptr_t>(start) + kPage - 1) & ~(kPage - 1);
+    const auto to = (reinterpret_cast<std::uintptr_t>(start) +
+                     static_cast<std::uintptr_t>(count) * image.bytesPerLine()) &
+                    ~(kPage - 1);
+    if (from < to) {
+        ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+    }
 }
 
 float DpiFromPelsPerMeter(LONG pelsPerMeter) {
@@ -73,72 +140,72 @@ void CopyRowIndexed8(const uchar* src, BYTE* dst, int width, const std::uint32_t
     }
 }
 
-// Fills every row of `dib` (same size as `image`) from the image. False when
-// a conversion runs out of memory.
+// Fills every row of `dib` (same size as `image`) from the image, a band
+// at a time, releasing each band of `image` once it is converted: the image
+// is used up. False when a conversion runs out of memory.
 bool CopyPixels(QImage& image, CDib& dib) {
     const int width = image.width();
     const int height = image.height();
-    switch (image.format()) {
-        case QImage::Format_ARGB32:
-            for (int y = 0; y < height; ++y) {
-                CopyRowArgb32(image.constScanLine(y), dib.Row(y), width);
-            }
-            return true;
-        case QImage::Format_RGB32:
-            for (int y = 0; y < height; ++y) {
-                CopyRowRgb32(image.constScanLine(y), dib.Row(y), width);
-            }
-            return true;
-        case QImage::Format_Grayscale8:
-            for (int y = 0; y < height; ++y) {
-                CopyRowGrey8(image.constScanLine(y), dib.Row(y), width);
-            }
-            return true;
-        case QImage::Format_RGB888:
-            for (int y = 0; y < height; ++y) {
-                CopyRowRgb888(image.constScanLine(y), dib.Row(y), width);
-            }
-            return true;
-        case QImage::Format_Indexed8: {
-            // Indices beyond the table read as opaque black.
-            std::uint32_t table[256];
-            std::fill(std::begin(table), std::end(table), 0xFF000000u);
-            const QList<QRgb> colours = image.colorTable();
-            const auto n = std::min<qsizetype>(colours.size(), 256);
-            for (qsizetype i = 0; i < n; ++i) {
-                table[i] = colours[i];
-            }
-            for (int y = 0; y < height; ++y) {
-                CopyRowIndexed8(image.constScanLine(y), dib.Row(y), width, table);
-            }
-            return true;
-        }
-        default:
-            break;
-    }
-    if (image.depth() == 32) {
+    if (image.depth() == 32 && image.format() != QImage::Format_ARGB32 &&
+        image.format() != QImage::Format_RGB32) {
         // Premultiplied and byte-ordered 32-bit formats convert in place.
         image.convertTo(QImage::Format_ARGB32);
         if (image.format() != QImage::Format_ARGB32 || image.width() != width ||
             image.height() != height) {
             return false;
         }
-        for (int y = 0; y < height; ++y) {
-            CopyRowArgb32(image.constScanLine(y), dib.Row(y), width);
-        }
-        return true;
     }
-    // Other depths (1-bit, 16-bit, 64-bit ...): convert a band at a time so
-    // that no second full-size image is needed.
+    void (*copyRow)(const uchar*, BYTE*, int) = nullptr;
+    switch (image.format()) {
+        case QImage::Format_ARGB32:
+            copyRow = CopyRowArgb32;
+            break;
+        case QImage::Format_RGB32:
+            copyRow = CopyRowRgb32;
+            break;
+        case QImage::Format_Grayscale8:
+            copyRow = CopyRowGrey8;
+            break;
+        case QImage::Format_RGB888:
+            copyRow = CopyRowRgb888;
+            break;
+        default:
+            break;
+    }
+    const bool indexed = image.format() == QImage::Format_Indexed8;
+    std::uint32_t table[256];
+    if (indexed) {
+        // Indices beyond the table read as opaque black.
+        std::fill(std::begin(table), std::end(table), 0xFF000000u);
+        const QList<QRgb> colours = image.colorTable();
+        const auto n = std::min<qsizetype>(colours.size(), 256);
+        for (qsizetype i = 0; i < n; ++i) {
+            table[i] = colours[i];
+        }
+    }
     for (int top = 0; top < height; top += kBandRows) {
         const int rows = std::min(kBandRows, height - top);
-        const QImage band = image.copy(0, top, width, rows).convertToFormat(QImage::Format_ARGB32);
-        if (band.isNull() || band.format() != QImage::Format_ARGB32) {
-            return false;
+        if (indexed) {
+            for (int y = top; y < top + rows; ++y) {
+                CopyRowIndexed8(image.constScanLine(y), dib.Row(y), width, table);
+            }
+        } else if (copyRow != nullptr) {
+            for (int y = top; y < top + rows; ++y) {
+                copyRow(image.constScanLine(y), dib.Row(y), width);
+            }
+        } else {
+            // Other depths (1-bit, 16-bit, 64-bit ...) go through a band of
+            // 32 bits, so that no second full-size image is needed.
+            const QImage band =
+                image.copy(0, top, width, rows).convertToFormat(QImage::Format_ARGB32);
+            if (band.isNull() || band.format() != QImage::Format_ARGB32) {
+                return false;
+            }
+            for (int y = 0; y < rows; ++y) {
+                CopyRowArgb32(band.constScanLine(y), dib.Row(top + y), width);
+            }
         }
-        for (int y = 0; y < rows; ++y) {
-            CopyRowArgb32(band.constScanLine(y), dib.Row(top + y), width);
-        }
+        ReleaseRows(image, top, rows);
     }
     return true;
 }
@@ -172,6 +239,11 @@ Status Bitmap::SetResolution(float dpiX, float dpiY) {
 
 }  // namespace Gdiplus
 
+bool WithinDecodeLimits(std::uint64_t width, std::uint64_t height, const DecodeLimits& limits) {
+    return width > 0 && height > 0 && width <= limits.maxSide && height <= limits.maxSide &&
+           width * height * 4 <= limits.maxBytes;
+}
+
 HRESULT LoadImageFromStream(ImagePtr& image, const StreamPtr& stream) {
     if (!stream) {
         return E_FAIL;
@@ -179,57 +251,34 @@ HRESULT LoadImageFromStream(ImagePtr& image, const StreamPtr& stream) {
     EnsureImageIoSetUp();
     const QuietDecoderMessages quiet;
     try {
-        if (IsPngData(stream->Data(), stream->Size())) {
+        auto impl = std::make_unique<Gdiplus::Image::Impl>();
+        impl->source = stream;
+        impl->decode = DirectDecoderFor(*stream);
+        std::uint32_t width, height;
+        bool hasAlpha = false;
+        if (impl->decode != nullptr) {
             // Straight into the CDib: the decoded pixels exist once.
-            auto impl = std::make_unique<Gdiplus::Image::Impl>();
-            bool hasAlpha = false;
             const HRESULT hr =
-                ReadPng(impl->dib, hasAlpha, stream->Data(), stream->Size(), kMaxDecodedImageBytes);
+                impl->decode(impl->dib, hasAlpha, stream->Data(), stream->Size(), kLimits);
             if (FAILED(hr)) {
                 return hr;
             }
-            impl->source = stream;
-            FileResolution resolution;
-            ReadFileResolution(stream->Data(), stream->Size(), resolution);
-            const auto width = static_cast<std::uint32_t>(impl->dib->Width());
-            const auto height = static_cast<std::uint32_t>(impl->dib->Height());
-            image.reset(new Gdiplus::Image(
-                std::move(impl), width, height, hasAlpha ? Gdiplus::ImageFlagsHasAlpha : 0,
-                static_cast<float>(resolution.dpiX), static_cast<float>(resolution.dpiY)));
-            return S_OK;
+            width = static_cast<std::uint32_t>(impl->dib->Width());
+            height = static_cast<std::uint32_t>(impl->dib->Height());
+        } else {
+            const HRESULT hr = DecodeWithQt(*stream, impl->pixels);
+            if (FAILED(hr)) {
+                return hr;
+            }
+            hasAlpha = impl->pixels.hasAlphaChannel();
+            width = static_cast<std::uint32_t>(impl->pixels.width());
+            height = static_cast<std::uint32_t>(impl->pixels.height());
         }
-        QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(stream->Data()),
-                                                   static_cast<qsizetype>(stream->Size()));
-        QBuffer buffer(&bytes);
-        if (!buffer.open(QIODevice::ReadOnly)) {
-            return E_FAIL;
-        }
-        QImageReader reader(&buffer);
-        reader.setDecideFormatFromContent(true);
-        reader.setAutoTransform(false);
-
-        // Refuse oversized images before their pixels are allocated.
-        const QSize declared = reader.size();
-        if (declared.isValid() && !WithinDecodeCap(declared.width(), declared.height())) {
-            return kNoMemory;
-        }
-        auto impl = std::make_unique<Gdiplus::Image::Impl>();
-        if (!reader.read(&impl->pixels) || impl->pixels.isNull()) {
-            return E_NOTIMPL;
-        }
-        const QImage& pixels = impl->pixels;
-        if (!WithinDecodeCap(pixels.width(), pixels.height())) {
-            return kNoMemory;
-        }
-
         FileResolution resolution;
         ReadFileResolution(stream->Data(), stream->Size(), resolution);
-        const std::uint32_t flags = pixels.hasAlphaChannel() ? Gdiplus::ImageFlagsHasAlpha : 0;
-        const auto width = static_cast<std::uint32_t>(pixels.width());
-        const auto height = static_cast<std::uint32_t>(pixels.height());
-        image.reset(new Gdiplus::Image(std::move(impl), width, height, flags,
-                                       static_cast<float>(resolution.dpiX),
-                                       static_cast<float>(resolution.dpiY)));
+        image.reset(new Gdiplus::Image(
+            std::move(impl), width, height, hasAlpha ? Gdiplus::ImageFlagsHasAlpha : 0,
+            static_cast<float>(resolution.dpiX), static_cast<float>(resolution.dpiY)));
         return S_OK;
     } catch (const std::bad_alloc&) {
         return kNoMemory;
@@ -265,36 +314,35 @@ HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int /*interpolation*/) {
     }
     const QuietDecoderMessages quiet;
     try {
+        // The decoded pixels are handed over (direct decoders) or used up
+        // (Qt's, converted band by band); a later call decodes again.
         Gdiplus::Image::Impl& impl = image->GetImpl();
-        if (impl.source) {
-            DibPtr out;
+        DibPtr out;
+        if (impl.decode != nullptr) {
             if (impl.dib) {
-                // Handed over, not copied; a later call decodes again.
                 out.swap(impl.dib);
             } else {
                 bool hasAlpha = false;
-                if (FAILED(ReadPng(out, hasAlpha, impl.source->Data(), impl.source->Size(),
-                                   kMaxDecodedImageBytes))) {
+                if (FAILED(impl.decode(out, hasAlpha, impl.source->Data(), impl.source->Size(),
+                                       kLimits))) {
                     return kNoMemory;
                 }
             }
-            BITMAPINFOHEADER* header = out->Header();
-            header->biXPelsPerMeter = DpiToPelsPerMeter(image->GetHorizontalResolution());
-            header->biYPelsPerMeter = DpiToPelsPerMeter(image->GetVerticalResolution());
-            dib = out;
-            return S_OK;
-        }
-        QImage& pixels = impl.pixels;
-        DibPtr out(new CDib);
-        if (!out->Create(pixels.width(), pixels.height(), 32, 0, BI_RGB) || !out->AllocateBits()) {
-            return kNoMemory;
+        } else {
+            QImage pixels;
+            pixels.swap(impl.pixels);
+            if (pixels.isNull() && FAILED(DecodeWithQt(*impl.source, pixels))) {
+                return kNoMemory;
+            }
+            out.reset(new CDib);
+            if (!out->Create(pixels.width(), pixels.height(), 32, 0, BI_RGB) ||
+                !out->AllocateBits() || !CopyPixels(pixels, *out)) {
+                return kNoMemory;
+            }
         }
         BITMAPINFOHEADER* header = out->Header();
         header->biXPelsPerMeter = DpiToPelsPerMeter(image->GetHorizontalResolution());
         header->biYPelsPerMeter = DpiToPelsPerMeter(image->GetVerticalResolution());
-        if (!CopyPixels(pixels, *out)) {
-            return kNoMemory;
-        }
         dib = out;
         return S_OK;
     } catch (...) {

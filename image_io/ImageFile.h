@@ -22,15 +22,32 @@
 
 // Largest image the loader decodes, as bytes of 32-bit pixels (width ×
 // height × 4): 1 GiB, about 268 million pixels. A 600 dpi A3 page (7016 ×
-// 9921) needs 278 MB. Larger images are refused with 0x80070008 before
-// their pixels are decoded whenever the format declares its size up front.
+// 9921) needs 278 MB. And the largest width and the largest height, in
+// pixels. Larger images are refused with 0x80070008 before their pixels are
+// decoded whenever the format declares its size up front (every format we
+// decode ourselves, and the formats whose header Qt reads first).
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
 constexpr std::uint64_t kMaxDecodedImageBytes = std::uint64_t{1} << 30;
+constexpr std::uint32_t kMaxDecodedImageSide = 65535;
+#else
+// A fuzzing run decodes thousands of files a second: the same checks with
+// limits that keep each decode small.
+constexpr std::uint64_t kMaxDecodedImageBytes = std::uint64_t{64} << 20;
+constexpr std::uint32_t kMaxDecodedImageSide = 16384;
+#endif
 
-// Decodes the stream into a new platform image. Results: S_OK; E_FAIL for an
-// empty stream pointer or when the image object cannot be made; E_NOTIMPL
-// when the bytes cannot be decoded (not an image, unknown or broken format);
-// 0x80070008 when the image exceeds kMaxDecodedImageBytes or its pixels
-// cannot be allocated.
+// Decodes the stream into a new platform image. PNG and JPEG files are
+// decoded by our own code straight into a CDib; other formats through Qt.
+// A file that ends before its image does, or whose image data is corrupt,
+// fails: PNG, JPEG, BMP and GIF files are checked for both (BMP and GIF from
+// their structure, for a file that ends early), other formats as far as
+// their Qt decoder reports it. Results: S_OK; E_FAIL for an empty stream
+// pointer or when the image object cannot be made; E_NOT_IMAGE_FILE when
+// the bytes cannot be decoded (not an image, unknown format, corrupt data);
+// 0x80070026 (ERROR_HANDLE_EOF) when the file ends before its image does;
+// 0x80070008 when the image exceeds the limits above or its pixels cannot be
+// allocated. Memory beyond the decoded image itself stays small: row buffers
+// and the like, libjpeg's working memory (see JpegReader.h).
 HRESULT LoadImageFromStream(ImagePtr& image, const StreamPtr& stream);
 // ReadFileToStream, then LoadImageFromStream; the results of both.
 HRESULT LoadImageFromFile(ImagePtr& image, const std::string& path);
@@ -43,9 +60,11 @@ HRESULT LoadImageFromResource(ImagePtr& image, std::uint32_t name, const std::st
 // green, red, alpha not premultiplied, alpha 255 where the image has none)
 // with biX/YPelsPerMeter = DpiToPelsPerMeter of the image's resolution.
 // `interpolation` (a Gdiplus::InterpolationMode value) is accepted for the
-// callers' sake; the conversion copies pixels one to one. May change the
-// image's internal pixel format (never its content). 0x80070008 with `dib`
-// untouched when the image pointer is empty or memory is short.
+// callers' sake; the conversion copies pixels one to one. The image's
+// decoded pixels are handed over or used up on the way, so that they and
+// the CDib are not both held in full; a second call decodes the file again.
+// 0x80070008 with `dib` untouched when the image pointer is empty or memory
+// is short.
 HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int interpolation);
 // LoadImageFromFile, then ImageToDib (high-quality bicubic).
 HRESULT LoadDibFromFile(DibPtr& dib, const std::string& path);

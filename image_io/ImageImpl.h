@@ -3,14 +3,17 @@
 
 #include <QImage>
 
+#include "image_io/Decoding.h"
 #include "image_io/MemoryStream.h"
 #include "image_io/PlatformImage.h"
 
 struct Gdiplus::Image::Impl {
-    QImage pixels;
-    // PNG files are decoded straight into a CDib instead (pixels stays
-    // null): `dib` until the first ImageToDib hands it over, `source` (the
-    // file's bytes) to decode it again for any later one.
-    DibPtr dib;
+    // The file's bytes, to decode again for a later ImageToDib.
     StreamPtr source;
+    // Files our own decoders read (`decode` set) become a CDib at once:
+    // `dib` until the first ImageToDib hands it over. Other files are
+    // decoded by Qt into `pixels`, until the first ImageToDib uses them up.
+    DecodeFunction decode = nullptr;
+    DibPtr dib;
+    QImage pixels;
 };

@@ -1,5 +1,6 @@
 #include "image_io/ImageSaver.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +9,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <new>
+#include <string_view>
 
 #include "image_io/Encoders.h"
 
@@ -118,6 +121,32 @@ bool Accepts(Format format, PixelLayout layout) {
     return false;
 }
 
+// Temporary files are named "." + the output's file name (cut to at most
+// kMaxNameBytes) + "." + kSuffixLength characters of kSuffixChars.
+constexpr std::size_t kMaxNameBytes = 200;
+constexpr std::size_t kSuffixLength = 8;
+constexpr std::string_view kSuffixChars = "abcdefghijklmnopqrstuvwxyz0123456789";
+
+// Whether a file name has the form of our temporary files, for an output of
+// one of the formats we write.
+bool IsTemporaryName(std::string_view name) {
+    if (name.size() < 1 + 5 + 1 + kSuffixLength || name.front() != '.' ||
+        name[name.size() - kSuffixLength - 1] != '.') {
+        return false;
+    }
+    const std::string_view suffix = name.substr(name.size() - kSuffixLength);
+    if (suffix.find_first_not_of(kSuffixChars) != std::string_view::npos) {
+        return false;
+    }
+    const std::string_view output = name.substr(1, name.size() - kSuffixLength - 2);
+    for (const std::string_view extension : {".bmp", ".png", ".jpg", ".tif"}) {
+        if (output.size() > extension.size() && output.ends_with(extension)) {
+            return true;
+        }
+    }
+    return output.size() >= kMaxNameBytes - 3;  // a name cut to fit
+}
+
 // A file in the output's folder that stands in for the output until it is
 // complete; removed on every path that does not rename it into place.
 class TemporaryFile {
@@ -142,7 +171,6 @@ class TemporaryFile {
         }
         // Keep room for the prefix and suffix within a file name's limit,
         // cutting only between UTF-8 characters.
-        constexpr std::size_t kMaxNameBytes = 200;
         if (name.size() > kMaxNameBytes) {
             std::size_t cut = kMaxNameBytes;
             while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
@@ -203,11 +231,10 @@ class TemporaryFile {
 
   private:
     static std::string Suffix(std::uint64_t seed) {
-        static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
         std::string suffix;
-        for (int i = 0; i < 8; ++i) {
-            suffix += kChars[seed % 36];
-            seed /= 36;
+        for (std::size_t i = 0; i < kSuffixLength; ++i) {
+            suffix += kSuffixChars[seed % kSuffixChars.size()];
+            seed /= kSuffixChars.size();
         }
         return suffix;
     }
@@ -297,6 +324,47 @@ HRESULT Save(const Gdiplus::CImageSaver& saver, const BitmapPtr& bitmap, const s
     } catch (...) {
         return E_FAIL;
     }
+}
+
+HRESULT CheckSaveTarget(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return errno == ENOENT ? S_FALSE : HResultFromErrno(errno);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return HResultFromErrno(EISDIR);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return E_ACCESSDENIED;
+    }
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? S_OK : HResultFromErrno(errno);
+}
+
+int RemoveStaleTemporaryFiles(const std::string& folder, std::chrono::seconds age) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return 0;
+    }
+    const std::time_t before = std::time(nullptr) - static_cast<std::time_t>(age.count());
+    const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsTemporaryName(entry->d_name)) {
+            continue;
+        }
+        const std::string path = prefix + entry->d_name;
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_mtime < before &&
+            ::unlink(path.c_str()) == 0) {
+            ++removed;
+        }
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 HRESULT SetBmpSaver(SaverPtr& slot) {

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <boost/shared_ptr.hpp>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -93,6 +94,19 @@ HRESULT SetEncoder(Gdiplus::CImageSaver& saver, const std::string& mimeType);
 // no encoder, the encoder does not take the image's depth, or creating,
 // writing, closing or renaming the file fails.
 HRESULT Save(const Gdiplus::CImageSaver& saver, const BitmapPtr& bitmap, const std::string& path);
+
+// Whether Save can put a new file at `path` in place of what is there now,
+// checked without touching anything: S_FALSE when nothing is there; S_OK for
+// a regular file (or a link to one) in a folder we may write to; otherwise
+// the reason as an HRESULT (0x80070005 for a folder we may not write to or a
+// device, pipe or socket in its place, 0x8007010B for a folder).
+HRESULT CheckSaveTarget(const std::string& path);
+
+// Removes from `folder` the temporary files that Save names like its
+// outputs (".p001.png.k3x9a0qz") and that were last written more than `age`
+// ago: left by a run that was killed while it saved. Anything else, and
+// fresh ones (a save running now), stay. The number removed.
+int RemoveStaleTemporaryFiles(const std::string& folder, std::chrono::seconds age);
 
 // Saver factories: each puts a new saver into `slot`, then sets the
 // format's encoder; when that fails the slot is emptied and the failure

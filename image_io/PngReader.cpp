@@ -13,24 +13,34 @@
 
 namespace {
 
-constexpr HRESULT kNoMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
+// Ancillary chunks libpng keeps (text, profiles) are bounded in size and
+// number; none of them is used here.
+constexpr png_alloc_size_t kMaxChunkBytes = 8u << 20;
+constexpr png_uint_32 kMaxKeptChunks = 256;
 
 struct Source {
     const std::uint8_t* data;
     std::size_t size;
     std::size_t at;
+    bool truncated;
+    bool outOfMemory;
 };
 
 void ReadBytes(png_structp png, png_bytep out, png_size_t count) {
     auto* source = static_cast<Source*>(png_get_io_ptr(png));
     if (count > source->size - source->at) {
+        source->truncated = true;
         png_error(png, "truncated");
     }
     std::memcpy(out, source->data + source->at, count);
     source->at += count;
 }
 
-void PngError(png_structp png, png_const_charp /*message*/) {
+void PngError(png_structp png, png_const_charp message) {
+    auto* source = static_cast<Source*>(png_get_io_ptr(png));
+    if (source != nullptr && std::strcmp(message, "Out of memory") == 0) {
+        source->outOfMemory = true;
+    }
     png_longjmp(png, 1);
 }
 
@@ -89,6 +99,13 @@ bool ReadRows(png_structp png, png_bytepp rows) {
     return true;
 }
 
+HRESULT Failure(const Source& source) {
+    if (source.outOfMemory) {
+        return kDecodeNoMemory;
+    }
+    return source.truncated ? kDecodeTruncated : E_NOT_IMAGE_FILE;
+}
+
 }  // namespace
 
 bool IsPngData(const std::uint8_t* data, std::size_t size) {
@@ -96,45 +113,54 @@ bool IsPngData(const std::uint8_t* data, std::size_t size) {
 }
 
 HRESULT ReadPng(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size_t size,
-                std::uint64_t maxBytes) {
+                const DecodeLimits& limits) {
     if (!IsPngData(data, size)) {
-        return E_NOTIMPL;
+        return E_NOT_IMAGE_FILE;
+    }
+    // The first chunk must be IHDR; its size is judged before libpng, which
+    // sizes its row buffers from it, reads any of it.
+    if (size >= 24 && png_get_uint_32(data + 8) == 13 && std::memcmp(data + 12, "IHDR", 4) == 0) {
+        const png_uint_32 width = png_get_uint_32(data + 16);
+        const png_uint_32 height = png_get_uint_32(data + 20);
+        if (width != 0 && height != 0 && !WithinDecodeLimits(width, height, limits)) {
+            return kDecodeNoMemory;
+        }
     }
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
     if (png == nullptr) {
-        return kNoMemory;
+        return kDecodeNoMemory;
     }
     png_infop info = png_create_info_struct(png);
     if (info == nullptr) {
         png_destroy_read_struct(&png, nullptr, nullptr);
-        return kNoMemory;
+        return kDecodeNoMemory;
     }
-    // The size cap below decides, not libpng's own width and height limits.
-    png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
-    Source source{data, size, 0};
+    png_set_user_limits(png, limits.maxSide, limits.maxSide);
+    png_set_chunk_malloc_max(png, kMaxChunkBytes);
+    png_set_chunk_cache_max(png, kMaxKeptChunks);
+    Source source{data, size, 0, false, false};
     png_set_read_fn(png, &source, ReadBytes);
 
     HRESULT hr = S_OK;
     Header header;
     try {
         if (!ReadHeader(png, info, header)) {
-            hr = E_NOTIMPL;
-        } else if (header.width == 0 || header.height == 0 ||
-                   std::uint64_t{header.width} * header.height * 4 > maxBytes) {
-            hr = kNoMemory;
+            hr = Failure(source);
+        } else if (!WithinDecodeLimits(header.width, header.height, limits)) {
+            hr = kDecodeNoMemory;
         } else {
             DibPtr out(new CDib);
             std::vector<png_bytep> rows(header.height);
             if (!out->Create(static_cast<LONG>(header.width), static_cast<LONG>(header.height), 32,
                              0, BI_RGB) ||
                 !out->AllocateBits()) {
-                hr = kNoMemory;
+                hr = kDecodeNoMemory;
             } else {
                 for (png_uint_32 y = 0; y < header.height; ++y) {
                     rows[y] = out->Row(static_cast<LONG>(y));
                 }
                 if (!ReadRows(png, rows.data())) {
-                    hr = E_NOTIMPL;
+                    hr = Failure(source);
                 } else {
                     dib = out;
                     hasAlpha = header.hasAlpha;
@@ -142,7 +168,7 @@ HRESULT ReadPng(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size
             }
         }
     } catch (const std::bad_alloc&) {
-        hr = kNoMemory;
+        hr = kDecodeNoMemory;
     }
     png_destroy_read_struct(&png, &info, nullptr);
     return hr;

@@ -1,66 +1,13 @@
 #include "image_io/Resolution.h"
 
 #include <cmath>
-#include <cstring>
-#include <optional>
+
+#include "image_io/ByteView.h"
 
 namespace {
 
 constexpr double kMetresPerInch = 0.0254;
 constexpr double kCmPerInch = 2.54;
-
-// Bounds-checked reads from untrusted bytes; every accessor fails instead of
-// reading past the end.
-class Bytes {
-  public:
-    Bytes(const std::uint8_t* data, std::size_t size, bool bigEndian = true)
-        : m_data(data), m_size(size), m_bigEndian(bigEndian) {}
-
-    std::size_t Size() const { return m_size; }
-    bool Has(std::size_t offset, std::size_t count) const {
-        return offset <= m_size && count <= m_size - offset;
-    }
-    const std::uint8_t* At(std::size_t offset) const { return m_data + offset; }
-    bool Matches(std::size_t offset, const char* text, std::size_t count) const {
-        return Has(offset, count) && std::memcmp(m_data + offset, text, count) == 0;
-    }
-    std::optional<std::uint8_t> U8(std::size_t offset) const {
-        if (!Has(offset, 1)) {
-            return std::nullopt;
-        }
-        return m_data[offset];
-    }
-    std::optional<std::uint16_t> U16(std::size_t offset) const {
-        if (!Has(offset, 2)) {
-            return std::nullopt;
-        }
-        const std::uint8_t* p = m_data + offset;
-        return static_cast<std::uint16_t>(m_bigEndian ? (p[0] << 8) | p[1] : (p[1] << 8) | p[0]);
-    }
-    std::optional<std::uint32_t> U32(std::size_t offset) const {
-        if (!Has(offset, 4)) {
-            return std::nullopt;
-        }
-        const std::uint8_t* p = m_data + offset;
-        if (m_bigEndian) {
-            return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
-                   (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};
-        }
-        return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) |
-               (std::uint32_t{p[1]} << 8) | std::uint32_t{p[0]};
-    }
-    Bytes Sub(std::size_t offset, std::size_t count, bool bigEndian) const {
-        if (!Has(offset, count)) {
-            return Bytes(m_data, 0, bigEndian);
-        }
-        return Bytes(m_data + offset, count, bigEndian);
-    }
-
-  private:
-    const std::uint8_t* m_data;
-    std::size_t m_size;
-    bool m_bigEndian;
-};
 
 bool Usable(double dpi) {
     return std::isfinite(dpi) && dpi > 0.0 && dpi <= kMaxFileDpi;
@@ -77,7 +24,7 @@ bool Accept(double dpiX, double dpiY, FileResolution& out) {
 
 // --- PNG ---------------------------------------------------------------------
 
-bool ReadPng(const Bytes& file, FileResolution& out) {
+bool ReadPng(const ByteView& file, FileResolution& out) {
     std::size_t pos = 8;
     for (;;) {
         const auto length = file.U32(pos);
@@ -121,7 +68,7 @@ constexpr std::uint16_t kTagYResolution = 0x011B;
 constexpr std::uint16_t kTagResolutionUnit = 0x0128;
 
 // The numeric value of a one-value SHORT, LONG or RATIONAL entry.
-std::optional<double> TiffNumber(const Bytes& tiff, std::size_t entry) {
+std::optional<double> TiffNumber(const ByteView& tiff, std::size_t entry) {
     const auto type = tiff.U16(entry + 2);
     const auto count = tiff.U32(entry + 4);
     if (!type || !count || *count < 1) {
@@ -155,7 +102,7 @@ std::optional<double> TiffNumber(const Bytes& tiff, std::size_t entry) {
     }
 }
 
-bool ReadTiffStructure(const Bytes& raw, FileResolution& out) {
+bool ReadTiffStructure(const ByteView& raw, FileResolution& out) {
     bool bigEndian;
     if (raw.Matches(0, "II\x2A\x00", 4)) {
         bigEndian = false;
@@ -164,7 +111,7 @@ bool ReadTiffStructure(const Bytes& raw, FileResolution& out) {
     } else {
         return false;
     }
-    const Bytes tiff = raw.Sub(0, raw.Size(), bigEndian);
+    const ByteView tiff = raw.Sub(0, raw.Size(), bigEndian);
     const auto ifd = tiff.U32(4);
     if (!ifd) {
         return false;
@@ -211,7 +158,7 @@ bool ReadTiffStructure(const Bytes& raw, FileResolution& out) {
 
 // --- JPEG ----------------------------------------------------------------------
 
-bool ReadJpeg(const Bytes& file, FileResolution& out) {
+bool ReadJpeg(const ByteView& file, FileResolution& out) {
     FileResolution exif;
     bool haveExif = false;
     std::size_t pos = 2;
@@ -238,7 +185,7 @@ bool ReadJpeg(const Bytes& file, FileResolution& out) {
         if (!length || *length < 2) {
             break;
         }
-        const Bytes segment = file.Sub(pos + 2, *length - 2u, true);
+        const ByteView segment = file.Sub(pos + 2, *length - 2u, true);
         if (*marker == 0xE0 && segment.Matches(0, "JFIF\0", 5)) {
             const auto units = segment.U8(7);
             const auto dx = segment.U16(8);
@@ -267,8 +214,8 @@ bool ReadJpeg(const Bytes& file, FileResolution& out) {
 
 // --- BMP -----------------------------------------------------------------------
 
-bool ReadBmp(const Bytes& raw, FileResolution& out) {
-    const Bytes file = raw.Sub(0, raw.Size(), false);
+bool ReadBmp(const ByteView& raw, FileResolution& out) {
+    const ByteView file = raw.Sub(0, raw.Size(), false);
     const auto headerSize = file.U32(14);
     if (!headerSize || *headerSize < 40) {
         return false;
@@ -290,7 +237,7 @@ bool ReadFileResolution(const std::uint8_t* data, std::size_t size, FileResoluti
     if (data == nullptr) {
         return false;
     }
-    const Bytes file(data, size);
+    const ByteView file(data, size);
     if (file.Matches(0, "\x89PNG\r\n\x1A\n", 8)) {
         return ReadPng(file, out);
     }

@@ -43,6 +43,8 @@ std::uint32_t Win32ErrorFromErrno(int err) {
             return ERROR_IO_DEVICE;
         case EFBIG:
             return ERROR_NOT_ENOUGH_MEMORY;
+        case ETIMEDOUT:
+            return ERROR_TIMEOUT;
         default:
             return ERROR_INVALID_FUNCTION;
     }
@@ -54,9 +56,10 @@ HRESULT HResultFromErrno(int err) {
 
 int ErrnoFromWin32Error(std::uint32_t error) {
     // The errno values Win32ErrorFromErrno names, in the order of its cases.
-    static constexpr int kMapped[] = {
-        ENOENT, ENOTDIR, EACCES,       EPERM,  ENOMEM,    EMFILE, ENFILE, EEXIST, ENOSPC, EDQUOT,
-        EROFS,  EINVAL,  ENAMETOOLONG, EISDIR, ENOTEMPTY, EBUSY,  EPIPE,  ELOOP,  EIO,    EFBIG};
+    static constexpr int kMapped[] = {ENOENT,       ENOTDIR, EACCES,    EPERM,  ENOMEM, EMFILE,
+                                      ENFILE,       EEXIST,  ENOSPC,    EDQUOT, EROFS,  EINVAL,
+                                      ENAMETOOLONG, EISDIR,  ENOTEMPTY, EBUSY,  EPIPE,  ELOOP,
+                                      EIO,          EFBIG,   ETIMEDOUT};
     for (int err : kMapped) {
         if (Win32ErrorFromErrno(err) == error) {
             return err;

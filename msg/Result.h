@@ -22,6 +22,9 @@ constexpr HRESULT E_FAIL = MakeHResult(0x80004005u);
 constexpr HRESULT E_ACCESSDENIED = MakeHResult(0x80070005u);
 constexpr HRESULT E_OUTOFMEMORY = MakeHResult(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = MakeHResult(0x80070057u);
+// Bytes that no decoder reads as an image, or an image whose data is
+// corrupt: "not an image file".
+constexpr HRESULT E_NOT_IMAGE_FILE = MakeHResult(0x88982F07u);
 
 constexpr bool SUCCEEDED(HRESULT hr) {
     return hr >= 0;
@@ -55,6 +58,7 @@ enum WinError : std::uint32_t {
     ERROR_FILENAME_EXCED_RANGE = 206,
     ERROR_DIRECTORY = 267,
     ERROR_IO_DEVICE = 1117,
+    ERROR_TIMEOUT = 1460,
     ERROR_RESOURCE_NAME_NOT_FOUND = 1814,
     ERROR_CANT_RESOLVE_FILENAME = 1921,
 };

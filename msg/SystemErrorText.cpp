@@ -62,6 +62,7 @@ constexpr ErrorText kErrorTexts[] = {
      "タイムアウト期間が経過したため、この操作は終了しました。"},
     {0x80070716u, "The specified resource name cannot be found in the image file.",
      "指定されたリソース名がイメージ ファイルに見つかりません。"},
+    {0x88982F07u, "not an image file", "画像ファイルではありません"},
 };
 
 constexpr bool IsSorted() {

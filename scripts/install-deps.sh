@@ -14,6 +14,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev file
   xvfb xauth xdotool fonts-vlgothic desktop-file-utils
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

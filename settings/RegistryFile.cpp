@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <thread>
 
 namespace {
 
@@ -25,8 +26,9 @@ class CFileLock {
         }
     }
 
-    // 0 or the errno of the failure.
-    int Lock(const std::string& path, bool exclusive, bool create) {
+    // 0; ETIMEDOUT when another holder kept the lock for all of `wait`; or
+    // the errno of the failure.
+    int Lock(const std::string& path, bool exclusive, bool create, std::chrono::milliseconds wait) {
         m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
         if (m_fd < 0 && !create) {
             m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -34,10 +36,18 @@ class CFileLock {
         if (m_fd < 0) {
             return errno;
         }
-        while (::flock(m_fd, exclusive ? LOCK_EX : LOCK_SH) != 0) {
-            if (errno != EINTR) {
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        while (::flock(m_fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno != EWOULDBLOCK) {
                 return errno;
             }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return ETIMEDOUT;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return 0;
     }
@@ -46,25 +56,52 @@ class CFileLock {
     int m_fd = -1;
 };
 
-// A store path that is a symbolic link is written through to its target.
-std::string ResolvePath(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            std::string resolved(real);
-            std::free(real);
-            return resolved;
-        }
-    }
-    return path;
-}
-
 std::string ParentDir(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A store path that is a symbolic link (or a chain of them) is read and
+// written through to its target, also one that does not exist yet.
+std::string ResolvePath(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            break;
+        }
+        std::string target(PATH_MAX, '\0');
+        const ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+            break;
+        }
+        target.resize(static_cast<std::size_t>(length));
+        current = target.front() == '/' ? target : ParentDir(current) + "/" + target;
+    }
+    return current;
+}
+
+enum class PathKind { Missing, Regular, CharacterDevice, Other };
+
+// What the (resolved) path names; for Other, `err` tells why it is left
+// alone. A path that cannot be looked at counts as regular: reading it
+// reports the failure.
+PathKind Classify(const std::string& path, int& err) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? PathKind::Missing : PathKind::Regular;
+    }
+    if (S_ISREG(st.st_mode)) {
+        return PathKind::Regular;
+    }
+    if (S_ISCHR(st.st_mode)) {
+        return PathKind::CharacterDevice;
+    }
+    err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return PathKind::Other;
 }
 
 int MakeDirs(const std::string& dir) {
@@ -83,8 +120,12 @@ int MakeDirs(const std::string& dir) {
     return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
-// 0, or the errno of the failure. Only regular files are read: a FIFO or a
-// device named by mistake must neither block nor be swallowed whole.
+// Not a regular file (ReadWholeFile).
+constexpr int kNotRegular = -1;
+
+// 0, kNotRegular, or the errno of the failure. Only regular files are read:
+// a FIFO or a device put in the file's place must neither block nor be
+// swallowed whole.
 int ReadWholeFile(const std::string& path, std::string& text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
@@ -94,10 +135,8 @@ int ReadWholeFile(const std::string& path, std::string& text) {
     struct stat st;
     if (::fstat(fd, &st) != 0) {
         err = errno;
-    } else if (S_ISDIR(st.st_mode)) {
-        err = EISDIR;
     } else if (!S_ISREG(st.st_mode)) {
-        err = EINVAL;
+        err = kNotRegular;
     } else if (static_cast<std::uint64_t>(st.st_size) > kMaxRegistryFileBytes) {
         err = EFBIG;
     }
@@ -125,6 +164,16 @@ RegistryFileStatus ReadInto(const std::string& path, CRegistryStore& store) {
     std::string text;
     const int err = ReadWholeFile(path, text);
     if (err == ENOENT || err == ENOTDIR) {
+        return status;
+    }
+    if (err == kNotRegular) {
+        status.state = RegistryFileStatus::State::NotRegular;
+        status.error = HResultFromErrno(EINVAL);
+        return status;
+    }
+    if (err == EFBIG) {
+        status.state = RegistryFileStatus::State::TooLarge;
+        status.error = HResultFromErrno(err);
         return status;
     }
     if (err != 0) {
@@ -226,40 +275,78 @@ void SyncDirectory(const std::string& dir) {
 
 }  // namespace
 
-RegistryFileStatus ReadRegistryFile(const std::string& path, CRegistryStore& store) {
+RegistryFileStatus ReadRegistryFile(const std::string& path, CRegistryStore& store,
+                                    std::chrono::milliseconds lockWait) {
     const std::string resolved = ResolvePath(path);
+    RegistryFileStatus status;
+    int err = 0;
+    switch (Classify(resolved, err)) {
+        case PathKind::CharacterDevice:
+            status.state = RegistryFileStatus::State::Off;
+            return status;
+        case PathKind::Other:
+            status.state = RegistryFileStatus::State::NotRegular;
+            status.error = HResultFromErrno(err);
+            return status;
+        default:
+            break;
+    }
     CFileLock lock;
-    // Without a usable lock file (a read-only folder) the read still goes
-    // ahead: writers replace the file by rename, so a reader never sees a
-    // half-written one.
+    // Without a usable lock file (a read-only folder), or when another
+    // program keeps the lock too long, the read still goes ahead: writers
+    // replace the file by rename, so a reader never sees a half-written one.
     struct stat st;
     if (::stat(ParentDir(resolved).c_str(), &st) == 0) {
-        (void)lock.Lock(resolved + ".lock", false, true);
+        (void)lock.Lock(resolved + ".lock", false, true, lockWait);
     }
     return ReadInto(resolved, store);
 }
 
 RegistryUpdateResult UpdateRegistryFile(const std::string& path,
-                                        const std::function<bool(CRegistryStore&)>& edit) {
+                                        const std::function<bool(CRegistryStore&)>& edit,
+                                        std::chrono::milliseconds lockWait) {
     RegistryUpdateResult result;
     if (path.empty()) {
         result.error = HResultFromErrno(ENOENT);
         return result;
     }
     const std::string resolved = ResolvePath(path);
+    int err = 0;
+    switch (Classify(resolved, err)) {
+        case PathKind::CharacterDevice: {
+            // Writing to it means discarding: done, without touching it.
+            result.read.state = RegistryFileStatus::State::Off;
+            CRegistryStore discarded;
+            result.error = edit(discarded) ? S_OK : E_FAIL;
+            return result;
+        }
+        case PathKind::Other:
+            result.read.state = RegistryFileStatus::State::NotRegular;
+            result.error = result.read.error = HResultFromErrno(err);
+            return result;
+        default:
+            break;
+    }
     const std::string dir = ParentDir(resolved);
-    int err = MakeDirs(dir);
+    err = MakeDirs(dir);
     CFileLock lock;
     if (err == 0) {
-        err = lock.Lock(resolved + ".lock", true, true);
+        err = lock.Lock(resolved + ".lock", true, true, lockWait);
+        result.lockTimedOut = err == ETIMEDOUT;
     }
     if (err != 0) {
         result.error = HResultFromErrno(err);
         return result;
     }
 
+    // Read again under the lock: a pipe or device that took the file's
+    // place meanwhile is left alone too.
     CRegistryStore store;
     result.read = ReadInto(resolved, store);
+    if (result.read.state == RegistryFileStatus::State::NotRegular) {
+        result.error = result.read.error;
+        return result;
+    }
     if (!edit(store)) {
         result.error = E_FAIL;
         return result;

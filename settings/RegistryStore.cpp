@@ -168,10 +168,11 @@ void AppendValue(std::string& out, const RegValue& value) {
 }
 
 void AppendKey(std::string& out, const RegKey& key, const std::string& path) {
-    if (!key.Values().empty() || key.SubKeyCount() == 0) {
+    const std::vector<const RegValue*> values = key.Values();
+    if (!values.empty() || key.SubKeyCount() == 0) {
         out += '[' + path + "]\n";
-        for (const RegValue& value : key.Values()) {
-            AppendValue(out, value);
+        for (const RegValue* value : values) {
+            AppendValue(out, *value);
         }
         out.push_back('\n');
     }
@@ -481,36 +482,46 @@ bool RegKey::DeleteKey(std::string_view path) {
 }
 
 const RegValue* RegKey::Value(std::string_view name) const {
+    const auto it = m_valueIndex.find(FoldName(name));
+    return it == m_valueIndex.end() ? nullptr : &*it->second;
+}
+
+std::vector<const RegValue*> RegKey::Values() const {
+    std::vector<const RegValue*> values;
+    values.reserve(m_values.size());
     for (const RegValue& value : m_values) {
-        if (SameName(value.name, name)) {
-            return &value;
-        }
+        values.push_back(&value);
     }
-    return nullptr;
+    return values;
 }
 
 bool RegKey::SetValue(std::string_view name, RegType type, std::vector<std::uint8_t> data) {
     if (HasLineBreak(name)) {
         return false;
     }
-    for (RegValue& value : m_values) {
-        if (SameName(value.name, name)) {
-            value.type = type;
-            value.data = std::move(data);
-            return true;
-        }
+    std::string folded = FoldName(name);
+    if (const auto it = m_valueIndex.find(folded); it != m_valueIndex.end()) {
+        it->second->type = type;
+        it->second->data = std::move(data);
+        return true;
     }
     m_values.push_back(RegValue{std::string(name), type, std::move(data)});
+    try {
+        m_valueIndex.emplace(std::move(folded), std::prev(m_values.end()));
+    } catch (...) {
+        m_values.pop_back();
+        throw;
+    }
     return true;
 }
 
 bool RegKey::DeleteValue(std::string_view name) {
-    const auto it = std::find_if(m_values.begin(), m_values.end(),
-                                 [&](const RegValue& v) { return SameName(v.name, name); });
-    if (it == m_values.end()) {
+    const auto it = m_valueIndex.find(FoldName(name));
+    if (it == m_valueIndex.end()) {
         return false;
     }
-    m_values.erase(it);
+    m_values.erase(it->second);
+    m_valueIndex.erase(it);
     return true;
 }
 

@@ -30,10 +30,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 using RegType = std::uint32_t;
@@ -91,10 +93,11 @@ class RegKey {
     // exist or the path is "".
     bool DeleteKey(std::string_view path);
 
-    // --- values ---
+    // --- values (found, set and deleted in constant time, so that reading
+    // a file is linear in its size however many values a key holds) ---
     const RegValue* Value(std::string_view name) const;
     // In the order they were first set.
-    const std::vector<RegValue>& Values() const { return m_values; }
+    std::vector<const RegValue*> Values() const;
     // Sets type and data; a new value goes last, an existing one keeps its
     // place and the case of its name. False (nothing set) for a name holding
     // CR or LF, which the text form cannot carry.
@@ -110,7 +113,9 @@ class RegKey {
 
   private:
     std::string m_name;
-    std::vector<RegValue> m_values;
+    std::list<RegValue> m_values;
+    // Keyed by the ASCII-lower-cased name.
+    std::unordered_map<std::string, std::list<RegValue>::iterator> m_valueIndex;
     // Keyed by the ASCII-lower-cased name, so the map's order is the
     // case-insensitive order.
     std::map<std::string, std::unique_ptr<RegKey>> m_subKeys;

@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -15,6 +16,8 @@ namespace {
 constexpr std::uint32_t kMakerNameId = 130;
 constexpr std::uint32_t kProductNameId = 131;
 constexpr std::uint32_t kSaveFailedId = 40007;
+constexpr std::uint32_t kNotRegularWarningId = 40044;
+constexpr std::uint32_t kTooLargeWarningId = 40045;
 
 bool ReadLong(const RegKey& key, std::string_view name, LONG& field) {
     std::uint32_t value = 0;
@@ -279,6 +282,17 @@ bool SaveSettings(const AppSettings& settings, RegKey& currentUser) {
     return ok;
 }
 
+std::uint32_t SettingsLoadReport::WarningId() const {
+    switch (file.state) {
+        case RegistryFileStatus::State::NotRegular:
+            return kNotRegularWarningId;
+        case RegistryFileStatus::State::TooLarge:
+            return kTooLargeWarningId;
+        default:
+            return 0;
+    }
+}
+
 SettingsLoadReport LoadSettings(AppSettings& settings, const std::string& path) {
     SettingsLoadReport report;
     report.path = path;
@@ -294,33 +308,48 @@ SettingsLoadReport LoadSettings(AppSettings& settings) {
     return LoadSettings(settings, SettingsFilePath());
 }
 
-bool SaveSettings(const AppSettings& settings, const std::string& path,
-                  SettingsSaveResult* result) {
+bool SaveSettings(const AppSettings& settings, const std::string& path, SettingsSaveResult* result,
+                  std::chrono::milliseconds lockWait) {
     bool written = false;
-    const RegistryUpdateResult update = UpdateRegistryFile(path, [&](CRegistryStore& store) {
-        written = SaveSettings(settings, store.CurrentUser());
-        return written;
-    });
+    const RegistryUpdateResult update = UpdateRegistryFile(
+        path,
+        [&](CRegistryStore& store) {
+            written = SaveSettings(settings, store.CurrentUser());
+            return written;
+        },
+        lockWait);
     if (result != nullptr) {
         result->error = update.error;
         result->keptAside = update.keptAside;
+        result->off = update.read.state == RegistryFileStatus::State::Off;
+        result->lockTimedOut = result->skipped = update.lockTimedOut;
     }
-    return written && SUCCEEDED(update.error);
+    return update.lockTimedOut || (written && SUCCEEDED(update.error));
 }
 
 bool SaveSettings(const AppSettings& settings) {
     return SaveSettings(settings, SettingsFilePath());
 }
 
-void SaveSettingsOrThrow(const AppSettings& settings, const std::string& path) {
+SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings, const std::string& path) {
+    // Set once a save found the file locked: the run does not wait again.
+    static std::atomic<bool> s_locked{false};
     SettingsSaveResult result;
+    if (s_locked.load()) {
+        result.skipped = true;
+        return result;
+    }
     if (!SaveSettings(settings, path, &result)) {
         const HRESULT code = FAILED(result.error) ? result.error : E_FAIL;
         throw my::CException(kSaveFailedId, Formatted(kSaveFailedId),
                              static_cast<std::uint32_t>(code));
     }
+    if (result.lockTimedOut) {
+        s_locked.store(true);
+    }
+    return result;
 }
 
-void SaveSettingsOrThrow(const AppSettings& settings) {
-    SaveSettingsOrThrow(settings, SettingsFilePath());
+SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings) {
+    return SaveSettingsOrThrow(settings, SettingsFilePath());
 }

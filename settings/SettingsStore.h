@@ -28,6 +28,8 @@
 // next load because Count bounds it.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -87,6 +89,10 @@ struct SettingsLoadReport {
     RegistryFileStatus file;  // Missing on a first run
     bool allValuesTaken = false;
     bool NeedsAttention() const { return file.NeedsKeepingAside(); }
+    // The warning start-up writes for this load, with the path: 40044 for a
+    // path that is no regular file (and no character device), 40045 for a
+    // file too large to read; 0 for none.
+    std::uint32_t WarningId() const;
 };
 
 SettingsLoadReport LoadSettings(AppSettings& settings, const std::string& path);
@@ -96,19 +102,30 @@ SettingsLoadReport LoadSettings(AppSettings& settings);
 struct SettingsSaveResult {
     HRESULT error = S_OK;   // the file error, S_OK when the file was written
     std::string keptAside;  // where a damaged file was kept, or ""
+    bool off = false;       // a character device: persistence is off, nothing written
+    // Nothing written because another program kept the file locked: this
+    // save waited for it in vain (lockTimedOut), or an earlier one of the
+    // process did (skipped only).
+    bool lockTimedOut = false;
+    bool skipped = false;
 };
 
 // Reads the current file (another copy of the program may have written it),
-// writes the settings into it and replaces it atomically. True only when
-// every part was written and the file replaced; on false the settings in
-// memory and the file on disk are as they were. The caller reports false
+// writes the settings into it and replaces it atomically. True when every
+// part was written and the file replaced, and when nothing is to be written:
+// persistence is off, or another program kept the lock longer than
+// `lockWait` (the run goes on without saving). On false the settings in
+// memory and the file on disk are as they were; the caller reports false
 // with message 40007 "failed to save settings" and goes on.
 bool SaveSettings(const AppSettings& settings, const std::string& path,
-                  SettingsSaveResult* result = nullptr);
+                  SettingsSaveResult* result = nullptr,
+                  std::chrono::milliseconds lockWait = kRegistryLockWait);
 // To SettingsFilePath().
 bool SaveSettings(const AppSettings& settings);
 
 // SaveSettings, throwing my::CException 40007 "failed to save settings"
-// (code: the file error's HRESULT, or E_FAIL) when it returns false.
-void SaveSettingsOrThrow(const AppSettings& settings, const std::string& path);
-void SaveSettingsOrThrow(const AppSettings& settings);
+// (code: the file error's HRESULT, or E_FAIL) when it returns false. Once a
+// save of the process has found the file locked, later ones skip at once
+// (skipped set), so that a run waits for a locked file only once.
+SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings, const std::string& path);
+SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings);

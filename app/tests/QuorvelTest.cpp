@@ -4,15 +4,22 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "image_io/ImageFile.h"
@@ -60,8 +67,8 @@ class Workspace {
     // Writes a small generated scan (RGB PNG at 40 dpi), and its empty bed
     // when asked.
     void Scan(const std::string& name, double skew = 1.5, std::uint32_t seed = 3,
-              const std::string& bedName = {}) const {
-        scangen::ScanOptions options = scangen::MakeScanOptions(320, 440, 40);
+              const std::string& bedName = {}, int width = 320, int height = 440) const {
+        scangen::ScanOptions options = scangen::MakeScanOptions(width, height, 40);
         options.skewDegrees = skew;
         options.seed = seed;
         const scangen::GeneratedScan scan = scangen::GenerateScan(options);
@@ -72,9 +79,11 @@ class Workspace {
         }
     }
 
-    // Runs the program in the workspace with no display and English texts.
+    // Runs the program in the workspace with no display and English texts;
+    // `meanwhile` is called with its process id while it runs.
     Result Run(const std::vector<std::string>& args,
-               const std::map<std::string, std::string>& env = {}) const {
+               const std::map<std::string, std::string>& env = {},
+               const std::function<void(pid_t)>& meanwhile = {}) const {
         int outPipe[2], errPipe[2];
         EXPECT_EQ(pipe(outPipe), 0);
         EXPECT_EQ(pipe(errPipe), 0);
@@ -85,9 +94,16 @@ class Workspace {
             close(outPipe[0]), close(errPipe[0]);
             dup2(open("/dev/null", O_RDONLY), 0);  // no terminal either
             setsid();
+            if (memoryLimit_ != 0) {
+                const rlimit limit{memoryLimit_, memoryLimit_};
+                setrlimit(RLIMIT_AS, &limit);
+            }
             Exec(args, env);
         }
         close(outPipe[1]), close(errPipe[1]);
+        if (meanwhile) {
+            meanwhile(pid);
+        }
         Result result;
         result.out = ReadAll(outPipe[0]);
         result.err = ReadAll(errPipe[0]);
@@ -161,8 +177,34 @@ class Workspace {
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
+  public:
+    // Address space the program may use (RLIMIT_AS), 0 for no limit.
+    rlim_t memoryLimit_ = 0;
+
+  private:
     fs::path root_;
 };
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Waits until `ready` (at most a minute), then sends `signal`.
+std::function<void(pid_t)> SignalWhen(std::function<bool()> ready, int signal) {
+    return [ready, signal](pid_t pid) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (!ready() && std::chrono::steady_clock::now() < limit) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        kill(pid, signal);
+    };
+}
+
+bool IsImage(const fs::path& path) {
+    ImagePtr image;
+    return LoadImageFromFile(image, path.string()) == S_OK;
+}
 
 std::vector<std::string> Files(const fs::path& folder) {
     std::vector<std::string> names;
@@ -288,14 +330,189 @@ TEST(Quorvel, MissingInputsAndFailingFilesEndWithTheirMessage) {
     EXPECT_NE(missing.err.find("Path not found\n\n" + (ws / "nothere.png").string()),
               std::string::npos)
         << missing.err;
-    EXPECT_FALSE(fs::exists(ws / "trim/a.png"));
+    fs::create_directory(ws / "folder");
+    const Result folder = ws.Run({"/hide", "a.png", "folder"});
+    EXPECT_EQ(folder.exitCode, 1);
+    EXPECT_NE(folder.err.find("is a folder\n\n" + (ws / "folder").string()), std::string::npos)
+        << folder.err;
+    const Result absolute = ws.Run({"/hide", "/out:/qv-no-such-root", "a.png"});
+    EXPECT_EQ(absolute.exitCode, 1);
+    EXPECT_NE(absolute.err.find("path is invalid\n\n/qv-no-such-root"), std::string::npos)
+        << absolute.err;
+    EXPECT_FALSE(fs::exists(ws / "trim"));
 
+    // A failed file leaves no empty output folder behind.
     std::ofstream(ws / "broken.png") << "this is no image";
-    const Result broken = ws.Run({"/hide", "/cut:ltrb", "a.png", "broken.png"});
+    const Result broken = ws.Run({"/hide", "/out:trim", "broken.png"});
     EXPECT_EQ(broken.exitCode, 1);
-    EXPECT_NE(broken.err.find("failed to read image - Not implemented"), std::string::npos)
+    EXPECT_NE(broken.err.find("failed to read image - not an image file\n\n" +
+                              (ws / "broken.png").string()),
+              std::string::npos)
         << broken.err;
-    EXPECT_FALSE(fs::exists(ws / "trim/broken.png"));
+    EXPECT_FALSE(fs::exists(ws / "trim"));
+
+    // Half a JPEG is a failure, not a strip of a page.
+    ASSERT_EQ(ws.Run({"/hide", "/format:jpg", "a.png"}).exitCode, 0);
+    const std::string jpeg = ReadFile(ws / "trim/a.jpg");
+    std::ofstream(ws / "half.jpg", std::ios::binary) << jpeg.substr(0, jpeg.size() / 2);
+    const Result half = ws.Run({"/hide", "half.jpg"});
+    EXPECT_EQ(half.exitCode, 1);
+    EXPECT_NE(half.err.find("failed to read image - Reached the end of the file.\n\n" +
+                            (ws / "half.jpg").string()),
+              std::string::npos)
+        << half.err;
+    EXPECT_FALSE(fs::exists(ws / "trim/half.jpg"));
+}
+
+// Old results are replaced one by one by complete new ones: a file that
+// fails, is interrupted or is never reached keeps its old result. A hang-up
+// stops the run like an interrupt, and no temporary file is left; ours from
+// a run killed more than a day ago are removed.
+TEST(Quorvel, OldResultsSurviveAFailedOrInterruptedRerun) {
+    Workspace ws;
+    std::vector<std::string> args{"/hide", "/yes", "/cut:ltrb", "/thread:1"};
+    for (int i = 0; i < 10; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".png";
+        if (i < 2) {
+            ws.Scan(name, 1.0 - i, 30 + i, {}, 640, 880);
+        } else {
+            fs::copy_file(ws / ("p" + std::to_string(i % 2) + ".png"), ws / name);
+        }
+        args.push_back(name);
+    }
+    auto output = [&](int i) { return ws / ("trim/p" + std::to_string(i) + ".png"); };
+    auto isOld = [&](int i) { return ReadFile(output(i)) == "old " + std::to_string(i); };
+    auto markOld = [&] {
+        fs::create_directories(ws / "trim");
+        for (int i = 0; i < 10; ++i) {
+            std::ofstream(output(i), std::ios::trunc) << "old " << i;
+        }
+    };
+    // Each output is old or new and whole; how many are new.
+    auto renewed = [&] {
+        int count = 0;
+        for (int i = 0; i < 10; ++i) {
+            if (!isOld(i)) {
+                EXPECT_TRUE(IsImage(output(i))) << i;
+                ++count;
+            }
+        }
+        EXPECT_EQ(Files(ws / "trim").size(), 10u) << "no temporary file";
+        return count;
+    };
+    fs::create_directories(ws / "trim");
+    const auto twoDaysAgo = fs::file_time_type::clock::now() - std::chrono::hours(48);
+    for (const char* name : {".p0.png.k3x9a0qz", ".notes.txt.k3x9a0qz"}) {
+        std::ofstream(ws / "trim" / name) << "partial";
+        fs::last_write_time(ws / "trim" / name, twoDaysAgo);
+    }
+    std::ofstream(ws / "trim/.p1.png.k3x9a0qz") << "a save running now";
+
+    markOld();
+    const std::string p1 = ReadFile(ws / "p1.png");
+    std::ofstream(ws / "p1.png", std::ios::binary | std::ios::trunc) << p1.substr(0, p1.size() / 2);
+    const Result corrupt = ws.Run(args);
+    EXPECT_FALSE(fs::exists(ws / "trim/.p0.png.k3x9a0qz")) << "stale";
+    ASSERT_TRUE(fs::remove(ws / "trim/.notes.txt.k3x9a0qz")) << "not ours";
+    ASSERT_TRUE(fs::remove(ws / "trim/.p1.png.k3x9a0qz")) << "fresh";
+    EXPECT_EQ(corrupt.exitCode, 1);
+    EXPECT_NE(corrupt.err.find("p1.png"), std::string::npos) << corrupt.err;
+    EXPECT_GE(renewed(), 1);
+    EXPECT_FALSE(isOld(0));
+    EXPECT_TRUE(isOld(1));
+    EXPECT_TRUE(isOld(9)) << "never reached";
+
+    // Interrupted or hung up once the third result is in place.
+    std::ofstream(ws / "p1.png", std::ios::binary | std::ios::trunc) << p1;
+    for (const int signal : {SIGINT, SIGHUP}) {
+        markOld();
+        const Result stopped = ws.Run(args, {}, SignalWhen([&] { return !isOld(2); }, signal));
+        EXPECT_EQ(stopped.exitCode, 1) << "stopped, not killed by " << signal;
+        const int count = renewed();
+        EXPECT_GE(count, 3);
+        EXPECT_LT(count, 10);
+    }
+}
+
+// The settings file named through a link to a character device means
+// "keep nothing"; a pipe or an oversized file is never read, and neither is
+// ever moved or replaced.
+TEST(Quorvel, SettingsPathThatIsNoRegularFile) {
+    Workspace ws;
+    ws.Scan("a.png");
+    const fs::path device = ws / "null-device";
+    const bool haveDevice = mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    if (haveDevice) {
+        fs::create_symlink(device, ws / "link.reg");
+        const Result run = ws.Run({"/hide", "/cut:ltrb", "a.png"},
+                                  {{"QUORVEL_REGISTRY", (ws / "link.reg").string()}});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        EXPECT_TRUE(fs::is_symlink(ws / "link.reg"));
+        EXPECT_TRUE(fs::is_character_file(device));
+        EXPECT_TRUE(IsImage(ws / "trim/a.png"));
+    }
+
+    mkfifo((ws / "fifo.reg").c_str(), 0600);
+    const Result fifo = ws.Run({"/hide", "/cut:ltrb", "/yes", "a.png"},
+                               {{"QUORVEL_REGISTRY", (ws / "fifo.reg").string()}});
+    EXPECT_EQ(fifo.exitCode, 1);
+    const std::string warning = "the settings file is not a regular file";
+    EXPECT_EQ(fifo.err.find(warning), fifo.err.rfind(warning));
+    EXPECT_NE(
+        fifo.err.find(warning + "; the default settings are used\n\n" + (ws / "fifo.reg").string()),
+        std::string::npos)
+        << fifo.err;
+    EXPECT_NE(fifo.err.find("failed to save settings"), std::string::npos);
+    EXPECT_TRUE(fs::is_fifo(ws / "fifo.reg"));
+
+    std::ofstream(ws / "big.reg") << std::string(1100000, ';');
+    const Result big = ws.Run({"/hide", "/cut:ltrb", "/yes", "a.png"},
+                              {{"QUORVEL_REGISTRY", (ws / "big.reg").string()}});
+    EXPECT_EQ(big.exitCode, 0) << big.err;
+    EXPECT_NE(big.err.find("larger than 1 MB"), std::string::npos) << big.err;
+    // Kept aside before it was replaced; nothing made beside the others.
+    const std::vector<std::string> names = Files(ws / "");
+    EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                            [](const std::string& n) { return n.starts_with("big.reg.corrupt-"); }),
+              1);
+    for (const std::string& name : names) {
+        EXPECT_FALSE(name.starts_with("fifo.reg.") || name.starts_with("null-device.")) << name;
+    }
+    if (!haveDevice) {
+        GTEST_SKIP() << "no device node could be made here (needs root)";
+    }
+}
+
+// A file declaring 2147483647 × 1 pixels is refused before any memory is
+// taken for it, also by the decoder's own row buffers.
+TEST(Quorvel, HugeDeclaredSizeFailsCleanlyUnderAMemoryLimit) {
+#ifdef QV_SANITIZED
+    GTEST_SKIP() << "sanitizers reserve more address space than any limit allows";
+#endif
+    Workspace ws;
+    ws.Scan("a.png");
+    auto be32 = [](std::uint32_t v) {
+        return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    };
+    auto chunk = [&](const std::string& typeAndData) {
+        const auto* bytes = reinterpret_cast<const Bytef*>(typeAndData.data());
+        return be32(static_cast<std::uint32_t>(typeAndData.size() - 4)) + typeAndData +
+               be32(static_cast<std::uint32_t>(crc32(0, bytes, uInt(typeAndData.size()))));
+    };
+    std::ofstream(ws / "wide.png", std::ios::binary)
+        << "\x89PNG\r\n\x1a\n"
+        << chunk(std::string("IHDR\x7f\xff\xff\xff\0\0\0\x01\x08\x06\0\0\0", 17))
+        << chunk(std::string("IDAT\x78\x01\x01\x00\x00\xff\xff", 11)) << chunk("IEND");
+    ws.memoryLimit_ = rlim_t{512} << 20;
+    const Result run = ws.Run({"/hide", "/cut:ltrb", "a.png", "wide.png"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("failed to read image - Not enough memory resources are available to "
+                           "process this command.\n\n" +
+                           (ws / "wide.png").string()),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(IsImage(ws / "trim/a.png"));
 }
 
 TEST(Quorvel, TwoThreadsProcessTwentyFilesOnce) {

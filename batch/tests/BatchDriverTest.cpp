@@ -237,7 +237,7 @@ TEST(BatchDriverFormat, ElapsedTimeAndOutputPaths) {
     EXPECT_EQ(check.control, 148);
 }
 
-TEST_F(BatchDriverTest, MissingPathRefusesBeforeAnythingIsDeleted) {
+TEST_F(BatchDriverTest, MissingPathRefusesBeforeAnythingIsWritten) {
     std::vector<std::string> files = MakeScans(3, {0, 1});
     fs::remove(files[2]);
     CBatchDriver& driver = Driver();
@@ -246,9 +246,9 @@ TEST_F(BatchDriverTest, MissingPathRefusesBeforeAnythingIsDeleted) {
     EXPECT_EQ(ReadAll(Output(0)), "old");
     EXPECT_EQ(ReadAll(Output(1)), "old");
 
-    files[2] = dir_.string();  // a folder is refused the same way
+    files[2] = dir_.string();
     EXPECT_FALSE(driver.StartBatch(files));
-    ExpectRefused(driver, 40015, "Path not found\n\n" + dir_.string());
+    ExpectRefused(driver, 40043, "is a folder\n\n" + dir_.string());
 }
 
 TEST_F(BatchDriverTest, CancelledOverwriteQuestionKeepsEverything) {
@@ -290,10 +290,12 @@ TEST_F(BatchDriverTest, YesWithMoreThreadsThanFiles) {
     EXPECT_TRUE(StartsWith(view_.Status(), "2 files are successfully processed - "));
 }
 
+// Old outputs are replaced only by new ones: the failed file and the one
+// never reached keep theirs.
 TEST_F(BatchDriverTest, CorruptImageEndsBatchUnderEnd) {
-    std::vector<std::string> files = MakeScans(3);
+    std::vector<std::string> files = MakeScans(3, {1, 2});
     WriteText(files[1], "this is not an image");
-    CBatchDriver& driver = Driver({.yes = false, .end = true});
+    CBatchDriver& driver = Driver({.yes = true, .end = true});
     ASSERT_TRUE(driver.StartBatch(files));
     ASSERT_TRUE(RunToEnd(driver));
     EXPECT_EQ(view_.Status(), "process is terminated");
@@ -305,8 +307,9 @@ TEST_F(BatchDriverTest, CorruptImageEndsBatchUnderEnd) {
     EXPECT_EQ(view_.flashes, 0);
     EXPECT_EQ(view_.exitCodes, std::vector<int>{1});
     EXPECT_TRUE(driver.Pool().IsClosing());
-    EXPECT_FALSE(fs::exists(Output(1)));
     EXPECT_TRUE(fs::exists(Output(0)));
+    EXPECT_EQ(ReadAll(Output(1)), "old");
+    EXPECT_EQ(ReadAll(Output(2)), "old");
 }
 
 // Holds the worker inside its first report until the test lets it go.
@@ -414,8 +417,15 @@ TEST_F(BatchDriverTest, RefusedStarts) {
     EXPECT_FALSE(driver.StartBatch(files));
     ExpectRefused(driver, 40017);
 
-    // A failed save: its record is shown and nothing starts.
+    // A folder where an output goes: refused, nothing touched.
     settings_.EmptyPath = {Path("empty.png")};
+    fs::create_directories(Output(0));
+    EXPECT_FALSE(driver.StartBatch(files));
+    ExpectRefused(driver, 40020, "failed to delete a file\n\n" + Output(0));
+    EXPECT_TRUE(fs::is_directory(Output(0)));
+    fs::remove(Output(0));
+
+    // A failed save: its record is shown and nothing starts.
     CBatchDriver failing(
         view_, settings_, {},
         [](const AppSettings&) { throw my::CException(40007, "failed to save settings"); }, &msg_);

@@ -6,9 +6,13 @@
 
 #include <tiffio.h>
 #include <zlib.h>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
 
 namespace fs = std::filesystem;
 
@@ -140,6 +144,41 @@ PngPhys ReadPngPhys(const std::string& path) {
         }
     }
     return phys;
+}
+
+Bytes FlatJpeg(int width, int height, const std::vector<std::uint8_t>& sample, bool progressive) {
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = static_cast<int>(sample.size());
+    cinfo.in_color_space = sample.size() == 1   ? JCS_GRAYSCALE
+                           : sample.size() == 3 ? JCS_RGB
+                                                : JCS_CMYK;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    if (progressive) {
+        jpeg_simple_progression(&cinfo);
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<JSAMPLE> row;
+    for (int x = 0; x < width; ++x) {
+        row.insert(row.end(), sample.begin(), sample.end());
+    }
+    JSAMPROW rows[1] = {row.data()};
+    while (cinfo.next_scanline < cinfo.image_height) {
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    Bytes out(buffer, buffer + size);
+    std::free(buffer);
+    return out;
 }
 
 JpegHeader ReadJpegHeader(const std::string& path) {

@@ -45,6 +45,10 @@ void PutLE32(Bytes& out, std::uint32_t v);
 Bytes PngChunk(const char* type, const Bytes& data);
 Bytes PngHeader(std::uint32_t width, std::uint32_t height, int bitDepth, int colourType);
 
+// A JPEG of one flat colour written by libjpeg: `sample` holds 1 (grey),
+// 3 (red, green, blue) or 4 (CMYK, stored inverted as usual) values.
+Bytes FlatJpeg(int width, int height, const std::vector<std::uint8_t>& sample, bool progressive);
+
 // One directory entry of a hand-made TIFF structure. For RATIONAL entries
 // the numerator and denominator are stored after the directory.
 struct TiffEntry {

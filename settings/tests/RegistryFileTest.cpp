@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "settings/RegistryFile.h"
+#include "settings/SettingsStore.h"
 #include "settings/tests/TempDir.h"
 
 namespace {
@@ -117,6 +120,33 @@ TEST(RegistryFile, SymbolicLinkStaysAndItsTargetIsReplaced) {
     ASSERT_EQ(UpdateRegistryFile(link, [](CRegistryStore& s) { return SetX(s, 5); }).error, S_OK);
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_NE(ReadFileBytes(target).find("\"X\"=dword:00000005"), std::string::npos);
+}
+
+// Another program holding the lock is waited for only so long: an update
+// then gives up without touching the file, a read reads without the lock.
+TEST(RegistryFile, HeldLockIsWaitedForOnlySoLong) {
+    TempDir dir;
+    const std::string path = dir.File("store.reg");
+    ASSERT_EQ(UpdateRegistryFile(path, [](CRegistryStore& s) { return SetX(s, 1); }).error, S_OK);
+    const std::string before = ReadFileBytes(path);
+    const int held = ::open((path + ".lock").c_str(), O_RDWR);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const RegistryUpdateResult update = UpdateRegistryFile(
+        path, [](CRegistryStore& s) { return SetX(s, 2); }, std::chrono::milliseconds(100));
+    EXPECT_TRUE(update.lockTimedOut);
+    EXPECT_EQ(update.error, HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+    EXPECT_EQ(ReadFileBytes(path), before);
+    SettingsSaveResult saved;  // the run goes on without saving
+    EXPECT_TRUE(SaveSettings(AppSettings{}, path, &saved, std::chrono::milliseconds(50)));
+    EXPECT_TRUE(saved.lockTimedOut);
+    EXPECT_EQ(ReadFileBytes(path), before);
+    CRegistryStore store;
+    EXPECT_EQ(ReadRegistryFile(path, store, std::chrono::milliseconds(50)).state,
+              RegistryFileStatus::State::Read);
+    std::uint32_t x = 0;
+    EXPECT_TRUE(store.CurrentUser().OpenKey("Software\\T")->QueryDword("X", x));
+    EXPECT_EQ(x, 1u);
+    ::close(held);
 }
 
 // Read-modify-write under the lock: increments from two processes are never

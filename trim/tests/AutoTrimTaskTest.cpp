@@ -389,7 +389,7 @@ TEST(AutoTrimTask, FailuresRecordTheirMessageAndWriteNothing) {
     for (const std::string& source : {dir / "missing.png", notImage}) {
         const AutoTrimTaskPtr task = RunFiles(DibPtr(), source, dir / "trim/x.png");
         EXPECT_EQ(task->ResultId(), 40022u);
-        const HRESULT expected = source == notImage ? E_NOTIMPL : HRESULT_FROM_WIN32(2);
+        const HRESULT expected = source == notImage ? E_NOT_IMAGE_FILE : HRESULT_FROM_WIN32(2);
         EXPECT_EQ(task->MessageText(), Formatted(40022, SystemErrorText(expected), source));
         EXPECT_FALSE(fs::exists(dir / "trim/x.png"));
     }
@@ -410,7 +410,7 @@ TEST(AutoTrimTask, FailuresRecordTheirMessageAndWriteNothing) {
     task = RunFiles(scan.emptyBed, source, dir / "blocked/b.png");
     EXPECT_EQ(task->ResultId(), 40021u);
     EXPECT_EQ(task->MessageText(),
-              "failed to delete a folder\n\n" + (dir / "blocked/") + "\n\n" + source);
+              "failed to create a folder\n\n" + (dir / "blocked/") + "\n\n" + source);
     ResetUiLanguage();
 }
 

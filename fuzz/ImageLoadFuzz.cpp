@@ -1,0 +1,42 @@
+// Loading an image file held in memory, as the pipeline does after reading
+// it: the decoder the bytes call for (each of our own decoders, or Qt's with
+// the structure checks), the conversion to a CDib, and the resolution
+// reader. A decoder added to the loader is reached here without a change;
+// its seed files go into corpus/image_load/.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "image_io/ImageFile.h"
+#include "image_io/Resolution.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FileResolution resolution;
+    if (ReadFileResolution(data, size, resolution) &&
+        !(resolution.dpiX > 0 && resolution.dpiX <= kMaxFileDpi && resolution.dpiY > 0 &&
+          resolution.dpiY <= kMaxFileDpi)) {
+        std::abort();
+    }
+    ImagePtr image;
+    if (FAILED(LoadImageFromStream(image, CMemoryStream::Copy(data, size)))) {
+        return 0;
+    }
+    DibPtr dib;
+    if (FAILED(ImageToDib(image, dib, Gdiplus::InterpolationModeHighQualityBicubic))) {
+        return 0;
+    }
+    // What every caller relies on: 32 bits, the size the image reported,
+    // within the limits, every row readable.
+    const auto width = static_cast<std::uint64_t>(dib->Width());
+    const auto height = static_cast<std::uint64_t>(dib->Height());
+    if (dib->BitCount() != 32 || width != image->GetWidth() || height != image->GetHeight() ||
+        width * height * 4 > kMaxDecodedImageBytes) {
+        std::abort();
+    }
+    unsigned sum = 0;
+    for (LONG y = 0; y < dib->Height(); y += 1 + dib->Height() / 16) {
+        const BYTE* row = dib->Row(y);
+        sum += row[0] + row[4 * (width - 1) + 3];
+    }
+    return static_cast<int>(sum & 0);
+}
