@@ -20,6 +20,7 @@
 #include "image_io/JpegReader.h"
 #include "image_io/PngReader.h"
 #include "image_io/Resolution.h"
+#include "image_io/TiffStructure.h"
 
 static_assert(std::endian::native == std::endian::little,
               "QImage 32-bit pixels are read as blue, green, red, alpha bytes");
@@ -69,7 +70,8 @@ HRESULT DecodeWithQt(const CMemoryStream& stream, QImage& pixels) {
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
     const QSize declared = reader.size();
-    if (declared.isValid() && !WithinDecodeLimits(declared.width(), declared.height(), kLimits)) {
+    if ((declared.isValid() && !WithinDecodeLimits(declared.width(), declared.height(), kLimits)) ||
+        !TiffSamplesWithinLimits(stream.Data(), stream.Size(), kLimits)) {
         return kNoMemory;
     }
     if (!reader.read(&pixels) || pixels.isNull()) {

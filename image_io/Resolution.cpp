@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "image_io/ByteView.h"
+#include "image_io/TiffStructure.h"
 
 namespace {
 
@@ -57,85 +58,27 @@ bool ReadPng(const ByteView& file, FileResolution& out) {
 
 // --- TIFF structure (TIFF files and EXIF blocks) --------------------------------
 
-enum TiffType : std::uint16_t {
-    kShort = 3,
-    kLong = 4,
-    kRational = 5,
-};
-
 constexpr std::uint16_t kTagXResolution = 0x011A;
 constexpr std::uint16_t kTagYResolution = 0x011B;
 constexpr std::uint16_t kTagResolutionUnit = 0x0128;
 
-// The numeric value of a one-value SHORT, LONG or RATIONAL entry.
-std::optional<double> TiffNumber(const ByteView& tiff, std::size_t entry) {
-    const auto type = tiff.U16(entry + 2);
-    const auto count = tiff.U32(entry + 4);
-    if (!type || !count || *count < 1) {
-        return std::nullopt;
-    }
-    switch (*type) {
-        case kShort:
-            if (const auto v = tiff.U16(entry + 8)) {
-                return static_cast<double>(*v);
-            }
-            return std::nullopt;
-        case kLong:
-            if (const auto v = tiff.U32(entry + 8)) {
-                return static_cast<double>(*v);
-            }
-            return std::nullopt;
-        case kRational: {
-            const auto offset = tiff.U32(entry + 8);
-            if (!offset) {
-                return std::nullopt;
-            }
-            const auto num = tiff.U32(*offset);
-            const auto den = tiff.U32(std::size_t{*offset} + 4);
-            if (!num || !den || *den == 0) {
-                return std::nullopt;
-            }
-            return static_cast<double>(*num) / static_cast<double>(*den);
-        }
-        default:
-            return std::nullopt;
-    }
-}
-
 bool ReadTiffStructure(const ByteView& raw, FileResolution& out) {
-    bool bigEndian;
-    if (raw.Matches(0, "II\x2A\x00", 4)) {
-        bigEndian = false;
-    } else if (raw.Matches(0, "MM\x00\x2A", 4)) {
-        bigEndian = true;
-    } else {
-        return false;
-    }
-    const ByteView tiff = raw.Sub(0, raw.Size(), bigEndian);
-    const auto ifd = tiff.U32(4);
-    if (!ifd) {
-        return false;
-    }
-    const auto count = tiff.U16(*ifd);
-    if (!count) {
+    const auto tiff = TiffStructureOf(raw);
+    if (!tiff) {
         return false;
     }
     std::optional<double> x, y;
     std::uint16_t unit = 2;
-    for (std::size_t i = 0; i < *count; ++i) {
-        const std::size_t entry = std::size_t{*ifd} + 2 + 12 * i;
-        const auto tag = tiff.U16(entry);
-        if (!tag || !tiff.Has(entry, 12)) {
-            break;
-        }
+    for (const std::size_t entry : FirstTiffDirectory(*tiff)) {
+        const auto tag = tiff->U16(entry);
         if (*tag == kTagXResolution) {
-            x = TiffNumber(tiff, entry);
+            x = TiffNumber(*tiff, entry);
         } else if (*tag == kTagYResolution) {
-            y = TiffNumber(tiff, entry);
+            y = TiffNumber(*tiff, entry);
         } else if (*tag == kTagResolutionUnit) {
             // Only inch (2) and centimetre (3) are units; a LONG or RATIONAL
             // entry may hold any number, which must not be narrowed blindly.
-            const auto v = TiffNumber(tiff, entry);
+            const auto v = TiffNumber(*tiff, entry);
             unit = v && (*v == 2.0 || *v == 3.0) ? static_cast<std::uint16_t>(*v) : 0;
         }
     }
@@ -246,7 +189,7 @@ bool ReadFileResolution(const std::uint8_t* data, std::size_t size, FileResoluti
     if (file.Matches(0, "\xFF\xD8", 2)) {
         return ReadJpeg(file, out);
     }
-    if (file.Matches(0, "II\x2A\x00", 4) || file.Matches(0, "MM\x00\x2A", 4)) {
+    if (TiffStructureOf(file)) {
         return ReadTiffStructure(file, out);
     }
     if (file.Matches(0, "BM", 2)) {

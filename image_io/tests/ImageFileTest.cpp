@@ -76,6 +76,10 @@ TEST(LoadImage, HugeDeclaredSizesAreRefused) {
         {"JPEG 60000 x 60000", sof},
         // A small progressive file whose coefficients need 52 MB.
         {"progressive JPEG 4200 x 4200", FlatJpeg(4200, 4200, {10, 20, 30}, true)},
+        // Few pixels, but 2.5 GB of undecoded samples for libtiff's strip.
+        {"TIFF 2816 x 7 of 63744 16-bit samples",
+         TiffStructure(false,
+                       {{0x100, 3, 2816}, {0x101, 3, 7}, {0x102, 3, 16}, {0x115, 3, 63744}})},
     };
     for (std::size_t i = 0; i < 4; ++i) {
         cases[i].file.insert(cases[i].file.end(), idat.begin(), idat.end());

@@ -1,0 +1,37 @@
+// Inside image_io only: the first directory of a TIFF structure (a TIFF
+// file, or the EXIF block of a JPEG) read from untrusted bytes. Every read
+// is bounds-checked; an entry that does not fit in the bytes ends the
+// directory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "image_io/ByteView.h"
+#include "image_io/Decoding.h"
+
+// The structure read in the byte order its header names ("II" little-endian,
+// "MM" big-endian), or nothing when `raw` does not start with a TIFF header.
+std::optional<ByteView> TiffStructureOf(const ByteView& raw);
+
+// Offsets of the first directory's 12-byte entries, in file order. The
+// entry's tag is its first 16-bit value.
+std::vector<std::size_t> FirstTiffDirectory(const ByteView& tiff);
+
+// The first value of a SHORT, LONG or RATIONAL entry, read from the entry
+// itself or, when its values take more than four bytes, from the offset it
+// holds. Nothing for other types, an entry without values, a zero
+// denominator or values outside the bytes.
+std::optional<double> TiffNumber(const ByteView& tiff, std::size_t entry);
+
+// Whether the undecoded samples a TIFF file's first image declares keep
+// `limits`: libtiff holds whole strips of them, which may be many times the
+// decoded 32-bit pixels. Rows of ImageWidth × SamplesPerPixel ×
+// BitsPerSample bits (rounded up to whole bytes) times ImageLength must fit
+// in `limits.maxBytes`, and a pixel may take at most 128 bits (four 32-bit
+// samples). Files that are not TIFF, or whose directory lacks a size, pass:
+// their decoder judges them.
+bool TiffSamplesWithinLimits(const std::uint8_t* data, std::size_t size,
+                             const DecodeLimits& limits);
