@@ -57,7 +57,12 @@ bool WriteChunk(std::FILE* file, const char* type, const std::uint8_t* data, std
     std::uint8_t head[8], tail[4];
     PutBe32(head, static_cast<std::uint32_t>(size));
     std::memcpy(head + 4, type, 4);
-    PutBe32(tail, libdeflate_crc32(libdeflate_crc32(0, head + 4, 4), data, size));
+    std::uint32_t crc = libdeflate_crc32(0, head + 4, 4);
+    if (size != 0) {
+        // A null buffer would start the sum afresh.
+        crc = libdeflate_crc32(crc, data, size);
+    }
+    PutBe32(tail, crc);
     return std::fwrite(head, 1, 8, file) == 8 &&
            (size == 0 || std::fwrite(data, 1, size, file) == size) &&
            std::fwrite(tail, 1, 4, file) == 4;

@@ -16,6 +16,7 @@
 #include "image/Resize.h"
 #include "image/Rotate.h"
 #include "image_io/ImageFile.h"
+#include "image_io/ImagePreload.h"
 #include "image_io/ImageSaver.h"
 #include "msg/Format.h"
 #include "msg/InvokeGuarded.h"
@@ -118,7 +119,8 @@ class CAutoTrimTask::Pipeline {
 
     bool LoadSource() {
         ImagePtr image;
-        HRESULT hr = LoadImageFromFile(image, t.m_sourcePath);
+        const boost::shared_ptr<CImagePreload> preload = std::move(t.m_sourcePreload);
+        HRESULT hr = preload ? preload->Take(image) : LoadImageFromFile(image, t.m_sourcePath);
         if (SUCCEEDED(hr)) {
             m_hasAlpha = image->HasAlpha();
             m_dpiX = image->GetHorizontalResolution();
@@ -372,6 +374,7 @@ void CAutoTrimTask::Init(DibPtr emptyImage, std::int32_t filePosition, std::stri
     m_message.clear();
     ReleaseImages();
     m_emptyImage = std::move(emptyImage);
+    m_sourcePreload.reset();
     m_filePosition = filePosition;
     m_sourcePath = std::move(sourcePath);
     m_outputPath = std::move(outputPath);

@@ -22,6 +22,7 @@
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/Dib.h"
@@ -33,6 +34,7 @@
 namespace Gdiplus {
 class CImageSaver;
 }
+class CImagePreload;
 
 class CAutoTrimTask;
 
@@ -59,6 +61,12 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     // Size of the preview pane; (0, 0) or negative means no scaled preview.
     void SetPreviewSize(std::int32_t width, std::int32_t height) {
         m_previewSize = {width, height};
+    }
+    // The source file already being decoded (a preload of the source path):
+    // Run takes its result instead of loading the file, and lets it go.
+    // Init drops it.
+    void SetSourcePreload(boost::shared_ptr<CImagePreload> preload) {
+        m_sourcePreload = std::move(preload);
     }
     // Slot for the saver factories (SetPngSaver and friends).
     boost::shared_ptr<Gdiplus::CImageSaver>& Saver() { return m_saver; }
@@ -117,6 +125,7 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     std::string m_outputExtension;
     std::string m_outputFolder;
     boost::shared_ptr<Gdiplus::CImageSaver> m_saver;
+    boost::shared_ptr<CImagePreload> m_sourcePreload;
     SideList m_cutSides;
     double m_skewAngle = 0.0;
     RECT m_cropRect{0, 0, 0, 0};

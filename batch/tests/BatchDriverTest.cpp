@@ -16,6 +16,8 @@
 #include "image_io/ImageFile.h"
 #include "image_io/ImageSaver.h"
 #include "msg/Exception.h"
+#include "msg/Format.h"
+#include "msg/SystemErrorText.h"
 #include "msg/tests/LanguageScope.h"
 #include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
@@ -310,6 +312,20 @@ TEST_F(BatchDriverTest, CorruptImageEndsBatchUnderEnd) {
     EXPECT_TRUE(fs::exists(Output(0)));
     EXPECT_EQ(ReadAll(Output(1)), "old");
     EXPECT_EQ(ReadAll(Output(2)), "old");
+}
+
+// The first source decodes beside the empty image; the first task gets what
+// it would have loaded itself: a first file that is no image fails the batch
+// with the task's own message.
+TEST_F(BatchDriverTest, FirstSourceDecodedBesideTheEmptyImage) {
+    std::vector<std::string> files = MakeScans(2);
+    WriteText(files[0], "this is not an image");
+    CBatchDriver& driver = Driver({.yes = true});
+    ASSERT_TRUE(driver.StartBatch(files));
+    ASSERT_TRUE(RunToEnd(driver));
+    ASSERT_EQ(msg_.shown.size(), 1u);
+    EXPECT_EQ(msg_.shown[0].first, Formatted(40022, SystemErrorText(E_NOT_IMAGE_FILE), files[0]));
+    EXPECT_FALSE(fs::exists(Output(0)));
 }
 
 // Holds the worker inside its first report until the test lets it go.
