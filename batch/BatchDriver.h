@@ -186,7 +186,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     int m_total = 0;
     int m_processed = 0;
     std::uint32_t m_startTick = 0;
-    std::vector<std::string> m_outputFolders;  // of the running batch, once each
+    std::vector<std::string> m_outputFolders;   // of the running batch, once each
     std::vector<std::string> m_createdFolders;  // deepest first
 
     // Appended by workers, read by the timer; emptied only at a start and
