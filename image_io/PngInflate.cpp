@@ -231,7 +231,7 @@ HRESULT InflatePngPixels(CDib& dib, int channels, const std::uint8_t* data, std:
             case LIBDEFLATE_SUCCESS:
                 break;
             case LIBDEFLATE_INSUFFICIENT_SPACE:
-                return kCorrupt;
+                return kExcessPixelData;
             default:
                 return cutShort;
         }

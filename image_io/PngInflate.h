@@ -14,6 +14,8 @@
 // (4: 2 channels) or colour (2: 3 channels), without a transparency chunk.
 // The pixel data of these kinds fits into the decoded image's own memory,
 // so they decode without a second full-size buffer.
+constexpr HRESULT kExcessPixelData = S_FALSE;
+
 int InflatableChannels(int colourType, int bitDepth, bool interlaced, bool transparencyChunk);
 
 // Decodes the pixel data of a PNG file held in `data` into `dib`: a 32-bit
@@ -22,10 +24,12 @@ int InflatableChannels(int colourType, int bitDepth, bool interlaced, bool trans
 // of the first IDAT chunk's length field; the chunks before it have been
 // read and checked. The IDAT chunks that follow one another from there are
 // checked against their CRC and hold one zlib stream of filtered rows;
-// what follows them is not looked at. Results: S_OK; E_NOT_IMAGE_FILE for
-// corrupt data (a bad CRC, zlib header, deflate data, Adler-32 sum or row
-// filter, too little or too much pixel data); HRESULT_FROM_WIN32(ERROR_HANDLE_EOF) when
-// the file ends inside an IDAT chunk or before the pixel data is complete;
-// 0x80070008 when memory is short. On failure the bits hold no image.
+// what follows them is not looked at. Results: S_OK; kExcessPixelData when
+// the stream holds more than the image (libpng drops the excess, so its
+// decoding decides); E_NOT_IMAGE_FILE for corrupt data (a bad CRC, zlib
+// header, deflate data, Adler-32 sum or row filter, too little pixel data);
+// kDecodeTruncated when the file ends inside an IDAT chunk or before the
+// pixel data is complete; kDecodeNoMemory when memory is short. Unless S_OK,
+// the bits hold no image.
 HRESULT InflatePngPixels(CDib& dib, int channels, const std::uint8_t* data, std::size_t size,
                          std::size_t idatAt);

@@ -176,7 +176,7 @@ HRESULT Decode(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size_
                     hr = Failure(source);
                 }
             }
-            if (SUCCEEDED(hr)) {
+            if (hr == S_OK) {
                 dib = out;
                 hasAlpha = header.hasAlpha;
             }
@@ -196,7 +196,8 @@ bool IsPngData(const std::uint8_t* data, std::size_t size) {
 
 HRESULT ReadPng(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size_t size,
                 const DecodeLimits& limits) {
-    return Decode(dib, hasAlpha, data, size, limits, true);
+    const HRESULT hr = Decode(dib, hasAlpha, data, size, limits, true);
+    return hr == kExcessPixelData ? Decode(dib, hasAlpha, data, size, limits, false) : hr;
 }
 
 HRESULT ReadPngReference(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size_t size,

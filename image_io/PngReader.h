@@ -23,7 +23,8 @@ bool IsPngData(const std::uint8_t* data, std::size_t size);
 // libpng reads the chunks up to the pixel data. The common kinds (8-bit
 // grey, grey and alpha, or colour, not interlaced, no transparency chunk:
 // what scanners write) are then decoded by InflatePngPixels, about three
-// times as fast; libpng decodes the rows of all others.
+// times as fast; libpng decodes the rows of all others, and of a file whose
+// pixel data runs past the image (it drops the excess).
 HRESULT ReadPng(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size_t size,
                 const DecodeLimits& limits);
 
