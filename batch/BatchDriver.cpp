@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <new>
 #include <set>
 #include <system_error>
 #include <unordered_set>
@@ -13,7 +12,6 @@
 
 #include "batch/TickCount.h"
 #include "image_io/ImageFile.h"
-#include "image_io/ImagePreload.h"
 #include "image_io/ImageSaver.h"
 #include "msg/Exception.h"
 #include "msg/Format.h"
@@ -42,16 +40,6 @@ bool IsExistingFile(const std::string& path) {
 bool IsFolder(const std::string& path) {
     std::error_code ec;
     return fs::is_directory(fs::path(path), ec);
-}
-
-// Empty when not even the preload object can be had: the task then loads
-// the file itself.
-ImagePreloadPtr StartPreload(const std::string& path) {
-    try {
-        return ImagePreloadPtr(new CImagePreload(path));
-    } catch (const std::bad_alloc&) {
-        return {};
-    }
 }
 
 std::string FolderOf(const std::string& path) {
@@ -220,7 +208,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
     // cores the empty image then costs the batch hardly any time. That
     // decode writes and shows nothing; a refused batch drops it.
     DibPtr emptyImage;
-    ImagePreloadPtr firstSource;
+    SourcePreloadPtr firstSource;
     const std::string emptyPath = local.EmptyImagePath();
     if (!emptyPath.empty()) {
         if (!IsExistingFile(emptyPath)) {
@@ -228,7 +216,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
             return false;
         }
         if (!files.empty() && IsExistingFile(files.front())) {
-            firstSource = StartPreload(files.front());
+            firstSource = StartSourcePreload(files.front());
         }
         if (FAILED(LoadDibFromFile(emptyImage, emptyPath)) || !emptyImage) {
             Msg().ShowError(ErrorRecord(40017));

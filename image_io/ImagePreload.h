@@ -1,6 +1,6 @@
 // CImagePreload: an image file read and decoded on a thread of its own, so
 // that it decodes while its owner does other work (a batch decodes its
-// first source while it loads the empty image).
+// first source while it loads the empty image, trim/AutoTrimTask.h).
 //
 // The decode has no effect but its result: it writes nothing and reports
 // nothing. The result goes to the first Take; should no thread be had, Take
@@ -8,7 +8,6 @@
 // taken waits for its decode to end and drops the result.
 #pragma once
 
-#include <boost/shared_ptr.hpp>
 #include <future>
 #include <string>
 #include <utility>
@@ -24,7 +23,6 @@ class CImagePreload {
     CImagePreload(const CImagePreload&) = delete;
     CImagePreload& operator=(const CImagePreload&) = delete;
 
-    const std::string& Path() const { return m_path; }
     // Waits for the decode and hands over its result, as LoadImageFromFile
     // gives it: `image` is set on success only. A second call decodes the
     // file again.
@@ -34,5 +32,3 @@ class CImagePreload {
     std::string m_path;
     std::future<std::pair<HRESULT, ImagePtr>> m_result;
 };
-
-using ImagePreloadPtr = boost::shared_ptr<CImagePreload>;

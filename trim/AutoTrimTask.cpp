@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <new>
 #include <system_error>
 #include <type_traits>
 #include <utility>
@@ -119,7 +120,7 @@ class CAutoTrimTask::Pipeline {
 
     bool LoadSource() {
         ImagePtr image;
-        const boost::shared_ptr<CImagePreload> preload = std::move(t.m_sourcePreload);
+        const SourcePreloadPtr preload = std::move(t.m_sourcePreload);
         HRESULT hr = preload ? preload->Take(image) : LoadImageFromFile(image, t.m_sourcePath);
         if (SUCCEEDED(hr)) {
             m_hasAlpha = image->HasAlpha();
@@ -367,6 +368,14 @@ class CAutoTrimTask::Pipeline {
     double m_angle = 0.0;
     RECT m_rect{};
 };
+
+SourcePreloadPtr StartSourcePreload(const std::string& path) {
+    try {
+        return SourcePreloadPtr(new CImagePreload(path));
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
 
 void CAutoTrimTask::Init(DibPtr emptyImage, std::int32_t filePosition, std::string sourcePath,
                          std::string outputPath, CAutoTrimTaskClient* client) {

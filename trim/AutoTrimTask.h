@@ -38,6 +38,16 @@ class CImagePreload;
 
 class CAutoTrimTask;
 
+// A source file being decoded ahead of its task (StartSourcePreload).
+using SourcePreloadPtr = boost::shared_ptr<CImagePreload>;
+
+// Starts decoding the image file at `path` on a thread of its own, as Run
+// would load it, for the task that will process it (SetSourcePreload): the
+// batch decodes its first source while it loads the empty image. The decode
+// writes and shows nothing; a preload dropped unused waits for its decode to
+// end. Empty when memory is short: the task then loads the file itself.
+SourcePreloadPtr StartSourcePreload(const std::string& path);
+
 // Receives every task whose pipeline returned, whatever its result. Called
 // on the worker's thread.
 class CAutoTrimTaskClient {
@@ -65,9 +75,7 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     // The source file already being decoded (a preload of the source path):
     // Run takes its result instead of loading the file, and lets it go.
     // Init drops it.
-    void SetSourcePreload(boost::shared_ptr<CImagePreload> preload) {
-        m_sourcePreload = std::move(preload);
-    }
+    void SetSourcePreload(SourcePreloadPtr preload) { m_sourcePreload = std::move(preload); }
     // Slot for the saver factories (SetPngSaver and friends).
     boost::shared_ptr<Gdiplus::CImageSaver>& Saver() { return m_saver; }
     // Set by the worker just before Run; asked for stop requests.
@@ -125,7 +133,7 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     std::string m_outputExtension;
     std::string m_outputFolder;
     boost::shared_ptr<Gdiplus::CImageSaver> m_saver;
-    boost::shared_ptr<CImagePreload> m_sourcePreload;
+    SourcePreloadPtr m_sourcePreload;
     SideList m_cutSides;
     double m_skewAngle = 0.0;
     RECT m_cropRect{0, 0, 0, 0};
