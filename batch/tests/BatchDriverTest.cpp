@@ -16,8 +16,6 @@
 #include "image_io/ImageFile.h"
 #include "image_io/ImageSaver.h"
 #include "msg/Exception.h"
-#include "msg/Format.h"
-#include "msg/SystemErrorText.h"
 #include "msg/tests/LanguageScope.h"
 #include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
@@ -324,7 +322,8 @@ TEST_F(BatchDriverTest, FirstSourceDecodedBesideTheEmptyImage) {
     ASSERT_TRUE(driver.StartBatch(files));
     ASSERT_TRUE(RunToEnd(driver));
     ASSERT_EQ(msg_.shown.size(), 1u);
-    EXPECT_EQ(msg_.shown[0].first, Formatted(40022, SystemErrorText(E_NOT_IMAGE_FILE), files[0]));
+    EXPECT_TRUE(StartsWith(msg_.shown[0].first, "failed to read image - "));
+    EXPECT_NE(msg_.shown[0].first.find(files[0]), std::string::npos) << msg_.shown[0].first;
     EXPECT_FALSE(fs::exists(Output(0)));
 }
 

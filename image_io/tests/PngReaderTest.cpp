@@ -275,14 +275,14 @@ TEST(PngReader, EveryKindDecodesAsLibpngDoes) {
         bool trns;
     };
     const Kind kinds[] = {
-        {PNG_COLOR_TYPE_GRAY, 1, false},        {PNG_COLOR_TYPE_GRAY, 4, false},
-        {PNG_COLOR_TYPE_GRAY, 8, false},        {PNG_COLOR_TYPE_GRAY, 8, true},
-        {PNG_COLOR_TYPE_GRAY, 16, false},       {PNG_COLOR_TYPE_GRAY_ALPHA, 8, false},
-        {PNG_COLOR_TYPE_GRAY_ALPHA, 16, false}, {PNG_COLOR_TYPE_PALETTE, 2, false},
-        {PNG_COLOR_TYPE_PALETTE, 8, false},     {PNG_COLOR_TYPE_PALETTE, 8, true},
-        {PNG_COLOR_TYPE_RGB, 8, false},         {PNG_COLOR_TYPE_RGB, 8, true},
-        {PNG_COLOR_TYPE_RGB, 16, false},        {PNG_COLOR_TYPE_RGB_ALPHA, 8, false},
-        {PNG_COLOR_TYPE_RGB_ALPHA, 16, false},
+        {PNG_COLOR_TYPE_GRAY, 1, false},       {PNG_COLOR_TYPE_GRAY, 2, false},
+        {PNG_COLOR_TYPE_GRAY, 4, false},       {PNG_COLOR_TYPE_GRAY, 8, false},
+        {PNG_COLOR_TYPE_GRAY, 8, true},        {PNG_COLOR_TYPE_GRAY, 16, false},
+        {PNG_COLOR_TYPE_GRAY_ALPHA, 8, false}, {PNG_COLOR_TYPE_GRAY_ALPHA, 16, false},
+        {PNG_COLOR_TYPE_PALETTE, 2, false},    {PNG_COLOR_TYPE_PALETTE, 8, false},
+        {PNG_COLOR_TYPE_PALETTE, 8, true},     {PNG_COLOR_TYPE_RGB, 8, false},
+        {PNG_COLOR_TYPE_RGB, 8, true},         {PNG_COLOR_TYPE_RGB, 16, false},
+        {PNG_COLOR_TYPE_RGB_ALPHA, 8, false},  {PNG_COLOR_TYPE_RGB_ALPHA, 16, false},
     };
     const int filters[] = {PNG_FILTER_NONE, PNG_FILTER_SUB,   PNG_FILTER_UP,
                            PNG_FILTER_AVG,  PNG_FILTER_PAETH, PNG_ALL_FILTERS};
