@@ -2,7 +2,13 @@
 // scans with their empty-bed image, PNG in and PNG out, processed once with
 // /thread:1 and once with /thread:2 in the same run.
 //
-// Usage: batch_bench [--pages N] [--size WxH] [--dir FOLDER]
+// Usage: batch_bench [--pages N] [--size WxH] [--dir FOLDER] [--colour-model]
+//                    [--compare PROGRAM]
+//  --colour-model  runs without the empty image (/empty:), from the colour
+//                  model of the margins.
+//  --compare P     runs the quorvel program P (another build) on the same
+//                  files too, each thread count right after this build's,
+//                  and prints the ratios.
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -23,14 +29,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int RunQuorvel(const std::vector<std::string>& args) {
-    std::vector<char*> argv{const_cast<char*>(QUORVEL_BINARY)};
+int RunQuorvel(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
     pid_t pid = 0;
-    if (posix_spawn(&pid, QUORVEL_BINARY, nullptr, nullptr, argv.data(), environ) != 0) {
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
         return -1;
     }
     int status = 0;
@@ -44,6 +50,8 @@ int main(int argc, char** argv) {
     int pages = 8;
     LONG width = 4960, height = 7016;
     fs::path dir = fs::temp_directory_path() / "quorvel-batch-bench";
+    bool colourModel = false;
+    std::vector<std::string> programs{QUORVEL_BINARY};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--pages") == 0 && i + 1 < argc) {
             pages = std::atoi(argv[++i]);
@@ -51,8 +59,15 @@ int main(int argc, char** argv) {
             std::sscanf(argv[++i], "%dx%d", &width, &height);
         } else if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
             dir = argv[++i];
+        } else if (std::strcmp(argv[i], "--colour-model") == 0) {
+            colourModel = true;
+        } else if (std::strcmp(argv[i], "--compare") == 0 && i + 1 < argc) {
+            programs.push_back(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: %s [--pages N] [--size WxH] [--dir FOLDER]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--pages N] [--size WxH] [--dir FOLDER] [--colour-model] "
+                         "[--compare PROGRAM]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -77,27 +92,41 @@ int main(int argc, char** argv) {
     }
     setenv("QUORVEL_REGISTRY", (dir / "settings.reg").c_str(), 1);
 
-    std::printf("batch_bench: %d pages of %d x %d px (%.0f dpi), PNG in and out\n", pages, width,
-                height, dpi);
-    double minutes[2] = {0, 0};
+    std::printf("batch_bench: %d pages of %d x %d px (%.0f dpi), PNG in and out, %s\n", pages,
+                width, height, dpi, colourModel ? "colour model" : "empty image");
+    // seconds[program][threads - 1]
+    std::vector<std::vector<double>> seconds(programs.size(), std::vector<double>(2));
     for (int threads = 1; threads <= 2; ++threads) {
-        std::vector<std::string> args{"/hide", "/yes", "/cut:ltrb",
-                                      "/empty:" + (dir / "empty.png").string(),
-                                      "/thread:" + std::to_string(threads)};
-        args.insert(args.end(), files.begin(), files.end());
-        const auto start = std::chrono::steady_clock::now();
-        const int code = RunQuorvel(args);
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (code != 0) {
-            std::fprintf(stderr, "quorvel exited with %d\n", code);
-            return 1;
+        for (std::size_t p = 0; p < programs.size(); ++p) {
+            std::vector<std::string> args{
+                "/hide", "/yes", "/cut:ltrb",
+                colourModel ? "/empty:" : "/empty:" + (dir / "empty.png").string(),
+                "/thread:" + std::to_string(threads)};
+            args.insert(args.end(), files.begin(), files.end());
+            const auto start = std::chrono::steady_clock::now();
+            const int code = RunQuorvel(programs[p], args);
+            const double s =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (code != 0) {
+                std::fprintf(stderr, "%s exited with %d\n", programs[p].c_str(), code);
+                return 1;
+            }
+            seconds[p][threads - 1] = s;
+            std::printf("  %-9s /thread:%d %7.2f s  %5.2f s per page  %6.2f files per minute\n",
+                        p == 0 ? "this" : "compared", threads, s, s / pages, pages * 60.0 / s);
         }
-        minutes[threads - 1] = seconds / 60.0;
-        std::printf("  /thread:%d  %7.1f s  %6.2f files per minute\n", threads, seconds,
-                    pages / minutes[threads - 1]);
     }
-    std::printf("  speed-up of two threads: %.2fx\n", minutes[0] / minutes[1]);
+    for (std::size_t p = 0; p < programs.size(); ++p) {
+        std::printf("  %-9s speed-up of two threads: %.2fx\n", p == 0 ? "this" : "compared",
+                    seconds[p][0] / seconds[p][1]);
+    }
+    for (std::size_t p = 1; p < programs.size(); ++p) {
+        std::printf(
+            "  this build takes %.0f %% (/thread:1) and %.0f %% (/thread:2) of the time "
+            "of %s\n",
+            100.0 * seconds[0][0] / seconds[p][0], 100.0 * seconds[0][1] / seconds[p][1],
+            programs[p].c_str());
+    }
     fs::remove_all(dir);
     return 0;
 }

@@ -17,10 +17,12 @@
 //    that baseline in bytes per source pixel.
 //
 // Usage: pipeline_bench [--pages N] [--size WxH] [--dir FOLDER]
-//                       [--cache MIB] [--skew DEGREES] [--verify]
+//                       [--cache MIB] [--skew DEGREES] [--verify] [--colour-model]
 //  --cache MIB  sets the pixel block cache limit (0 turns it off); without it
 //               the library default applies.
 //  --skew DEG   skew of the generated page (default 1.7 degrees).
+//  --colour-model  runs without the empty image, from the colour model of
+//               the margins (the baseline is then the bare process).
 //  --verify     after each page, rebuilds the output the long way (rotate the
 //               whole source, place and crop the rectangle, drop alpha) and
 //               compares it byte for byte with the task's output.
@@ -176,6 +178,7 @@ int main(int argc, char** argv) {
     LONG width = 4960, height = 7016;
     long cacheMib = -1;
     bool verify = false;
+    bool colourModel = false;
     double skew = 1.7;
     fs::path dir = fs::temp_directory_path() / "quorvel-pipeline-bench";
     for (int i = 1; i < argc; ++i) {
@@ -191,10 +194,12 @@ int main(int argc, char** argv) {
             skew = std::atof(argv[++i]);
         } else if (std::strcmp(argv[i], "--verify") == 0) {
             verify = true;
+        } else if (std::strcmp(argv[i], "--colour-model") == 0) {
+            colourModel = true;
         } else {
             std::fprintf(stderr,
                          "usage: %s [--pages N] [--size WxH] [--dir FOLDER] [--cache MIB] "
-                         "[--skew DEGREES] [--verify]\n",
+                         "[--skew DEGREES] [--verify] [--colour-model]\n",
                          argv[0]);
             return 2;
         }
@@ -230,16 +235,17 @@ int main(int argc, char** argv) {
     const std::size_t bareRss = Rss();
 
     DibPtr empty;
-    if (FAILED(LoadDibFromFile(empty, (dir / "empty.png").string()))) {
+    if (!colourModel && FAILED(LoadDibFromFile(empty, (dir / "empty.png").string()))) {
         std::fprintf(stderr, "cannot load the empty image\n");
         return 1;
     }
     ReleasePixelCache();
     const std::size_t baseRss = Rss();
 
-    std::printf("pipeline_bench: %d x %d px (%.0f dpi), %d page(s), one thread, pixel cache %s\n",
-                width, height, dpi, pages,
-                cacheMib < 0 ? "default" : (std::to_string(cacheMib) + " MiB").c_str());
+    std::printf(
+        "pipeline_bench: %d x %d px (%.0f dpi), %d page(s), one thread, %s, pixel cache %s\n",
+        width, height, dpi, pages, colourModel ? "colour model" : "empty image",
+        cacheMib < 0 ? "default" : (std::to_string(cacheMib) + " MiB").c_str());
     std::printf("  RSS bare process %.1f MB; with the empty image %.1f MB (baseline)\n",
                 Mb(bareRss), Mb(baseRss));
     bool allSame = true;

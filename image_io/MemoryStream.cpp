@@ -33,7 +33,10 @@ class FileDescriptor {
 boost::shared_ptr<const CMemoryStream> CMemoryStream::Copy(const void* data, std::size_t size) {
     try {
         boost::shared_ptr<CMemoryStream> stream(new CMemoryStream);
-        stream->m_owned.reset(new std::uint8_t[size == 0 ? 1 : size]);
+        stream->m_owned = MakeWorkBlock(size == 0 ? 1 : size);
+        if (!stream->m_owned) {
+            return {};
+        }
         if (size != 0) {
             std::memcpy(stream->m_owned.get(), data, size);
         }
@@ -82,8 +85,11 @@ HRESULT ReadFileToStream(StreamPtr& stream, const std::string& path) {
     try {
         result.reset(new CMemoryStream);
         // Left uninitialised: the read fills it.
-        result->m_owned.reset(new std::uint8_t[size == 0 ? 1 : size]);
+        result->m_owned = MakeWorkBlock(size == 0 ? 1 : size);
     } catch (const std::bad_alloc&) {
+        return kNoMemory;
+    }
+    if (!result->m_owned) {
         return kNoMemory;
     }
 

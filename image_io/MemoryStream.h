@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "image/PixelMemory.h"
 #include "msg/Result.h"
 
 class CMemoryStream {
@@ -32,7 +33,8 @@ class CMemoryStream {
     friend HRESULT ReadFileToStream(boost::shared_ptr<const CMemoryStream>& stream,
                                     const std::string& path);
 
-    std::unique_ptr<std::uint8_t[]> m_owned;
+    // A page's file is tens of MB: a work block (see PixelMemory.h).
+    WorkBlock m_owned;
     const std::uint8_t* m_data = nullptr;
     std::size_t m_size = 0;
 };

@@ -6,9 +6,11 @@
 #include <new>
 #include <vector>
 
+#include "image_io/PngInflate.h"
+
 // libpng reports errors by longjmp. The functions that call setjmp hold only
 // plain values and pointers, so the jump skips no destructor; the objects
-// with destructors (the CDib, the row table) live in ReadPng, which never
+// with destructors (the CDib, the row table) live in Decode, which never
 // sees a jump.
 
 namespace {
@@ -50,19 +52,24 @@ struct Header {
     png_uint_32 width = 0;
     png_uint_32 height = 0;
     bool hasAlpha = false;
+    // Channels of a file whose pixel data InflatePngPixels decodes; 0 when
+    // libpng decodes the rows.
+    int inflateChannels = 0;
 };
 
-// Reads the header and sets the transformations to 8-bit blue, green, red,
-// alpha. False when libpng refuses the data or the result is not 4 bytes a
-// pixel.
-bool ReadHeader(png_structp png, png_infop info, Header& header) {
+// Reads the chunks up to the first IDAT. A file of the kinds
+// InflatePngPixels decodes is left there; for the others the
+// transformations to 8-bit blue, green, red, alpha are set up. False when
+// libpng refuses the data or the result is not 4 bytes a pixel.
+bool ReadHeader(png_structp png, png_infop info, bool allowInflate, Header& header) {
     if (setjmp(png_jmpbuf(png))) {
         return false;
     }
     png_read_info(png, info);
     const png_byte colourType = png_get_color_type(png, info);
+    const bool transparencyChunk = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     bool alpha = (colourType & PNG_COLOR_MASK_ALPHA) != 0;
-    if (png_get_valid(png, info, PNG_INFO_tRNS) != 0) {
+    if (transparencyChunk) {
         if (colourType == PNG_COLOR_TYPE_PALETTE) {
             png_bytep trans = nullptr;
             int count = 0;
@@ -74,6 +81,19 @@ bool ReadHeader(png_structp png, png_infop info, Header& header) {
             alpha = true;
         }
     }
+    header.width = png_get_image_width(png, info);
+    header.height = png_get_image_height(png, info);
+    header.hasAlpha = alpha;
+    // libpng stops right after the first IDAT chunk's type.
+    const auto* source = static_cast<const Source*>(png_get_io_ptr(png));
+    const int channels = InflatableChannels(colourType, png_get_bit_depth(png, info),
+                                            png_get_interlace_type(png, info) != PNG_INTERLACE_NONE,
+                                            transparencyChunk);
+    if (allowInflate && channels != 0 && source->at >= 8 &&
+        std::memcmp(source->data + source->at - 4, "IDAT", 4) == 0) {
+        header.inflateChannels = channels;
+        return true;
+    }
     png_set_expand(png);  // palette to colour, 1 to 4 bits to 8, tRNS to alpha
     png_set_scale_16(png);
     png_set_gray_to_rgb(png);
@@ -84,9 +104,6 @@ bool ReadHeader(png_structp png, png_infop info, Header& header) {
     }
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    header.width = png_get_image_width(png, info);
-    header.height = png_get_image_height(png, info);
-    header.hasAlpha = alpha;
     return png_get_bit_depth(png, info) == 8 && png_get_channels(png, info) == 4 &&
            png_get_rowbytes(png, info) == static_cast<png_size_t>(header.width) * 4;
 }
@@ -106,14 +123,8 @@ HRESULT Failure(const Source& source) {
     return source.truncated ? kDecodeTruncated : E_NOT_IMAGE_FILE;
 }
 
-}  // namespace
-
-bool IsPngData(const std::uint8_t* data, std::size_t size) {
-    return data != nullptr && size >= 8 && png_sig_cmp(data, 0, 8) == 0;
-}
-
-HRESULT ReadPng(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size_t size,
-                const DecodeLimits& limits) {
+HRESULT Decode(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size_t size,
+               const DecodeLimits& limits, bool allowInflate) {
     if (!IsPngData(data, size)) {
         return E_NOT_IMAGE_FILE;
     }
@@ -144,27 +155,30 @@ HRESULT ReadPng(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size
     HRESULT hr = S_OK;
     Header header;
     try {
-        if (!ReadHeader(png, info, header)) {
+        if (!ReadHeader(png, info, allowInflate, header)) {
             hr = Failure(source);
         } else if (!WithinDecodeLimits(header.width, header.height, limits)) {
             hr = kDecodeNoMemory;
         } else {
             DibPtr out(new CDib);
-            std::vector<png_bytep> rows(header.height);
+            std::vector<png_bytep> rows(header.inflateChannels != 0 ? 0 : header.height);
             if (!out->Create(static_cast<LONG>(header.width), static_cast<LONG>(header.height), 32,
                              0, BI_RGB) ||
                 !out->AllocateBits()) {
                 hr = kDecodeNoMemory;
+            } else if (header.inflateChannels != 0) {
+                hr = InflatePngPixels(*out, header.inflateChannels, data, size, source.at - 8);
             } else {
                 for (png_uint_32 y = 0; y < header.height; ++y) {
                     rows[y] = out->Row(static_cast<LONG>(y));
                 }
                 if (!ReadRows(png, rows.data())) {
                     hr = Failure(source);
-                } else {
-                    dib = out;
-                    hasAlpha = header.hasAlpha;
                 }
+            }
+            if (hr == S_OK) {
+                dib = out;
+                hasAlpha = header.hasAlpha;
             }
         }
     } catch (const std::bad_alloc&) {
@@ -172,4 +186,21 @@ HRESULT ReadPng(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size
     }
     png_destroy_read_struct(&png, &info, nullptr);
     return hr;
+}
+
+}  // namespace
+
+bool IsPngData(const std::uint8_t* data, std::size_t size) {
+    return data != nullptr && size >= 8 && png_sig_cmp(data, 0, 8) == 0;
+}
+
+HRESULT ReadPng(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size_t size,
+                const DecodeLimits& limits) {
+    const HRESULT hr = Decode(dib, hasAlpha, data, size, limits, true);
+    return hr == kExcessPixelData ? Decode(dib, hasAlpha, data, size, limits, false) : hr;
+}
+
+HRESULT ReadPngReference(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size_t size,
+                         const DecodeLimits& limits) {
+    return Decode(dib, hasAlpha, data, size, limits, false);
 }

@@ -10,7 +10,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config clang-format
   libboost-dev libboost-regex-dev
   qt6-base-dev qt6-image-formats-plugins qt6-qpa-plugins libgl-dev
-  libpng-dev libtiff-dev libjpeg62-turbo-dev zlib1g-dev
+  libpng-dev libdeflate-dev libtiff-dev libjpeg62-turbo-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev file
   xvfb xauth xdotool fonts-vlgothic desktop-file-utils

@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <new>
 #include <system_error>
 #include <type_traits>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "image/Resize.h"
 #include "image/Rotate.h"
 #include "image_io/ImageFile.h"
+#include "image_io/ImagePreload.h"
 #include "image_io/ImageSaver.h"
 #include "msg/Format.h"
 #include "msg/InvokeGuarded.h"
@@ -118,7 +120,8 @@ class CAutoTrimTask::Pipeline {
 
     bool LoadSource() {
         ImagePtr image;
-        HRESULT hr = LoadImageFromFile(image, t.m_sourcePath);
+        const SourcePreloadPtr preload = std::move(t.m_sourcePreload);
+        HRESULT hr = preload ? preload->Take(image) : LoadImageFromFile(image, t.m_sourcePath);
         if (SUCCEEDED(hr)) {
             m_hasAlpha = image->HasAlpha();
             m_dpiX = image->GetHorizontalResolution();
@@ -366,12 +369,21 @@ class CAutoTrimTask::Pipeline {
     RECT m_rect{};
 };
 
+SourcePreloadPtr StartSourcePreload(const std::string& path) {
+    try {
+        return SourcePreloadPtr(new CImagePreload(path));
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
 void CAutoTrimTask::Init(DibPtr emptyImage, std::int32_t filePosition, std::string sourcePath,
                          std::string outputPath, CAutoTrimTaskClient* client) {
     m_resultId = 0;
     m_message.clear();
     ReleaseImages();
     m_emptyImage = std::move(emptyImage);
+    m_sourcePreload.reset();
     m_filePosition = filePosition;
     m_sourcePath = std::move(sourcePath);
     m_outputPath = std::move(outputPath);

@@ -22,6 +22,7 @@
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/Dib.h"
@@ -33,8 +34,19 @@
 namespace Gdiplus {
 class CImageSaver;
 }
+class CImagePreload;
 
 class CAutoTrimTask;
+
+// A source file being decoded ahead of its task (StartSourcePreload).
+using SourcePreloadPtr = boost::shared_ptr<CImagePreload>;
+
+// Starts decoding the image file at `path` on a thread of its own, as Run
+// would load it, for the task that will process it (SetSourcePreload): the
+// batch decodes its first source while it loads the empty image. The decode
+// writes and shows nothing; a preload dropped unused waits for its decode to
+// end. Empty when memory is short: the task then loads the file itself.
+SourcePreloadPtr StartSourcePreload(const std::string& path);
 
 // Receives every task whose pipeline returned, whatever its result. Called
 // on the worker's thread.
@@ -60,6 +72,10 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     void SetPreviewSize(std::int32_t width, std::int32_t height) {
         m_previewSize = {width, height};
     }
+    // The source file already being decoded (a preload of the source path):
+    // Run takes its result instead of loading the file, and lets it go.
+    // Init drops it.
+    void SetSourcePreload(SourcePreloadPtr preload) { m_sourcePreload = std::move(preload); }
     // Slot for the saver factories (SetPngSaver and friends).
     boost::shared_ptr<Gdiplus::CImageSaver>& Saver() { return m_saver; }
     // Set by the worker just before Run; asked for stop requests.
@@ -117,6 +133,7 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     std::string m_outputExtension;
     std::string m_outputFolder;
     boost::shared_ptr<Gdiplus::CImageSaver> m_saver;
+    SourcePreloadPtr m_sourcePreload;
     SideList m_cutSides;
     double m_skewAngle = 0.0;
     RECT m_cropRect{0, 0, 0, 0};

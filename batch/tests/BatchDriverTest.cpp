@@ -312,6 +312,21 @@ TEST_F(BatchDriverTest, CorruptImageEndsBatchUnderEnd) {
     EXPECT_EQ(ReadAll(Output(2)), "old");
 }
 
+// The first source decodes beside the empty image; the first task gets what
+// it would have loaded itself: a first file that is no image fails the batch
+// with the task's own message.
+TEST_F(BatchDriverTest, FirstSourceDecodedBesideTheEmptyImage) {
+    std::vector<std::string> files = MakeScans(2);
+    WriteText(files[0], "this is not an image");
+    CBatchDriver& driver = Driver({.yes = true});
+    ASSERT_TRUE(driver.StartBatch(files));
+    ASSERT_TRUE(RunToEnd(driver));
+    ASSERT_EQ(msg_.shown.size(), 1u);
+    EXPECT_TRUE(StartsWith(msg_.shown[0].first, "failed to read image - "));
+    EXPECT_NE(msg_.shown[0].first.find(files[0]), std::string::npos) << msg_.shown[0].first;
+    EXPECT_FALSE(fs::exists(Output(0)));
+}
+
 // Holds the worker inside its first report until the test lets it go.
 class GatedDriver : public CBatchDriver {
   public:

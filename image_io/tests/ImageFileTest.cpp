@@ -9,6 +9,7 @@
 #include <random>
 
 #include "TestFiles.h"
+#include "image_io/ImagePreload.h"
 #include "image_io/ImageSaver.h"
 
 namespace {
@@ -51,6 +52,25 @@ TEST(LoadImage, FailuresGiveTheirCodes) {
     EXPECT_EQ(ImageToDib(ImagePtr(), dib, 7), kNoMemory);
     EXPECT_EQ(LoadDibFromFile(dib, dir.File("notes.png")), E_NOT_IMAGE_FILE);
     EXPECT_FALSE(dib);
+
+    // A preload gives what LoadImageFromFile gives, once; a second Take
+    // decodes again; one dropped untaken just ends.
+    std::mt19937 rng(3);
+    BitmapPtr bitmap;
+    SaverPtr saver;
+    ASSERT_EQ(DibToBitmap(bitmap, RandomDib(9, 4, 24, rng), true), S_OK);
+    ASSERT_EQ(SetPngSaver(saver), S_OK);
+    ASSERT_EQ(Save(*saver, bitmap, dir.File("a.png")), S_OK);
+    for (const char* name : {"notes.png", "empty.png", "missing.png", "a.png"}) {
+        CImagePreload preload(dir.File(name));
+        ImagePtr direct, first, second;
+        const HRESULT expected = LoadImageFromFile(direct, dir.File(name));
+        EXPECT_EQ(preload.Take(first), expected) << name;
+        EXPECT_EQ(preload.Take(second), expected) << name;
+        EXPECT_EQ(bool(first), expected == S_OK);
+        EXPECT_TRUE(first == second ? !first : first->GetWidth() == second->GetWidth());
+    }
+    { const CImagePreload dropped(dir.File("a.png")); }
 }
 
 // A declared size beyond the limits is refused before any pixel memory (or

@@ -11,7 +11,10 @@
 #include <random>
 
 #include "TestFiles.h"
+#include "image_io/Encoders.h"
 #include "image_io/ImageFile.h"
+#include "image_io/PngReader.h"
+#include "tests/support/ScanGenerator.h"
 
 namespace {
 
@@ -178,6 +181,62 @@ TEST(ImageSaver, LosslessPixelRoundTrip) {
         const BYTE* in = dib->Row(i / 7) + 4 * (i % 7);
         ASSERT_EQ(Four(t.samples.data() + 4 * i), (std::vector<int>{in[2], in[1], in[0], in[3]}));
     }
+}
+
+// The PNG files the program writes are ordinary ones: libpng (its own
+// reader, not the program's decoding) and Qt read back the pixels and the
+// resolution.
+TEST(ImageSaver, PngReadsBackInLibpngAndQt) {
+    TempDir dir;
+    std::mt19937 rng(1212);
+    for (const WORD bits : {WORD{32}, WORD{24}, WORD{8}}) {
+        for (const LONG width : {1, 6, 301}) {
+            SCOPED_TRACE(testing::Message() << bits << " bits, width " << width);
+            const DibPtr dib = RandomDib(width, 9, bits, rng);
+            SaverPtr saver;
+            ASSERT_EQ(SetPngSaver(saver), S_OK);
+            ASSERT_EQ(Save(*saver, BitmapOf(dib, 299.5f, 600), dir.File("a.png")), S_OK);
+            const Bytes file = ReadBytes(dir.File("a.png"));
+            DibPtr libpng;
+            bool alpha = false;
+            ASSERT_EQ(ReadPngReference(libpng, alpha, file.data(), file.size(), {1u << 30, 65535}),
+                      S_OK);
+            EXPECT_EQ(alpha, bits == 32);
+            QImage qt;
+            ASSERT_TRUE(qt.loadFromData(file.data(), static_cast<int>(file.size()), "PNG"));
+            qt.convertTo(QImage::Format_ARGB32);
+            EXPECT_EQ(qt.dotsPerMeterX(), 11791);
+            EXPECT_EQ(qt.dotsPerMeterY(), 23622);
+            for (LONG y = 0; y < 9; ++y) {
+                for (LONG x = 0; x < width; ++x) {
+                    const BYTE* in = dib->Row(y) + bits / 8 * x;
+                    const std::vector<int> want =
+                        bits == 8 ? std::vector<int>{in[0], in[0], in[0], 255}
+                                  : std::vector<int>{in[0], in[1], in[2], bits == 32 ? in[3] : 255};
+                    ASSERT_EQ(Four(libpng->Row(y) + 4 * x), want) << x << "," << y;
+                    const QRgb q = qt.pixel(x, y);
+                    ASSERT_EQ((std::vector<int>{qBlue(q), qGreen(q), qRed(q), qAlpha(q)}), want)
+                        << x << "," << y;
+                }
+            }
+        }
+    }
+
+    // And on a scan they stay within 15 % of the size the reference encoder
+    // (zlib level 1, Up filter, run-length strategy) gives.
+    const scangen::GeneratedScan scan =
+        scangen::GenerateScan(scangen::MakeScanOptions(1240, 1754, 150));
+    DibPtr page;
+    ASSERT_EQ(RemoveAlpha(page, *scan.scan), S_OK);
+    long sizes[2] = {};
+    int i = 0;
+    for (const auto writer : {WritePng, WritePngReference}) {
+        std::FILE* out = std::fopen(dir.File("page.png").c_str(), "wb");
+        ASSERT_TRUE(out != nullptr && writer(out, *page, 150, 150));
+        sizes[i++] = std::ftell(out);
+        std::fclose(out);
+    }
+    EXPECT_LE(sizes[0], sizes[1] * 115 / 100) << sizes[0] << " against " << sizes[1];
 }
 
 TEST(ImageSaver, JpegDropsAlphaAndHonoursQuality) {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <png.h>
+#include <zlib.h>
 
 #include <cmath>
+#include <cstring>
 #include <iterator>
 #include <random>
 #include <tuple>
@@ -16,6 +18,8 @@
 namespace {
 
 constexpr HRESULT kNoMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
+constexpr HRESULT kTruncated = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
+constexpr DecodeLimits kLimits{1u << 30, 65535};
 
 // What a test PNG holds: raw rows as the file stores them (samples
 // big-endian, packed below 8 bits).
@@ -30,6 +34,9 @@ struct PngLayout {
     png_color_16 transColour{};  // grey or colour key
     bool colourKey = false;
     std::vector<Bytes> rows{};
+    int filters = -1;        // libpng's choice when negative
+    bool phys = true;        // 600 dpi
+    png_size_t idatBytes{};  // largest IDAT chunk; libpng's 8 KiB when 0
 };
 
 void Append(png_structp png, png_bytep data, png_size_t size) {
@@ -59,7 +66,15 @@ Bytes WriteTestPng(const PngLayout& layout) {
                      static_cast<int>(layout.trans.size()),
                      layout.colourKey ? &layout.transColour : nullptr);
     }
-    png_set_pHYs(png, info, 23622, 23622, PNG_RESOLUTION_METER);
+    if (layout.phys) {
+        png_set_pHYs(png, info, 23622, 23622, PNG_RESOLUTION_METER);
+    }
+    if (layout.filters >= 0) {
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, layout.filters);
+    }
+    if (layout.idatBytes != 0) {
+        png_set_compression_buffer_size(png, layout.idatBytes);
+    }
     png_write_info(png, info);
     std::vector<png_bytep> rows;
     for (const Bytes& row : layout.rows) {
@@ -248,6 +263,157 @@ TEST(PngReader, SizeCapAndHandOver) {
     const Bytes& row = layout.rows[4];
     EXPECT_EQ(Bgra(*second, 1, 4), (std::vector<int>{row[5], row[4], row[3], 255}));
     EXPECT_EQ(Bgra(*second, 5, 4), (std::vector<int>{row[17], row[16], row[15], 255}));
+}
+
+// ReadPng decodes the common kinds itself: every kind, interlaced or not,
+// with each filter, in one IDAT chunk or many, with or without pHYs, must
+// give exactly what libpng gives.
+TEST(PngReader, EveryKindDecodesAsLibpngDoes) {
+    struct Kind {
+        int colourType;
+        int depth;
+        bool trns;
+    };
+    const Kind kinds[] = {
+        {PNG_COLOR_TYPE_GRAY, 1, false},       {PNG_COLOR_TYPE_GRAY, 2, false},
+        {PNG_COLOR_TYPE_GRAY, 4, false},       {PNG_COLOR_TYPE_GRAY, 8, false},
+        {PNG_COLOR_TYPE_GRAY, 8, true},        {PNG_COLOR_TYPE_GRAY, 16, false},
+        {PNG_COLOR_TYPE_GRAY_ALPHA, 8, false}, {PNG_COLOR_TYPE_GRAY_ALPHA, 16, false},
+        {PNG_COLOR_TYPE_PALETTE, 2, false},    {PNG_COLOR_TYPE_PALETTE, 8, false},
+        {PNG_COLOR_TYPE_PALETTE, 8, true},     {PNG_COLOR_TYPE_RGB, 8, false},
+        {PNG_COLOR_TYPE_RGB, 8, true},         {PNG_COLOR_TYPE_RGB, 16, false},
+        {PNG_COLOR_TYPE_RGB_ALPHA, 8, false},  {PNG_COLOR_TYPE_RGB_ALPHA, 16, false},
+    };
+    const int filters[] = {PNG_FILTER_NONE, PNG_FILTER_SUB,   PNG_FILTER_UP,
+                           PNG_FILTER_AVG,  PNG_FILTER_PAETH, PNG_ALL_FILTERS};
+    std::mt19937 rng(1207);
+    for (const Kind& kind : kinds) {
+        const int channels = kind.colourType == PNG_COLOR_TYPE_PALETTE      ? 1
+                             : kind.colourType == PNG_COLOR_TYPE_GRAY       ? 1
+                             : kind.colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                             : kind.colourType == PNG_COLOR_TYPE_RGB        ? 3
+                                                                            : 4;
+        for (const int filter : filters) {
+            for (const bool interlaced : {false, true}) {
+                PngLayout layout{13, 7, kind.depth, kind.colourType, interlaced};
+                layout.filters = filter;
+                layout.phys = interlaced;
+                layout.idatBytes = filter == PNG_ALL_FILTERS ? 16 : 0;
+                if (kind.colourType == PNG_COLOR_TYPE_PALETTE) {
+                    for (int i = 0; i < (1 << kind.depth); ++i) {
+                        layout.palette.push_back({static_cast<png_byte>(rng()),
+                                                  static_cast<png_byte>(rng()),
+                                                  static_cast<png_byte>(rng())});
+                    }
+                    if (kind.trns) {
+                        layout.trans = {255, 0, 128};
+                    }
+                } else if (kind.trns) {
+                    layout.colourKey = true;
+                    layout.transColour = {0, 7, 8, 9, 7};
+                }
+                for (png_uint_32 y = 0; y < layout.height; ++y) {
+                    Bytes row((layout.width * channels * kind.depth + 7) / 8);
+                    for (auto& b : row) {
+                        b = static_cast<std::uint8_t>(rng());
+                    }
+                    layout.rows.push_back(row);
+                }
+                const Bytes file = WriteTestPng(layout);
+                SCOPED_TRACE(testing::Message()
+                             << "colour type " << kind.colourType << ", depth " << kind.depth
+                             << ", tRNS " << kind.trns << ", filter " << filter << ", interlaced "
+                             << interlaced);
+                DibPtr own, reference;
+                bool ownAlpha = false, referenceAlpha = true;
+                ASSERT_EQ(ReadPng(own, ownAlpha, file.data(), file.size(), kLimits), S_OK);
+                ASSERT_EQ(
+                    ReadPngReference(reference, referenceAlpha, file.data(), file.size(), kLimits),
+                    S_OK);
+                EXPECT_EQ(ownAlpha, referenceAlpha);
+                ASSERT_EQ(own->GetImageSize(), reference->GetImageSize());
+                EXPECT_EQ(std::memcmp(own->Bits(), reference->Bits(), own->GetImageSize()), 0);
+            }
+        }
+    }
+}
+
+// Hand-made pixel data for an 8-bit colour file (ReadPng's own decoding):
+// damage of every kind fails cleanly, as libpng's decoding does, and what
+// libpng accepts ReadPng accepts.
+TEST(PngReader, DamagedPixelDataFailsCleanly) {
+    constexpr std::uint32_t kWidth = 5, kHeight = 4;
+    auto rows = [](std::uint32_t count, std::uint8_t filter) {
+        Bytes raw;
+        for (std::uint32_t y = 0; y < count; ++y) {
+            raw.push_back(filter);
+            for (std::uint32_t i = 0; i < kWidth * 3; ++i) {
+                raw.push_back(static_cast<std::uint8_t>(y * 40 + i * 3));
+            }
+        }
+        return raw;
+    };
+    auto deflated = [](const Bytes& raw) {
+        uLongf size = compressBound(static_cast<uLong>(raw.size()));
+        Bytes out(size);
+        compress2(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()), 9);
+        out.resize(size);
+        return out;
+    };
+    // The stream in two IDAT chunks split at `split`, then `tail`.
+    auto file = [](const Bytes& stream, std::size_t split, const Bytes& tail) {
+        Bytes out = PngHeader(kWidth, kHeight, 8, PNG_COLOR_TYPE_RGB);
+        for (const Bytes& chunk :
+             {PngChunk("IDAT", Bytes(stream.begin(), stream.begin() + split)),
+              PngChunk("IDAT", Bytes(stream.begin() + split, stream.end())), tail}) {
+            out.insert(out.end(), chunk.begin(), chunk.end());
+        }
+        return out;
+    };
+    const Bytes good = deflated(rows(kHeight, 2));
+    const Bytes end = PngChunk("IEND", {});
+    Bytes badCrc = file(good, 6, end);
+    badCrc[33 + 12 + 6 + 8] ^= 1;  // first byte of the second chunk's data
+    Bytes badAdler = good;
+    badAdler[badAdler.size() - 1] ^= 1;
+    Bytes dictionary = good;
+    dictionary[1] = 0x20 | static_cast<std::uint8_t>(31 - ((dictionary[0] << 8 | 0x20) % 31));
+    Bytes badDeflate = good;
+    badDeflate[2] = 0xFF;  // block type 3 does not exist
+    const Bytes whole = file(good, 6, end);
+
+    const struct {
+        const char* name;
+        Bytes bytes;
+        HRESULT expected;  // of both decodings
+    } cases[] = {
+        {"sound, two chunks", whole, S_OK},
+        {"an empty IDAT first", file(good, 0, end), S_OK},
+        {"no closing chunk", file(good, 6, {}), S_OK},
+        {"Adler-32 sum wrong", file(badAdler, 6, end), E_NOT_IMAGE_FILE},
+        {"second chunk's CRC wrong", badCrc, E_NOT_IMAGE_FILE},
+        {"unknown filter type", file(deflated(rows(kHeight, 5)), 6, end), E_NOT_IMAGE_FILE},
+        {"a row short", file(deflated(rows(kHeight - 1, 0)), 6, end), E_NOT_IMAGE_FILE},
+        {"a preset dictionary", file(dictionary, 6, end), E_NOT_IMAGE_FILE},
+        {"deflate data corrupt", file(badDeflate, 6, end), E_NOT_IMAGE_FILE},
+        {"ends after the first chunk", Bytes(whole.begin(), whole.begin() + 33 + 12 + 6),
+         kTruncated},
+        {"ends inside the second chunk", Bytes(whole.begin(), whole.end() - 12 - 6), kTruncated},
+        // libpng drops the excess with a warning, and so does ReadPng.
+        {"a row too many", file(deflated(rows(kHeight + 1, 0)), 6, end), S_OK},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DibPtr dib, reference;
+        bool alpha = true;
+        EXPECT_EQ(ReadPng(dib, alpha, c.bytes.data(), c.bytes.size(), kLimits), c.expected);
+        EXPECT_EQ(ReadPngReference(reference, alpha, c.bytes.data(), c.bytes.size(), kLimits),
+                  c.expected);
+        EXPECT_EQ(bool(dib), c.expected == S_OK) << "set only on success";
+        if (dib && reference) {
+            EXPECT_EQ(std::memcmp(dib->Bits(), reference->Bits(), dib->GetImageSize()), 0);
+        }
+    }
 }
 
 }  // namespace

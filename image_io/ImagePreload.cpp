@@ -1,0 +1,36 @@
+#include "image_io/ImagePreload.h"
+
+#include "image_io/ImageFile.h"
+
+namespace {
+
+std::pair<HRESULT, ImagePtr> Load(const std::string& path) {
+    ImagePtr image;
+    const HRESULT hr = LoadImageFromFile(image, path);
+    return {hr, image};
+}
+
+}  // namespace
+
+CImagePreload::CImagePreload(std::string path) : m_path(std::move(path)) {
+    try {
+        m_result = std::async(std::launch::async, Load, m_path);
+    } catch (...) {
+        // No thread: Take decodes the file itself.
+    }
+}
+
+CImagePreload::~CImagePreload() = default;
+
+HRESULT CImagePreload::Take(ImagePtr& image) {
+    std::pair<HRESULT, ImagePtr> result;
+    try {
+        result = m_result.valid() ? m_result.get() : Load(m_path);
+    } catch (...) {
+        result = Load(m_path);
+    }
+    if (SUCCEEDED(result.first)) {
+        image = std::move(result.second);
+    }
+    return result.first;
+}
