@@ -17,13 +17,15 @@
 //    that baseline in bytes per source pixel.
 //
 // Usage: pipeline_bench [--pages N] [--size WxH] [--dir FOLDER]
-//                       [--cache MIB] [--skew DEGREES] [--verify]
+//                       [--cache MIB] [--skew DEGREES] [--verify] [--keep]
 //  --cache MIB  sets the pixel block cache limit (0 turns it off); without it
 //               the library default applies.
 //  --skew DEG   skew of the generated page (default 1.7 degrees).
 //  --verify     after each page, rebuilds the output the long way (rotate the
 //               whole source, place and crop the rectangle, drop alpha) and
 //               compares it byte for byte with the task's output.
+//  --keep       leaves the folder with the sources and the result
+//               (trim/scan.png) in place, to compare outputs between builds.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -176,6 +178,7 @@ int main(int argc, char** argv) {
     LONG width = 4960, height = 7016;
     long cacheMib = -1;
     bool verify = false;
+    bool keep = false;
     double skew = 1.7;
     fs::path dir = fs::temp_directory_path() / "quorvel-pipeline-bench";
     for (int i = 1; i < argc; ++i) {
@@ -191,10 +194,12 @@ int main(int argc, char** argv) {
             skew = std::atof(argv[++i]);
         } else if (std::strcmp(argv[i], "--verify") == 0) {
             verify = true;
+        } else if (std::strcmp(argv[i], "--keep") == 0) {
+            keep = true;
         } else {
             std::fprintf(stderr,
                          "usage: %s [--pages N] [--size WxH] [--dir FOLDER] [--cache MIB] "
-                         "[--skew DEGREES] [--verify]\n",
+                         "[--skew DEGREES] [--verify] [--keep]\n",
                          argv[0]);
             return 2;
         }
@@ -325,6 +330,8 @@ int main(int argc, char** argv) {
                         task->CropRect().bottom);
         }
     }
-    fs::remove_all(dir);
+    if (!keep) {
+        fs::remove_all(dir);
+    }
     return allSame ? 0 : 1;
 }
