@@ -25,11 +25,6 @@ void CAppInfo::Load() {
     }
 }
 
-std::string CAppInfo::VersionText() const {
-    return std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
-           std::to_string(version[2]) + "." + std::to_string(version[3]);
-}
-
 CAppInfo& AppInfo() {
     static CAppInfo info;
     return info;

@@ -42,11 +42,6 @@ bool IsFolder(const std::string& path) {
     return fs::is_directory(fs::path(path), ec);
 }
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-}
-
 std::string JoinPath(const std::string& left, const std::string& right) {
     if (left.empty() || left.back() == '/') {
         return left + right;
@@ -288,7 +283,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
         if (target == S_OK) {
             existingOutputs.push_back(output);
         }
-        outputFolders.insert(FolderOf(output));
+        outputFolders.insert(task->OutputFolder());
     }
 
     // 7: one question before existing outputs are overwritten. Nothing is

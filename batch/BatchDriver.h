@@ -93,7 +93,6 @@ class CBatchDriver : public CAutoTrimTaskClient {
     CBatchDriver(const CBatchDriver&) = delete;
     CBatchDriver& operator=(const CBatchDriver&) = delete;
 
-    void SetOptions(const BatchOptions& options) { m_options = options; }
     const BatchOptions& Options() const { return m_options; }
 
     // Checks everything, then starts the workers on `files` (full paths, in
@@ -150,7 +149,6 @@ class CBatchDriver : public CAutoTrimTaskClient {
 
     bool Running() const { return m_running; }
     bool TimerRunning() const { return m_timerRunning; }
-    int Total() const { return m_total; }
     int Processed() const { return m_processed; }
     // A copy of the finished list (kept after a batch until the next start).
     std::vector<AutoTrimTaskPtr> FinishedTasks() const;
@@ -186,7 +184,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     int m_total = 0;
     int m_processed = 0;
     std::uint32_t m_startTick = 0;
-    std::vector<std::string> m_outputFolders;  // of the running batch, once each
+    std::vector<std::string> m_outputFolders;   // of the running batch, once each
     std::vector<std::string> m_createdFolders;  // deepest first
 
     // Appended by workers, read by the timer; emptied only at a start and

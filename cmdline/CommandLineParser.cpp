@@ -41,14 +41,6 @@ bool ApplySizeOption(const std::string& name, const std::string& value, const st
 
 }  // namespace
 
-void CCommandLineParser::ParseArgv(int argc, const char* const* argv) {
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) {
-        arguments.emplace_back(argv[i]);
-    }
-    OnArguments(arguments);
-}
-
 void CCommandLineParser::OnArguments(const std::vector<std::string>& arguments) {
     using Handler = bool (CCommandLineParser::*)(size_t, const std::string&);
     static constexpr Handler kHandlers[] = {

@@ -5,7 +5,6 @@
 // Running it:
 // - OnArguments(arguments) with the arguments as the system hands them over
 //   (argv[1..] on POSIX: already split and unquoted, never re-split);
-// - ParseArgv(argc, argv) does the same from main's parameters;
 // - Parse(text) for a whole text command line, program path first.
 // Each run first clears the file list and the three flags. The arguments are
 // handled in order, so later options override earlier ones. Options write
@@ -85,9 +84,6 @@ class CCommandLineParser : public CSimpleCommandLineParser, public CCommandLineP
     // a bad option next to --help does not hide the help.
     enum class Request { Run, Help, Version };
     static Request RequestOf(const std::vector<std::string>& arguments);
-
-    // OnArguments with argv[1] .. argv[argc - 1] (argv[0] names the program).
-    void ParseArgv(int argc, const char* const* argv);
 
     // The image paths named on the command line, absolute, in order.
     const std::vector<std::string>& Files() const { return m_files; }

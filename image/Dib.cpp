@@ -336,24 +336,3 @@ HRESULT RemoveAlpha(DibPtr& out, const CDib& image) {
     }
     return S_OK;
 }
-
-HRESULT ExtractChannel(DibPtr& out, const CDib& image, int channel) {
-    if (!image.IsValid() || image.BitCount() != 32 || channel < 0 || channel > 3) {
-        return E_INVALIDARG;
-    }
-    out.reset(new (std::nothrow) CDib);
-    if (!out || !out->Create(image.Width(), image.Height(), 8, 0, BI_RGB) || !out->AllocateBits()) {
-        out.reset();
-        return E_OUTOFMEMORY;
-    }
-    const LONG width = image.Width();
-    const LONG rows = image.Height();
-    for (LONG y = 0; y < rows; ++y) {
-        const BYTE* s = image.Row(y) + channel;
-        BYTE* d = out->Row(y);
-        for (LONG x = 0; x < width; ++x) {
-            d[x] = s[4 * x];
-        }
-    }
-    return S_OK;
-}

@@ -121,9 +121,3 @@ double PelsPerMeterToDpi(LONG pelsPerMeter);
 // bits; E_OUTOFMEMORY when the output cannot be made. The result carries no
 // resolution.
 HRESULT RemoveAlpha(DibPtr& out, const CDib& image);
-
-// 32-bit to 8-bit grey: output pixel = byte `channel` (0 blue, 1 green,
-// 2 red, 3 alpha) of the input pixel. E_INVALIDARG unless the input has 32
-// bits (or channel is outside 0 to 3); E_OUTOFMEMORY (output reset to empty)
-// when the output cannot be made.
-HRESULT ExtractChannel(DibPtr& out, const CDib& image, int channel);

@@ -49,11 +49,7 @@ class CMsg : private detail::MsgSinks, public CSwitchMsg {
     // Points the current sink at the console sink (true) or the message-box
     // sink (false).
     void SelectSink(bool console);
-    bool ConsoleSelected() const { return m_consoleSelected; }
-
     void SetMessageBoxSink(boost::shared_ptr<::CMsg> sink);
-    ::CMsg& MessageBoxSink() { return *box; }
-    CConsoleMsg& ConsoleSink() { return console; }
 
   private:
     bool m_consoleSelected = false;

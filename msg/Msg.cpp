@@ -119,9 +119,3 @@ bool CMsg::ConfirmNewerConfig() {
 bool CMsg::ConfirmStopPrinting() {
     return Show(ResString(58568), MB_YESNO | MB_ICONWARNING) == IDYES;
 }
-
-int ShowFormatted(CMsg& sink, std::uint32_t id, const FormatArg& arg, std::uint32_t type) {
-    std::string text;
-    FormatArgs(text, ResString(id), {arg});
-    return sink.Show(text, type);
-}

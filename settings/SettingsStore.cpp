@@ -327,10 +327,6 @@ bool SaveSettings(const AppSettings& settings, const std::string& path, Settings
     return update.lockTimedOut || (written && SUCCEEDED(update.error));
 }
 
-bool SaveSettings(const AppSettings& settings) {
-    return SaveSettings(settings, SettingsFilePath());
-}
-
 SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings, const std::string& path) {
     // Set once a save found the file locked: the run does not wait again.
     static std::atomic<bool> s_locked{false};

@@ -120,8 +120,6 @@ struct SettingsSaveResult {
 bool SaveSettings(const AppSettings& settings, const std::string& path,
                   SettingsSaveResult* result = nullptr,
                   std::chrono::milliseconds lockWait = kRegistryLockWait);
-// To SettingsFilePath().
-bool SaveSettings(const AppSettings& settings);
 
 // SaveSettings, throwing my::CException 40007 "failed to save settings"
 // (code: the file error's HRESULT, or E_FAIL) when it returns false. Once a

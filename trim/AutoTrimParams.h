@@ -232,11 +232,6 @@ struct AutoTrimParams {
     bool HasFlag(DWORD flag) const { return (Flags & flag) != 0; }
     // Sets or clears the given bits, leaving all others.
     void SetFlag(DWORD flag, bool on) { Flags = on ? (Flags | flag) : (Flags & ~flag); }
-
-    SIZE GetOutput() const { return Output; }
-    void SetOutput(SIZE size) { Output = size; }
-    SIZE GetTrim() const { return Trim; }
-    void SetTrim(SIZE size) { Trim = size; }
 };
 
 // True for the odd positions 1, 3, 5 ... (and -1, -3 ...).

@@ -384,11 +384,6 @@ void CAutoTrimTask::Init(DibPtr emptyImage, std::int32_t filePosition, std::stri
 
     const std::size_t slash = m_outputPath.find_last_of('/');
     m_outputFolder = slash == std::string::npos ? std::string() : m_outputPath.substr(0, slash + 1);
-    const std::string name =
-        slash == std::string::npos ? m_outputPath : m_outputPath.substr(slash + 1);
-    const std::size_t dot = name.find_last_of('.');
-    m_outputBaseName = dot == std::string::npos ? name : name.substr(0, dot);
-    m_outputExtension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
 }
 
 void CAutoTrimTask::ReleaseImages() {

@@ -137,8 +137,7 @@ CMainDlg::CMainDlg(AppSettings& settings, MainDlgEnv env)
     FillControls();
     QWidget* frame = Control(kCtlPreviewFrame);
     const QRect previewRect(frame->mapTo(this, QPoint(0, 0)), frame->size());
-    m_preview.Create(this, &previewRect, false);
-    m_preview.SetId(kCtlPreviewFrame);
+    m_preview.Create(&previewRect, false);
     // Only the window takes drops; the edit fields would take the text.
     for (QLineEdit* edit : findChildren<QLineEdit*>()) {
         edit->setAcceptDrops(false);

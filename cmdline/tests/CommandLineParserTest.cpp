@@ -282,12 +282,11 @@ TEST(CommandLineParser, PosixPathRule) {
     EXPECT_EQ(Rejection({"/dir:/x.png"}).first, 58749u);
 }
 
-TEST(CommandLineParser, RealFileSystemAndArgv) {
+TEST(CommandLineParser, RealFileSystemAndTextCommandLine) {
     // The root folder /tmp exists on every POSIX system.
     AppSettings settings;
     qv::CCommandLineParser parser(settings);
-    const char* argv[] = {"quorvel", "/end", "/tmp", "/tmp/"};
-    parser.ParseArgv(4, argv);
+    parser.OnArguments({"/end", "/tmp", "/tmp/"});
     EXPECT_TRUE(parser.End());
     EXPECT_EQ(parser.Files(), (Words{"/tmp", "/tmp/"}));
 

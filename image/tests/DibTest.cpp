@@ -130,25 +130,6 @@ TEST(DibConvert, RemoveAlphaKeepsColourRowsAndRefusesOtherDepths) {
     EXPECT_EQ(untouched.get(), before);
 }
 
-TEST(DibConvert, ExtractChannelGivesGreyImage) {
-    DibPtr dib = Make(2, 2, 32);
-    for (LONG y = 0; y < 2; ++y) {
-        for (LONG x = 0; x < 2; ++x) {
-            BYTE* p = dib->Row(y) + 4 * x;
-            p[0] = 1, p[1] = static_cast<BYTE>(10 * y + x), p[2] = 3, p[3] = 4;
-        }
-    }
-    DibPtr out;
-    ASSERT_EQ(ExtractChannel(out, *dib, 1), S_OK);
-    EXPECT_TRUE(CDib::IsGreyPalette(out->Header()));
-    EXPECT_EQ(out->Row(1)[1], 11);
-    EXPECT_EQ(out->Row(0)[1], 1);
-    EXPECT_EQ(ExtractChannel(out, *dib, 3), S_OK);
-    EXPECT_EQ(out->Row(0)[0], 4);
-    DibPtr grey;
-    EXPECT_EQ(ExtractChannel(grey, *out, 1), E_INVALIDARG);
-}
-
 TEST(DibResolution, DpiRoundsToPelsPerMeter) {
     EXPECT_EQ(DpiToPelsPerMeter(300), 11811);  // 11811.02 rounds down
     EXPECT_EQ(DpiToPelsPerMeter(96), 3780);    // 3779.53 rounds up

@@ -137,13 +137,17 @@ TEST(Resize, SourceRectangleIsACropAndGreyMatchesColour) {
     const RECT src{5, 7, 33, 26};
     DibPtr crop = Colour(28, 19, [&](LONG x, LONG y) { return at(x + 5, y + 7) * 0x01010101u; });
     for (const RECT dst : {RECT{0, 0, 11, 9}, RECT{0, 0, 60, 41}, RECT{0, 0, 28, 19}}) {
-        DibPtr a, b, g, green;
+        DibPtr a, b, g;
         ASSERT_EQ(Resize(a, dst, *colour, src), S_OK);
         ASSERT_EQ(Resize(b, dst, *crop, RECT{0, 0, 28, 19}), S_OK);
         EXPECT_EQ(Bytes(*a), Bytes(*b)) << dst.right;
         ASSERT_EQ(Resize(g, dst, *grey, src), S_OK);
-        ASSERT_EQ(ExtractChannel(green, *a, 1), S_OK);
-        EXPECT_EQ(Bytes(*g), Bytes(*green)) << dst.right;
+        const std::vector<int> colour = Bytes(*a);
+        std::vector<int> green;
+        for (std::size_t i = 1; i < colour.size(); i += 4) {
+            green.push_back(colour[i]);
+        }
+        EXPECT_EQ(Bytes(*g), green) << dst.right;
     }
     // At the same size the crop is copied unchanged.
     DibPtr same;

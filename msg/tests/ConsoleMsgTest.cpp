@@ -152,8 +152,6 @@ TEST(GlobalMsg, SinkSelectionAndReplaceableBoxSink) {
     std::ostringstream err;
     std::ostringstream out;
     qv::CMsg msg(CConsoleMsg(err, out, [] { return -1; }));
-    EXPECT_FALSE(msg.ConsoleSelected());
-
     auto box = boost::make_shared<RecordingSink>(IDOK);
     msg.SetMessageBoxSink(box);
     EXPECT_TRUE(msg.ConfirmDiscardChanges());
@@ -166,11 +164,15 @@ TEST(GlobalMsg, SinkSelectionAndReplaceableBoxSink) {
     EXPECT_EQ(err.str().substr(0, 44), "The config file is of unknown newer version.");
     EXPECT_EQ(box->texts.size(), 2u);
 
-    // Replacing the box sink while the console is current keeps the console.
+    // Replacing the box sink while the console is current keeps the console;
+    // a removed box sink is never used again.
     msg.SetMessageBoxSink(nullptr);
-    EXPECT_EQ(&msg.CurrentSink(), static_cast<CMsg*>(&msg.ConsoleSink()));
+    msg.Show("still the console", MB_OK);
+    EXPECT_NE(err.str().find("still the console\n"), std::string::npos);
     msg.SelectSink(false);
-    EXPECT_NE(dynamic_cast<CHeadlessBoxMsg*>(&msg.MessageBoxSink()), nullptr);
+    msg.Show("to the stand-in", MB_OK);
+    EXPECT_EQ(box->texts.size(), 2u);
+    EXPECT_EQ(err.str().find("to the stand-in"), std::string::npos);
 }
 
 TEST(GlobalMsg, HeadlessBoxAnswersNegativelyAndCaptions) {

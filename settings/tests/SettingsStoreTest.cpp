@@ -82,7 +82,7 @@ TEST(SettingsStore, FilePathFirstRunAndFirstSave) {
     ExpectSameSettings(loaded, AppSettings{});
     EXPECT_FALSE(std::filesystem::exists(dir.File("cfg/Quorvel.reg")));
 
-    ASSERT_TRUE(SaveSettings(AppSettings{}));
+    ASSERT_TRUE(SaveSettingsOrThrow(AppSettings{}).error == S_OK);
     const std::string text = ReadFileBytes(dir.File("cfg/Quorvel.reg"));
     EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
     for (const std::string& block : {

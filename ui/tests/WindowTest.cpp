@@ -434,7 +434,7 @@ TEST(MainDlg, DrawsThePreviewFittedAndCentredFromAPremultipliedCopy) {
     }
     CSimpleDibWidget widget;
     const QRect box(0, 0, 100, 60);
-    widget.Create(nullptr, &box, true);
+    widget.Create(&box, true);
     widget.SetImage(picture);
     QImage canvas(100, 60, QImage::Format_RGB32);
     canvas.fill(Qt::white);
