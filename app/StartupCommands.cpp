@@ -41,13 +41,14 @@ void CCommandInit::Execute(bool run) {
     }
     m_continue = false;
     const SettingsLoadReport report = LoadSettings(m_settings);
-    m_settingsPath = report.path;
-    m_settingsDamaged = report.NeedsAttention();
     if (const std::uint32_t warning = report.WarningId(); warning != 0) {
         std::cerr << Formatted(warning, report.path) << std::endl;
     }
     m_parser.OnArguments(m_words);
     m_switch.SelectSink(m_parser.Hide());
+    if (report.Damaged()) {
+        m_switch.Show(Formatted(40047, report.path), MB_OK | MB_ICONWARNING);
+    }
     m_continue = true;
 }
 

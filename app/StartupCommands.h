@@ -2,8 +2,10 @@
 // choosing the message sink (CCommandInit), then preparing the console
 // streams (CCommandInitConsole). A settings file that is not read for what
 // it is (not a regular file, too large) is reported by one warning on
-// standard error. ExecuteCommand runs one inside a guarded
-// call and shows its failure through the command's sink.
+// standard error. A damaged one (read in part, or unreadable) is reported
+// once the sink is chosen, through it: a message box in a visible run, a
+// line on standard error in a /hide run. ExecuteCommand runs one inside a
+// guarded call and shows its failure through the command's sink.
 #pragma once
 
 #include <boost/shared_ptr.hpp>
@@ -49,9 +51,6 @@ class CCommandInit : public CCommand {
     // True once the settings were loaded, the command line accepted and the
     // sink selected.
     bool Continue() const { return m_continue; }
-    // Where the settings came from and whether that file needs attention.
-    const std::string& SettingsPath() const { return m_settingsPath; }
-    bool SettingsDamaged() const { return m_settingsDamaged; }
 
   private:
     qv::CMsg& m_switch;
@@ -59,8 +58,6 @@ class CCommandInit : public CCommand {
     CCommandLineParser& m_parser;
     std::vector<std::string> m_words;
     bool m_continue = false;
-    std::string m_settingsPath;
-    bool m_settingsDamaged = false;
 };
 
 // Makes the standard streams convert text with the user's default locale.

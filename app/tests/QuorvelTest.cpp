@@ -15,8 +15,8 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <thread>
@@ -436,8 +436,9 @@ TEST(Quorvel, OldResultsSurviveAFailedOrInterruptedRerun) {
 
 // The settings file named through a link to a character device means
 // "keep nothing"; a pipe or an oversized file is never read, and neither is
-// ever moved or replaced.
-TEST(Quorvel, SettingsPathThatIsNoRegularFile) {
+// ever moved or replaced. A damaged file is used as far as it parses, said
+// once, and kept aside at the next save.
+TEST(Quorvel, SettingsPathThatIsNoRegularFileOrDamaged) {
     Workspace ws;
     ws.Scan("a.png");
     const fs::path device = ws / "null-device";
@@ -479,6 +480,29 @@ TEST(Quorvel, SettingsPathThatIsNoRegularFile) {
     for (const std::string& name : names) {
         EXPECT_FALSE(name.starts_with("fifo.reg.") || name.starts_with("null-device.")) << name;
     }
+
+    const std::string damagedPath = (ws / "damaged.reg").string();
+    const std::string notice =
+        "the settings file is damaged; the settings that could be read "
+        "are used, and the file is kept aside when the settings are next "
+        "saved\n\n" +
+        damagedPath + "\n";
+    // Hidden: on standard error; visible (offscreen: no box to show it in) the same text.
+    for (const auto& args : {std::vector<std::string>{"/hide", "/yes", "/cut:ltrb", "a.png"},
+                             std::vector<std::string>{"/end", "/yes", "/cut:ltrb", "a.png"}}) {
+        std::ofstream(damagedPath)
+            << "Windows Registry Editor Version 5.00\n\n"
+            << "[HKEY_CURRENT_USER\\Software\\Kelvaro\\Quorvel\\Setting]\n"
+            << "\"ThreadCount\"=dword:00000002\nno line of a settings file\n";
+        const Result damaged =
+            ws.Run(args, {{"QUORVEL_REGISTRY", damagedPath}, {"QT_QPA_PLATFORM", "offscreen"}});
+        EXPECT_EQ(damaged.exitCode, 0) << damaged.err;
+        EXPECT_NE(damaged.err.find(notice), std::string::npos) << damaged.err;
+        EXPECT_EQ(damaged.err.find(notice), damaged.err.rfind(notice));
+        EXPECT_NE(ReadFile(damagedPath).find("\"ThreadCount\"=dword:00000002"), std::string::npos);
+    }
+    EXPECT_EQ(ws.Run({"/hide", "a.png"}, {{"QUORVEL_REGISTRY", damagedPath}}).err.find("damaged"),
+              std::string::npos);
     if (!haveDevice) {
         GTEST_SKIP() << "no device node could be made here (needs root)";
     }

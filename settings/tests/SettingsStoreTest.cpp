@@ -78,7 +78,7 @@ TEST(SettingsStore, FilePathFirstRunAndFirstSave) {
     EnvScope dirReg("QUORVEL_REGISTRY", dir.File("cfg/Quorvel.reg").c_str());
     const SettingsLoadReport report = LoadSettings(loaded);
     EXPECT_EQ(report.file.state, RegistryFileStatus::State::Missing);
-    EXPECT_FALSE(report.NeedsAttention());
+    EXPECT_FALSE(report.Damaged());
     ExpectSameSettings(loaded, AppSettings{});
     EXPECT_FALSE(std::filesystem::exists(dir.File("cfg/Quorvel.reg")));
 
@@ -151,7 +151,7 @@ TEST(SettingsStore, OddStoredDataKeepsTheFieldsItCannotFill) {
     loaded.SubFolder = {"keep0", "keep1", "keep2", "keep3", "keep4"};
     loaded.EmptyPath = {"old"};
     const SettingsLoadReport report = LoadSettings(loaded, path);
-    EXPECT_FALSE(report.NeedsAttention());
+    EXPECT_FALSE(report.Damaged());
     EXPECT_FALSE(report.allValuesTaken);
 
     const AppSettings defaults;
@@ -217,7 +217,7 @@ TEST(SettingsStore, CorruptFileLoadsDefaultsAndIsKeptAsideBeforeTheNextSave) {
 
     AppSettings loaded;
     const SettingsLoadReport report = LoadSettings(loaded, path);
-    EXPECT_TRUE(report.NeedsAttention());
+    EXPECT_TRUE(report.Damaged());
     EXPECT_EQ(report.path, path);
     ExpectSameSettings(loaded, AppSettings{});
     EXPECT_EQ(ReadFileBytes(path), garbage);  // loading never touches it
@@ -228,7 +228,7 @@ TEST(SettingsStore, CorruptFileLoadsDefaultsAndIsKeptAsideBeforeTheNextSave) {
     ASSERT_FALSE(result.keptAside.empty());
     EXPECT_EQ(ReadFileBytes(result.keptAside), garbage);
     AppSettings again;
-    EXPECT_FALSE(LoadSettings(again, path).NeedsAttention());
+    EXPECT_FALSE(LoadSettings(again, path).Damaged());
     ExpectSameSettings(again, saved);
 }
 
