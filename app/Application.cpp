@@ -15,6 +15,7 @@
 #include "cmdline/CommandLineParser.h"
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
+#include "msg/MessageIds.h"
 #include "settings/SettingsStore.h"
 #include "ui/AppIcon.h"
 #include "ui/MainDlg.h"
@@ -90,7 +91,7 @@ void SaveSettingsShowingErrors(const AppSettings& settings) {
 // are read; 1 only when the answer cannot be written.
 int AnswerRequest(qv::CCommandLineParser::Request request) {
     if (request == qv::CCommandLineParser::Request::Help) {
-        std::cout << Formatted(40100, SettingsFilePath()) << '\n';
+        std::cout << Formatted(kMsgUsage, SettingsFilePath()) << '\n';
     } else {
         const auto& version = AppInfo().version;
         std::cout << "quorvel " << version[0] << '.' << version[1] << '.' << version[2] << '\n';

@@ -6,6 +6,7 @@
 #include "msg/Format.h"
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
+#include "msg/MessageIds.h"
 #include "settings/SettingsStore.h"
 
 void ExecuteCommand(CCommand& command, bool run, bool rethrow) {
@@ -21,7 +22,7 @@ void ExecuteCommand(CCommand& command, bool run, bool rethrow) {
 
 void SaveSettingsAndWarn(const AppSettings& settings) {
     if (SaveSettingsOrThrow(settings).lockTimedOut) {
-        std::cerr << Formatted(40046, SettingsFilePath()) << std::endl;
+        std::cerr << Formatted(kMsgSettingsLocked, SettingsFilePath()) << std::endl;
     }
 }
 
@@ -47,7 +48,7 @@ void CCommandInit::Execute(bool run) {
     m_parser.OnArguments(m_words);
     m_switch.SelectSink(m_parser.Hide());
     if (report.Damaged()) {
-        m_switch.Show(Formatted(40047, report.path), MB_OK | MB_ICONWARNING);
+        m_switch.Show(Formatted(kMsgSettingsDamaged, report.path), MB_OK | MB_ICONWARNING);
     }
     m_continue = true;
 }

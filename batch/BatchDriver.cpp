@@ -17,6 +17,7 @@
 #include "msg/Format.h"
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
+#include "msg/MessageIds.h"
 
 namespace qv {
 
@@ -122,7 +123,7 @@ SettingsCheck MakeOutputPath(const std::string& source, const AppSettings& setti
     SettingsCheck check;
     const std::string subFolder = settings.SubFolderName();
     if (subFolder.empty()) {
-        check.error.Set(40018);
+        check.error.Set(kMsgSubFolderEmpty);
         check.control = kCtlSubFolderCombo;
         return check;
     }
@@ -131,7 +132,7 @@ SettingsCheck MakeOutputPath(const std::string& source, const AppSettings& setti
         slash == std::string::npos ? std::string() : source.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
     if (name.empty()) {
-        check.error.Set(40019, source);
+        check.error.Set(kMsgPathInvalid, source);
         return check;
     }
     const std::size_t dot = name.find_last_of('.');
@@ -203,11 +204,11 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
     const std::string emptyPath = local.EmptyImagePath();
     if (!emptyPath.empty()) {
         if (!IsExistingFile(emptyPath)) {
-            Msg().ShowError(ErrorRecord(40016));
+            Msg().ShowError(ErrorRecord(kMsgEmptyPathNotFound));
             return false;
         }
         if (FAILED(LoadDibFromFile(emptyImage, emptyPath)) || !emptyImage) {
-            Msg().ShowError(ErrorRecord(40017));
+            Msg().ShowError(ErrorRecord(kMsgEmptyPathLoadFailed));
             return false;
         }
     }
@@ -215,11 +216,11 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
     // 4: every source must be a file.
     for (const std::string& file : files) {
         if (IsFolder(file)) {
-            Msg().ShowError(ErrorRecord(40043, file));
+            Msg().ShowError(ErrorRecord(kMsgIsAFolder, file));
             return false;
         }
         if (!IsExistingFile(file)) {
-            Msg().ShowError(ErrorRecord(40015, file));
+            Msg().ShowError(ErrorRecord(kMsgPathNotFound, file));
             return false;
         }
     }
@@ -261,7 +262,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
         }
         const auto [entry, added] = sourceOfOutput.emplace(PathKey(output), PathKey(files[i]));
         if (protectedFiles.Contains(output) || (!added && entry->second != PathKey(files[i]))) {
-            Msg().ShowError(ErrorRecord(40019, output));
+            Msg().ShowError(ErrorRecord(kMsgPathInvalid, output));
             return false;
         }
         AutoTrimTaskPtr task(new CAutoTrimTask);
@@ -269,7 +270,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
         task->SetParams(local.AutoTrim);
         task->SetPreviewSize(previewSize.cx, previewSize.cy);
         if (FAILED(SetSaverFor(task->Saver(), local))) {
-            Msg().ShowError(ErrorRecord(40033));
+            Msg().ShowError(ErrorRecord(kMsgNoSaveLibrary));
             return false;
         }
         m_pool.AddTask(task);
@@ -277,7 +278,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
         // that is renamed over it; here it is only checked that it can be.
         const HRESULT target = CheckSaveTarget(output);
         if (FAILED(target)) {
-            Msg().ShowError(ErrorRecord(40020, output));
+            Msg().ShowError(ErrorRecord(kMsgDeleteFileFailed, output));
             return false;
         }
         if (target == S_OK) {
@@ -306,7 +307,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
             Msg().ShowError(e);
             return false;
         } catch (...) {
-            Msg().ShowError(ErrorRecord(40007));
+            Msg().ShowError(ErrorRecord(kMsgSaveSettingsFailed));
             return false;
         }
     }
@@ -401,7 +402,7 @@ void CBatchDriver::TimerTick() {
     if (m_pool.AnyWorkerRunning()) {
         // The last task may have reported while its thread still winds down.
         const int current = std::min(m_processed + 1, m_total);
-        m_view.SetStatusText(Formatted(199, current, m_total) +
+        m_view.SetStatusText(Formatted(kMsgProcessing, current, m_total) +
                              std::string(g_statusCounter % 10, '.'));
         ++g_statusCounter;
     } else if (m_processed >= m_total) {
@@ -441,14 +442,15 @@ void CBatchDriver::EndBatch(End end, const std::string& errorText) {
     const std::uint32_t elapsed = GetTickCount32() - m_startTick;
     switch (end) {
         case End::Failed:
-            m_view.SetStatusText(ResString(197));
+            m_view.SetStatusText(ResString(kMsgProcessTerminated));
             Msg().Show(errorText, MB_ICONERROR);
             break;
         case End::Stopped:
-            m_view.SetStatusText(ResString(197));
+            m_view.SetStatusText(ResString(kMsgProcessTerminated));
             break;
         case End::Completed:
-            m_view.SetStatusText(Formatted(198, m_total) + " - " + FormatElapsed(elapsed));
+            m_view.SetStatusText(Formatted(kMsgFilesProcessed, m_total) + " - " +
+                                 FormatElapsed(elapsed));
             m_view.FlashCaption();
             break;
     }
@@ -501,7 +503,7 @@ void CBatchDriver::OpenFolder() {
     CSimpleErr err;
     InvokeGuarded(err, [&] { opened = m_view.ShellOpen(folder); });
     if (err.Failed() || !opened) {
-        Msg().ShowError(ErrorRecord(40014));
+        Msg().ShowError(ErrorRecord(kMsgOpenPathFailed));
     }
 }
 

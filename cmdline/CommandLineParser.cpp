@@ -5,6 +5,7 @@
 
 #include "msg/Exception.h"
 #include "msg/Format.h"
+#include "msg/MessageIds.h"
 
 namespace qv {
 
@@ -31,7 +32,7 @@ bool ApplySizeOption(const std::string& name, const std::string& value, const st
     }
     boost::smatch match;
     if (!boost::regex_match(value, match, SizeExpression())) {
-        Reject(58753, name, word);
+        Reject(kMsgOptionValueUnknown, name, word);
     }
     size.cx = CCommandLineParserUtil::ToInt32Saturated(match.str(1));
     size.cy = CCommandLineParserUtil::ToInt32Saturated(match.str(2));
@@ -100,7 +101,7 @@ bool CCommandLineParser::IsFilePathWord(const std::string& word) const {
 
 void CCommandLineParser::AddFile(size_t /*index*/, const std::string& word) {
     if (word.starts_with('/') && !IsFilePathWord(word)) {
-        Reject(58749, word);
+        Reject(kMsgUnknownOption, word);
     }
     m_files.push_back(ToFullPath(word));
 }
@@ -139,7 +140,7 @@ bool CCommandLineParser::OnReset(size_t index, const std::string& word) {
         return false;
     }
     if (index != 0) {
-        Reject(40042, word);
+        Reject(kMsgResetNotFirst, word);
     }
     m_settings.ResetToDefaults();
     return true;
@@ -160,11 +161,11 @@ bool CCommandLineParser::OnRotate(size_t, const std::string& word) {
         return false;
     }
     if (value.empty()) {
-        Reject(58752, name, word);
+        Reject(kMsgOptionNeedsValue, name, word);
     }
     RotateEdge edge{};
     if (!RotateEdgeFromKeyword(value, edge)) {
-        Reject(58753, name, word);
+        Reject(kMsgOptionValueUnknown, name, word);
     }
     m_settings.AutoTrim.EdgeType = edge;
     return true;
@@ -181,15 +182,15 @@ bool CCommandLineParser::OnCut(size_t, const std::string& word) {
             m_settings.AutoTrim.SpaceType = edges;
             return true;
         case TrimEdgesParse::Empty:
-            Reject(58752, name, word);
+            Reject(kMsgOptionNeedsValue, name, word);
         case TrimEdgesParse::RepeatedLetter:
-            Reject(58754, word);
+            Reject(kMsgOptionRepeatedLetter, word);
         case TrimEdgesParse::UnknownLetter:
-            Reject(58755, kTrimEdgesLetters, word);
+            Reject(kMsgOptionUnknownLetter, kTrimEdgesLetters, word);
         case TrimEdgesParse::NoMatch:
             break;
     }
-    Reject(58756, word);
+    Reject(kMsgOptionUnknownLetters, word);
 }
 
 bool CCommandLineParser::OnDeepCut(size_t, const std::string& word) {
@@ -198,7 +199,7 @@ bool CCommandLineParser::OnDeepCut(size_t, const std::string& word) {
         return false;
     }
     if (value != "on" && value != "off") {
-        Reject(58753, name, word);
+        Reject(kMsgOptionValueUnknown, name, word);
     }
     m_settings.AutoTrim.SetFlag(AutoTrimParams::FlagDeepCut, value == "on");
     return true;
@@ -257,7 +258,7 @@ bool CCommandLineParser::OnFormat(size_t, const std::string& word) {
     } else if (boost::regex_match(value, tiff)) {
         m_settings.SaveType = SaveTypeTiff;
     } else {
-        Reject(58753, name, word);
+        Reject(kMsgOptionValueUnknown, name, word);
     }
     return true;
 }
@@ -269,7 +270,7 @@ bool CCommandLineParser::OnThread(size_t, const std::string& word) {
     }
     static const boost::regex positive(R"(^[1-9]\d*$)");
     if (!boost::regex_match(value, positive)) {
-        Reject(58753, name, word);
+        Reject(kMsgOptionValueUnknown, name, word);
     }
     m_settings.ThreadCount = std::min(ToInt32Saturated(value), MaxThreadCount);
     return true;

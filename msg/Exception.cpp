@@ -1,5 +1,7 @@
 #include "msg/Exception.h"
 
+#include "msg/MessageIds.h"
+
 void ThrowInternalError(const std::string& text) {
-    throw my::CException(58575, Formatted(58575, text));
+    throw my::CException(kMsgInternalError, Formatted(kMsgInternalError, text));
 }
