@@ -115,7 +115,7 @@ int RunHidden(qv::CCommandLineParser& parser) {
     qv::CBatchDriver driver(
         view, Settings(), qv::BatchOptions{parser.Yes(), true},
         [](const AppSettings& s) { SaveSettingsAndWarn(s); },
-        progress ? static_cast<::CMsg*>(&*progress) : &qv::GlobalMsg());
+        progress ? static_cast<CMsg*>(&*progress) : &qv::GlobalMsg());
     driverPtr = &driver;
     driver.StartFromCommandLine(parser.Files());
     const int exitCode = app.exec();
@@ -154,7 +154,7 @@ int RunApplication(int argc, char** argv) {
         request != qv::CCommandLineParser::Request::Run) {
         return AnswerRequest(request);
     }
-    qv::CMsg& msg = qv::GlobalMsg();
+    qv::CGlobalMsg& msg = qv::GlobalMsg();
     CGui gui;
     // Boxes only where a person sees them; otherwise the headless sink
     // writes to standard error and answers negatively at once.
@@ -166,7 +166,7 @@ int RunApplication(int argc, char** argv) {
     }
     // The sink goes before the application object it shows boxes with.
     struct SinkRemover {
-        qv::CMsg& msg;
+        qv::CGlobalMsg& msg;
         ~SinkRemover() { msg.SetMessageBoxSink(nullptr); }
     } removeSink{msg};
 

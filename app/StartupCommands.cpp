@@ -28,7 +28,7 @@ void SaveSettingsAndWarn(const AppSettings& settings) {
 
 namespace qv {
 
-CCommandInit::CCommandInit(qv::CMsg& msg, AppSettings& settings, CCommandLineParser& parser,
+CCommandInit::CCommandInit(qv::CGlobalMsg& msg, AppSettings& settings, CCommandLineParser& parser,
                            std::vector<std::string> words)
     : CCommand(msg),
       m_switch(msg),

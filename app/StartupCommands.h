@@ -45,7 +45,7 @@ namespace qv {
 class CCommandInit : public CCommand {
   public:
     // `words` are the program's arguments without the program path.
-    CCommandInit(qv::CMsg& msg, AppSettings& settings, CCommandLineParser& parser,
+    CCommandInit(qv::CGlobalMsg& msg, AppSettings& settings, CCommandLineParser& parser,
                  std::vector<std::string> words);
     void Execute(bool run) override;
     // True once the settings were loaded, the command line accepted and the
@@ -53,7 +53,7 @@ class CCommandInit : public CCommand {
     bool Continue() const { return m_continue; }
 
   private:
-    qv::CMsg& m_switch;
+    qv::CGlobalMsg& m_switch;
     AppSettings& m_settings;
     CCommandLineParser& m_parser;
     std::vector<std::string> m_words;

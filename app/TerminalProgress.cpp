@@ -104,8 +104,7 @@ std::size_t LineColumns() {
 
 }  // namespace
 
-CTerminalProgress::CTerminalProgress(::CMsg& sink, std::ostream& out,
-                                     std::vector<std::string> files)
+CTerminalProgress::CTerminalProgress(CMsg& sink, std::ostream& out, std::vector<std::string> files)
     : m_sink(sink), m_out(out), m_files(std::move(files)) {}
 
 bool CTerminalProgress::StandardErrorIsTerminal() {

@@ -148,7 +148,7 @@ std::string FormatElapsed(std::uint32_t elapsedMs) {
 }
 
 CBatchDriver::CBatchDriver(IBatchView& view, AppSettings& settings, BatchOptions options,
-                           SettingsSaver saveSettings, ::CMsg* msg)
+                           SettingsSaver saveSettings, CMsg* msg)
     : m_view(view),
       m_settings(settings),
       m_options(options),
@@ -161,7 +161,7 @@ CBatchDriver::~CBatchDriver() {
     ClearFinished();
 }
 
-::CMsg& CBatchDriver::Msg() const {
+CMsg& CBatchDriver::Msg() const {
     return m_msg != nullptr ? *m_msg : qv::GlobalMsg();
 }
 

@@ -87,7 +87,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // each start) must outlive the driver. An empty `saveSettings` skips
     // saving; a null `msg` means qv::GlobalMsg().
     CBatchDriver(IBatchView& view, AppSettings& settings, BatchOptions options = {},
-                 SettingsSaver saveSettings = {}, ::CMsg* msg = nullptr);
+                 SettingsSaver saveSettings = {}, CMsg* msg = nullptr);
     // Shuts the pool down without time limit (running tasks finish).
     ~CBatchDriver() override;
     CBatchDriver(const CBatchDriver&) = delete;
@@ -157,7 +157,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
   private:
     using End = BatchSummary::End;
 
-    ::CMsg& Msg() const;
+    CMsg& Msg() const;
     void Report(const SettingsCheck& check);
     bool StartBatchChecked(const std::vector<std::string>& files);
     void StartTimer();
@@ -177,7 +177,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     AppSettings& m_settings;
     BatchOptions m_options;
     SettingsSaver m_saveSettings;
-    ::CMsg* m_msg;
+    CMsg* m_msg;
 
     bool m_running = false;
     bool m_timerRunning = false;

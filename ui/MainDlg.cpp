@@ -160,7 +160,7 @@ void CMainDlg::AfterCreate(const std::vector<std::string>& files) {
     m_driver.StartFromCommandLine(files);
 }
 
-::CMsg& CMainDlg::Msg() const {
+CMsg& CMainDlg::Msg() const {
     return m_env.msg != nullptr ? *m_env.msg : qv::GlobalMsg();
 }
 

@@ -112,7 +112,7 @@ TEST_F(ConsoleFixture, OverwriteListShowsTenPathsThenDots) {
         paths.push_back("/p" + std::to_string(i) + ".png");
         expected += i < 10 ? paths.back() + "\n" : "";
     }
-    qv::CMsg msg(m_sink);
+    qv::CGlobalMsg msg(m_sink);
     msg.SelectSink(true);
     m_keys = {13};
     EXPECT_TRUE(msg.ConfirmOverwriteFiles(paths));
@@ -151,7 +151,7 @@ TEST(GlobalMsg, SinkSelectionAndReplaceableBoxSink) {
     LanguageScope english(Language::English);
     std::ostringstream err;
     std::ostringstream out;
-    qv::CMsg msg(CConsoleMsg(err, out, [] { return -1; }));
+    qv::CGlobalMsg msg(CConsoleMsg(err, out, [] { return -1; }));
     auto box = boost::make_shared<RecordingSink>(IDOK);
     msg.SetMessageBoxSink(box);
     EXPECT_TRUE(msg.ConfirmDiscardChanges());
