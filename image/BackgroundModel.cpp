@@ -38,7 +38,7 @@ SIZE BorderBandOf(SIZE imageSize, double ratio) {
     return SIZE{BandOf(imageSize.cx, ratio), BandOf(imageSize.cy, ratio)};
 }
 
-bool SideBandRect(RECT& rect, int side, SIZE imageSize, SIZE band) {
+bool SideBandRect(RECT& rect, Side side, SIZE imageSize, SIZE band) {
     const LONG w = imageSize.cx;
     const LONG h = imageSize.cy;
     switch (side) {

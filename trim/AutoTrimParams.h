@@ -14,8 +14,8 @@
 
 #include "image/BackgroundModel.h"
 #include "image/BitmapTypes.h"
+#include "image/Side.h"
 #include "msg/MessageIds.h"
-#include "trim/Side.h"
 
 // Values of AutoTrimParams::EdgeType: which edge straightens the page.
 enum RotateEdge : std::uint32_t {

@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "image/Dib.h"
+#include "image/Side.h"
 #include "image/Terminable.h"
 #include "trim/AutoTrimParams.h"
 #include "trim/EdgeLine.h"
-#include "trim/Side.h"
 
 namespace Gdiplus {
 class CImageSaver;

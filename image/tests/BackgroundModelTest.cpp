@@ -56,7 +56,7 @@ TEST(BackgroundSampleRects, OneBandPerSideInListOrder) {
               (std::vector<RECT>{{8, 0, 10, 8}, {0, 0, 2, 8}, {0, 5, 10, 8}, {0, 0, 10, 3}}));
     EXPECT_TRUE(BackgroundSampleRects(std::vector<int>{}, size, band).empty());
     RECT untouched{1, 2, 3, 4};
-    EXPECT_FALSE(SideBandRect(untouched, 4, size, band));
+    EXPECT_FALSE(SideBandRect(untouched, static_cast<Side>(4), size, band));
     EXPECT_EQ(untouched, (RECT{1, 2, 3, 4}));
 }
 
