@@ -11,13 +11,12 @@
 #include <utility>
 
 #include "batch/TickCount.h"
-#include "image_io/ImageFile.h"
-#include "image_io/ImageSaver.h"
 #include "msg/Exception.h"
 #include "msg/Format.h"
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
 #include "msg/MessageIds.h"
+#include "trim/TaskFiles.h"
 
 namespace qv {
 
@@ -93,21 +92,6 @@ class CProtectedFiles {
     std::vector<std::string> m_paths;
     std::unordered_set<std::string> m_keys;
 };
-
-HRESULT SetSaverFor(SaverPtr& slot, const AppSettings& settings) {
-    switch (settings.SaveType) {
-        case SaveTypeBmp:
-            return SetBmpSaver(slot);
-        case SaveTypeJpeg:
-            return SetJpegSaver(slot, static_cast<std::uint32_t>(std::clamp<LONG>(
-                                          settings.JpegQuality, AppSettings::MinJpegQuality,
-                                          AppSettings::MaxJpegQuality)));
-        case SaveTypeTiff:
-            return SetTiffSaver(slot);
-        default:
-            return SetPngSaver(slot);
-    }
-}
 
 template <class... Args>
 CSimpleErr ErrorRecord(std::uint32_t id, const Args&... args) {
@@ -207,7 +191,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
             Msg().ShowError(ErrorRecord(kMsgEmptyPathNotFound));
             return false;
         }
-        if (FAILED(LoadDibFromFile(emptyImage, emptyPath)) || !emptyImage) {
+        if (FAILED(LoadImageFile(emptyImage, emptyPath)) || !emptyImage) {
             Msg().ShowError(ErrorRecord(kMsgEmptyPathLoadFailed));
             return false;
         }
@@ -269,14 +253,14 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
         task->Init(emptyImage, static_cast<std::int32_t>(i), files[i], output, this);
         task->SetParams(local.AutoTrim);
         task->SetPreviewSize(previewSize.cx, previewSize.cy);
-        if (FAILED(SetSaverFor(task->Saver(), local))) {
+        if (FAILED(SetTaskSaver(*task, local))) {
             Msg().ShowError(ErrorRecord(kMsgNoSaveLibrary));
             return false;
         }
         m_pool.AddTask(task);
         // An existing output is replaced only by its new file, whole, when
         // that is renamed over it; here it is only checked that it can be.
-        const HRESULT target = CheckSaveTarget(output);
+        const HRESULT target = CheckOutputTarget(output);
         if (FAILED(target)) {
             Msg().ShowError(ErrorRecord(kMsgDeleteFileFailed, output));
             return false;
@@ -295,7 +279,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
     }
     NoteFoldersToCreate(outputFolders);
     for (const std::string& folder : outputFolders) {
-        RemoveStaleTemporaryFiles(folder, kStaleTemporaryAge);
+        RemoveStaleSaves(folder, kStaleTemporaryAge);
     }
 
     // 8: the checked values become the settings of the process.
