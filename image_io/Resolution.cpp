@@ -133,8 +133,10 @@ bool ReadTiffStructure(const ByteView& raw, FileResolution& out) {
         } else if (*tag == kTagYResolution) {
             y = TiffNumber(tiff, entry);
         } else if (*tag == kTagResolutionUnit) {
+            // Only inch (2) and centimetre (3) are units; a LONG or RATIONAL
+            // entry may hold any number, which must not be narrowed blindly.
             const auto v = TiffNumber(tiff, entry);
-            unit = v ? static_cast<std::uint16_t>(*v) : 0;
+            unit = v && (*v == 2.0 || *v == 3.0) ? static_cast<std::uint16_t>(*v) : 0;
         }
     }
     if (!x && !y) {

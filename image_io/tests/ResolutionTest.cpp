@@ -137,6 +137,9 @@ TEST(FileResolution, TiffBothByteOrdersAndUnits) {
                                                     {kUnit, kShort, 1}}),
                           r))
             << "no absolute unit";
+        EXPECT_FALSE(Read(
+            TiffStructure(bigEndian, {{kXRes, kRational, 300, 1}, {kUnit, kLong, 0x30002}}), r))
+            << "a unit beyond 16 bits is no unit (and is not narrowed to 2)";
         EXPECT_FALSE(Read(TiffStructure(bigEndian, {{kXRes, kRational, 300, 0}}), r))
             << "zero denominator";
     }
