@@ -165,6 +165,48 @@ TEST(RotateImage, MatchesPlainBicubicAndKeepsUncoveredPixels) {
     }
 }
 
+// Every kernel gives the plain kernel's bytes: 8- and 32-bit pictures whose
+// widths leave every remainder of the SIMD batches, and 24- and 32-bit
+// rectangles. A kernel this processor lacks is reported, not run.
+TEST(RotateImage, EveryKernelGivesThePlainKernelsBytes) {
+    struct Restore {
+        ~Restore() { ForceRotateKernel(RotateKernel::Auto); }
+    } restore;
+    const auto rotate = [](RotateKernel kernel, const CDib& in, double angle, WORD rectBits) {
+        ForceRotateKernel(kernel);
+        DibPtr out;
+        const RECT inner{in.Width() / 4, 0, in.Width(), in.Height() - in.Height() / 3};
+        EXPECT_EQ(rectBits == 0 ? RotateImage(out, in, angle, nullptr)
+                                : RotateImageRect(out, in, angle, inner, rectBits, nullptr),
+                  S_OK);
+        return out;
+    };
+    int compared = 0;
+    unsigned seed = 7;
+    for (const SIZE size : {SIZE{1, 1}, SIZE{2, 3}, SIZE{9, 7}, SIZE{38, 23}, SIZE{67, 41}}) {
+        for (const double angle : {0.03, -0.4, 1.7}) {
+            for (const auto& [bits, rectBits] :
+                 {std::pair<WORD, WORD>{8, 0}, {32, 0}, {32, 24}, {32, 32}}) {
+                const DibPtr in = MakeRandom(size.cx, size.cy, bits, ++seed);
+                const DibPtr plain = rotate(RotateKernel::Plain, *in, angle, rectBits);
+                ASSERT_EQ(ActiveRotateKernel(), RotateKernel::Plain);
+                for (const RotateKernel kernel : {RotateKernel::Sse2, RotateKernel::Avx2}) {
+                    const DibPtr out = rotate(kernel, *in, angle, rectBits);
+                    if (ActiveRotateKernel() == kernel) {
+                        EXPECT_TRUE(SameImage(*out, *plain))
+                            << "kernel " << static_cast<int>(kernel) << ", " << bits << " bits, "
+                            << size.cx << " x " << size.cy << ", angle " << angle;
+                        ++compared;
+                    }
+                }
+            }
+        }
+    }
+    if (compared == 0) {
+        GTEST_SKIP() << "this processor runs only the plain kernel";
+    }
+}
+
 TEST(RotateImage, RefusesWhatItCannotRotateAndLeavesOutputAlone) {
     const DibPtr keep = Make(2, 2, 8);
     DibPtr out = keep;
