@@ -308,6 +308,14 @@ double PelsPerMeterToDpi(LONG pelsPerMeter) {
     return pelsPerMeter * 254.0 / 10000.0;
 }
 
+DibPtr NewDib(LONG width, LONG height, WORD bitCount) {
+    DibPtr dib(new (std::nothrow) CDib);
+    if (!dib || !dib->Create(width, height, bitCount, 0, BI_RGB) || !dib->AllocateBits()) {
+        dib.reset();
+    }
+    return dib;
+}
+
 HRESULT RemoveAlpha(DibPtr& out, const CDib& image) {
     if (!image.IsValid() || image.BitCount() != 32) {
         return E_INVALIDARG;

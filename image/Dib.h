@@ -110,6 +110,10 @@ class CDib {
 
 using DibPtr = boost::shared_ptr<CDib>;
 
+// A new image with a 40-byte header (an 8-bit one with the grey table) and
+// pixels allocated but not cleared; null when memory runs out.
+DibPtr NewDib(LONG width, LONG height, WORD bitCount);
+
 // Pixels per metre for a resolution in dots per inch: trunc(dpi × 10000 /
 // 254 + 0.5). 300 dpi gives 11811, 96 dpi gives 3780.
 LONG DpiToPelsPerMeter(double dpi);

@@ -601,9 +601,8 @@ HRESULT GreyLevels(const CDib*& grey, DibPtr& holder, const CDib& image) {
         grey = &image;
         return S_OK;
     }
-    holder.reset(new (std::nothrow) CDib);
-    if (!holder || !holder->Create(image.Width(), image.Height(), 8, 0, BI_RGB) ||
-        !holder->AllocateBits()) {
+    holder = NewDib(image.Width(), image.Height(), 8);
+    if (!holder) {
         return kNotEnoughMemory;
     }
     for (LONG y = 0; y < image.Height(); ++y) {
@@ -619,9 +618,8 @@ HRESULT GreyLevels(const CDib*& grey, DibPtr& holder, const CDib& image) {
 
 // A 32-bit copy of a 24-bit picture, alpha 255.
 HRESULT Expand24(DibPtr& holder, const CDib& image) {
-    holder.reset(new (std::nothrow) CDib);
-    if (!holder || !holder->Create(image.Width(), image.Height(), 32, 0, BI_RGB) ||
-        !holder->AllocateBits()) {
+    holder = NewDib(image.Width(), image.Height(), 32);
+    if (!holder) {
         return kNotEnoughMemory;
     }
     for (LONG y = 0; y < image.Height(); ++y) {
@@ -762,8 +760,8 @@ HRESULT RotateImageRect(DibPtr& out, const CDib& image, double angle, const RECT
     }
     const LONG width = rect.right - rect.left;
     const LONG height = rect.bottom - rect.top;
-    DibPtr result(new (std::nothrow) CDib);
-    if (!result || !result->Create(width, height, outBits, 0, BI_RGB) || !result->AllocateBits()) {
+    const DibPtr result = NewDib(width, height, outBits);
+    if (!result) {
         return kNotEnoughMemory;
     }
     // 24-bit rows are made as 32-bit in a buffer first; at angle 0 the input

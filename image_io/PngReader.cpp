@@ -149,11 +149,10 @@ HRESULT ReadPng(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size
         } else if (!WithinDecodeLimits(header.width, header.height, limits)) {
             hr = kDecodeNoMemory;
         } else {
-            DibPtr out(new CDib);
+            const DibPtr out =
+                NewDib(static_cast<LONG>(header.width), static_cast<LONG>(header.height), 32);
             std::vector<png_bytep> rows(header.height);
-            if (!out->Create(static_cast<LONG>(header.width), static_cast<LONG>(header.height), 32,
-                             0, BI_RGB) ||
-                !out->AllocateBits()) {
+            if (!out) {
                 hr = kDecodeNoMemory;
             } else {
                 for (png_uint_32 y = 0; y < header.height; ++y) {
