@@ -13,6 +13,7 @@
 #include "cmdline/CommandLineParser.h"
 #include "msg/Exception.h"
 #include "msg/tests/LanguageScope.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -346,9 +347,8 @@ TEST(UsageText, NamesTheOptionsOfTheManualPage) {
 TEST(ToFullPath, RelativeToTheLogicalCurrentDirectory) {
     const auto oldCwd = std::filesystem::current_path();
     const std::string oldPwd = std::getenv("PWD") != nullptr ? std::getenv("PWD") : "";
-    char pattern[] = "/tmp/qv_cmdline_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::filesystem::path root = pattern;
+    const TempDir dir;
+    const std::filesystem::path root = dir.Path();
     const std::string link = (root / "link").string();
     std::filesystem::create_directory(root / "real");
     std::filesystem::create_directory_symlink(root / "real", link);
@@ -384,7 +384,6 @@ TEST(ToFullPath, RelativeToTheLogicalCurrentDirectory) {
 
     std::filesystem::current_path(oldCwd);
     setenv("PWD", oldPwd.c_str(), 1);
-    std::filesystem::remove_all(root);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <limits>
 #include <random>
 #include <vector>
+#include "tests/support/TestImages.h"
 
 namespace {
 
@@ -38,16 +39,6 @@ std::vector<BYTE> Grey(const CDib& dib) {
     }
     return v;
 }
-
-class StopAfter : public CTerminable {
-  public:
-    explicit StopAfter(int allowed) : m_allowed(allowed) {}
-    bool IsTerminated() const override { return ++asked > m_allowed; }
-    mutable int asked = 0;
-
-  private:
-    int m_allowed;
-};
 
 TEST(BackgroundSampleRects, OneBandPerSideInListOrder) {
     const SIZE size{10, 8}, band{2, 3};
@@ -214,11 +205,11 @@ TEST(DistanceImage, RefusesBadInputsAndAbortsOnStop) {
 
     StopAfter never(100);
     ASSERT_EQ(ComputeDistanceImage(out, *img, mean, inv, &never), S_OK);
-    EXPECT_EQ(never.asked, 4);
+    EXPECT_EQ(never.Asked(), 4);
     EXPECT_EQ(Grey(*out), std::vector<BYTE>(8, 0));
     StopAfter second(1);
     EXPECT_EQ(ComputeDistanceImage(out, *img, mean, inv, &second), E_ABORT);
-    EXPECT_EQ(second.asked, 2);
+    EXPECT_EQ(second.Asked(), 2);
     EXPECT_FALSE(out);
 }
 

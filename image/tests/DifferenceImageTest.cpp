@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <random>
 #include <vector>
+#include "tests/support/TestImages.h"
 
 namespace {
 
@@ -50,16 +51,6 @@ BYTE ReferenceGrey(const BYTE* a, const BYTE* b, int measure) {
     const double v = values[measure];
     return v > 255 ? 255 : v < 0 ? 0 : BYTE(std::trunc(v));
 }
-
-class StopAfter : public CTerminable {
-  public:
-    explicit StopAfter(int allowed) : m_allowed(allowed) {}
-    bool IsTerminated() const override { return ++asked > m_allowed; }
-    mutable int asked = 0;
-
-  private:
-    int m_allowed;
-};
 
 TEST(DifferenceImage, EveryMeasureOnLiteralPixels) {
     // Top row: a (10, 20, 20) red/green/blue difference, black against white.
@@ -120,10 +111,10 @@ TEST(DifferenceImage, RefusesBadInputAndStopsOnRequest) {
 
     StopAfter never(1000);
     ASSERT_EQ(ComputeDifferenceImage(out, *a, *a, 0, &never), S_OK);
-    EXPECT_EQ(never.asked, 5);
+    EXPECT_EQ(never.Asked(), 5);
     StopAfter third(2);
     EXPECT_EQ(ComputeDifferenceImage(out, *a, *a, 0, &third), E_ABORT);
-    EXPECT_EQ(third.asked, 3);
+    EXPECT_EQ(third.Asked(), 3);
     EXPECT_FALSE(out);
 }
 

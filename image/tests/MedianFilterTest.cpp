@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 #include <vector>
+#include "tests/support/TestImages.h"
 
 namespace {
 
@@ -54,17 +55,6 @@ std::vector<int> ReferenceMedian(const CDib& dib, int n) {
     }
     return result;
 }
-
-class CountingStop : public CTerminable {
-  public:
-    explicit CountingStop(int stopAt) : m_stopAt(stopAt) {}
-    bool IsTerminated() const override { return ++m_asked > m_stopAt; }
-    int Asked() const { return m_asked; }
-
-  private:
-    int m_stopAt;
-    mutable int m_asked = 0;
-};
 
 std::vector<int> Filtered(const std::vector<int>& values, LONG w, LONG h, int n = 3) {
     DibPtr out;
@@ -126,12 +116,12 @@ TEST(MedianFilter, RefusesWrongDepthAndWindow) {
 TEST(MedianFilter, StopIsAskedOncePerInteriorRowAndAbortsWithEmptyOutput) {
     DibPtr in = Grey(6, 10, std::vector<int>(60, 5));
     for (int n : {3, 5}) {
-        CountingStop never(1000);
+        StopAfter never(1000);
         DibPtr out;
         ASSERT_EQ(MedianFilter(out, *in, n, &never), S_OK);
         EXPECT_EQ(never.Asked(), 10 - 2 * (n / 2));
 
-        CountingStop third(2);
+        StopAfter third(2);
         out.reset(new CDib);
         EXPECT_EQ(MedianFilter(out, *in, n, &third), E_ABORT);
         EXPECT_FALSE(out);

@@ -8,19 +8,12 @@
 #include <functional>
 #include <random>
 #include <vector>
+#include "tests/support/TestImages.h"
 
 namespace {
 
-DibPtr Make(LONG w, LONG h, WORD bits, DWORD colorsUsed = 0, DWORD compression = BI_RGB) {
-    DibPtr dib(new CDib);
-    EXPECT_TRUE(dib->Create(w, h, bits, colorsUsed, compression));
-    EXPECT_TRUE(dib->AllocateBits());
-    dib->ClearBits();
-    return dib;
-}
-
 DibPtr Grey(LONG w, LONG h, const std::function<int(LONG, LONG)>& value) {
-    DibPtr dib = Make(w, h, 8);
+    DibPtr dib = BlankImage(w, h, 8);
     for (LONG y = 0; y < h; ++y) {
         for (LONG x = 0; x < w; ++x) {
             dib->Row(y)[x] = static_cast<BYTE>(value(x, y));
@@ -31,7 +24,7 @@ DibPtr Grey(LONG w, LONG h, const std::function<int(LONG, LONG)>& value) {
 
 // 32-bit pixels given as blue, green, red, alpha packed into one unsigned.
 DibPtr Colour(LONG w, LONG h, const std::function<unsigned(LONG, LONG)>& value) {
-    DibPtr dib = Make(w, h, 32);
+    DibPtr dib = BlankImage(w, h, 32);
     for (LONG y = 0; y < h; ++y) {
         for (LONG x = 0; x < w; ++x) {
             const unsigned v = value(x, y);
@@ -77,14 +70,14 @@ TEST(Resize, GreySourceGivesGreyRampAndOthersGive32Bits) {
     EXPECT_EQ(g->Header()->biXPelsPerMeter, 0);
     EXPECT_TRUE(CDib::IsGreyPalette(g->Header()));
 
-    DibPtr rgb = Make(5, 4, 24);
+    DibPtr rgb = BlankImage(5, 4, 24);
     std::memset(rgb->Bits(), 0x40, rgb->GetImageSize());
     DibPtr r = Resized(*rgb, 2, 1);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->BitCount(), 32);
     EXPECT_EQ(Bytes(*r), (std::vector<int>{64, 64, 64, 255, 64, 64, 64, 255}));
 
-    DibPtr palette = Make(2, 2, 8);
+    DibPtr palette = BlankImage(2, 2, 8);
     palette->ColorTable()[3] = RGBQUAD{10, 20, 30, 0};
     std::memset(palette->Bits(), 3, palette->GetImageSize());
     DibPtr p = Resized(*palette, 1, 1);
@@ -176,7 +169,7 @@ TEST(Resize, EnlargingFollowsPixelCentres) {
 
 TEST(Resize, ColourTablesAreLookedUp) {
     // An inverted grey table is still grey: the result holds the table's values.
-    DibPtr inverted = Make(6, 4, 8);
+    DibPtr inverted = BlankImage(6, 4, 8);
     for (int i = 0; i < 256; ++i) {
         const BYTE v = static_cast<BYTE>(255 - i);
         inverted->ColorTable()[i] = RGBQUAD{v, v, v, 255};
@@ -186,7 +179,7 @@ TEST(Resize, ColourTablesAreLookedUp) {
     EXPECT_EQ(Bytes(*g), std::vector<int>(6, 245));
 
     // One bit per pixel, most significant bit first.
-    DibPtr mono = Make(10, 1, 1);
+    DibPtr mono = BlankImage(10, 1, 1);
     mono->ColorTable()[1] = RGBQUAD{255, 255, 255, 0};
     mono->Row(0)[0] = 0xA5;  // 1010 0101
     mono->Row(0)[1] = 0x80;  // 10
@@ -208,7 +201,7 @@ TEST(Resize, DestinationOffsetClipsAndLeavesTheRestBlack) {
 }
 
 TEST(Resize, ReportsBadInputAndLeavesOutputAlone) {
-    DibPtr grey = Make(8, 8, 8);
+    DibPtr grey = BlankImage(8, 8, 8);
     DibPtr keep(new CDib);
     DibPtr out = keep;
     const RECT all{0, 0, 8, 8};
@@ -216,8 +209,8 @@ TEST(Resize, ReportsBadInputAndLeavesOutputAlone) {
     EXPECT_EQ(Resize(out, RECT{0, 0, 0, 5}, *grey, all), E_INVALIDARG);
     EXPECT_EQ(Resize(out, all, *grey, RECT{4, 0, 2, 8}), E_INVALIDARG);
     EXPECT_EQ(Resize(out, all, *grey, RECT{0, 0, 9, 8}), E_INVALIDARG);
-    EXPECT_EQ(Resize(out, all, *Make(8, 8, 16), all), E_NOTIMPL);
-    DibPtr colour = Make(8, 8, 32);
+    EXPECT_EQ(Resize(out, all, *BlankImage(8, 8, 16), all), E_NOTIMPL);
+    DibPtr colour = BlankImage(8, 8, 32);
     EXPECT_EQ(Resize(out, RECT{0, 0, 0x7FFFFFFF, 0x7FFFFFFF}, *colour, all),
               HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY));
     EXPECT_EQ(out, keep);

@@ -8,27 +8,9 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/TestImages.h"
+
 namespace {
-
-DibPtr Make(LONG w, LONG h, WORD bits) {
-    DibPtr dib(new CDib);
-    EXPECT_TRUE(dib->Create(w, h, bits, 0, BI_RGB));
-    EXPECT_TRUE(dib->AllocateBits());
-    dib->ClearBits();
-    return dib;
-}
-
-DibPtr MakeRandom(LONG w, LONG h, WORD bits, unsigned seed) {
-    DibPtr dib = Make(w, h, bits);
-    std::mt19937 rng(seed);
-    const int bytes = bits / 8;
-    for (LONG y = 0; y < h; ++y) {
-        for (LONG x = 0; x < w * bytes; ++x) {
-            dib->Row(y)[x] = static_cast<BYTE>(rng() & 255);
-        }
-    }
-    return dib;
-}
 
 // Where the centre of output pixel (x, y) comes from, in pixel index units.
 void InverseMap(const CDib& img, double angle, LONG x, LONG y, double& sx, double& sy) {
@@ -81,18 +63,9 @@ bool SameImage(const CDib& a, const CDib& b) {
            std::memcmp(a.Bits(), b.Bits(), a.GetImageSize()) == 0;
 }
 
-class StopAfter : public CTerminable {
-  public:
-    explicit StopAfter(int n) : m_left(n) {}
-    bool IsTerminated() const override { return m_left-- <= 0; }
-
-  private:
-    mutable int m_left;
-};
-
 TEST(RotateImage, AngleZeroCopiesGreyTableAndMakes24BitsOpaque) {
     for (WORD bits : {8, 32}) {
-        const DibPtr in = MakeRandom(7, 5, bits, 11);
+        const DibPtr in = RandomImage(7, 5, bits, 11);
         DibPtr out;
         ASSERT_EQ(RotateImage(out, *in, 0.0, nullptr), S_OK);
         ASSERT_EQ(out->Size(), (SIZE{7, 5}));
@@ -103,7 +76,7 @@ TEST(RotateImage, AngleZeroCopiesGreyTableAndMakes24BitsOpaque) {
     }
 
     // An inverted grey table (index i shows 255 - i) is applied: grey ramp out.
-    const DibPtr inverted = Make(6, 4, 8);
+    const DibPtr inverted = BlankImage(6, 4, 8);
     for (int i = 0; i < 256; ++i) {
         const BYTE v = static_cast<BYTE>(255 - i);
         inverted->ColorTable()[i] = RGBQUAD{v, v, v, 0};
@@ -115,7 +88,7 @@ TEST(RotateImage, AngleZeroCopiesGreyTableAndMakes24BitsOpaque) {
     EXPECT_EQ(out->Row(1)[2], 245);
     EXPECT_EQ(out->Row(0)[0], 255);
 
-    const DibPtr rgb = MakeRandom(5, 3, 24, 9);
+    const DibPtr rgb = RandomImage(5, 3, 24, 9);
     ASSERT_EQ(RotateImage(out, *rgb, 0.0, nullptr), S_OK);
     ASSERT_EQ(out->BitCount(), 32);
     for (LONG y = 0; y < 3; ++y) {
@@ -135,7 +108,7 @@ TEST(RotateImage, MatchesPlainBicubicAndKeepsUncoveredPixels) {
         for (const SIZE size : sizes) {
             for (double angle : {0.03, -0.4, 1.7, 3.0}) {
                 const LONG w = size.cx, h = size.cy;
-                const DibPtr in = MakeRandom(w, h, bits, ++seed);
+                const DibPtr in = RandomImage(w, h, bits, ++seed);
                 DibPtr out;
                 ASSERT_EQ(RotateImage(out, *in, angle, nullptr), S_OK);
                 const int bytes = bits / 8;
@@ -187,7 +160,7 @@ TEST(RotateImage, EveryKernelGivesThePlainKernelsBytes) {
         for (const double angle : {0.03, -0.4, 1.7}) {
             for (const auto& [bits, rectBits] :
                  {std::pair<WORD, WORD>{8, 0}, {32, 0}, {32, 24}, {32, 32}}) {
-                const DibPtr in = MakeRandom(size.cx, size.cy, bits, ++seed);
+                const DibPtr in = RandomImage(size.cx, size.cy, bits, ++seed);
                 const DibPtr plain = rotate(RotateKernel::Plain, *in, angle, rectBits);
                 ASSERT_EQ(ActiveRotateKernel(), RotateKernel::Plain);
                 for (const RotateKernel kernel : {RotateKernel::Sse2, RotateKernel::Avx2}) {
@@ -208,15 +181,15 @@ TEST(RotateImage, EveryKernelGivesThePlainKernelsBytes) {
 }
 
 TEST(RotateImage, RefusesWhatItCannotRotateAndLeavesOutputAlone) {
-    const DibPtr keep = Make(2, 2, 8);
+    const DibPtr keep = BlankImage(2, 2, 8);
     DibPtr out = keep;
-    const DibPtr colour = Make(4, 4, 8);
+    const DibPtr colour = BlankImage(4, 4, 8);
     colour->ColorTable()[7].rgbRed = 1;
     CDib empty;
-    EXPECT_EQ(RotateImage(out, *Make(4, 4, 16), 0.1, nullptr), E_INVALIDARG);
+    EXPECT_EQ(RotateImage(out, *BlankImage(4, 4, 16), 0.1, nullptr), E_INVALIDARG);
     EXPECT_EQ(RotateImage(out, *colour, 0.1, nullptr), E_INVALIDARG);
     EXPECT_EQ(RotateImage(out, empty, 0.1, nullptr), E_INVALIDARG);
-    EXPECT_EQ(RotateImage(out, *Make(4, 4, 32), std::nan(""), nullptr), E_INVALIDARG);
+    EXPECT_EQ(RotateImage(out, *BlankImage(4, 4, 32), std::nan(""), nullptr), E_INVALIDARG);
     EXPECT_EQ(out, keep);
 }
 
@@ -225,7 +198,7 @@ TEST(RotateImageRect, EqualsRotateThenCropThenDropAlpha) {
     const SIZE sizes[] = {{1, 1}, {7, 5}, {37, 23}, {61, 44}};
     const double angles[] = {0.0, 0.157, -0.6, 2.5};
     for (const SIZE size : sizes) {
-        const DibPtr in = MakeRandom(size.cx, size.cy, 32, rng());
+        const DibPtr in = RandomImage(size.cx, size.cy, 32, rng());
         // The whole picture, one rectangle touching each border, a corner
         // pixel, and random ones (odd widths give 24-bit rows with padding).
         std::vector<RECT> rects = {{0, 0, size.cx, size.cy},
@@ -259,11 +232,11 @@ TEST(RotateImageRect, EqualsRotateThenCropThenDropAlpha) {
 }
 
 TEST(RotateImageRect, RefusesBadInputAndLeavesOutputAlone) {
-    const DibPtr keep = Make(2, 2, 32);
+    const DibPtr keep = BlankImage(2, 2, 32);
     DibPtr out = keep;
-    const DibPtr in = MakeRandom(10, 8, 32, 4);
+    const DibPtr in = RandomImage(10, 8, 32, 4);
     const RECT whole{0, 0, 10, 8};
-    EXPECT_EQ(RotateImageRect(out, *Make(10, 8, 8), 0.1, whole, 24, nullptr), E_INVALIDARG);
+    EXPECT_EQ(RotateImageRect(out, *BlankImage(10, 8, 8), 0.1, whole, 24, nullptr), E_INVALIDARG);
     EXPECT_EQ(RotateImageRect(out, CDib(), 0.1, whole, 24, nullptr), E_INVALIDARG);
     EXPECT_EQ(RotateImageRect(out, *in, std::nan(""), whole, 24, nullptr), E_INVALIDARG);
     for (WORD bits : {8, 0}) {
@@ -278,7 +251,7 @@ TEST(RotateImageRect, RefusesBadInputAndLeavesOutputAlone) {
 }
 
 TEST(RotateImage, StopRequestAbortsAndOutputMayReplaceItsInput) {
-    const DibPtr in = MakeRandom(30, 30, 32, 1);
+    const DibPtr in = RandomImage(30, 30, 32, 1);
     DibPtr out;
     StopAfter stop(10);
     EXPECT_EQ(RotateImage(out, *in, 0.1, &stop), E_ABORT);

@@ -13,6 +13,7 @@
 #include "msg/Exception.h"
 #include "msg/GlobalMsg.h"
 #include "msg/tests/LanguageScope.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -193,9 +194,8 @@ TEST(CMsgHelpers, ConfirmationsAndCreateFolder) {
     EXPECT_NE(refuse.texts.back().find("\n\nConfig file: /home/u/q.reg\nbad\n\nDo you continue ?"),
               std::string::npos);
 
-    char pattern[] = "/tmp/msg_tests_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::filesystem::path dir = pattern;
+    const TempDir scratch;
+    const std::filesystem::path dir = scratch.Path();
     const std::string nested = (dir / "a" / "b").string();
     EXPECT_FALSE(refuse.CreateFolderConfirmed(nested));
     EXPECT_FALSE(std::filesystem::exists(nested));
@@ -222,7 +222,6 @@ TEST(CMsgHelpers, ConfirmationsAndCreateFolder) {
     EXPECT_EQ(refuse.texts.size(), 2u);
     EXPECT_FALSE(refuse.ConfirmOverwriteIfExists(file));
     EXPECT_EQ(refuse.texts.back(), "Same named file exists. Are you sure to overwrite ?");
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

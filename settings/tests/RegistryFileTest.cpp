@@ -12,7 +12,7 @@
 
 #include "settings/RegistryFile.h"
 #include "settings/SettingsStore.h"
-#include "settings/tests/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "msg/Exception.h"
 #include "msg/tests/LanguageScope.h"
 #include "settings/SettingsStore.h"
-#include "settings/tests/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

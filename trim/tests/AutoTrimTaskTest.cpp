@@ -18,39 +18,14 @@
 #include "msg/SystemErrorText.h"
 #include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestImages.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-class TempDir {
-  public:
-    TempDir()
-        : path_(fs::temp_directory_path() /
-                ("qv-task-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++))) {
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    static inline int counter_ = 0;
-    fs::path path_;
-};
-
-// A stop request raised at the n-th question.
-class StopAt : public CTerminable {
-  public:
-    explicit StopAt(long n) : n_(n) {}
-    bool IsTerminated() const override { return ++asked_ >= n_; }
-
-  private:
-    long n_;
-    mutable std::atomic<long> asked_{0};
-};
 
 struct Outcome {
     AutoTrimTaskPtr task;
@@ -431,7 +406,7 @@ TEST(AutoTrimTask, StopRequestsFailTheStageThatSeesThem) {
          {Case{diff / 2, 40023u}, Case{diff + median - 10, 40024u}, Case{diff + median + 5, 40005u},
           Case{diff + median + fits + 20, 40027u}}) {
         SCOPED_TRACE(c.id);
-        StopAt stop(c.stopAt);
+        StopAfter stop(c.stopAt - 1);
         RunSetup setup;
         setup.params.SpaceType = TrimEdgesAll;
         setup.runner = &stop;

@@ -8,6 +8,7 @@
 #include <random>
 #include <tuple>
 #include <vector>
+#include "tests/support/TestImages.h"
 
 namespace {
 
@@ -50,18 +51,6 @@ DibPtr MakePage(LONG w, LONG h, double pw, double ph, double degrees) {
 DibPtr MakeDark(LONG w, LONG h) {
     return MakePage(w, h, 0, 0, 0);
 }
-
-// Reports a stop request from its `stopAt`-th question on.
-class StopAfter : public CTerminable {
-  public:
-    explicit StopAfter(int stopAt) : m_stopAt(stopAt) {}
-    bool IsTerminated() const override { return ++m_asked >= m_stopAt; }
-    int Asked() const { return m_asked; }
-
-  private:
-    int m_stopAt;
-    mutable int m_asked = 0;
-};
 
 TEST(EdgeLineTest, BorderLinesLieOnePixelOutside) {
     const DibPtr image = MakeDark(30, 20);
@@ -305,7 +294,7 @@ TEST(EdgeLineTest, LevelSearchMatchesOneFitPerLevel) {
 TEST(EdgeLineTest, StopRequestsBetweenFits) {
     const DibPtr page = MakePage(120, 160, 80, 120, 2.0);
     EdgeLine line;
-    StopAfter fifth(5);
+    StopAfter fifth(4);
     EXPECT_EQ(FitEdgeLineBestLevel(line, *page, SideLeft, kBand, 10, 10, &fifth), E_ABORT);
     EXPECT_EQ(fifth.Asked(), 5);
     StopAfter never(100);
@@ -313,7 +302,7 @@ TEST(EdgeLineTest, StopRequestsBetweenFits) {
     EXPECT_EQ(never.Asked(), 8);  // once before each of the levels 2 to 9
 
     EdgeLineList records;
-    StopAfter tenth(10);  // during the second side
+    StopAfter tenth(9);  // during the second side
     EXPECT_EQ(FitRotationEdgeLines(records, *page, {SideLeft, SideTop}, kBand, 10, 10, &tenth),
               E_ABORT);
 }

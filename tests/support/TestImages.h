@@ -1,0 +1,48 @@
+// Helpers shared by the libraries' tests: images made in memory, a stop
+// request after a number of questions.
+#pragma once
+
+#include <atomic>
+#include <random>
+#include <stdexcept>
+
+#include "image/Dib.h"
+#include "image/Terminable.h"
+
+// A new image with its pixels (and row padding) zero; 8 bits with the grey
+// table unless colorsUsed says otherwise.
+inline DibPtr BlankImage(LONG width, LONG height, WORD bits, DWORD colorsUsed = 0,
+                         DWORD compression = BI_RGB) {
+    DibPtr dib(new CDib);
+    if (!dib->Create(width, height, bits, colorsUsed, compression) || !dib->AllocateBits()) {
+        throw std::runtime_error("cannot create test image");
+    }
+    dib->ClearBits();
+    return dib;
+}
+
+// The same with random pixel bytes (padding stays zero), repeatable by seed.
+inline DibPtr RandomImage(LONG width, LONG height, WORD bits, unsigned seed) {
+    DibPtr dib = BlankImage(width, height, bits);
+    std::mt19937 rng(seed);
+    const std::size_t rowBytes = std::size_t{bits} / 8 * width;
+    for (LONG y = 0; y < height; ++y) {
+        for (std::size_t x = 0; x < rowBytes; ++x) {
+            dib->Row(y)[x] = static_cast<BYTE>(rng() & 255);
+        }
+    }
+    return dib;
+}
+
+// Answers "go on" to the first `allowed` questions and "stop" from then on;
+// counts the questions. Safe to ask from several threads.
+class StopAfter : public CTerminable {
+  public:
+    explicit StopAfter(long allowed) : m_allowed(allowed) {}
+    bool IsTerminated() const override { return ++m_asked > m_allowed; }
+    long Asked() const { return m_asked; }
+
+  private:
+    long m_allowed;
+    mutable std::atomic<long> m_asked{0};
+};
