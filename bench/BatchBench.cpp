@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchArgs.h"
 #include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
 
@@ -44,17 +45,10 @@ int main(int argc, char** argv) {
     int pages = 8;
     LONG width = 4960, height = 7016;
     fs::path dir = fs::temp_directory_path() / "quorvel-batch-bench";
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--pages") == 0 && i + 1 < argc) {
-            pages = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
-            std::sscanf(argv[++i], "%dx%d", &width, &height);
-        } else if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
-            dir = argv[++i];
-        } else {
-            std::fprintf(stderr, "usage: %s [--pages N] [--size WxH] [--dir FOLDER]\n", argv[0]);
-            return 2;
-        }
+    BenchArgs args(argc, argv, "[--pages N] [--size WxH] [--dir FOLDER]");
+    while (args.Next()) {
+        args.Number("--pages", pages, 1, 100000) || args.Size("--size", width, height) ||
+            args.Text("--dir", dir) || args.Unknown();
     }
     fs::remove_all(dir);
     fs::create_directories(dir);

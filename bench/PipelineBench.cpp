@@ -39,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchArgs.h"
 #include "image/PixelMemory.h"
 #include "image/Rotate.h"
 #include "image_io/ImageFile.h"
@@ -181,28 +182,14 @@ int main(int argc, char** argv) {
     bool keep = false;
     double skew = 1.7;
     fs::path dir = fs::temp_directory_path() / "quorvel-pipeline-bench";
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--pages") == 0 && i + 1 < argc) {
-            pages = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
-            std::sscanf(argv[++i], "%dx%d", &width, &height);
-        } else if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
-            dir = argv[++i];
-        } else if (std::strcmp(argv[i], "--cache") == 0 && i + 1 < argc) {
-            cacheMib = std::atol(argv[++i]);
-        } else if (std::strcmp(argv[i], "--skew") == 0 && i + 1 < argc) {
-            skew = std::atof(argv[++i]);
-        } else if (std::strcmp(argv[i], "--verify") == 0) {
-            verify = true;
-        } else if (std::strcmp(argv[i], "--keep") == 0) {
-            keep = true;
-        } else {
-            std::fprintf(stderr,
-                         "usage: %s [--pages N] [--size WxH] [--dir FOLDER] [--cache MIB] "
-                         "[--skew DEGREES] [--verify] [--keep]\n",
-                         argv[0]);
-            return 2;
-        }
+    BenchArgs args(argc, argv,
+                   "[--pages N] [--size WxH] [--dir FOLDER] [--cache MIB] [--skew DEGREES] "
+                   "[--verify] [--keep]");
+    while (args.Next()) {
+        args.Number("--pages", pages, 1, 100000) || args.Size("--size", width, height) ||
+            args.Text("--dir", dir) || args.Number("--cache", cacheMib, 0L, 1L << 20) ||
+            args.Number("--skew", skew, -45.0, 45.0) || args.Flag("--verify", verify) ||
+            args.Flag("--keep", keep) || args.Unknown();
     }
     if (cacheMib >= 0) {
         SetPixelCacheLimit(static_cast<std::size_t>(cacheMib) << 20);
