@@ -176,40 +176,12 @@ bool CBatchDriver::StartBatch(const std::vector<std::string>& files) {
 }
 
 bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
-    // 1, 2: the dialog's values into a copy of the settings.
     AppSettings local = m_settings;
-    if (const SettingsCheck check = m_view.ReadSettings(local); check.Failed()) {
-        Report(check);
+    DibPtr emptyImage;
+    if (!ReadViewSettings(local) || !LoadEmptyImage(local, emptyImage) || !CheckSources(files)) {
         return false;
     }
-
-    // 3: the empty image, loaded once for every task.
-    DibPtr emptyImage;
-    const std::string emptyPath = local.EmptyImagePath();
-    if (!emptyPath.empty()) {
-        if (!IsExistingFile(emptyPath)) {
-            Msg().ShowError(ErrorRecord(kMsgEmptyPathNotFound));
-            return false;
-        }
-        if (FAILED(LoadImageFile(emptyImage, emptyPath)) || !emptyImage) {
-            Msg().ShowError(ErrorRecord(kMsgEmptyPathLoadFailed));
-            return false;
-        }
-    }
-
-    // 4: every source must be a file.
-    for (const std::string& file : files) {
-        if (IsFolder(file)) {
-            Msg().ShowError(ErrorRecord(kMsgIsAFolder, file));
-            return false;
-        }
-        if (!IsExistingFile(file)) {
-            Msg().ShowError(ErrorRecord(kMsgPathNotFound, file));
-            return false;
-        }
-    }
-
-    // 5: the previous batch's workers are gone and both pool lists empty.
+    // The previous batch's workers are gone and both pool lists empty.
     m_pool.CancelAndWait(kInfinite);
 
     // From here on a refused start drops the tasks it has queued.
@@ -223,21 +195,75 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
         }
     } dropQueued{m_pool};
 
-    // 6: one task per source.
+    QueuedOutputs outputs;
+    if (!QueueTasks(files, local, emptyImage, outputs) || !ConfirmOverwrite(outputs)) {
+        return false;
+    }
+    NoteFoldersToCreate(outputs.folders);
+    for (const std::string& folder : outputs.folders) {
+        RemoveStaleSaves(folder, kStaleTemporaryAge);
+    }
+    if (!AdoptSettings(local)) {
+        return false;
+    }
+    dropQueued.keep = true;
+    StartQueued(files.size(), outputs.folders);
+    return true;
+}
+
+bool CBatchDriver::ReadViewSettings(AppSettings& local) {
+    if (const SettingsCheck check = m_view.ReadSettings(local); check.Failed()) {
+        Report(check);
+        return false;
+    }
+    return true;
+}
+
+bool CBatchDriver::LoadEmptyImage(const AppSettings& local, DibPtr& emptyImage) {
+    const std::string emptyPath = local.EmptyImagePath();
+    if (emptyPath.empty()) {
+        return true;
+    }
+    if (!IsExistingFile(emptyPath)) {
+        Msg().ShowError(ErrorRecord(kMsgEmptyPathNotFound));
+        return false;
+    }
+    if (FAILED(LoadImageFile(emptyImage, emptyPath)) || !emptyImage) {
+        Msg().ShowError(ErrorRecord(kMsgEmptyPathLoadFailed));
+        return false;
+    }
+    return true;
+}
+
+bool CBatchDriver::CheckSources(const std::vector<std::string>& files) {
+    for (const std::string& file : files) {
+        if (IsFolder(file)) {
+            Msg().ShowError(ErrorRecord(kMsgIsAFolder, file));
+            return false;
+        }
+        if (!IsExistingFile(file)) {
+            Msg().ShowError(ErrorRecord(kMsgPathNotFound, file));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CBatchDriver::QueueTasks(const std::vector<std::string>& files, const AppSettings& local,
+                              const DibPtr& emptyImage, QueuedOutputs& outputs) {
     CProtectedFiles protectedFiles;
     for (const std::string& file : files) {
         protectedFiles.Add(file);
     }
+    const std::string emptyPath = local.EmptyImagePath();
     if (!emptyPath.empty()) {
         protectedFiles.Add(emptyPath);
     }
     const SIZE previewSize = m_view.PreviewSize();
-    std::vector<std::string> existingOutputs;
     // Output → source: two different sources must not share one output
     // (p.png and p.tif both give trim/p.png), or one result would silently
     // replace the other. The same source named twice is harmless.
     std::map<std::string, std::string> sourceOfOutput;
-    std::set<std::string> outputFolders;
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::string output;
         if (const SettingsCheck check = MakeOutputPath(files[i], local, output); check.Failed()) {
@@ -266,51 +292,49 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
             return false;
         }
         if (target == S_OK) {
-            existingOutputs.push_back(output);
+            outputs.existing.push_back(output);
         }
-        outputFolders.insert(task->OutputFolder());
+        outputs.folders.insert(task->OutputFolder());
     }
+    return true;
+}
 
-    // 7: one question before existing outputs are overwritten. Nothing is
-    // deleted: a file that fails or is never reached keeps its old output.
-    if (!existingOutputs.empty() && !m_options.yes &&
-        !Msg().ConfirmOverwriteFiles(existingOutputs)) {
-        return false;
-    }
-    NoteFoldersToCreate(outputFolders);
-    for (const std::string& folder : outputFolders) {
-        RemoveStaleSaves(folder, kStaleTemporaryAge);
-    }
+bool CBatchDriver::ConfirmOverwrite(const QueuedOutputs& outputs) {
+    // One question for all of them. Nothing is deleted: a file that fails or
+    // is never reached keeps its old output.
+    return outputs.existing.empty() || m_options.yes ||
+           Msg().ConfirmOverwriteFiles(outputs.existing);
+}
 
-    // 8: the checked values become the settings of the process.
+bool CBatchDriver::AdoptSettings(const AppSettings& local) {
     m_settings = local;
-    if (m_saveSettings) {
-        try {
-            m_saveSettings(m_settings);
-        } catch (const my::CException& e) {
-            Msg().ShowError(e);
-            return false;
-        } catch (...) {
-            Msg().ShowError(ErrorRecord(kMsgSaveSettingsFailed));
-            return false;
-        }
+    if (!m_saveSettings) {
+        return true;
     }
+    try {
+        m_saveSettings(m_settings);
+        return true;
+    } catch (const my::CException& e) {
+        Msg().ShowError(e);
+    } catch (...) {
+        Msg().ShowError(ErrorRecord(kMsgSaveSettingsFailed));
+    }
+    return false;
+}
 
-    // 9: start.
+void CBatchDriver::StartQueued(std::size_t count, const std::set<std::string>& outputFolders) {
     m_startTick = GetTickCount32();
-    m_total = static_cast<int>(files.size());
+    m_total = static_cast<int>(count);
     m_processed = 0;
     m_outputFolders.assign(outputFolders.begin(), outputFolders.end());
     ClearFinished();
     m_pool.SetThreadCount(m_settings.ThreadCount);
-    dropQueued.keep = true;
     m_running = true;
     // A worker that fails to start is noticed by the timer: the batch then
     // ends as stopped once nothing runs any more.
     m_pool.StartAll();
     StartTimer();
     m_view.SetRunningState(true);
-    return true;
 }
 
 void CBatchDriver::StartFromCommandLine(const std::vector<std::string>& files) {

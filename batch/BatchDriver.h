@@ -159,7 +159,26 @@ class CBatchDriver : public CAutoTrimTaskClient {
 
     CMsg& Msg() const;
     void Report(const SettingsCheck& check);
+    // The steps of a start, in order; each shows why it refuses.
     bool StartBatchChecked(const std::vector<std::string>& files);
+    // The view's values into a copy of the settings.
+    bool ReadViewSettings(AppSettings& local);
+    // The empty image, loaded once for every task (none without a path).
+    bool LoadEmptyImage(const AppSettings& local, DibPtr& emptyImage);
+    // Every source must be an existing file.
+    bool CheckSources(const std::vector<std::string>& files);
+    // One queued task per source; the outputs that exist already and the
+    // output folders, once each.
+    struct QueuedOutputs {
+        std::vector<std::string> existing;
+        std::set<std::string> folders;
+    };
+    bool QueueTasks(const std::vector<std::string>& files, const AppSettings& local,
+                    const DibPtr& emptyImage, QueuedOutputs& outputs);
+    bool ConfirmOverwrite(const QueuedOutputs& outputs);
+    // The checked values become the settings of the process, and are saved.
+    bool AdoptSettings(const AppSettings& local);
+    void StartQueued(std::size_t count, const std::set<std::string>& outputFolders);
     void StartTimer();
     void KillTimer();
     void TimerTick();
