@@ -586,6 +586,20 @@ HRESULT RotatePixels(CDib& dst, const CDib& src, double angle, const CTerminable
     return S_OK;
 }
 
+// A copy of `image` with `bits` per pixel in `holder`, each row made by
+// row(input row, output row, width).
+template <class RowFn>
+HRESULT ConvertRows(DibPtr& holder, const CDib& image, WORD bits, RowFn row) {
+    holder = NewDib(image.Width(), image.Height(), bits);
+    if (!holder) {
+        return kNotEnoughMemory;
+    }
+    for (LONG y = 0; y < image.Height(); ++y) {
+        row(image.Row(y), holder->Row(y), image.Width());
+    }
+    return S_OK;
+}
+
 // An 8-bit picture whose table maps index i to grey i: the input itself, or
 // a copy with the table applied.
 HRESULT GreyLevels(const CDib*& grey, DibPtr& holder, const CDib& image) {
@@ -601,38 +615,27 @@ HRESULT GreyLevels(const CDib*& grey, DibPtr& holder, const CDib& image) {
         grey = &image;
         return S_OK;
     }
-    holder = NewDib(image.Width(), image.Height(), 8);
-    if (!holder) {
-        return kNotEnoughMemory;
-    }
-    for (LONG y = 0; y < image.Height(); ++y) {
-        const BYTE* s = image.Row(y);
-        BYTE* d = holder->Row(y);
-        for (LONG x = 0; x < image.Width(); ++x) {
+    const HRESULT hr = ConvertRows(holder, image, 8, [&lut](const BYTE* s, BYTE* d, LONG width) {
+        for (LONG x = 0; x < width; ++x) {
             d[x] = lut[s[x]];
         }
+    });
+    if (SUCCEEDED(hr)) {
+        grey = holder.get();
     }
-    grey = holder.get();
-    return S_OK;
+    return hr;
 }
 
 // A 32-bit copy of a 24-bit picture, alpha 255.
 HRESULT Expand24(DibPtr& holder, const CDib& image) {
-    holder = NewDib(image.Width(), image.Height(), 32);
-    if (!holder) {
-        return kNotEnoughMemory;
-    }
-    for (LONG y = 0; y < image.Height(); ++y) {
-        const BYTE* s = image.Row(y);
-        BYTE* d = holder->Row(y);
-        for (LONG x = 0; x < image.Width(); ++x) {
+    return ConvertRows(holder, image, 32, [](const BYTE* s, BYTE* d, LONG width) {
+        for (LONG x = 0; x < width; ++x) {
             d[4 * x + 0] = s[3 * x + 0];
             d[4 * x + 1] = s[3 * x + 1];
             d[4 * x + 2] = s[3 * x + 2];
             d[4 * x + 3] = 255;
         }
-    }
-    return S_OK;
+    });
 }
 
 // The input's header block as a 32-bit BI_RGB header, so the output keeps
