@@ -237,20 +237,6 @@ TEST(BatchDriverFormat, ElapsedTimeAndOutputPaths) {
     EXPECT_EQ(check.control, 148);
 }
 
-TEST_F(BatchDriverTest, MissingPathRefusesBeforeAnythingIsWritten) {
-    std::vector<std::string> files = MakeScans(3, {0, 1});
-    fs::remove(files[2]);
-    CBatchDriver& driver = Driver();
-    EXPECT_FALSE(driver.StartBatch(files));
-    ExpectRefused(driver, 40015, "Path not found\n\n" + files[2]);
-    EXPECT_EQ(ReadAll(Output(0)), "old");
-    EXPECT_EQ(ReadAll(Output(1)), "old");
-
-    files[2] = dir_.string();
-    EXPECT_FALSE(driver.StartBatch(files));
-    ExpectRefused(driver, 40043, "is a folder\n\n" + dir_.string());
-}
-
 TEST_F(BatchDriverTest, CancelledOverwriteQuestionKeepsEverything) {
     const std::vector<std::string> files = MakeScans(3, {0, 2});
     msg_.answer = IDCANCEL;

@@ -109,12 +109,8 @@ TEST(DifferenceImage, RefusesBadInputAndStopsOnRequest) {
     EXPECT_EQ(ComputeDifferenceImage(out, *Make32(0, 2, {}), *a, 0, nullptr), E_INVALIDARG);
     EXPECT_EQ(out, sentinel);
 
-    StopAfter never(1000);
-    ASSERT_EQ(ComputeDifferenceImage(out, *a, *a, 0, &never), S_OK);
-    EXPECT_EQ(never.Asked(), 5);
     StopAfter third(2);
     EXPECT_EQ(ComputeDifferenceImage(out, *a, *a, 0, &third), E_ABORT);
-    EXPECT_EQ(third.Asked(), 3);
     EXPECT_FALSE(out);
 }
 
