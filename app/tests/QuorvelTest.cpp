@@ -26,6 +26,7 @@
 #include "image_io/ImageSaver.h"
 #include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -52,15 +53,6 @@ std::string ReadAll(int fd) {
 
 class Workspace {
   public:
-    Workspace() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root_ = fs::temp_directory_path() /
-                (std::string("qv-e2e-") + info->name() + "-" + std::to_string(getpid()));
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-    }
-    ~Workspace() { fs::remove_all(root_); }
-
     fs::path operator/(const std::string& name) const { return root_ / name; }
     std::string Registry() const { return (root_ / "settings.reg").string(); }
 
@@ -182,13 +174,9 @@ class Workspace {
     rlim_t memoryLimit_ = 0;
 
   private:
-    fs::path root_;
+    TempDir dir_;
+    fs::path root_ = dir_.Path();
 };
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Waits until `ready` (at most a minute), then sends `signal`.
 std::function<void(pid_t)> SignalWhen(std::function<bool()> ready, int signal) {
@@ -315,8 +303,7 @@ TEST(Quorvel, VisibleRunsNeedADisplayAndBoxesOnlyWhereSomeoneSeesThem) {
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("1 files will be overwritten"), std::string::npos) << refused.err;
     // The window saved its placement with the settings.
-    std::ifstream registry(ws.Registry());
-    const std::string stored((std::istreambuf_iterator<char>(registry)), {});
+    const std::string stored = ReadFileBytes(ws.Registry());
     const std::size_t window = stored.find("\\Setting\\Window]");
     ASSERT_NE(window, std::string::npos) << stored;
     EXPECT_EQ(stored.find("\"Right\"=dword:00000000", window), std::string::npos) << stored;
@@ -353,7 +340,7 @@ TEST(Quorvel, MissingInputsAndFailingFilesEndWithTheirMessage) {
 
     // Half a JPEG is a failure, not a strip of a page.
     ASSERT_EQ(ws.Run({"/hide", "/format:jpg", "a.png"}).exitCode, 0);
-    const std::string jpeg = ReadFile(ws / "trim/a.jpg");
+    const std::string jpeg = ReadFileBytes((ws / "trim/a.jpg").string());
     std::ofstream(ws / "half.jpg", std::ios::binary) << jpeg.substr(0, jpeg.size() / 2);
     const Result half = ws.Run({"/hide", "half.jpg"});
     EXPECT_EQ(half.exitCode, 1);
@@ -381,7 +368,9 @@ TEST(Quorvel, OldResultsSurviveAFailedOrInterruptedRerun) {
         args.push_back(name);
     }
     auto output = [&](int i) { return ws / ("trim/p" + std::to_string(i) + ".png"); };
-    auto isOld = [&](int i) { return ReadFile(output(i)) == "old " + std::to_string(i); };
+    auto isOld = [&](int i) {
+        return ReadFileBytes(output(i).string()) == "old " + std::to_string(i);
+    };
     auto markOld = [&] {
         fs::create_directories(ws / "trim");
         for (int i = 0; i < 10; ++i) {
@@ -409,7 +398,7 @@ TEST(Quorvel, OldResultsSurviveAFailedOrInterruptedRerun) {
     std::ofstream(ws / "trim/.p1.png.k3x9a0qz") << "a save running now";
 
     markOld();
-    const std::string p1 = ReadFile(ws / "p1.png");
+    const std::string p1 = ReadFileBytes((ws / "p1.png").string());
     std::ofstream(ws / "p1.png", std::ios::binary | std::ios::trunc) << p1.substr(0, p1.size() / 2);
     const Result corrupt = ws.Run(args);
     EXPECT_FALSE(fs::exists(ws / "trim/.p0.png.k3x9a0qz")) << "stale";
@@ -499,7 +488,8 @@ TEST(Quorvel, SettingsPathThatIsNoRegularFileOrDamaged) {
         EXPECT_EQ(damaged.exitCode, 0) << damaged.err;
         EXPECT_NE(damaged.err.find(notice), std::string::npos) << damaged.err;
         EXPECT_EQ(damaged.err.find(notice), damaged.err.rfind(notice));
-        EXPECT_NE(ReadFile(damagedPath).find("\"ThreadCount\"=dword:00000002"), std::string::npos);
+        EXPECT_NE(ReadFileBytes(damagedPath).find("\"ThreadCount\"=dword:00000002"),
+                  std::string::npos);
     }
     EXPECT_EQ(ws.Run({"/hide", "a.png"}, {{"QUORVEL_REGISTRY", damagedPath}}).err.find("damaged"),
               std::string::npos);

@@ -19,6 +19,7 @@
 #include "msg/tests/LanguageScope.h"
 #include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using qv::CBatchDriver;
@@ -69,15 +70,6 @@ class RecordingMsg : public CMsg {
     std::vector<std::pair<std::string, std::uint32_t>> shown;
 };
 
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -92,19 +84,12 @@ class BatchDriverTest : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_EQ(scan_->result, S_OK);
-        dir_ = fs::temp_directory_path() /
-               ("qv-batch-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
         fs::create_directories(dir_ / "trim");
         WritePng(scan_->emptyBed, Path("empty.png"));
         settings_.EmptyPath = {Path("empty.png")};
         settings_.AutoTrim.SpaceType = 0;  // auto, from the empty image
     }
-    void TearDown() override {
-        driver_.reset();
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { driver_.reset(); }
 
     static void WritePng(const DibPtr& dib, const std::string& path) {
         ASSERT_TRUE(scangen::WritePng(dib, path, 96)) << path;
@@ -120,7 +105,7 @@ class BatchDriverTest : public ::testing::Test {
             WritePng(scan_->scan, files.back());
         }
         for (int i : outputs) {
-            WriteText(Output(i), "old");
+            WriteFileBytes(Output(i), "old");
         }
         return files;
     }
@@ -160,7 +145,8 @@ class BatchDriverTest : public ::testing::Test {
 
     static inline scangen::GeneratedScan* scan_ = nullptr;
     LanguageScope english_{Language::English};
-    fs::path dir_;
+    TempDir temp_;
+    fs::path dir_ = temp_.Path();
     AppSettings settings_;
     FakeView view_;
     RecordingMsg msg_;
@@ -249,8 +235,8 @@ TEST_F(BatchDriverTest, CancelledOverwriteQuestionKeepsEverything) {
     EXPECT_NE(text.find(Output(0)), std::string::npos);
     EXPECT_NE(text.find(Output(2)), std::string::npos);
     EXPECT_EQ(text.find(Output(1)), std::string::npos);
-    EXPECT_EQ(ReadAll(Output(0)), "old");
-    EXPECT_EQ(ReadAll(Output(2)), "old");
+    EXPECT_EQ(ReadFileBytes(Output(0)), "old");
+    EXPECT_EQ(ReadFileBytes(Output(2)), "old");
     ExpectRefused(driver, 0);
 }
 
@@ -280,7 +266,7 @@ TEST_F(BatchDriverTest, YesWithMoreThreadsThanFiles) {
 // never reached keep theirs.
 TEST_F(BatchDriverTest, CorruptImageEndsBatchUnderEnd) {
     std::vector<std::string> files = MakeScans(3, {1, 2});
-    WriteText(files[1], "this is not an image");
+    WriteFileBytes(files[1], "this is not an image");
     CBatchDriver& driver = Driver({.yes = true, .end = true});
     ASSERT_TRUE(driver.StartBatch(files));
     ASSERT_TRUE(RunToEnd(driver));
@@ -294,8 +280,8 @@ TEST_F(BatchDriverTest, CorruptImageEndsBatchUnderEnd) {
     EXPECT_EQ(view_.exitCodes, std::vector<int>{1});
     EXPECT_TRUE(driver.Pool().IsClosing());
     EXPECT_TRUE(fs::exists(Output(0)));
-    EXPECT_EQ(ReadAll(Output(1)), "old");
-    EXPECT_EQ(ReadAll(Output(2)), "old");
+    EXPECT_EQ(ReadFileBytes(Output(1)), "old");
+    EXPECT_EQ(ReadFileBytes(Output(2)), "old");
 }
 
 // Holds the worker inside its first report until the test lets it go.
@@ -372,13 +358,13 @@ TEST_F(BatchDriverTest, NeverWritesOverItsOwnInputs) {
         const std::vector<std::string> sources = c.setUp ? c.setUp() : files;
         std::vector<std::string> before;
         for (const std::string& s : sources) {
-            before.push_back(ReadAll(s));
+            before.push_back(ReadFileBytes(s));
         }
         CBatchDriver& driver = Driver({.yes = true, .end = false});
         EXPECT_FALSE(driver.StartBatch(sources));
         ExpectRefused(driver, 40019, "path is invalid\n\n" + c.refused);
         for (std::size_t i = 0; i < sources.size(); ++i) {
-            EXPECT_EQ(ReadAll(sources[i]), before[i]);
+            EXPECT_EQ(ReadFileBytes(sources[i]), before[i]);
         }
     }
 }
@@ -398,7 +384,7 @@ TEST_F(BatchDriverTest, RefusedStarts) {
     EXPECT_FALSE(driver.StartBatch(files));
     ExpectRefused(driver, 40016);
 
-    WriteText(Path("bad-empty.png"), "junk");
+    WriteFileBytes(Path("bad-empty.png"), "junk");
     settings_.EmptyPath = {Path("bad-empty.png")};
     EXPECT_FALSE(driver.StartBatch(files));
     ExpectRefused(driver, 40017);

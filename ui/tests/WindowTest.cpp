@@ -222,27 +222,6 @@ TEST(MainDlg, QualityPresetsFollowTheEditAndJpegEnablesThem) {
     }
 }
 
-TEST(MainDlg, HistoriesKeepSixteenDistinctEntriesMostRecentFirst) {
-    Window w(CutAllSides());
-    // As successive batch starts: each one's record becomes the next's.
-    AppSettings s = w.settings;
-    const auto read = [&](const QString& path) {
-        w.SetText(kCtlEmptyPathCombo, path);
-        w.dialog->ReadSettings(s);
-    };
-    for (int i = 0; i < 17; ++i) {
-        read(QStringLiteral("/scans/bed%1.png").arg(i));
-    }
-    read(QStringLiteral("/scans/bed10.png"));
-    auto* combo = w.Get<QComboBox>(kCtlEmptyPathCombo);
-    ASSERT_EQ(combo->count(), 16);
-    EXPECT_EQ(combo->itemText(0), "/scans/bed10.png");
-    EXPECT_EQ(combo->itemText(1), "/scans/bed16.png");
-    EXPECT_EQ(combo->itemText(15), "/scans/bed1.png");  // bed0 was pushed out
-    EXPECT_EQ(combo->findText("/scans/bed10.png"), 0);
-    EXPECT_EQ(combo->currentText(), "/scans/bed10.png");
-}
-
 TEST(MainDlg, PlacementIsRestoredInsideTheScreensAndSavedWhenTheWindowEnds) {
     QRect screens;
     for (const QScreen* s : QGuiApplication::screens()) {
