@@ -19,25 +19,10 @@ struct Bgr {
 // A 32-bit image from pixels listed top row first; alpha gets a value that
 // would spoil any result it entered.
 DibPtr Make32(LONG w, LONG h, const std::vector<Bgr>& pixels) {
-    DibPtr dib(new CDib);
-    EXPECT_TRUE(dib->Create(w, h, 32, 0, BI_RGB));
-    EXPECT_TRUE(dib->AllocateBits());
-    for (LONG y = 0; y < h; ++y) {
-        for (LONG x = 0; x < w; ++x) {
-            const Bgr& p = pixels[std::size_t(y * w + x)];
-            BYTE* d = dib->Row(y) + 4 * x;
-            d[0] = p.b, d[1] = p.g, d[2] = p.r, d[3] = BYTE(77 + x + y);
-        }
-    }
-    return dib;
-}
-
-std::vector<BYTE> Grey(const CDib& dib) {
-    std::vector<BYTE> v;
-    for (LONG y = 0; y < dib.Height(); ++y) {
-        v.insert(v.end(), dib.Row(y), dib.Row(y) + dib.Width());
-    }
-    return v;
+    return PaintedImage(w, h, 32, [&](LONG x, LONG y) {
+        const Bgr& p = pixels[std::size_t(y * w + x)];
+        return p.b | p.g << 8 | p.r << 16 | std::uint32_t{BYTE(77 + x + y)} << 24;
+    });
 }
 
 TEST(BackgroundSampleRects, OneBandPerSideInListOrder) {
@@ -169,7 +154,7 @@ TEST(DistanceImage, UniformBandScoresZeroOnBackgroundUnderTheFallback) {
 
     DibPtr out;
     ASSERT_EQ(ComputeDistanceImage(out, *img, mean, fallback, nullptr), S_OK);
-    EXPECT_EQ(Grey(*out), (std::vector<BYTE>{0, 0, 0, 0, 255, 0}));
+    EXPECT_EQ(GreyPixels(*out), (std::vector<BYTE>{0, 0, 0, 0, 255, 0}));
 }
 
 TEST(DistanceImage, ScoresSquaredDistanceTruncatedAndClamped) {
@@ -183,12 +168,12 @@ TEST(DistanceImage, ScoresSquaredDistanceTruncatedAndClamped) {
     ASSERT_EQ(ComputeDistanceImage(out, *img, mean, inv, nullptr), S_OK);
     EXPECT_TRUE(CDib::IsGreyPalette(out->Header()));
     // 0; 4/4; 64/16; 25/4 = 6.25; 400 + 306.25 clamps; far away clamps.
-    EXPECT_EQ(Grey(*out), (std::vector<BYTE>{0, 1, 4, 6, 255, 255}));
+    EXPECT_EQ(GreyPixels(*out), (std::vector<BYTE>{0, 1, 4, 6, 255, 255}));
     EXPECT_EQ(out->Row(1)[3], 0);  // padding
 
     // A negative form (not a covariance inverse, but possible input) stores 0.
     ASSERT_EQ(ComputeDistanceImage(out, *img, mean, {-1, 0, 0, 0, -1, 0, 0, 0, -1}, nullptr), S_OK);
-    EXPECT_EQ(Grey(*out), std::vector<BYTE>(6, 0));
+    EXPECT_EQ(GreyPixels(*out), std::vector<BYTE>(6, 0));
 }
 
 TEST(DistanceImage, RefusesBadInputsAndAbortsOnStop) {
@@ -204,7 +189,7 @@ TEST(DistanceImage, RefusesBadInputsAndAbortsOnStop) {
     EXPECT_EQ(out, sentinel);
 
     ASSERT_EQ(ComputeDistanceImage(out, *img, mean, inv, nullptr), S_OK);
-    EXPECT_EQ(Grey(*out), std::vector<BYTE>(8, 0));
+    EXPECT_EQ(GreyPixels(*out), std::vector<BYTE>(8, 0));
     StopAfter second(1);
     EXPECT_EQ(ComputeDistanceImage(out, *img, mean, inv, &second), E_ABORT);
     EXPECT_FALSE(out);

@@ -11,15 +11,7 @@ namespace {
 
 // An 8-bit grey image from top-down row-major values.
 DibPtr Grey(LONG w, LONG h, const std::vector<int>& values) {
-    DibPtr dib(new CDib);
-    EXPECT_TRUE(dib->Create(w, h, 8, 0, BI_RGB));
-    EXPECT_TRUE(dib->AllocateBits());
-    for (LONG y = 0; y < h; ++y) {
-        for (LONG x = 0; x < w; ++x) {
-            dib->Row(y)[x] = static_cast<BYTE>(values[y * w + x]);
-        }
-    }
-    return dib;
+    return PaintedImage(w, h, 8, [&](LONG x, LONG y) { return values[y * w + x]; });
 }
 
 std::vector<int> Pixels(const CDib& dib) {

@@ -12,30 +12,6 @@
 
 namespace {
 
-DibPtr Grey(LONG w, LONG h, const std::function<int(LONG, LONG)>& value) {
-    DibPtr dib = BlankImage(w, h, 8);
-    for (LONG y = 0; y < h; ++y) {
-        for (LONG x = 0; x < w; ++x) {
-            dib->Row(y)[x] = static_cast<BYTE>(value(x, y));
-        }
-    }
-    return dib;
-}
-
-// 32-bit pixels given as blue, green, red, alpha packed into one unsigned.
-DibPtr Colour(LONG w, LONG h, const std::function<unsigned(LONG, LONG)>& value) {
-    DibPtr dib = BlankImage(w, h, 32);
-    for (LONG y = 0; y < h; ++y) {
-        for (LONG x = 0; x < w; ++x) {
-            const unsigned v = value(x, y);
-            for (int c = 0; c < 4; ++c) {
-                dib->Row(y)[4 * x + c] = static_cast<BYTE>(v >> (8 * c));
-            }
-        }
-    }
-    return dib;
-}
-
 std::vector<int> Bytes(const CDib& dib) {
     std::vector<int> v;
     const LONG rowBytes = dib.Width() * dib.BitCount() / 8;
@@ -61,7 +37,7 @@ DibPtr Resized(const CDib& src, LONG w, LONG h) {
 }
 
 TEST(Resize, GreySourceGivesGreyRampAndOthersGive32Bits) {
-    DibPtr grey = Grey(248, 350, [](LONG x, LONG y) { return (x + y) & 255; });
+    DibPtr grey = PaintedImage(248, 350, 8, [](LONG x, LONG y) { return (x + y) & 255; });
     grey->Header()->biXPelsPerMeter = 11811;
     DibPtr g = Resized(*grey, 30, 42);
     ASSERT_TRUE(g);
@@ -88,8 +64,8 @@ TEST(Resize, GreySourceGivesGreyRampAndOthersGive32Bits) {
 TEST(Resize, HalvingAveragesEachTwoByTwoBlock) {
     const std::vector<int> v = RandomLevels(16 * 12, 7);
     const auto at = [&](LONG x, LONG y) { return v[static_cast<std::size_t>(y * 16 + x)]; };
-    DibPtr grey = Grey(16, 12, at);
-    DibPtr colour = Colour(16, 12, [&](LONG x, LONG y) {
+    DibPtr grey = PaintedImage(16, 12, 8, at);
+    DibPtr colour = PaintedImage(16, 12, 32, [&](LONG x, LONG y) {
         return static_cast<unsigned>(at(x, y)) * 0x01010101u ^ 0x00FF0000u;
     });
     DibPtr g = Resized(*grey, 8, 6);
@@ -111,7 +87,7 @@ TEST(Resize, ShrunkCheckerboardIsMidGreyEverywhere) {
     // Any box of side s over a one-pixel checkerboard averages 127.5 within
     // 127.5 / s²: for 1000 → 121 (s ≈ 8.26) within 2 grey levels. Point
     // sampling would give 0 or 255.
-    DibPtr board = Grey(1000, 1000, [](LONG x, LONG y) { return ((x + y) & 1) * 255; });
+    DibPtr board = PaintedImage(1000, 1000, 8, [](LONG x, LONG y) { return ((x + y) & 1) * 255; });
     DibPtr g = Resized(*board, 121, 121);
     ASSERT_TRUE(g);
     for (int p : Bytes(*g)) {
@@ -125,10 +101,12 @@ TEST(Resize, ShrunkCheckerboardIsMidGreyEverywhere) {
 TEST(Resize, SourceRectangleIsACropAndGreyMatchesColour) {
     const std::vector<int> v = RandomLevels(53 * 37, 3);
     const auto at = [&](LONG x, LONG y) { return v[static_cast<std::size_t>(y * 53 + x)]; };
-    DibPtr grey = Grey(53, 37, at);
-    DibPtr colour = Colour(53, 37, [&](LONG x, LONG y) { return at(x, y) * 0x01010101u; });
+    DibPtr grey = PaintedImage(53, 37, 8, at);
+    DibPtr colour =
+        PaintedImage(53, 37, 32, [&](LONG x, LONG y) { return at(x, y) * 0x01010101u; });
     const RECT src{5, 7, 33, 26};
-    DibPtr crop = Colour(28, 19, [&](LONG x, LONG y) { return at(x + 5, y + 7) * 0x01010101u; });
+    DibPtr crop =
+        PaintedImage(28, 19, 32, [&](LONG x, LONG y) { return at(x + 5, y + 7) * 0x01010101u; });
     for (const RECT dst : {RECT{0, 0, 11, 9}, RECT{0, 0, 60, 41}, RECT{0, 0, 28, 19}}) {
         DibPtr a, b, g;
         ASSERT_EQ(Resize(a, dst, *colour, src), S_OK);
@@ -150,7 +128,7 @@ TEST(Resize, SourceRectangleIsACropAndGreyMatchesColour) {
 
 TEST(Resize, EnlargingFollowsPixelCentres) {
     // A linear ramp stays linear: output x samples source x (x + 0.5) / 2 − 0.5.
-    DibPtr ramp = Grey(26, 3, [](LONG x, LONG) { return 10 * x; });
+    DibPtr ramp = PaintedImage(26, 3, 8, [](LONG x, LONG) { return 10 * x; });
     DibPtr g = Resized(*ramp, 52, 6);
     ASSERT_TRUE(g);
     for (LONG x = 4; x < 48; ++x) {
@@ -158,7 +136,7 @@ TEST(Resize, EnlargingFollowsPixelCentres) {
         EXPECT_NEAR(g->Row(2)[x], expected, 0.5) << x;
     }
     // Edge samples repeat; overshoot next to a step is clamped.
-    DibPtr step = Grey(4, 1, [](LONG x, LONG) { return x < 2 ? 0 : 255; });
+    DibPtr step = PaintedImage(4, 1, 8, [](LONG x, LONG) { return x < 2 ? 0 : 255; });
     DibPtr s = Resized(*step, 16, 1);
     ASSERT_TRUE(s);
     const std::vector<int> bytes = Bytes(*s);
@@ -189,7 +167,7 @@ TEST(Resize, ColourTablesAreLookedUp) {
 }
 
 TEST(Resize, DestinationOffsetClipsAndLeavesTheRestBlack) {
-    DibPtr grey = Grey(10, 10, [](LONG, LONG) { return 200; });
+    DibPtr grey = PaintedImage(10, 10, 8, [](LONG, LONG) { return 200; });
     DibPtr out;
     ASSERT_EQ(Resize(out, RECT{3, 2, 13, 12}, *grey, RECT{0, 0, 10, 10}), S_OK);
     ASSERT_EQ(out->Width(), 10);
@@ -216,7 +194,7 @@ TEST(Resize, ReportsBadInputAndLeavesOutputAlone) {
     EXPECT_EQ(out, keep);
 
     // Resizing the image the output pointer holds.
-    DibPtr self = Grey(4, 4, [](LONG, LONG) { return 50; });
+    DibPtr self = PaintedImage(4, 4, 8, [](LONG, LONG) { return 50; });
     ASSERT_EQ(Resize(self, RECT{0, 0, 2, 2}, *self, RECT{0, 0, 4, 4}), S_OK);
     EXPECT_EQ(Bytes(*self), std::vector<int>(4, 50));
 }

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <random>
 #include <stdexcept>
+#include <vector>
 
 #include "image/Dib.h"
 #include "image/Terminable.h"
@@ -32,6 +34,31 @@ inline DibPtr RandomImage(LONG width, LONG height, WORD bits, unsigned seed) {
         }
     }
     return dib;
+}
+
+// An 8-bit grey or a 32-bit image whose pixel (x, y), row 0 at the top, is
+// value(x, y): the grey level, or blue | green << 8 | red << 16 | alpha << 24.
+template <class Value>
+DibPtr PaintedImage(LONG width, LONG height, WORD bits, Value value) {
+    DibPtr dib = BlankImage(width, height, bits);
+    for (LONG y = 0; y < height; ++y) {
+        for (LONG x = 0; x < width; ++x) {
+            const auto v = static_cast<std::uint32_t>(value(x, y));
+            for (int c = 0; c < bits / 8; ++c) {
+                dib->Row(y)[bits / 8 * x + c] = static_cast<BYTE>(v >> (8 * c));
+            }
+        }
+    }
+    return dib;
+}
+
+// The pixels of an 8-bit image, top row first.
+inline std::vector<BYTE> GreyPixels(const CDib& dib) {
+    std::vector<BYTE> v;
+    for (LONG y = 0; y < dib.Height(); ++y) {
+        v.insert(v.end(), dib.Row(y), dib.Row(y) + dib.Width());
+    }
+    return v;
 }
 
 // Answers "go on" to the first `allowed` questions and "stop" from then on;
