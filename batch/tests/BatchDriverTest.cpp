@@ -70,10 +70,6 @@ class RecordingMsg : public CMsg {
     std::vector<std::pair<std::string, std::uint32_t>> shown;
 };
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 class BatchDriverTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -169,7 +165,7 @@ TEST_F(BatchDriverTest, OneFileBatchCompletes) {
                 view_.Status().compare(0, prefix.size(), prefix) == 0 &&
                 std::isdigit(static_cast<unsigned char>(view_.Status().back())))
         << view_.Status();
-    EXPECT_TRUE(StartsWith(view_.statuses[0], "1 / 1 processing")) << view_.statuses[0];
+    EXPECT_TRUE(view_.statuses[0].starts_with("1 / 1 processing")) << view_.statuses[0];
     EXPECT_EQ(view_.processed, 1);
     EXPECT_TRUE(view_.openFolder);
     EXPECT_FALSE(view_.running);
@@ -231,7 +227,7 @@ TEST_F(BatchDriverTest, CancelledOverwriteQuestionKeepsEverything) {
     ASSERT_EQ(msg_.shown.size(), 1u);
     EXPECT_EQ(msg_.shown[0].second, MB_OKCANCEL | MB_ICONWARNING);
     const std::string& text = msg_.shown[0].first;
-    EXPECT_TRUE(StartsWith(text, "2 files will be overwritten")) << text;
+    EXPECT_TRUE(text.starts_with("2 files will be overwritten")) << text;
     EXPECT_NE(text.find(Output(0)), std::string::npos);
     EXPECT_NE(text.find(Output(2)), std::string::npos);
     EXPECT_EQ(text.find(Output(1)), std::string::npos);
@@ -259,7 +255,7 @@ TEST_F(BatchDriverTest, YesWithMoreThreadsThanFiles) {
         DibPtr written;
         EXPECT_EQ(LoadDibFromFile(written, Output(i)), S_OK);
     }
-    EXPECT_TRUE(StartsWith(view_.Status(), "2 files are successfully processed - "));
+    EXPECT_TRUE(view_.Status().starts_with("2 files are successfully processed - "));
 }
 
 // Old outputs are replaced only by new ones: the failed file and the one
@@ -273,7 +269,7 @@ TEST_F(BatchDriverTest, CorruptImageEndsBatchUnderEnd) {
     EXPECT_EQ(view_.Status(), "process is terminated");
     ASSERT_EQ(msg_.shown.size(), 1u);
     EXPECT_EQ(msg_.shown[0].second & MB_ICONMASK, MB_ICONERROR);
-    EXPECT_TRUE(StartsWith(msg_.shown[0].first, "failed to read image - "));
+    EXPECT_TRUE(msg_.shown[0].first.starts_with("failed to read image - "));
     EXPECT_NE(msg_.shown[0].first.find(files[1]), std::string::npos) << msg_.shown[0].first;
     EXPECT_FALSE(view_.running);
     EXPECT_EQ(view_.flashes, 0);

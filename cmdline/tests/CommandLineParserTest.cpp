@@ -171,14 +171,8 @@ TEST(CommandLineParser, AcceptedValues) {
                       s.ThreadCount};
     };
     const std::pair<const char*, Fields> cases[] = {
-        {"/rotate:none", {0, 77, 99, 33, 5}},
-        {"/rotate:auto", {1, 77, 99, 33, 5}},
         {"/rotate:rl", {7, 77, 99, 33, 5}},
-        {"/cut:auto", {77, 0, 99, 33, 5}},
-        {"/cut:btlr", {77, 1, 99, 33, 5}},  // letters in any order
-        {"/cut:b", {77, 11, 99, 33, 5}},
-        {"/cut:tb+l", {77, 14, 99, 33, 5}},
-        {"/cut:b+rt", {77, 15, 99, 33, 5}},
+        {"/cut:btlr", {77, 1, 99, 33, 5}},    // letters in any order
         {"/format:Jpg", {77, 77, 2, 33, 5}},  // no quality: kept
         {"/format:JPEG,007", {77, 77, 2, 7, 5}},
         {"/format:jpg,101", {77, 77, 2, 101, 5}},  // range checked later, not here

@@ -6,6 +6,7 @@
 #include <limits>
 #include <random>
 #include <vector>
+
 #include "tests/support/TestImages.h"
 
 namespace {

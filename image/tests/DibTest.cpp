@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <vector>
+
 #include "tests/support/TestImages.h"
 
 namespace {

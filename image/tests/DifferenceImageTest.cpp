@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <random>
 #include <vector>
+
 #include "tests/support/TestImages.h"
 
 namespace {

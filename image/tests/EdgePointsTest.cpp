@@ -9,19 +9,15 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/TestImages.h"
+
 namespace {
 
 // An 8-bit grey image from rows of grey levels, top row first.
-DibPtr MakeGrey(std::initializer_list<std::vector<BYTE>> rows) {
-    DibPtr dib(new CDib);
-    const LONG w = static_cast<LONG>(rows.begin()->size());
-    EXPECT_TRUE(dib->Create(w, static_cast<LONG>(rows.size()), 8, 256, BI_RGB));
-    EXPECT_TRUE(dib->AllocateBits());
-    LONG y = 0;
-    for (const std::vector<BYTE>& row : rows) {
-        std::copy(row.begin(), row.end(), dib->Row(y++));
-    }
-    return dib;
+DibPtr MakeGrey(std::initializer_list<std::vector<BYTE>> list) {
+    const std::vector<std::vector<BYTE>> rows(list);
+    return PaintedImage(static_cast<LONG>(rows[0].size()), static_cast<LONG>(rows.size()), 8,
+                        [&](LONG x, LONG y) { return rows[y][x]; });
 }
 
 PointList Extract(const CDib& image, Side side) {
@@ -60,28 +56,19 @@ TEST(EdgePointsTest, WalkExamplesOnEverySide) {
 // that is not the page's is passed over. 120 × 100, lid 0, so the lid
 // ceiling is 6 and the reaches are 2 pixels before and after the edge.
 TEST(EdgePointsTest, OnlyRisesFromTheLidIntoThePageCount) {
-    DibPtr image(new CDib);
-    ASSERT_TRUE(image->Create(120, 100, 8, 256, BI_RGB) && image->AllocateBits());
-    for (LONG y = 0; y < 100; ++y) {
-        for (LONG x = 0; x < 120; ++x) {
-            int v = 0;
-            switch (y) {
-                case 10:  // lid, then the page
-                    v = x >= 20 ? 100 : 0;
-                    break;
-                case 20:  // starts inside the page, a hole, the page again
-                    v = x < 10 || x >= 20 ? 100 : 0;
-                    break;
-                case 30:  // a rise too gentle to open, a faint page, text on it
-                    v = x < 10 ? 0 : x < 20 ? 2 * (x - 10) : x < 60 ? 20 : 120;
-                    break;
-                case 40:  // a speck on the lid, then the page
-                    v = x == 10 || x >= 30 ? 100 : 0;
-                    break;
-            }
-            image->Row(y)[x] = static_cast<BYTE>(v);
+    const DibPtr image = PaintedImage(120, 100, 8, [](LONG x, LONG y) {
+        switch (y) {
+            case 10:  // lid, then the page
+                return x >= 20 ? 100 : 0;
+            case 20:  // starts inside the page, a hole, the page again
+                return x < 10 || x >= 20 ? 100 : 0;
+            case 30:  // a rise too gentle to open, a faint page, text on it
+                return x < 10 ? 0 : x < 20 ? 2 * (x - 10) : x < 60 ? 20 : 120;
+            case 40:  // a speck on the lid, then the page
+                return x == 10 || x >= 30 ? 100 : 0;
         }
-    }
+        return 0;
+    });
     EXPECT_EQ(LidCeiling(*image), 6);
     EXPECT_EQ(Extract(*image, SideLeft), (PointList{{20, 10}, {30, 40}}));
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 #include <vector>
+
 #include "tests/support/TestImages.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <random>
 #include <vector>
+
 #include "tests/support/TestImages.h"
 
 namespace {

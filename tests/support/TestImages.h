@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -59,6 +60,15 @@ inline std::vector<BYTE> GreyPixels(const CDib& dib) {
         v.insert(v.end(), dib.Row(y), dib.Row(y) + dib.Width());
     }
     return v;
+}
+
+// Same header block and same pixel bytes.
+inline bool SameImage(const CDib& a, const CDib& b) {
+    const std::size_t header = CDib::GetHeaderBlockSize(a.Header());
+    return header == CDib::GetHeaderBlockSize(b.Header()) &&
+           std::memcmp(a.Header(), b.Header(), header) == 0 &&
+           a.GetImageSize() == b.GetImageSize() &&
+           std::memcmp(a.Bits(), b.Bits(), a.GetImageSize()) == 0;
 }
 
 // Answers "go on" to the first `allowed` questions and "stop" from then on;

@@ -403,23 +403,6 @@ TEST(AutoTrimTask, AStopRequestFailsTheTaskAndWritesNothing) {
     ResetUiLanguage();
 }
 
-TEST(AutoTrimTask, InitTakesTheOutputFolderAndRunReportsToTheClient) {
-    struct RecordingClient : CAutoTrimTaskClient {
-        void OnTaskFinished(boost::shared_ptr<CAutoTrimTask> task) override {
-            finished.push_back(task);
-        }
-        std::vector<AutoTrimTaskPtr> finished;
-    } client;
-    AutoTrimTaskPtr task(new CAutoTrimTask);
-    task->Init(DibPtr(), 3, "/nowhere/in.png", "/out/dir/name.v2.tif", &client);
-    EXPECT_EQ(task->OutputFolder(), "/out/dir/");
-    task->Init(DibPtr(), 3, "/nowhere/in.png", "plain", &client);
-    EXPECT_EQ(task->OutputFolder(), "");
-    task->Run();  // no saver: fails, but still reports
-    ASSERT_EQ(client.finished.size(), 1u);
-    EXPECT_EQ(client.finished[0], task);
-}
-
 TEST(ChooseSidesAutomatically, TwoDarkestThenThoseWithinTheRatio) {
     const SideList all{SideLeft, SideTop, SideRight, SideBottom};
     EXPECT_EQ(ChooseSidesAutomatically({3, 40, 7, 200}, 3.0), (SideList{SideLeft, SideRight}));

@@ -8,6 +8,7 @@
 #include <random>
 #include <tuple>
 #include <vector>
+
 #include "tests/support/TestImages.h"
 
 namespace {
@@ -50,32 +51,6 @@ DibPtr MakePage(LONG w, LONG h, double pw, double ph, double degrees) {
 // All background (10): no pixel centre of an even-sized image is the centre.
 DibPtr MakeDark(LONG w, LONG h) {
     return MakePage(w, h, 0, 0, 0);
-}
-
-TEST(EdgeLineTest, BorderLinesLieOnePixelOutside) {
-    const DibPtr image = MakeDark(30, 20);
-    struct Expected {
-        Side side;
-        double theta, rho, intercept;
-        std::int32_t votes;
-    };
-    const Expected cases[] = {
-        {SideLeft, 0.0, -1.0, -1.0, 20},
-        {SideTop, kHalfPi, -1.0, -1.0, 30},
-        {SideRight, 0.0, 30.0, 30.0, 20},
-        {SideBottom, kHalfPi, 20.0, 20.0, 30},
-    };
-    for (const Expected& e : cases) {
-        const EdgeLine line = BorderEdgeLine(*image, e.side);
-        EXPECT_EQ(line.side, e.side);
-        EXPECT_EQ(line.theta, e.theta);
-        EXPECT_EQ(line.rho, e.rho);
-        EXPECT_EQ(line.slope, 0.0);
-        EXPECT_EQ(line.intercept, e.intercept);
-        EXPECT_EQ(line.votes, e.votes);
-    }
-    const EdgeLine odd = BorderEdgeLine(*image, static_cast<Side>(7));
-    EXPECT_EQ(odd.rho, -1.0);  // an unknown side is treated as the left
 }
 
 // Plain reference: the whole accumulator, then the first largest counter.
