@@ -17,14 +17,12 @@
 namespace fs = std::filesystem;
 
 Bytes ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string bytes = ReadFileBytes(path);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 void WriteBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    WriteFileBytes(path, std::string(bytes.begin(), bytes.end()));
 }
 
 DibPtr RandomDib(LONG width, LONG height, WORD bitCount, std::mt19937& rng) {

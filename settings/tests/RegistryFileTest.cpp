@@ -16,15 +16,6 @@
 
 namespace {
 
-std::vector<std::string> FolderEntries(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 bool SetX(CRegistryStore& store, std::uint32_t value) {
     return store.CurrentUser().CreateKey("Software\\T")->SetDword("X", value);
 }

@@ -32,19 +32,27 @@ class TempDir {
     const std::string& Path() const { return m_path; }
     std::string File(const std::string& name) const { return m_path + "/" + name; }
     std::string operator/(const std::string& name) const { return File(name); }
-    // Names of the folder's entries (hidden ones included), sorted.
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(m_path)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> Entries() const;
 
   private:
     std::string m_path;
 };
+
+// Names of a folder's entries (hidden ones included), sorted; none when it
+// is no folder.
+inline std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline std::vector<std::string> TempDir::Entries() const {
+    return FolderEntries(m_path);
+}
 
 // Sets (or with nullptr removes) an environment variable for its lifetime.
 class EnvScope {
