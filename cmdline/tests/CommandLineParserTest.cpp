@@ -120,7 +120,6 @@ TEST(CommandLineParser, GnuSpellingsAreTheSameOptions) {
     };
     const std::pair<Words, Words> cases[] = {
         {{"--hide", "--yes"}, {"/hide", "/yes"}},
-        {{"--end", "a.png"}, {"/end", "a.png"}},
         {{"--reset", "--empty=bed.png", "--empty="}, {"/reset", "/empty:bed.png", "/empty:"}},
         {{"--cut=btlr", "--rotate=lr"}, {"/cut:btlr", "/rotate:lr"}},
         {{"--deep-cut=off", "--size=640,480", "--trim=0,9"},
@@ -143,7 +142,6 @@ TEST(CommandLineParser, GnuSpellingsAreTheSameOptions) {
 
     using Request = qv::CCommandLineParser::Request;
     EXPECT_EQ(Request::Help, qv::CCommandLineParser::RequestOf({"/cut:x", "-h", "-V"}));
-    EXPECT_EQ(Request::Help, qv::CCommandLineParser::RequestOf({"/?"}));
     EXPECT_EQ(Request::Version, qv::CCommandLineParser::RequestOf({"--version", "--help"}));
     EXPECT_EQ(Request::Run, qv::CCommandLineParser::RequestOf({"--", "--help", "-V"}));
 }

@@ -10,6 +10,7 @@
 
 #include "image/Dib.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestImages.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -58,14 +58,6 @@ TEST_F(ConsoleFixture, YesNoRepromptsAfterOtherKeysAndEsc) {
     EXPECT_EQ(m_out.str(), prompt + "は !\n" + prompt + "Y\n");
 }
 
-TEST_F(ConsoleFixture, ErrorsGoToStandardErrorWithoutPrompt) {
-    EXPECT_EQ(m_sink.ShowError(CSimpleErr(40007, "failed to save settings")), IDOK);
-    EXPECT_EQ(Show("plain", MB_OK, {'y'}), IDOK);
-    EXPECT_EQ(m_err.str(), "failed to save settings\nplain\n");
-    EXPECT_EQ(m_out.str(), "");
-    EXPECT_EQ(m_reads, 0);
-}
-
 // Keys of every button set, and the negative answer each gives when the key
 // source fails (at once, or after invalid keys).
 TEST_F(ConsoleFixture, KeyTablesOfEveryButtonSet) {

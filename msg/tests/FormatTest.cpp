@@ -64,14 +64,6 @@ TEST(Utf8, Utf16LengthCountsSurrogatePairs) {
     }
 }
 
-TEST(Format, MessageIds) {
-    LanguageScope japanese(Language::Japanese);
-    EXPECT_EQ(Formatted(40012, 0, 100),
-              "ジェイペグの画質の値が設定可能な範囲を超えています 0 ～ 100");
-    EXPECT_EQ(Formatted(58562, "/tmp/写真.png"),
-              "同名のファイルがあります。上書きしますか？\n\n/tmp/写真.png");
-}
-
 TEST(LoadResString, MissingIdThrowsOrReturnsEmptyAndBufferLimit) {
     LanguageScope english(Language::English);
     std::string out = "junk";

@@ -171,19 +171,6 @@ TEST(SettingsStore, OddStoredDataKeepsTheFieldsItCannotFill) {
     EXPECT_TRUE(loaded.EmptyPath.empty());
 }
 
-TEST(SettingsStore, ThreadCountIsClampedAfterLoading) {
-    for (const auto& [stored, clamped] :
-         {std::pair{0u, 1}, {500u, 99}, {0xFFFFFFFFu, 1}, {99u, 99}}) {
-        CRegistryStore store;
-        store.CurrentUser()
-            .CreateKey(ProductKeyPath() + "\\Setting")
-            ->SetDword("ThreadCount", stored);
-        AppSettings loaded;
-        LoadSettings(loaded, store.CurrentUser());
-        EXPECT_EQ(loaded.ThreadCount, clamped) << stored;
-    }
-}
-
 TEST(SettingsStore, HistoryCountIsBoundedAndGapsReadEmpty) {
     CRegistryStore store;
     RegKey* key = store.CurrentUser().CreateKey(ProductKeyPath() + "\\Setting\\EmptyPath");
