@@ -7,12 +7,13 @@
 #include "msg/Format.h"
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
+#include "msg/MessageIds.h"
 #include "msg/VersionInfo.h"
 
 void CAppInfo::Load() {
-    makerName = ResString(130);
-    productKeyName = ResString(131);
-    displayName = ResString(136);
+    makerName = ResString(kStrMakerName);
+    productKeyName = ResString(kStrProductKeyName);
+    displayName = ResString(kStrDisplayName);
     CSimpleErr err;
     InvokeGuarded(err, [this] {
         CVersionInfo info;
@@ -23,11 +24,6 @@ void CAppInfo::Load() {
     if (err.Failed()) {
         qv::GlobalMsg().ShowError(err);
     }
-}
-
-std::string CAppInfo::VersionText() const {
-    return std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
-           std::to_string(version[2]) + "." + std::to_string(version[3]);
 }
 
 CAppInfo& AppInfo() {

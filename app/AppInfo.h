@@ -17,8 +17,6 @@ struct CAppInfo {
     // cannot be read is reported through qv::GlobalMsg() and leaves the
     // version 0.0.0.0 and the notice empty.
     void Load();
-    // "1.2.9.0"
-    std::string VersionText() const;
 };
 
 // The one instance of the process.

@@ -15,6 +15,7 @@
 #include "cmdline/CommandLineParser.h"
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
+#include "msg/MessageIds.h"
 #include "settings/SettingsStore.h"
 #include "ui/AppIcon.h"
 #include "ui/MainDlg.h"
@@ -90,7 +91,7 @@ void SaveSettingsShowingErrors(const AppSettings& settings) {
 // are read; 1 only when the answer cannot be written.
 int AnswerRequest(qv::CCommandLineParser::Request request) {
     if (request == qv::CCommandLineParser::Request::Help) {
-        std::cout << Formatted(40100, SettingsFilePath()) << '\n';
+        std::cout << Formatted(kMsgUsage, SettingsFilePath()) << '\n';
     } else {
         const auto& version = AppInfo().version;
         std::cout << "quorvel " << version[0] << '.' << version[1] << '.' << version[2] << '\n';
@@ -114,7 +115,7 @@ int RunHidden(qv::CCommandLineParser& parser) {
     qv::CBatchDriver driver(
         view, Settings(), qv::BatchOptions{parser.Yes(), true},
         [](const AppSettings& s) { SaveSettingsAndWarn(s); },
-        progress ? static_cast<::CMsg*>(&*progress) : &qv::GlobalMsg());
+        progress ? static_cast<CMsg*>(&*progress) : &qv::GlobalMsg());
     driverPtr = &driver;
     driver.StartFromCommandLine(parser.Files());
     const int exitCode = app.exec();
@@ -153,7 +154,7 @@ int RunApplication(int argc, char** argv) {
         request != qv::CCommandLineParser::Request::Run) {
         return AnswerRequest(request);
     }
-    qv::CMsg& msg = qv::GlobalMsg();
+    qv::CGlobalMsg& msg = qv::GlobalMsg();
     CGui gui;
     // Boxes only where a person sees them; otherwise the headless sink
     // writes to standard error and answers negatively at once.
@@ -165,7 +166,7 @@ int RunApplication(int argc, char** argv) {
     }
     // The sink goes before the application object it shows boxes with.
     struct SinkRemover {
-        qv::CMsg& msg;
+        qv::CGlobalMsg& msg;
         ~SinkRemover() { msg.SetMessageBoxSink(nullptr); }
     } removeSink{msg};
 

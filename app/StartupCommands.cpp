@@ -6,6 +6,7 @@
 #include "msg/Format.h"
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
+#include "msg/MessageIds.h"
 #include "settings/SettingsStore.h"
 
 void ExecuteCommand(CCommand& command, bool run, bool rethrow) {
@@ -21,13 +22,13 @@ void ExecuteCommand(CCommand& command, bool run, bool rethrow) {
 
 void SaveSettingsAndWarn(const AppSettings& settings) {
     if (SaveSettingsOrThrow(settings).lockTimedOut) {
-        std::cerr << Formatted(40046, SettingsFilePath()) << std::endl;
+        std::cerr << Formatted(kMsgSettingsLocked, SettingsFilePath()) << std::endl;
     }
 }
 
 namespace qv {
 
-CCommandInit::CCommandInit(qv::CMsg& msg, AppSettings& settings, CCommandLineParser& parser,
+CCommandInit::CCommandInit(qv::CGlobalMsg& msg, AppSettings& settings, CCommandLineParser& parser,
                            std::vector<std::string> words)
     : CCommand(msg),
       m_switch(msg),
@@ -41,13 +42,14 @@ void CCommandInit::Execute(bool run) {
     }
     m_continue = false;
     const SettingsLoadReport report = LoadSettings(m_settings);
-    m_settingsPath = report.path;
-    m_settingsDamaged = report.NeedsAttention();
     if (const std::uint32_t warning = report.WarningId(); warning != 0) {
         std::cerr << Formatted(warning, report.path) << std::endl;
     }
     m_parser.OnArguments(m_words);
     m_switch.SelectSink(m_parser.Hide());
+    if (report.Damaged()) {
+        m_switch.Show(Formatted(kMsgSettingsDamaged, report.path), MB_OK | MB_ICONWARNING);
+    }
     m_continue = true;
 }
 

@@ -2,8 +2,10 @@
 // choosing the message sink (CCommandInit), then preparing the console
 // streams (CCommandInitConsole). A settings file that is not read for what
 // it is (not a regular file, too large) is reported by one warning on
-// standard error. ExecuteCommand runs one inside a guarded
-// call and shows its failure through the command's sink.
+// standard error. A damaged one (read in part, or unreadable) is reported
+// once the sink is chosen, through it: a message box in a visible run, a
+// line on standard error in a /hide run. ExecuteCommand runs one inside a
+// guarded call and shows its failure through the command's sink.
 #pragma once
 
 #include <boost/shared_ptr.hpp>
@@ -43,24 +45,19 @@ namespace qv {
 class CCommandInit : public CCommand {
   public:
     // `words` are the program's arguments without the program path.
-    CCommandInit(qv::CMsg& msg, AppSettings& settings, CCommandLineParser& parser,
+    CCommandInit(qv::CGlobalMsg& msg, AppSettings& settings, CCommandLineParser& parser,
                  std::vector<std::string> words);
     void Execute(bool run) override;
     // True once the settings were loaded, the command line accepted and the
     // sink selected.
     bool Continue() const { return m_continue; }
-    // Where the settings came from and whether that file needs attention.
-    const std::string& SettingsPath() const { return m_settingsPath; }
-    bool SettingsDamaged() const { return m_settingsDamaged; }
 
   private:
-    qv::CMsg& m_switch;
+    qv::CGlobalMsg& m_switch;
     AppSettings& m_settings;
     CCommandLineParser& m_parser;
     std::vector<std::string> m_words;
     bool m_continue = false;
-    std::string m_settingsPath;
-    bool m_settingsDamaged = false;
 };
 
 // Makes the standard streams convert text with the user's default locale.

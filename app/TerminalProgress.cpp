@@ -10,6 +10,7 @@
 #include "batch/BatchDriver.h"
 #include "batch/TickCount.h"
 #include "msg/Format.h"
+#include "msg/MessageIds.h"
 #include "msg/Utf8.h"
 
 namespace qv {
@@ -103,8 +104,7 @@ std::size_t LineColumns() {
 
 }  // namespace
 
-CTerminalProgress::CTerminalProgress(::CMsg& sink, std::ostream& out,
-                                     std::vector<std::string> files)
+CTerminalProgress::CTerminalProgress(CMsg& sink, std::ostream& out, std::vector<std::string> files)
     : m_sink(sink), m_out(out), m_files(std::move(files)) {}
 
 bool CTerminalProgress::StandardErrorIsTerminal() {
@@ -124,12 +124,12 @@ void CTerminalProgress::Update(int processed, int total) {
     const std::string name(next < m_files.size() ? FileName(m_files[next]) : "");
     const auto line = [&](std::string_view shownName) {
         if (processed <= 0 || processed >= total) {
-            return Formatted(40101, processed, total, shownName, FormatElapsed(elapsed));
+            return Formatted(kMsgProgress, processed, total, shownName, FormatElapsed(elapsed));
         }
         const auto left = static_cast<std::uint32_t>(static_cast<std::uint64_t>(elapsed) *
                                                      (total - processed) / processed);
-        return Formatted(40102, processed, total, shownName, FormatElapsed(elapsed),
-                         FormatElapsed(left));
+        return Formatted(kMsgProgressWithEstimate, processed, total, shownName,
+                         FormatElapsed(elapsed), FormatElapsed(left));
     };
     const std::size_t columns = LineColumns();
     std::string text = line(name);
@@ -157,18 +157,18 @@ void CTerminalProgress::Finish(const BatchSummary& summary) {
         where = WithoutTrailingSlash(summary.outputFolders.front());
     } else if (!summary.outputFolders.empty()) {
         const std::string first = WithoutTrailingSlash(summary.outputFolders.front());
-        where = Formatted(40106, FileName(first));
+        where = Formatted(kMsgSummaryFolders, FileName(first));
     }
     const std::string took = Duration(summary.elapsedMs);
     switch (summary.end) {
         case BatchSummary::End::Completed:
-            Draw(Formatted(40103, summary.written, where, took), "\n");
+            Draw(Formatted(kMsgSummaryWritten, summary.written, where, took), "\n");
             break;
         case BatchSummary::End::Failed:
-            Draw(Formatted(40104, summary.written, summary.total, where, took), "\n");
+            Draw(Formatted(kMsgSummaryFailed, summary.written, summary.total, where, took), "\n");
             break;
         case BatchSummary::End::Stopped:
-            Draw(Formatted(40105, summary.written, summary.total, where, took), "\n");
+            Draw(Formatted(kMsgSummaryStopped, summary.written, summary.total, where, took), "\n");
             break;
     }
     m_drawnColumns = 0;

@@ -34,11 +34,11 @@
 
 namespace qv {
 
-class CTerminalProgress : public ::CMsg {
+class CTerminalProgress : public CMsg {
   public:
     // `sink` and `out` (the terminal's stream) must outlive the object;
     // `files` are the batch's sources in order.
-    CTerminalProgress(::CMsg& sink, std::ostream& out, std::vector<std::string> files);
+    CTerminalProgress(CMsg& sink, std::ostream& out, std::vector<std::string> files);
 
     // Whether standard error is a terminal.
     static bool StandardErrorIsTerminal();
@@ -58,7 +58,7 @@ class CTerminalProgress : public ::CMsg {
   private:
     void Draw(const std::string& text, const char* end);
 
-    ::CMsg& m_sink;
+    CMsg& m_sink;
     std::ostream& m_out;
     std::vector<std::string> m_files;
     std::uint32_t m_startTick = 0;

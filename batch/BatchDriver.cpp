@@ -11,12 +11,12 @@
 #include <utility>
 
 #include "batch/TickCount.h"
-#include "image_io/ImageFile.h"
-#include "image_io/ImageSaver.h"
 #include "msg/Exception.h"
 #include "msg/Format.h"
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
+#include "msg/MessageIds.h"
+#include "trim/TaskFiles.h"
 
 namespace qv {
 
@@ -40,11 +40,6 @@ bool IsExistingFile(const std::string& path) {
 bool IsFolder(const std::string& path) {
     std::error_code ec;
     return fs::is_directory(fs::path(path), ec);
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
 }
 
 std::string JoinPath(const std::string& left, const std::string& right) {
@@ -98,21 +93,6 @@ class CProtectedFiles {
     std::unordered_set<std::string> m_keys;
 };
 
-HRESULT SetSaverFor(SaverPtr& slot, const AppSettings& settings) {
-    switch (settings.SaveType) {
-        case SaveTypeBmp:
-            return SetBmpSaver(slot);
-        case SaveTypeJpeg:
-            return SetJpegSaver(slot, static_cast<std::uint32_t>(std::clamp<LONG>(
-                                          settings.JpegQuality, AppSettings::MinJpegQuality,
-                                          AppSettings::MaxJpegQuality)));
-        case SaveTypeTiff:
-            return SetTiffSaver(slot);
-        default:
-            return SetPngSaver(slot);
-    }
-}
-
 template <class... Args>
 CSimpleErr ErrorRecord(std::uint32_t id, const Args&... args) {
     CSimpleErr err;
@@ -127,7 +107,7 @@ SettingsCheck MakeOutputPath(const std::string& source, const AppSettings& setti
     SettingsCheck check;
     const std::string subFolder = settings.SubFolderName();
     if (subFolder.empty()) {
-        check.error.Set(40018);
+        check.error.Set(kMsgSubFolderEmpty);
         check.control = kCtlSubFolderCombo;
         return check;
     }
@@ -136,7 +116,7 @@ SettingsCheck MakeOutputPath(const std::string& source, const AppSettings& setti
         slash == std::string::npos ? std::string() : source.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
     if (name.empty()) {
-        check.error.Set(40019, source);
+        check.error.Set(kMsgPathInvalid, source);
         return check;
     }
     const std::size_t dot = name.find_last_of('.');
@@ -152,7 +132,7 @@ std::string FormatElapsed(std::uint32_t elapsedMs) {
 }
 
 CBatchDriver::CBatchDriver(IBatchView& view, AppSettings& settings, BatchOptions options,
-                           SettingsSaver saveSettings, ::CMsg* msg)
+                           SettingsSaver saveSettings, CMsg* msg)
     : m_view(view),
       m_settings(settings),
       m_options(options),
@@ -165,7 +145,7 @@ CBatchDriver::~CBatchDriver() {
     ClearFinished();
 }
 
-::CMsg& CBatchDriver::Msg() const {
+CMsg& CBatchDriver::Msg() const {
     return m_msg != nullptr ? *m_msg : qv::GlobalMsg();
 }
 
@@ -196,47 +176,14 @@ bool CBatchDriver::StartBatch(const std::vector<std::string>& files) {
 }
 
 bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
-    // 1, 2: the dialog's values into a copy of the settings.
     AppSettings local = m_settings;
-    if (const SettingsCheck check = m_view.ReadSettings(local); check.Failed()) {
-        Report(check);
-        return false;
-    }
-
-    // 3: the empty image, loaded once for every task. Meanwhile the first
-    // source decodes on a thread of its own, for the first task: on two
-    // cores the empty image then costs the batch hardly any time. That
-    // decode writes and shows nothing; a refused batch drops it.
     DibPtr emptyImage;
     SourcePreloadPtr firstSource;
-    const std::string emptyPath = local.EmptyImagePath();
-    if (!emptyPath.empty()) {
-        if (!IsExistingFile(emptyPath)) {
-            Msg().ShowError(ErrorRecord(40016));
-            return false;
-        }
-        if (!files.empty() && IsExistingFile(files.front())) {
-            firstSource = StartSourcePreload(files.front());
-        }
-        if (FAILED(LoadDibFromFile(emptyImage, emptyPath)) || !emptyImage) {
-            Msg().ShowError(ErrorRecord(40017));
-            return false;
-        }
+    if (!ReadViewSettings(local) || !LoadEmptyImage(local, files, emptyImage, firstSource) ||
+        !CheckSources(files)) {
+        return false;
     }
-
-    // 4: every source must be a file.
-    for (const std::string& file : files) {
-        if (IsFolder(file)) {
-            Msg().ShowError(ErrorRecord(40043, file));
-            return false;
-        }
-        if (!IsExistingFile(file)) {
-            Msg().ShowError(ErrorRecord(40015, file));
-            return false;
-        }
-    }
-
-    // 5: the previous batch's workers are gone and both pool lists empty.
+    // The previous batch's workers are gone and both pool lists empty.
     m_pool.CancelAndWait(kInfinite);
 
     // From here on a refused start drops the tasks it has queued.
@@ -250,21 +197,81 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
         }
     } dropQueued{m_pool};
 
-    // 6: one task per source.
+    QueuedOutputs outputs;
+    if (!QueueTasks(files, local, emptyImage, std::move(firstSource), outputs) ||
+        !ConfirmOverwrite(outputs)) {
+        return false;
+    }
+    NoteFoldersToCreate(outputs.folders);
+    for (const std::string& folder : outputs.folders) {
+        RemoveStaleSaves(folder, kStaleTemporaryAge);
+    }
+    if (!AdoptSettings(local)) {
+        return false;
+    }
+    dropQueued.keep = true;
+    StartQueued(files.size(), outputs.folders);
+    return true;
+}
+
+bool CBatchDriver::ReadViewSettings(AppSettings& local) {
+    if (const SettingsCheck check = m_view.ReadSettings(local); check.Failed()) {
+        Report(check);
+        return false;
+    }
+    return true;
+}
+
+bool CBatchDriver::LoadEmptyImage(const AppSettings& local, const std::vector<std::string>& files,
+                                  DibPtr& emptyImage, SourcePreloadPtr& firstSource) {
+    const std::string emptyPath = local.EmptyImagePath();
+    if (emptyPath.empty()) {
+        return true;
+    }
+    if (!IsExistingFile(emptyPath)) {
+        Msg().ShowError(ErrorRecord(kMsgEmptyPathNotFound));
+        return false;
+    }
+    if (!files.empty() && IsExistingFile(files.front())) {
+        firstSource = StartSourcePreload(files.front());
+    }
+    if (FAILED(LoadImageFile(emptyImage, emptyPath)) || !emptyImage) {
+        Msg().ShowError(ErrorRecord(kMsgEmptyPathLoadFailed));
+        return false;
+    }
+    return true;
+}
+
+bool CBatchDriver::CheckSources(const std::vector<std::string>& files) {
+    for (const std::string& file : files) {
+        if (IsFolder(file)) {
+            Msg().ShowError(ErrorRecord(kMsgIsAFolder, file));
+            return false;
+        }
+        if (!IsExistingFile(file)) {
+            Msg().ShowError(ErrorRecord(kMsgPathNotFound, file));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CBatchDriver::QueueTasks(const std::vector<std::string>& files, const AppSettings& local,
+                              const DibPtr& emptyImage, SourcePreloadPtr firstSource,
+                              QueuedOutputs& outputs) {
     CProtectedFiles protectedFiles;
     for (const std::string& file : files) {
         protectedFiles.Add(file);
     }
+    const std::string emptyPath = local.EmptyImagePath();
     if (!emptyPath.empty()) {
         protectedFiles.Add(emptyPath);
     }
     const SIZE previewSize = m_view.PreviewSize();
-    std::vector<std::string> existingOutputs;
     // Output → source: two different sources must not share one output
     // (p.png and p.tif both give trim/p.png), or one result would silently
     // replace the other. The same source named twice is harmless.
     std::map<std::string, std::string> sourceOfOutput;
-    std::set<std::string> outputFolders;
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::string output;
         if (const SettingsCheck check = MakeOutputPath(files[i], local, output); check.Failed()) {
@@ -273,7 +280,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
         }
         const auto [entry, added] = sourceOfOutput.emplace(PathKey(output), PathKey(files[i]));
         if (protectedFiles.Contains(output) || (!added && entry->second != PathKey(files[i]))) {
-            Msg().ShowError(ErrorRecord(40019, output));
+            Msg().ShowError(ErrorRecord(kMsgPathInvalid, output));
             return false;
         }
         AutoTrimTaskPtr task(new CAutoTrimTask);
@@ -283,64 +290,62 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
         }
         task->SetParams(local.AutoTrim);
         task->SetPreviewSize(previewSize.cx, previewSize.cy);
-        if (FAILED(SetSaverFor(task->Saver(), local))) {
-            Msg().ShowError(ErrorRecord(40033));
+        if (FAILED(SetTaskSaver(*task, local))) {
+            Msg().ShowError(ErrorRecord(kMsgNoSaveLibrary));
             return false;
         }
         m_pool.AddTask(task);
         // An existing output is replaced only by its new file, whole, when
         // that is renamed over it; here it is only checked that it can be.
-        const HRESULT target = CheckSaveTarget(output);
+        const HRESULT target = CheckOutputTarget(output);
         if (FAILED(target)) {
-            Msg().ShowError(ErrorRecord(40020, output));
+            Msg().ShowError(ErrorRecord(kMsgDeleteFileFailed, output));
             return false;
         }
         if (target == S_OK) {
-            existingOutputs.push_back(output);
+            outputs.existing.push_back(output);
         }
-        outputFolders.insert(FolderOf(output));
+        outputs.folders.insert(task->OutputFolder());
     }
+    return true;
+}
 
-    // 7: one question before existing outputs are overwritten. Nothing is
-    // deleted: a file that fails or is never reached keeps its old output.
-    if (!existingOutputs.empty() && !m_options.yes &&
-        !Msg().ConfirmOverwriteFiles(existingOutputs)) {
-        return false;
-    }
-    NoteFoldersToCreate(outputFolders);
-    for (const std::string& folder : outputFolders) {
-        RemoveStaleTemporaryFiles(folder, kStaleTemporaryAge);
-    }
+bool CBatchDriver::ConfirmOverwrite(const QueuedOutputs& outputs) {
+    // One question for all of them. Nothing is deleted: a file that fails or
+    // is never reached keeps its old output.
+    return outputs.existing.empty() || m_options.yes ||
+           Msg().ConfirmOverwriteFiles(outputs.existing);
+}
 
-    // 8: the checked values become the settings of the process.
+bool CBatchDriver::AdoptSettings(const AppSettings& local) {
     m_settings = local;
-    if (m_saveSettings) {
-        try {
-            m_saveSettings(m_settings);
-        } catch (const my::CException& e) {
-            Msg().ShowError(e);
-            return false;
-        } catch (...) {
-            Msg().ShowError(ErrorRecord(40007));
-            return false;
-        }
+    if (!m_saveSettings) {
+        return true;
     }
+    try {
+        m_saveSettings(m_settings);
+        return true;
+    } catch (const my::CException& e) {
+        Msg().ShowError(e);
+    } catch (...) {
+        Msg().ShowError(ErrorRecord(kMsgSaveSettingsFailed));
+    }
+    return false;
+}
 
-    // 9: start.
+void CBatchDriver::StartQueued(std::size_t count, const std::set<std::string>& outputFolders) {
     m_startTick = GetTickCount32();
-    m_total = static_cast<int>(files.size());
+    m_total = static_cast<int>(count);
     m_processed = 0;
     m_outputFolders.assign(outputFolders.begin(), outputFolders.end());
     ClearFinished();
     m_pool.SetThreadCount(m_settings.ThreadCount);
-    dropQueued.keep = true;
     m_running = true;
     // A worker that fails to start is noticed by the timer: the batch then
     // ends as stopped once nothing runs any more.
     m_pool.StartAll();
     StartTimer();
     m_view.SetRunningState(true);
-    return true;
 }
 
 void CBatchDriver::StartFromCommandLine(const std::vector<std::string>& files) {
@@ -416,7 +421,7 @@ void CBatchDriver::TimerTick() {
     if (m_pool.AnyWorkerRunning()) {
         // The last task may have reported while its thread still winds down.
         const int current = std::min(m_processed + 1, m_total);
-        m_view.SetStatusText(Formatted(199, current, m_total) +
+        m_view.SetStatusText(Formatted(kMsgProcessing, current, m_total) +
                              std::string(g_statusCounter % 10, '.'));
         ++g_statusCounter;
     } else if (m_processed >= m_total) {
@@ -456,14 +461,15 @@ void CBatchDriver::EndBatch(End end, const std::string& errorText) {
     const std::uint32_t elapsed = GetTickCount32() - m_startTick;
     switch (end) {
         case End::Failed:
-            m_view.SetStatusText(ResString(197));
+            m_view.SetStatusText(ResString(kMsgProcessTerminated));
             Msg().Show(errorText, MB_ICONERROR);
             break;
         case End::Stopped:
-            m_view.SetStatusText(ResString(197));
+            m_view.SetStatusText(ResString(kMsgProcessTerminated));
             break;
         case End::Completed:
-            m_view.SetStatusText(Formatted(198, m_total) + " - " + FormatElapsed(elapsed));
+            m_view.SetStatusText(Formatted(kMsgFilesProcessed, m_total) + " - " +
+                                 FormatElapsed(elapsed));
             m_view.FlashCaption();
             break;
     }
@@ -516,7 +522,7 @@ void CBatchDriver::OpenFolder() {
     CSimpleErr err;
     InvokeGuarded(err, [&] { opened = m_view.ShellOpen(folder); });
     if (err.Failed() || !opened) {
-        Msg().ShowError(ErrorRecord(40014));
+        Msg().ShowError(ErrorRecord(kMsgOpenPathFailed));
     }
 }
 

@@ -87,13 +87,12 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // each start) must outlive the driver. An empty `saveSettings` skips
     // saving; a null `msg` means qv::GlobalMsg().
     CBatchDriver(IBatchView& view, AppSettings& settings, BatchOptions options = {},
-                 SettingsSaver saveSettings = {}, ::CMsg* msg = nullptr);
+                 SettingsSaver saveSettings = {}, CMsg* msg = nullptr);
     // Shuts the pool down without time limit (running tasks finish).
     ~CBatchDriver() override;
     CBatchDriver(const CBatchDriver&) = delete;
     CBatchDriver& operator=(const CBatchDriver&) = delete;
 
-    void SetOptions(const BatchOptions& options) { m_options = options; }
     const BatchOptions& Options() const { return m_options; }
 
     // Checks everything, then starts the workers on `files` (full paths, in
@@ -150,7 +149,6 @@ class CBatchDriver : public CAutoTrimTaskClient {
 
     bool Running() const { return m_running; }
     bool TimerRunning() const { return m_timerRunning; }
-    int Total() const { return m_total; }
     int Processed() const { return m_processed; }
     // A copy of the finished list (kept after a batch until the next start).
     std::vector<AutoTrimTaskPtr> FinishedTasks() const;
@@ -159,9 +157,33 @@ class CBatchDriver : public CAutoTrimTaskClient {
   private:
     using End = BatchSummary::End;
 
-    ::CMsg& Msg() const;
+    CMsg& Msg() const;
     void Report(const SettingsCheck& check);
+    // The steps of a start, in order; each shows why it refuses.
     bool StartBatchChecked(const std::vector<std::string>& files);
+    // The view's values into a copy of the settings.
+    bool ReadViewSettings(AppSettings& local);
+    // The empty image, loaded once for every task (none without a path).
+    // Meanwhile the first source decodes on a thread of its own, for the
+    // first task: on two cores the empty image then costs the batch hardly
+    // any time. That decode writes and shows nothing; a refused start drops
+    // it.
+    bool LoadEmptyImage(const AppSettings& local, const std::vector<std::string>& files,
+                        DibPtr& emptyImage, SourcePreloadPtr& firstSource);
+    // Every source must be an existing file.
+    bool CheckSources(const std::vector<std::string>& files);
+    // One queued task per source (the first takes `firstSource`); the
+    // outputs that exist already and the output folders, once each.
+    struct QueuedOutputs {
+        std::vector<std::string> existing;
+        std::set<std::string> folders;
+    };
+    bool QueueTasks(const std::vector<std::string>& files, const AppSettings& local,
+                    const DibPtr& emptyImage, SourcePreloadPtr firstSource, QueuedOutputs& outputs);
+    bool ConfirmOverwrite(const QueuedOutputs& outputs);
+    // The checked values become the settings of the process, and are saved.
+    bool AdoptSettings(const AppSettings& local);
+    void StartQueued(std::size_t count, const std::set<std::string>& outputFolders);
     void StartTimer();
     void KillTimer();
     void TimerTick();
@@ -179,7 +201,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     AppSettings& m_settings;
     BatchOptions m_options;
     SettingsSaver m_saveSettings;
-    ::CMsg* m_msg;
+    CMsg* m_msg;
 
     bool m_running = false;
     bool m_timerRunning = false;

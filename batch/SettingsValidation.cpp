@@ -3,6 +3,7 @@
 #include <string>
 
 #include "msg/Format.h"
+#include "msg/MessageIds.h"
 #include "trim/AutoTrimParams.h"
 
 namespace qv {
@@ -29,17 +30,17 @@ SettingsCheck ApplyEmptyPath(AppSettings& settings, std::string_view path) {
 
 SettingsCheck CheckEdgeType(const AppSettings& settings) {
     if (settings.AutoTrim.EdgeType > kMaxEdgeType) {
-        return Fail(kCtlRotateCombo, 40006);
+        return Fail(kCtlRotateCombo, kMsgInvalidRotateEdge);
     }
     return {};
 }
 
 SettingsCheck CheckSpaceType(const AppSettings& settings) {
     if (settings.AutoTrim.SpaceType > kMaxSpaceType) {
-        return Fail(kCtlTrimEdgesCombo, 40034);
+        return Fail(kCtlTrimEdgesCombo, kMsgInvalidTrimEdges);
     }
     if (settings.AutoTrim.SpaceType == 0 && settings.EmptyImagePath().empty()) {
-        return Fail(kCtlTrimEdgesCombo, 40035);
+        return Fail(kCtlTrimEdgesCombo, kMsgAutoNeedsEmpty);
     }
     return {};
 }
@@ -49,22 +50,22 @@ SettingsCheck CheckOutputSize(const AppSettings& settings) {
         return {};
     }
     if (settings.AutoTrim.Output.cx < 1) {
-        return Fail(kCtlOutputCxEdit, 40040);
+        return Fail(kCtlOutputCxEdit, kMsgOutputSizeBelowOne);
     }
     if (settings.AutoTrim.Output.cy < 1) {
-        return Fail(kCtlOutputCyEdit, 40040);
+        return Fail(kCtlOutputCyEdit, kMsgOutputSizeBelowOne);
     }
     return {};
 }
 
 SettingsCheck ApplySubFolder(AppSettings& settings, std::string_view name) {
     if (name.empty()) {
-        return Fail(kCtlSubFolderCombo, 40018);
+        return Fail(kCtlSubFolderCombo, kMsgSubFolderEmpty);
     }
     // The name is joined to each source's folder: an absolute path would
     // silently land below it instead of where it points.
     if (name.front() == '/') {
-        return Fail(kCtlSubFolderCombo, 40019, std::string(name));
+        return Fail(kCtlSubFolderCombo, kMsgPathInvalid, std::string(name));
     }
     AppSettings::AddToHistory(settings.SubFolder, name);
     return {};
@@ -73,7 +74,7 @@ SettingsCheck ApplySubFolder(AppSettings& settings, std::string_view name) {
 SettingsCheck CheckJpegQuality(const AppSettings& settings) {
     if (settings.JpegQuality < AppSettings::MinJpegQuality ||
         settings.JpegQuality > AppSettings::MaxJpegQuality) {
-        return Fail(kCtlJpegQualityEdit, 40012, AppSettings::MinJpegQuality,
+        return Fail(kCtlJpegQualityEdit, kMsgJpegQualityRange, AppSettings::MinJpegQuality,
                     AppSettings::MaxJpegQuality);
     }
     return {};
@@ -81,7 +82,7 @@ SettingsCheck CheckJpegQuality(const AppSettings& settings) {
 
 SettingsCheck CheckThreadCount(const AppSettings& settings) {
     if (settings.ThreadCount < AppSettings::MinThreadCount) {
-        return Fail(kCtlThreadCombo, 58589, settings.ThreadCount);
+        return Fail(kCtlThreadCombo, kMsgNumberTooSmall, settings.ThreadCount);
     }
     return {};
 }

@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchArgs.h"
 #include "image_io/ImageFile.h"
 #include "image_io/ImageSaver.h"
 #include "tests/support/ScanFiles.h"
@@ -417,17 +418,10 @@ int main(int argc, char** argv) {
     std::string only;
     bool listCases = false;
     fs::path keep;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
-            only = argv[++i];
-        } else if (std::strcmp(argv[i], "--cases") == 0) {
-            listCases = true;
-        } else if (std::strcmp(argv[i], "--keep") == 0 && i + 1 < argc) {
-            keep = argv[++i];
-        } else {
-            std::fprintf(stderr, "usage: %s [--only CLASS] [--cases] [--keep FOLDER]\n", argv[0]);
-            return 2;
-        }
+    BenchArgs args(argc, argv, "[--only CLASS] [--cases] [--keep FOLDER]");
+    while (args.Next()) {
+        args.Text("--only", only) || args.Flag("--cases", listCases) || args.Text("--keep", keep) ||
+            args.Unknown();
     }
     const fs::path dir = keep.empty() ? fs::temp_directory_path() / "quorvel-accuracy-bench" : keep;
     if (keep.empty()) {

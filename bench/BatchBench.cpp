@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchArgs.h"
 #include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
 
@@ -51,25 +52,17 @@ int main(int argc, char** argv) {
     LONG width = 4960, height = 7016;
     fs::path dir = fs::temp_directory_path() / "quorvel-batch-bench";
     bool colourModel = false;
+    std::string compare;
+    BenchArgs args(argc, argv,
+                   "[--pages N] [--size WxH] [--dir FOLDER] [--colour-model] [--compare PROGRAM]");
+    while (args.Next()) {
+        args.Number("--pages", pages, 1, 100000) || args.Size("--size", width, height) ||
+            args.Text("--dir", dir) || args.Flag("--colour-model", colourModel) ||
+            args.Text("--compare", compare) || args.Unknown();
+    }
     std::vector<std::string> programs{QUORVEL_BINARY};
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--pages") == 0 && i + 1 < argc) {
-            pages = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
-            std::sscanf(argv[++i], "%dx%d", &width, &height);
-        } else if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
-            dir = argv[++i];
-        } else if (std::strcmp(argv[i], "--colour-model") == 0) {
-            colourModel = true;
-        } else if (std::strcmp(argv[i], "--compare") == 0 && i + 1 < argc) {
-            programs.push_back(argv[++i]);
-        } else {
-            std::fprintf(stderr,
-                         "usage: %s [--pages N] [--size WxH] [--dir FOLDER] [--colour-model] "
-                         "[--compare PROGRAM]\n",
-                         argv[0]);
-            return 2;
-        }
+    if (!compare.empty()) {
+        programs.push_back(compare);
     }
     fs::remove_all(dir);
     fs::create_directories(dir);

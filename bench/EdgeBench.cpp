@@ -61,7 +61,7 @@ BENCHMARK(BM_FitEdgeLineBestLevel)
 
 void BM_ExtractEdgePoints(benchmark::State& state) {
     const CDib& page = SkewedPage();
-    const int side = static_cast<int>(state.range(0));
+    const auto side = static_cast<Side>(state.range(0));
     for (auto _ : state) {
         PointList points;
         benchmark::DoNotOptimize(ExtractEdgePoints(points, page, side, 1, 4.0));

@@ -9,7 +9,7 @@
 
 #include "image/BackgroundModel.h"
 #include "image/DifferenceImage.h"
-#include "trim/Side.h"
+#include "image/Side.h"
 
 namespace {
 

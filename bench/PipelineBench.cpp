@@ -17,7 +17,8 @@
 //    that baseline in bytes per source pixel.
 //
 // Usage: pipeline_bench [--pages N] [--size WxH] [--dir FOLDER]
-//                       [--cache MIB] [--skew DEGREES] [--verify] [--colour-model]
+//                       [--cache MIB] [--skew DEGREES] [--verify] [--keep]
+//                       [--colour-model]
 //  --cache MIB  sets the pixel block cache limit (0 turns it off); without it
 //               the library default applies.
 //  --skew DEG   skew of the generated page (default 1.7 degrees).
@@ -26,6 +27,8 @@
 //  --verify     after each page, rebuilds the output the long way (rotate the
 //               whole source, place and crop the rectangle, drop alpha) and
 //               compares it byte for byte with the task's output.
+//  --keep       leaves the folder with the sources and the result
+//               (trim/scan.png) in place, to compare outputs between builds.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -39,6 +42,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchArgs.h"
 #include "image/PixelMemory.h"
 #include "image/Rotate.h"
 #include "image_io/ImageFile.h"
@@ -178,31 +182,18 @@ int main(int argc, char** argv) {
     LONG width = 4960, height = 7016;
     long cacheMib = -1;
     bool verify = false;
+    bool keep = false;
     bool colourModel = false;
     double skew = 1.7;
     fs::path dir = fs::temp_directory_path() / "quorvel-pipeline-bench";
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--pages") == 0 && i + 1 < argc) {
-            pages = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
-            std::sscanf(argv[++i], "%dx%d", &width, &height);
-        } else if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
-            dir = argv[++i];
-        } else if (std::strcmp(argv[i], "--cache") == 0 && i + 1 < argc) {
-            cacheMib = std::atol(argv[++i]);
-        } else if (std::strcmp(argv[i], "--skew") == 0 && i + 1 < argc) {
-            skew = std::atof(argv[++i]);
-        } else if (std::strcmp(argv[i], "--verify") == 0) {
-            verify = true;
-        } else if (std::strcmp(argv[i], "--colour-model") == 0) {
-            colourModel = true;
-        } else {
-            std::fprintf(stderr,
-                         "usage: %s [--pages N] [--size WxH] [--dir FOLDER] [--cache MIB] "
-                         "[--skew DEGREES] [--verify] [--colour-model]\n",
-                         argv[0]);
-            return 2;
-        }
+    BenchArgs args(argc, argv,
+                   "[--pages N] [--size WxH] [--dir FOLDER] [--cache MIB] [--skew DEGREES] "
+                   "[--verify] [--keep] [--colour-model]");
+    while (args.Next()) {
+        args.Number("--pages", pages, 1, 100000) || args.Size("--size", width, height) ||
+            args.Text("--dir", dir) || args.Number("--cache", cacheMib, 0L, 1L << 20) ||
+            args.Number("--skew", skew, -45.0, 45.0) || args.Flag("--verify", verify) ||
+            args.Flag("--keep", keep) || args.Flag("--colour-model", colourModel) || args.Unknown();
     }
     if (cacheMib >= 0) {
         SetPixelCacheLimit(static_cast<std::size_t>(cacheMib) << 20);
@@ -331,6 +322,8 @@ int main(int argc, char** argv) {
                         task->CropRect().bottom);
         }
     }
-    fs::remove_all(dir);
+    if (!keep) {
+        fs::remove_all(dir);
+    }
     return allSame ? 0 : 1;
 }

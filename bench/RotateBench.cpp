@@ -1,5 +1,6 @@
 // Rotation of a full 600 dpi A4 page (4960 × 7016) by a typical skew, and
-// of its crop rectangle alone.
+// of its crop rectangle alone, with each kernel side by side (the argument:
+// 1 plain, 2 SSE2, 3 AVX2; a kernel the processor lacks is skipped).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -38,7 +39,22 @@ DibPtr MakePage(WORD bits) {
     return page;
 }
 
+// Forces the benchmark's kernel for its run; false (and the benchmark
+// skipped) when the processor lacks it.
+bool UseKernel(benchmark::State& state) {
+    const auto kernel = static_cast<RotateKernel>(state.range(0));
+    ForceRotateKernel(kernel);
+    if (ActiveRotateKernel() != kernel) {
+        state.SkipWithError("kernel not available on this processor");
+        return false;
+    }
+    return true;
+}
+
 void RotatePage(benchmark::State& state, WORD bits) {
+    if (!UseKernel(state)) {
+        return;
+    }
     const DibPtr page = MakePage(bits);
     // As inside the pipeline: each output reuses the block of the one before.
     const PixelCacheScope cache;
@@ -57,6 +73,9 @@ void RotatePage(benchmark::State& state, WORD bits) {
 // The pipeline's last pixel step: the rotated page's crop rectangle (80 % of
 // each side, centred), alpha dropped.
 void BM_RotateRect24(benchmark::State& state) {
+    if (!UseKernel(state)) {
+        return;
+    }
     const DibPtr page = MakePage(32);
     const RECT rect{kWidth / 10, kHeight / 10, kWidth - kWidth / 10, kHeight - kHeight / 10};
     const PixelCacheScope cache;
@@ -81,6 +100,6 @@ void BM_RotatePage8(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_RotatePage32)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_RotatePage8)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_RotateRect24)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RotatePage32)->DenseRange(1, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RotatePage8)->DenseRange(1, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RotateRect24)->DenseRange(1, 3)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -5,6 +5,7 @@
 
 #include "msg/Exception.h"
 #include "msg/Format.h"
+#include "msg/MessageIds.h"
 
 namespace qv {
 
@@ -22,45 +23,102 @@ const boost::regex& SizeExpression() {
     return expression;
 }
 
+// An option word taken by its option: its index among the arguments, the
+// whole word, the spelling typed ("/cut" or "--cut") and the value after
+// ':' or '=' (empty for options without one).
+struct OptionWord {
+    size_t index;
+    const std::string& word;
+    std::string name;
+    std::string value;
+};
+
 // /size and /trim: "off" clears flag and keeps size; "cx,cy" sets both.
-bool ApplySizeOption(const std::string& name, const std::string& value, const std::string& word,
-                     SIZE& size, AutoTrimParams& params, DWORD flag) {
-    if (value == "off") {
+void ApplySize(const OptionWord& o, SIZE& size, AutoTrimParams& params, DWORD flag) {
+    if (o.value == "off") {
         params.SetFlag(flag, false);
-        return true;
+        return;
     }
     boost::smatch match;
-    if (!boost::regex_match(value, match, SizeExpression())) {
-        Reject(58753, name, word);
+    if (!boost::regex_match(o.value, match, SizeExpression())) {
+        Reject(kMsgOptionValueUnknown, o.name, o.word);
     }
     size.cx = CCommandLineParserUtil::ToInt32Saturated(match.str(1));
     size.cy = CCommandLineParserUtil::ToInt32Saturated(match.str(2));
     params.SetFlag(flag, true);
-    return true;
+}
+
+void ApplyRotate(const OptionWord& o, AppSettings& settings) {
+    if (o.value.empty()) {
+        Reject(kMsgOptionNeedsValue, o.name, o.word);
+    }
+    RotateEdge edge{};
+    if (!RotateEdgeFromKeyword(o.value, edge)) {
+        Reject(kMsgOptionValueUnknown, o.name, o.word);
+    }
+    settings.AutoTrim.EdgeType = edge;
+}
+
+void ApplyCut(const OptionWord& o, AppSettings& settings) {
+    TrimEdges edges{};
+    switch (TrimEdgesFromLetters(o.value, edges)) {
+        case TrimEdgesParse::Ok:
+            settings.AutoTrim.SpaceType = edges;
+            return;
+        case TrimEdgesParse::Empty:
+            Reject(kMsgOptionNeedsValue, o.name, o.word);
+        case TrimEdgesParse::RepeatedLetter:
+            Reject(kMsgOptionRepeatedLetter, o.word);
+        case TrimEdgesParse::UnknownLetter:
+            Reject(kMsgOptionUnknownLetter, kTrimEdgesLetters, o.word);
+        case TrimEdgesParse::NoMatch:
+            break;
+    }
+    Reject(kMsgOptionUnknownLetters, o.word);
+}
+
+void ApplyDeepCut(const OptionWord& o, AppSettings& settings) {
+    if (o.value != "on" && o.value != "off") {
+        Reject(kMsgOptionValueUnknown, o.name, o.word);
+    }
+    settings.AutoTrim.SetFlag(AutoTrimParams::FlagDeepCut, o.value == "on");
+}
+
+void ApplyFormat(const OptionWord& o, AppSettings& settings) {
+    static const boost::regex jpegWithQuality(R"(^[jJ][pP][eE]{0,1}[gG],(\d+)$)");
+    static const boost::regex jpeg(R"(^[jJ][pP][eE]{0,1}[gG]$)");
+    static const boost::regex bmp(R"(^[bB][mM][pP]$)");
+    static const boost::regex png(R"(^[pP][nN][gG]$)");
+    static const boost::regex tiff(R"(^[tT][iI][fF]{1,2}$)");
+
+    boost::smatch match;
+    if (boost::regex_match(o.value, match, jpegWithQuality)) {
+        settings.SaveType = SaveTypeJpeg;
+        settings.JpegQuality = CCommandLineParserUtil::ToInt32Saturated(match.str(1));
+    } else if (boost::regex_match(o.value, jpeg)) {
+        settings.SaveType = SaveTypeJpeg;
+    } else if (boost::regex_match(o.value, bmp)) {
+        settings.SaveType = SaveTypeBmp;
+    } else if (boost::regex_match(o.value, png)) {
+        settings.SaveType = SaveTypePng;
+    } else if (boost::regex_match(o.value, tiff)) {
+        settings.SaveType = SaveTypeTiff;
+    } else {
+        Reject(kMsgOptionValueUnknown, o.name, o.word);
+    }
+}
+
+void ApplyThread(const OptionWord& o, AppSettings& settings, LONG maxThreads) {
+    static const boost::regex positive(R"(^[1-9]\d*$)");
+    if (!boost::regex_match(o.value, positive)) {
+        Reject(kMsgOptionValueUnknown, o.name, o.word);
+    }
+    settings.ThreadCount = std::min(CCommandLineParserUtil::ToInt32Saturated(o.value), maxThreads);
 }
 
 }  // namespace
 
-void CCommandLineParser::ParseArgv(int argc, const char* const* argv) {
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) {
-        arguments.emplace_back(argv[i]);
-    }
-    OnArguments(arguments);
-}
-
 void CCommandLineParser::OnArguments(const std::vector<std::string>& arguments) {
-    using Handler = bool (CCommandLineParser::*)(size_t, const std::string&);
-    static constexpr Handler kHandlers[] = {
-        &CCommandLineParser::OnHide,   &CCommandLineParser::OnEnd,
-        &CCommandLineParser::OnYes,    &CCommandLineParser::OnReset,
-        &CCommandLineParser::OnEmpty,  &CCommandLineParser::OnRotate,
-        &CCommandLineParser::OnCut,    &CCommandLineParser::OnDeepCut,
-        &CCommandLineParser::OnSize,   &CCommandLineParser::OnTrim,
-        &CCommandLineParser::OnOut,    &CCommandLineParser::OnFormat,
-        &CCommandLineParser::OnThread,
-    };
-
     m_files.clear();
     m_hide = m_end = m_yes = false;
     for (size_t index = 0; index < arguments.size(); ++index) {
@@ -73,10 +131,7 @@ void CCommandLineParser::OnArguments(const std::vector<std::string>& arguments) 
         }
         // Absolute paths begin with '/' like options; a path-shaped or
         // existing one must never be read as an option or rejected as one.
-        const bool taken = !IsFilePathWord(word) &&
-                           std::any_of(std::begin(kHandlers), std::end(kHandlers),
-                                       [&](Handler h) { return (this->*h)(index, word); });
-        if (!taken) {
+        if (IsFilePathWord(word) || !TakeOption(index, word)) {
             AddFile(index, word);
         }
     }
@@ -108,179 +163,72 @@ bool CCommandLineParser::IsFilePathWord(const std::string& word) const {
 
 void CCommandLineParser::AddFile(size_t /*index*/, const std::string& word) {
     if (word.starts_with('/') && !IsFilePathWord(word)) {
-        Reject(58749, word);
+        Reject(kMsgUnknownOption, word);
     }
     m_files.push_back(ToFullPath(word));
 }
 
-bool CCommandLineParser::OnHide(size_t, const std::string& word) {
-    std::string name;
-    if (!IsOption(word, {"/hide"}, name)) {
-        return false;
-    }
-    m_hide = true;
-    m_end = true;
-    return true;
-}
+bool CCommandLineParser::TakeOption(size_t index, const std::string& word) {
+    // Tried in this order; the first whose name the word carries takes it.
+    using Apply = void (*)(CCommandLineParser&, const OptionWord&);
+    struct Option {
+        std::string_view name;
+        bool takesValue;
+        Apply apply;
+    };
+    static constexpr Option kOptions[] = {
+        {"/hide", false,
+         [](CCommandLineParser& p, const OptionWord&) { p.m_hide = p.m_end = true; }},
+        {"/end", false, [](CCommandLineParser& p, const OptionWord&) { p.m_end = true; }},
+        {"/yes", false, [](CCommandLineParser& p, const OptionWord&) { p.m_yes = true; }},
+        {"/reset", false,
+         [](CCommandLineParser& p, const OptionWord& o) {
+             if (o.index != 0) {
+                 Reject(kMsgResetNotFirst, o.word);
+             }
+             p.m_settings.ResetToDefaults();
+         }},
+        {"/empty", true,
+         [](CCommandLineParser& p, const OptionWord& o) {
+             AppSettings::AddToHistory(p.m_settings.EmptyPath, ToFullPath(o.value));
+         }},
+        {"/rotate", true,
+         [](CCommandLineParser& p, const OptionWord& o) { ApplyRotate(o, p.m_settings); }},
+        {"/cut", true,
+         [](CCommandLineParser& p, const OptionWord& o) { ApplyCut(o, p.m_settings); }},
+        {"/deep_cut", true,
+         [](CCommandLineParser& p, const OptionWord& o) { ApplyDeepCut(o, p.m_settings); }},
+        {"/size", true,
+         [](CCommandLineParser& p, const OptionWord& o) {
+             auto& params = p.m_settings.AutoTrim;
+             ApplySize(o, params.Output, params, AutoTrimParams::FlagOutputSize);
+         }},
+        {"/trim", true,
+         [](CCommandLineParser& p, const OptionWord& o) {
+             auto& params = p.m_settings.AutoTrim;
+             ApplySize(o, params.Trim, params, AutoTrimParams::FlagAdditionalTrim);
+         }},
+        {"/out", true,
+         [](CCommandLineParser& p, const OptionWord& o) {
+             AppSettings::AddToHistory(p.m_settings.SubFolder, o.value);
+         }},
+        {"/format", true,
+         [](CCommandLineParser& p, const OptionWord& o) { ApplyFormat(o, p.m_settings); }},
+        {"/thread", true,
+         [](CCommandLineParser& p, const OptionWord& o) {
+             ApplyThread(o, p.m_settings, MaxThreadCount);
+         }},
+    };
 
-bool CCommandLineParser::OnEnd(size_t, const std::string& word) {
-    std::string name;
-    if (!IsOption(word, {"/end"}, name)) {
-        return false;
-    }
-    m_end = true;
-    return true;
-}
-
-bool CCommandLineParser::OnYes(size_t, const std::string& word) {
-    std::string name;
-    if (!IsOption(word, {"/yes"}, name)) {
-        return false;
-    }
-    m_yes = true;
-    return true;
-}
-
-bool CCommandLineParser::OnReset(size_t index, const std::string& word) {
-    std::string name;
-    if (!IsOption(word, {"/reset"}, name)) {
-        return false;
-    }
-    if (index != 0) {
-        Reject(40042, word);
-    }
-    m_settings.ResetToDefaults();
-    return true;
-}
-
-bool CCommandLineParser::OnEmpty(size_t, const std::string& word) {
-    std::string name, value;
-    if (!IsValueOption(word, {"/empty"}, true, name, value)) {
-        return false;
-    }
-    AppSettings::AddToHistory(m_settings.EmptyPath, ToFullPath(value));
-    return true;
-}
-
-bool CCommandLineParser::OnRotate(size_t, const std::string& word) {
-    std::string name, value;
-    if (!IsValueOption(word, {"/rotate"}, true, name, value)) {
-        return false;
-    }
-    if (value.empty()) {
-        Reject(58752, name, word);
-    }
-    RotateEdge edge{};
-    if (!RotateEdgeFromKeyword(value, edge)) {
-        Reject(58753, name, word);
-    }
-    m_settings.AutoTrim.EdgeType = edge;
-    return true;
-}
-
-bool CCommandLineParser::OnCut(size_t, const std::string& word) {
-    std::string name, value;
-    if (!IsValueOption(word, {"/cut"}, true, name, value)) {
-        return false;
-    }
-    TrimEdges edges{};
-    switch (TrimEdgesFromLetters(value, edges)) {
-        case TrimEdgesParse::Ok:
-            m_settings.AutoTrim.SpaceType = edges;
+    for (const Option& option : kOptions) {
+        OptionWord taken{index, word, {}, {}};
+        if (option.takesValue ? IsValueOption(word, {option.name}, true, taken.name, taken.value)
+                              : IsOption(word, {option.name}, taken.name)) {
+            option.apply(*this, taken);
             return true;
-        case TrimEdgesParse::Empty:
-            Reject(58752, name, word);
-        case TrimEdgesParse::RepeatedLetter:
-            Reject(58754, word);
-        case TrimEdgesParse::UnknownLetter:
-            Reject(58755, kTrimEdgesLetters, word);
-        case TrimEdgesParse::NoMatch:
-            break;
+        }
     }
-    Reject(58756, word);
-}
-
-bool CCommandLineParser::OnDeepCut(size_t, const std::string& word) {
-    std::string name, value;
-    if (!IsValueOption(word, {"/deep_cut"}, true, name, value)) {
-        return false;
-    }
-    if (value != "on" && value != "off") {
-        Reject(58753, name, word);
-    }
-    m_settings.AutoTrim.SetFlag(AutoTrimParams::FlagDeepCut, value == "on");
-    return true;
-}
-
-bool CCommandLineParser::OnSize(size_t, const std::string& word) {
-    std::string name, value;
-    if (!IsValueOption(word, {"/size"}, true, name, value)) {
-        return false;
-    }
-    auto& params = m_settings.AutoTrim;
-    return ApplySizeOption(name, value, word, params.Output, params,
-                           AutoTrimParams::FlagOutputSize);
-}
-
-bool CCommandLineParser::OnTrim(size_t, const std::string& word) {
-    std::string name, value;
-    if (!IsValueOption(word, {"/trim"}, true, name, value)) {
-        return false;
-    }
-    auto& params = m_settings.AutoTrim;
-    return ApplySizeOption(name, value, word, params.Trim, params,
-                           AutoTrimParams::FlagAdditionalTrim);
-}
-
-bool CCommandLineParser::OnOut(size_t, const std::string& word) {
-    std::string name, value;
-    if (!IsValueOption(word, {"/out"}, true, name, value)) {
-        return false;
-    }
-    AppSettings::AddToHistory(m_settings.SubFolder, value);
-    return true;
-}
-
-bool CCommandLineParser::OnFormat(size_t, const std::string& word) {
-    std::string name, value;
-    if (!IsValueOption(word, {"/format"}, true, name, value)) {
-        return false;
-    }
-    static const boost::regex jpegWithQuality(R"(^[jJ][pP][eE]{0,1}[gG],(\d+)$)");
-    static const boost::regex jpeg(R"(^[jJ][pP][eE]{0,1}[gG]$)");
-    static const boost::regex bmp(R"(^[bB][mM][pP]$)");
-    static const boost::regex png(R"(^[pP][nN][gG]$)");
-    static const boost::regex tiff(R"(^[tT][iI][fF]{1,2}$)");
-
-    boost::smatch match;
-    if (boost::regex_match(value, match, jpegWithQuality)) {
-        m_settings.SaveType = SaveTypeJpeg;
-        m_settings.JpegQuality = ToInt32Saturated(match.str(1));
-    } else if (boost::regex_match(value, jpeg)) {
-        m_settings.SaveType = SaveTypeJpeg;
-    } else if (boost::regex_match(value, bmp)) {
-        m_settings.SaveType = SaveTypeBmp;
-    } else if (boost::regex_match(value, png)) {
-        m_settings.SaveType = SaveTypePng;
-    } else if (boost::regex_match(value, tiff)) {
-        m_settings.SaveType = SaveTypeTiff;
-    } else {
-        Reject(58753, name, word);
-    }
-    return true;
-}
-
-bool CCommandLineParser::OnThread(size_t, const std::string& word) {
-    std::string name, value;
-    if (!IsValueOption(word, {"/thread"}, true, name, value)) {
-        return false;
-    }
-    static const boost::regex positive(R"(^[1-9]\d*$)");
-    if (!boost::regex_match(value, positive)) {
-        Reject(58753, name, word);
-    }
-    m_settings.ThreadCount = std::min(ToInt32Saturated(value), MaxThreadCount);
-    return true;
+    return false;
 }
 
 }  // namespace qv

@@ -5,7 +5,6 @@
 // Running it:
 // - OnArguments(arguments) with the arguments as the system hands them over
 //   (argv[1..] on POSIX: already split and unquoted, never re-split);
-// - ParseArgv(argc, argv) does the same from main's parameters;
 // - Parse(text) for a whole text command line, program path first.
 // Each run first clears the file list and the three flags. The arguments are
 // handled in order, so later options override earlier ones. Options write
@@ -86,9 +85,6 @@ class CCommandLineParser : public CSimpleCommandLineParser, public CCommandLineP
     enum class Request { Run, Help, Version };
     static Request RequestOf(const std::vector<std::string>& arguments);
 
-    // OnArguments with argv[1] .. argv[argc - 1] (argv[0] names the program).
-    void ParseArgv(int argc, const char* const* argv);
-
     // The image paths named on the command line, absolute, in order.
     const std::vector<std::string>& Files() const { return m_files; }
     bool Hide() const { return m_hide; }  // no window; implies End
@@ -101,22 +97,9 @@ class CCommandLineParser : public CSimpleCommandLineParser, public CCommandLineP
     virtual bool NamesExistingPath(const std::string& path) const;
 
   private:
-    // Option handlers: each gets the argument's 0-based index and the
-    // argument, and returns whether it took the word; a taken word with a
-    // bad value throws.
-    bool OnHide(size_t index, const std::string& word);
-    bool OnEnd(size_t index, const std::string& word);
-    bool OnYes(size_t index, const std::string& word);
-    bool OnReset(size_t index, const std::string& word);
-    bool OnEmpty(size_t index, const std::string& word);
-    bool OnRotate(size_t index, const std::string& word);
-    bool OnCut(size_t index, const std::string& word);
-    bool OnDeepCut(size_t index, const std::string& word);
-    bool OnSize(size_t index, const std::string& word);
-    bool OnTrim(size_t index, const std::string& word);
-    bool OnOut(size_t index, const std::string& word);
-    bool OnFormat(size_t index, const std::string& word);
-    bool OnThread(size_t index, const std::string& word);
+    // Applies the option word is, if any (index: its 0-based place among the
+    // arguments); false when it is none. A taken word with a bad value throws.
+    bool TakeOption(size_t index, const std::string& word);
     // Appends ToFullPath(word) to the files; 58749 for a word beginning
     // with '/'.
     void AddFile(size_t index, const std::string& word);

@@ -11,6 +11,7 @@
 
 #include "msg/Exception.h"
 #include "msg/Format.h"
+#include "msg/MessageIds.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ std::string CurrentDirectory() {
 }
 
 [[noreturn]] void ThrowNeedsColon(std::string_view name, std::string_view word) {
-    throw my::CException(58751, Formatted(58751, name, word));
+    throw my::CException(kMsgOptionNeedsColon, Formatted(kMsgOptionNeedsColon, name, word));
 }
 
 }  // namespace

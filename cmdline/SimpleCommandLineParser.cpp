@@ -1,8 +1,7 @@
 #include "cmdline/SimpleCommandLineParser.h"
 
 void CSimpleCommandLineParser::Parse(std::string_view text) {
-    m_commandLine.assign(text);
-    std::vector<std::string> words = SplitWords(m_commandLine);
+    std::vector<std::string> words = SplitWords(text);
     if (!words.empty()) {
         words.erase(words.begin());
     }

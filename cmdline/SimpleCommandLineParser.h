@@ -23,19 +23,13 @@ class CSimpleCommandLineParser {
   public:
     virtual ~CSimpleCommandLineParser() = default;
 
-    // Stores text as the command line, splits it and calls OnArguments with
+    // Splits text and calls OnArguments with
     // every word after the first; the first word names the program.
     virtual void Parse(std::string_view text);
 
     // Handles the arguments, in order, without the program path (argv[1..]).
     virtual void OnArguments(const std::vector<std::string>& arguments) = 0;
 
-    // The text last given to Parse.
-    const std::string& CommandLine() const { return m_commandLine; }
-
     // The words of text by the rules above.
     static std::vector<std::string> SplitWords(std::string_view text);
-
-  private:
-    std::string m_commandLine;
 };

@@ -38,7 +38,7 @@ SIZE BorderBandOf(SIZE imageSize, double ratio) {
     return SIZE{BandOf(imageSize.cx, ratio), BandOf(imageSize.cy, ratio)};
 }
 
-bool SideBandRect(RECT& rect, int side, SIZE imageSize, SIZE band) {
+bool SideBandRect(RECT& rect, Side side, SIZE imageSize, SIZE band) {
     const LONG w = imageSize.cx;
     const LONG h = imageSize.cy;
     switch (side) {
@@ -251,9 +251,8 @@ HRESULT ComputeDistanceImage(DibPtr& out, const CDib& image, const std::vector<d
     }
     const LONG width = image.Width();
     const LONG height = image.Height();
-    out.reset(new (std::nothrow) CDib);
-    if (!out || !out->Create(width, height, 8, 0, BI_RGB) || !out->AllocateBits()) {
-        out.reset();
+    out = NewDib(width, height, 8);
+    if (!out) {
         return E_OUTOFMEMORY;
     }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "image/Dib.h"
+#include "image/Side.h"
 #include "image/Terminable.h"
 
 // The default thickness of an image's border band (its margin strips), as a
@@ -29,7 +30,7 @@ SIZE BorderBandOf(SIZE imageSize, double ratio);
 // left (0, 0, cx, h), top (0, 0, w, cy), right (w − cx, 0, w, h),
 // bottom (0, h − cy, w, h). False (and `rect` untouched) for any other side
 // value. A band larger than the image gives a rectangle reaching outside it.
-bool SideBandRect(RECT& rect, int side, SIZE imageSize, SIZE band);
+bool SideBandRect(RECT& rect, Side side, SIZE imageSize, SIZE band);
 
 // The background sample rectangles for a list of sides (a SideList or any
 // range of side values): one SideBandRect per entry, in list order; values
@@ -39,7 +40,7 @@ std::vector<RECT> BackgroundSampleRects(const SideRange& sides, SIZE imageSize, 
     std::vector<RECT> rects;
     for (const auto side : sides) {
         RECT rect;
-        if (SideBandRect(rect, static_cast<int>(side), imageSize, band)) {
+        if (SideBandRect(rect, static_cast<Side>(side), imageSize, band)) {
             rects.push_back(rect);
         }
     }

@@ -308,6 +308,14 @@ double PelsPerMeterToDpi(LONG pelsPerMeter) {
     return pelsPerMeter * 254.0 / 10000.0;
 }
 
+DibPtr NewDib(LONG width, LONG height, WORD bitCount) {
+    DibPtr dib(new (std::nothrow) CDib);
+    if (!dib || !dib->Create(width, height, bitCount, 0, BI_RGB) || !dib->AllocateBits()) {
+        dib.reset();
+    }
+    return dib;
+}
+
 HRESULT RemoveAlpha(DibPtr& out, const CDib& image) {
     if (!image.IsValid() || image.BitCount() != 32) {
         return E_INVALIDARG;
@@ -333,27 +341,6 @@ HRESULT RemoveAlpha(DibPtr& out, const CDib& image) {
             d[3 * x + 2] = s[4 * x + 2];
         }
         std::memset(d + 3 * std::size_t(width), 0, outStride - 3 * std::size_t(width));
-    }
-    return S_OK;
-}
-
-HRESULT ExtractChannel(DibPtr& out, const CDib& image, int channel) {
-    if (!image.IsValid() || image.BitCount() != 32 || channel < 0 || channel > 3) {
-        return E_INVALIDARG;
-    }
-    out.reset(new (std::nothrow) CDib);
-    if (!out || !out->Create(image.Width(), image.Height(), 8, 0, BI_RGB) || !out->AllocateBits()) {
-        out.reset();
-        return E_OUTOFMEMORY;
-    }
-    const LONG width = image.Width();
-    const LONG rows = image.Height();
-    for (LONG y = 0; y < rows; ++y) {
-        const BYTE* s = image.Row(y) + channel;
-        BYTE* d = out->Row(y);
-        for (LONG x = 0; x < width; ++x) {
-            d[x] = s[4 * x];
-        }
     }
     return S_OK;
 }

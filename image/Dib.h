@@ -110,6 +110,10 @@ class CDib {
 
 using DibPtr = boost::shared_ptr<CDib>;
 
+// A new image with a 40-byte header (an 8-bit one with the grey table) and
+// pixels allocated but not cleared; null when memory runs out.
+DibPtr NewDib(LONG width, LONG height, WORD bitCount);
+
 // Pixels per metre for a resolution in dots per inch: trunc(dpi × 10000 /
 // 254 + 0.5). 300 dpi gives 11811, 96 dpi gives 3780.
 LONG DpiToPelsPerMeter(double dpi);
@@ -121,9 +125,3 @@ double PelsPerMeterToDpi(LONG pelsPerMeter);
 // bits; E_OUTOFMEMORY when the output cannot be made. The result carries no
 // resolution.
 HRESULT RemoveAlpha(DibPtr& out, const CDib& image);
-
-// 32-bit to 8-bit grey: output pixel = byte `channel` (0 blue, 1 green,
-// 2 red, 3 alpha) of the input pixel. E_INVALIDARG unless the input has 32
-// bits (or channel is outside 0 to 3); E_OUTOFMEMORY (output reset to empty)
-// when the output cannot be made.
-HRESULT ExtractChannel(DibPtr& out, const CDib& image, int channel);

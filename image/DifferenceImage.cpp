@@ -70,9 +70,8 @@ HRESULT ComputeDifferenceImage(DibPtr& out, const CDib& image, const CDib& empty
         return E_INVALIDARG;
     }
 
-    out.reset(new (std::nothrow) CDib);
-    if (!out || !out->Create(width, height, 8, 0, BI_RGB) || !out->AllocateBits()) {
-        out.reset();
+    out = NewDib(width, height, 8);
+    if (!out) {
         return E_OUTOFMEMORY;
     }
     const std::size_t padding = out->Stride() - static_cast<std::size_t>(width);

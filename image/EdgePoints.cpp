@@ -470,7 +470,7 @@ HRESULT ExtractInto(PointList* const* outs, const double* levelValues, std::size
 
 }  // namespace
 
-HRESULT ExtractEdgePoints(PointList& points, const CDib& image, int side, int n, double k) {
+HRESULT ExtractEdgePoints(PointList& points, const CDib& image, Side side, int n, double k) {
     if (!IsExtractable(image, side, n)) {
         return E_INVALIDARG;
     }
@@ -478,7 +478,7 @@ HRESULT ExtractEdgePoints(PointList& points, const CDib& image, int side, int n,
     return ExtractInto(&out, &k, 1, image, side, n);
 }
 
-HRESULT ExtractEdgePointsLevels(std::vector<PointList>& lists, const CDib& image, int side, int n,
+HRESULT ExtractEdgePointsLevels(std::vector<PointList>& lists, const CDib& image, Side side, int n,
                                 std::span<const double> levels) {
     lists.clear();
     if (!IsExtractable(image, side, n)) {
@@ -511,7 +511,7 @@ int LidCeiling(const CDib& image) {
     int ceiling = 255;
     for (int side = 0; side < 4; ++side) {
         RECT strip{};
-        SideBandRect(strip, side, size, band);
+        SideBandRect(strip, static_cast<Side>(side), size, band);
         std::array<std::size_t, 256> histogram{};
         std::size_t count = 0;
         for (LONG y = strip.top; y < strip.bottom; ++y) {

@@ -10,6 +10,7 @@
 
 #include "image/BitmapTypes.h"
 #include "image/Dib.h"
+#include "image/Side.h"
 #include "msg/Result.h"
 
 using PointList = std::vector<POINT>;
@@ -58,14 +59,14 @@ int LidCeiling(const CDib& image);
 // appended, when the image is not 8 bits deep or has no pixel bits, when
 // side is outside 0 to 3 or when n < 1. E_OUTOFMEMORY (nothing appended)
 // when the list cannot grow.
-HRESULT ExtractEdgePoints(PointList& points, const CDib& image, int side, int n, double k);
+HRESULT ExtractEdgePoints(PointList& points, const CDib& image, Side side, int n, double k);
 
 // The edge points of one side at several levels in one pass over the image:
 // `lists` is replaced by levels.size() lists, lists[i] holding exactly what
 // ExtractEdgePoints(lists[i], image, side, n, levels[i]) gives. Levels may
 // come in any order and repeat. S_OK (also for no levels); E_INVALIDARG or
 // E_OUTOFMEMORY as ExtractEdgePoints, with `lists` left empty.
-HRESULT ExtractEdgePointsLevels(std::vector<PointList>& lists, const CDib& image, int side, int n,
+HRESULT ExtractEdgePointsLevels(std::vector<PointList>& lists, const CDib& image, Side side, int n,
                                 std::span<const double> levels);
 
 // The largest grey level of the pixels of `rect` (left, top inclusive;

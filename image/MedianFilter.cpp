@@ -203,8 +203,8 @@ HRESULT MedianFilter(DibPtr& out, const CDib& image, int n, const CTerminable* s
     }
     const Geometry g{image.Width(), image.Height(), n, n / 2};
 
-    DibPtr result(new (std::nothrow) CDib);
-    if (!result || !result->Create(g.width, g.height, 8, 0, BI_RGB) || !result->AllocateBits()) {
+    const DibPtr result = NewDib(g.width, g.height, 8);
+    if (!result) {
         out.reset();
         return E_OUTOFMEMORY;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -24,6 +25,19 @@
 #endif
 
 namespace {
+
+// RotateKernel::Auto, or the kernel forced by ForceRotateKernel.
+std::atomic<RotateKernel> g_forcedKernel{RotateKernel::Auto};
+
+RotateKernel BestKernel() {
+#if QV_ROTATE_AVX2
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        return RotateKernel::Avx2;
+    }
+#endif
+    return QV_ROTATE_SSE2 ? RotateKernel::Sse2 : RotateKernel::Plain;
+}
 
 const HRESULT kNotEnoughMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
 
@@ -209,10 +223,11 @@ void SampleClamped(const Source& src, BYTE* dst, LONG first, LONG last, std::int
 }
 
 // The same for pixels whose taps all lie inside the picture: no bounds
-// checks in the loop.
+// checks in the loop. The plain kernel; the SIMD ones below give the same
+// bytes.
 template <int C>
-void SampleInterior(const Source& src, BYTE* dst, LONG first, LONG last, std::int64_t fx,
-                    std::int64_t fy, std::int64_t dfx, std::int64_t dfy) {
+void SampleInteriorPlain(const Source& src, BYTE* dst, LONG first, LONG last, std::int64_t fx,
+                         std::int64_t fy, std::int64_t dfx, std::int64_t dfy) {
     const CubicWeights& table = Weights();
     const std::ptrdiff_t step = src.rowStep;
     const BYTE* origin = src.bits + src.row0;
@@ -250,9 +265,8 @@ inline void Prefetch(const BYTE* p, std::ptrdiff_t offset) {
 // Four channels at once: the vertical pass multiplies byte pairs of two rows
 // with a weight pair (pmaddwd), the horizontal pass does the same with pairs
 // of columns; packus clamps to 0..255.
-template <>
-void SampleInterior<4>(const Source& src, BYTE* dst, LONG first, LONG last, std::int64_t fx,
-                       std::int64_t fy, std::int64_t dfx, std::int64_t dfy) {
+void SampleInterior4Sse2(const Source& src, BYTE* dst, LONG first, LONG last, std::int64_t fx,
+                         std::int64_t fy, std::int64_t dfx, std::int64_t dfy) {
     const CubicPairs& pairs = Pairs();
     const std::ptrdiff_t step = src.rowStep;
     const BYTE* origin = src.bits + src.row0;
@@ -307,11 +321,6 @@ void SampleInterior<4>(const Source& src, BYTE* dst, LONG first, LONG last, std:
 }
 
 #if QV_ROTATE_AVX2
-bool HasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
-
 // The same with two pixels side by side, one in each 128-bit lane (the AVX2
 // unpack, multiply-add and pack instructions work lane by lane, so each lane
 // computes exactly what the SSE2 code does).
@@ -389,16 +398,15 @@ QV_AVX2 void SampleInterior4Avx2(const Source& src, BYTE* dst, LONG first, LONG 
         dst += 8;
     }
     if (x < last) {
-        SampleInterior<4>(src, dst, x, last, fx - x * dfx, fy - x * dfy, dfx, dfy);
+        SampleInterior4Sse2(src, dst, x, last, fx - x * dfx, fy - x * dfy, dfx, dfy);
     }
 }
 #endif
 
 // One channel: the 4 × 4 taps of a pixel fill the lanes instead. The
 // horizontal pass, rounding and clamping run for four pixels at a time.
-template <>
-void SampleInterior<1>(const Source& src, BYTE* dst, LONG first, LONG last, std::int64_t fx,
-                       std::int64_t fy, std::int64_t dfx, std::int64_t dfy) {
+void SampleInterior1Sse2(const Source& src, BYTE* dst, LONG first, LONG last, std::int64_t fx,
+                         std::int64_t fy, std::int64_t dfx, std::int64_t dfy) {
     const CubicPairs& pairs = Pairs();
     const std::ptrdiff_t step = src.rowStep;
     const BYTE* origin = src.bits + src.row0;
@@ -458,13 +466,39 @@ void SampleInterior<1>(const Source& src, BYTE* dst, LONG first, LONG last, std:
 }
 #endif
 
+// The interior sampler of `kernel` (one the processor has).
+template <int C>
+void SampleInterior(RotateKernel kernel, const Source& src, BYTE* dst, LONG first, LONG last,
+                    std::int64_t fx, std::int64_t fy, std::int64_t dfx, std::int64_t dfy) {
+#if QV_ROTATE_SSE2
+    if constexpr (C == 4) {
+#if QV_ROTATE_AVX2
+        if (kernel == RotateKernel::Avx2) {
+            return SampleInterior4Avx2(src, dst, first, last, fx, fy, dfx, dfy);
+        }
+#endif
+        if (kernel != RotateKernel::Plain) {
+            return SampleInterior4Sse2(src, dst, first, last, fx, fy, dfx, dfy);
+        }
+    } else {
+        // No wider one-channel kernel: AVX2 runs the SSE2 one.
+        if (kernel != RotateKernel::Plain) {
+            return SampleInterior1Sse2(src, dst, first, last, fx, fy, dfx, dfy);
+        }
+    }
+#else
+    (void)kernel;
+#endif
+    SampleInteriorPlain<C>(src, dst, first, last, fx, fy, dfx, dfy);
+}
+
 // The inverse mapping of one rotation about the picture's centre. Every
 // output row: its pixel centres mapped back into the input; where they land
 // inside the picture the pixel is interpolated, elsewhere (the corner wedges)
 // the input pixel at the same place is kept.
 class Rotation {
   public:
-    Rotation(const CDib& image, double angle) : m_image(image) {
+    Rotation(const CDib& image, double angle) : m_image(image), m_kernel(ActiveRotateKernel()) {
         const LONG width = image.Width();
         const LONG height = image.Height();
         m_src = Source{image.Bits(), image.Row(0) - image.Bits(), 0, width, height};
@@ -518,27 +552,20 @@ class Rotation {
         Span run = part(covered.first, interior.first);
         SampleClamped<C>(m_src, at(run.first), run.first, run.last, sx, sy, m_dfx, m_dfy);
         run = part(interior.first, interior.last);
-#if QV_ROTATE_AVX2
-        if (C == 4 && HasAvx2()) {
-            SampleInterior4Avx2(m_src, at(run.first), run.first, run.last, sx, sy, m_dfx, m_dfy);
-        } else
-#endif
-        {
-            SampleInterior<C>(m_src, at(run.first), run.first, run.last, sx, sy, m_dfx, m_dfy);
-        }
+        SampleInterior<C>(m_kernel, m_src, at(run.first), run.first, run.last, sx, sy, m_dfx,
+                          m_dfy);
         run = part(interior.last, covered.last);
         SampleClamped<C>(m_src, at(run.first), run.first, run.last, sx, sy, m_dfx, m_dfy);
     }
 
   private:
-    static std::int64_t ToFixed(double v) {
-        return std::llround(v * kOne);
-    }
+    static std::int64_t ToFixed(double v) { return std::llround(v * kOne); }
 
     static constexpr std::int64_t kCoverLo = -kOne / 2;
     static constexpr std::int64_t kInteriorLo = kOne;
 
     const CDib& m_image;
+    RotateKernel m_kernel;
     Source m_src{};
     double m_c, m_s, m_cx, m_cy, m_dx0;
     std::int64_t m_dfx, m_dfy;
@@ -559,6 +586,20 @@ HRESULT RotatePixels(CDib& dst, const CDib& src, double angle, const CTerminable
     return S_OK;
 }
 
+// A copy of `image` with `bits` per pixel in `holder`, each row made by
+// row(input row, output row, width).
+template <class RowFn>
+HRESULT ConvertRows(DibPtr& holder, const CDib& image, WORD bits, RowFn row) {
+    holder = NewDib(image.Width(), image.Height(), bits);
+    if (!holder) {
+        return kNotEnoughMemory;
+    }
+    for (LONG y = 0; y < image.Height(); ++y) {
+        row(image.Row(y), holder->Row(y), image.Width());
+    }
+    return S_OK;
+}
+
 // An 8-bit picture whose table maps index i to grey i: the input itself, or
 // a copy with the table applied.
 HRESULT GreyLevels(const CDib*& grey, DibPtr& holder, const CDib& image) {
@@ -574,40 +615,27 @@ HRESULT GreyLevels(const CDib*& grey, DibPtr& holder, const CDib& image) {
         grey = &image;
         return S_OK;
     }
-    holder.reset(new (std::nothrow) CDib);
-    if (!holder || !holder->Create(image.Width(), image.Height(), 8, 0, BI_RGB) ||
-        !holder->AllocateBits()) {
-        return kNotEnoughMemory;
-    }
-    for (LONG y = 0; y < image.Height(); ++y) {
-        const BYTE* s = image.Row(y);
-        BYTE* d = holder->Row(y);
-        for (LONG x = 0; x < image.Width(); ++x) {
+    const HRESULT hr = ConvertRows(holder, image, 8, [&lut](const BYTE* s, BYTE* d, LONG width) {
+        for (LONG x = 0; x < width; ++x) {
             d[x] = lut[s[x]];
         }
+    });
+    if (SUCCEEDED(hr)) {
+        grey = holder.get();
     }
-    grey = holder.get();
-    return S_OK;
+    return hr;
 }
 
 // A 32-bit copy of a 24-bit picture, alpha 255.
 HRESULT Expand24(DibPtr& holder, const CDib& image) {
-    holder.reset(new (std::nothrow) CDib);
-    if (!holder || !holder->Create(image.Width(), image.Height(), 32, 0, BI_RGB) ||
-        !holder->AllocateBits()) {
-        return kNotEnoughMemory;
-    }
-    for (LONG y = 0; y < image.Height(); ++y) {
-        const BYTE* s = image.Row(y);
-        BYTE* d = holder->Row(y);
-        for (LONG x = 0; x < image.Width(); ++x) {
+    return ConvertRows(holder, image, 32, [](const BYTE* s, BYTE* d, LONG width) {
+        for (LONG x = 0; x < width; ++x) {
             d[4 * x + 0] = s[3 * x + 0];
             d[4 * x + 1] = s[3 * x + 1];
             d[4 * x + 2] = s[3 * x + 2];
             d[4 * x + 3] = 255;
         }
-    }
-    return S_OK;
+    });
 }
 
 // The input's header block as a 32-bit BI_RGB header, so the output keeps
@@ -628,12 +656,12 @@ bool Create32Like(CDib& dst, const CDib& image) {
 }
 
 // Blue, green and red of `count` 32-bit pixels.
-void DropAlphaRow(const BYTE* in, BYTE* out, LONG count) {
+void DropAlphaRow(RotateKernel kernel, const BYTE* in, BYTE* out, LONG count) {
     LONG x = 0;
 #if QV_ROTATE_SSE2
     // Four pixels in, twelve bytes out; a 16-byte store runs four bytes
     // ahead, so the last four pixels are left to the plain loop.
-    for (; count - x >= 8; x += 4) {
+    for (; kernel != RotateKernel::Plain && count - x >= 8; x += 4) {
         const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * x));
         // Keep b g r of each pixel and close the gaps: pixel k moves down by k bytes.
         const __m128i p0 = _mm_and_si128(p, _mm_set_epi32(0, 0, 0, 0x00FFFFFF));
@@ -643,6 +671,8 @@ void DropAlphaRow(const BYTE* in, BYTE* out, LONG count) {
         const __m128i packed = _mm_or_si128(_mm_or_si128(p0, p1), _mm_or_si128(p2, p3));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), packed);
     }
+#else
+    (void)kernel;
 #endif
     for (; x < count; ++x) {
         out[3 * x + 0] = in[4 * x + 0];
@@ -652,6 +682,16 @@ void DropAlphaRow(const BYTE* in, BYTE* out, LONG count) {
 }
 
 }  // namespace
+
+void ForceRotateKernel(RotateKernel kernel) {
+    g_forcedKernel.store(kernel);
+}
+
+RotateKernel ActiveRotateKernel() {
+    const RotateKernel best = BestKernel();
+    const RotateKernel forced = g_forcedKernel.load();
+    return forced == RotateKernel::Auto ? best : std::min(forced, best);
+}
 
 HRESULT RotateImage(DibPtr& out, const CDib& image, double angle, const CTerminable* stop) {
     if (!image.IsValid() || image.Width() <= 0 || image.Height() <= 0 || image.Width() > kMaxSide ||
@@ -723,8 +763,8 @@ HRESULT RotateImageRect(DibPtr& out, const CDib& image, double angle, const RECT
     }
     const LONG width = rect.right - rect.left;
     const LONG height = rect.bottom - rect.top;
-    DibPtr result(new (std::nothrow) CDib);
-    if (!result || !result->Create(width, height, outBits, 0, BI_RGB) || !result->AllocateBits()) {
+    const DibPtr result = NewDib(width, height, outBits);
+    if (!result) {
         return kNotEnoughMemory;
     }
     // 24-bit rows are made as 32-bit in a buffer first; at angle 0 the input
@@ -738,6 +778,7 @@ HRESULT RotateImageRect(DibPtr& out, const CDib& image, double angle, const RECT
     }
     const std::size_t padding = result->Stride() - std::size_t{outBits / 8u} * width;
     const Rotation rotation(image, angle);
+    const RotateKernel kernel = ActiveRotateKernel();
     for (LONG y = 0; y < height; ++y) {
         if (StopRequested(stop)) {
             return E_ABORT;
@@ -756,7 +797,7 @@ HRESULT RotateImageRect(DibPtr& out, const CDib& image, double angle, const RECT
             rotation.Row<4>(rect.top + y, rect.left, rect.right, buffer.get());
             pixels = buffer.get();
         }
-        DropAlphaRow(pixels, row, width);
+        DropAlphaRow(kernel, pixels, row, width);
         std::memset(row + std::size_t{3} * width, 0, padding);
     }
     out = result;

@@ -44,6 +44,16 @@
 
 HRESULT RotateImage(DibPtr& out, const CDib& image, double angle, const CTerminable* stop);
 
+// The kernels behind RotateImage and RotateImageRect, slowest first. All give
+// the same bytes; by default the fastest the processor has runs (AVX2 for
+// 32-bit pixels, SSE2 for 8-bit ones on x86-64). Tests and benchmarks force
+// one; a kernel the processor lacks gives way to the best it has, so
+// ActiveRotateKernel tells what runs. Auto restores the default. Change it
+// only while no rotation runs.
+enum class RotateKernel { Auto, Plain, Sse2, Avx2 };
+void ForceRotateKernel(RotateKernel kernel);
+RotateKernel ActiveRotateKernel();
+
 // The pixels of `rect` of RotateImage(image, angle) with the alpha plane kept
 // or dropped, made without the whole rotated picture: the result equals
 // cutting `rect` out of the rotated image (rows counted from the top) and,

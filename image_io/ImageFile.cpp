@@ -336,9 +336,8 @@ HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int /*interpolation*/) {
             if (pixels.isNull() && FAILED(DecodeWithQt(*impl.source, pixels))) {
                 return kNoMemory;
             }
-            out.reset(new CDib);
-            if (!out->Create(pixels.width(), pixels.height(), 32, 0, BI_RGB) ||
-                !out->AllocateBits() || !CopyPixels(pixels, *out)) {
+            out = NewDib(pixels.width(), pixels.height(), 32);
+            if (!out || !CopyPixels(pixels, *out)) {
                 return kNoMemory;
             }
         }

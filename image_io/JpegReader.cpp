@@ -149,10 +149,9 @@ HRESULT ReadJpeg(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::siz
     try {
         hr = Start(job, data, size, limits);
         if (SUCCEEDED(hr)) {
-            DibPtr out(new CDib);
-            if (!out->Create(static_cast<LONG>(job.cinfo.output_width),
-                             static_cast<LONG>(job.cinfo.output_height), 32, 0, BI_RGB) ||
-                !out->AllocateBits()) {
+            const DibPtr out = NewDib(static_cast<LONG>(job.cinfo.output_width),
+                                      static_cast<LONG>(job.cinfo.output_height), 32);
+            if (!out) {
                 hr = kDecodeNoMemory;
             } else if (SUCCEEDED(hr = ReadRows(job, *out))) {
                 dib = out;

@@ -69,7 +69,6 @@ class Bitmap {
 
     std::uint32_t GetWidth() const { return static_cast<std::uint32_t>(m_dib->Width()); }
     std::uint32_t GetHeight() const { return static_cast<std::uint32_t>(m_dib->Height()); }
-    std::uint32_t GetBitCount() const { return m_dib->BitCount(); }
     bool IsView() const { return m_shared; }
     const CDib& Dib() const { return *m_dib; }
     CDib& Dib() { return *m_dib; }

@@ -160,11 +160,10 @@ HRESULT Decode(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size_
         } else if (!WithinDecodeLimits(header.width, header.height, limits)) {
             hr = kDecodeNoMemory;
         } else {
-            DibPtr out(new CDib);
+            const DibPtr out =
+                NewDib(static_cast<LONG>(header.width), static_cast<LONG>(header.height), 32);
             std::vector<png_bytep> rows(header.inflateChannels != 0 ? 0 : header.height);
-            if (!out->Create(static_cast<LONG>(header.width), static_cast<LONG>(header.height), 32,
-                             0, BI_RGB) ||
-                !out->AllocateBits()) {
+            if (!out) {
                 hr = kDecodeNoMemory;
             } else if (header.inflateChannels != 0) {
                 hr = InflatePngPixels(*out, header.inflateChannels, data, size, source.at - 8);

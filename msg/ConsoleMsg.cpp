@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "msg/MessageIds.h"
 #include "msg/TerminalKeys.h"
 #include "msg/Utf8.h"
 
@@ -19,18 +20,20 @@ int CConsoleMsg::Show(const std::string& text, std::uint32_t type) {
     const int negative = NegativeAnswer(type);
     switch (type & MB_TYPEMASK) {
         case MB_OKCANCEL:
-            return PromptKey(58569, {{kEnter, IDOK}, {kEsc, IDCANCEL}}, negative);
+            return PromptKey(kMsgPromptOkCancel, {{kEnter, IDOK}, {kEsc, IDCANCEL}}, negative);
         case MB_ABORTRETRYIGNORE:
-            return PromptKey(58570, {{'A', IDABORT}, {'R', IDRETRY}, {'I', IDIGNORE}}, negative);
+            return PromptKey(kMsgPromptAbortRetryIgnore,
+                             {{'A', IDABORT}, {'R', IDRETRY}, {'I', IDIGNORE}}, negative);
         case MB_YESNOCANCEL:
-            return PromptKey(58571, {{'Y', IDYES}, {'N', IDNO}, {kEsc, IDCANCEL}}, negative);
-        case MB_YESNO:
-            return PromptKey(58572, {{'Y', IDYES}, {'N', IDNO}}, negative);
-        case MB_RETRYCANCEL:
-            return PromptKey(58573, {{'R', IDRETRY}, {kEsc, IDCANCEL}}, negative);
-        case MB_CANCELTRYCONTINUE:
-            return PromptKey(58574, {{kEsc, IDCANCEL}, {'T', IDTRYAGAIN}, {'C', IDCONTINUE}},
+            return PromptKey(kMsgPromptYesNoCancel, {{'Y', IDYES}, {'N', IDNO}, {kEsc, IDCANCEL}},
                              negative);
+        case MB_YESNO:
+            return PromptKey(kMsgPromptYesNo, {{'Y', IDYES}, {'N', IDNO}}, negative);
+        case MB_RETRYCANCEL:
+            return PromptKey(kMsgPromptRetryCancel, {{'R', IDRETRY}, {kEsc, IDCANCEL}}, negative);
+        case MB_CANCELTRYCONTINUE:
+            return PromptKey(kMsgPromptCancelTryContinue,
+                             {{kEsc, IDCANCEL}, {'T', IDTRYAGAIN}, {'C', IDCONTINUE}}, negative);
         default:
             return IDOK;
     }

@@ -41,8 +41,3 @@ class CCtrlException : public CException {
 
 // Throws my::CException 58575 "Internal error\n\n%s" with text.
 [[noreturn]] void ThrowInternalError(const std::string& text);
-
-// Throws my::CException 58580 "Cast error %s to %s: %s" (range-checked
-// numeric conversions: source type, target type, the value as text).
-[[noreturn]] void ThrowCastError(const std::string& from, const std::string& to,
-                                 const std::string& value);

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "msg/Exception.h"
+#include "msg/MessageIds.h"
 #include "msg/Result.h"
 #include "msg/StringTable.h"
 #include "msg/SystemErrorText.h"
@@ -60,9 +61,10 @@ bool LoadResString(std::string& out, std::uint32_t id, bool throwOnError) {
     if (text == nullptr) {
         const auto code =
             static_cast<std::uint32_t>(HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND));
-        throw my::CException(58597, Formatted(58597, SystemErrorText(code), idText), code);
+        throw my::CException(kMsgStringMissing,
+                             Formatted(kMsgStringMissing, SystemErrorText(code), idText), code);
     }
-    throw my::CException(58598, Formatted(58598, idText));
+    throw my::CException(kMsgStringTooLong, Formatted(kMsgStringTooLong, idText));
 }
 
 std::string ResString(std::uint32_t id) {

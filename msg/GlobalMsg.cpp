@@ -16,23 +16,23 @@ int CHeadlessBoxMsg::Show(const std::string& text, std::uint32_t type) {
 
 namespace qv {
 
-CMsg::CMsg() : CMsg(CConsoleMsg()) {}
+CGlobalMsg::CGlobalMsg() : CGlobalMsg(CConsoleMsg()) {}
 
-CMsg::CMsg(CConsoleMsg consoleSink)
+CGlobalMsg::CGlobalMsg(CConsoleMsg consoleSink)
     : MsgSinks(boost::make_shared<CHeadlessBoxMsg>(), std::move(consoleSink)), CSwitchMsg(*box) {}
 
-void CMsg::SelectSink(bool useConsole) {
+void CGlobalMsg::SelectSink(bool useConsole) {
     m_consoleSelected = useConsole;
-    SetCurrentSink(useConsole ? static_cast<::CMsg&>(console) : *box);
+    SetCurrentSink(useConsole ? static_cast<CMsg&>(console) : *box);
 }
 
-void CMsg::SetMessageBoxSink(boost::shared_ptr<::CMsg> sink) {
+void CGlobalMsg::SetMessageBoxSink(boost::shared_ptr<CMsg> sink) {
     box = sink ? std::move(sink) : boost::make_shared<CHeadlessBoxMsg>();
     SelectSink(m_consoleSelected);
 }
 
-CMsg& GlobalMsg() {
-    static CMsg instance;
+CGlobalMsg& GlobalMsg() {
+    static CGlobalMsg instance;
     return instance;
 }
 

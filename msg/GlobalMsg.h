@@ -1,4 +1,4 @@
-// qv::CMsg: the one message object of the process, and its stand-in for
+// qv::CGlobalMsg: the one message object of the process, and its stand-in for
 // message boxes until the window layer installs the real box sink.
 #pragma once
 
@@ -29,9 +29,9 @@ namespace qv {
 namespace detail {
 // Constructed before the switch so that it can start on the box sink.
 struct MsgSinks {
-    MsgSinks(boost::shared_ptr<::CMsg> box, CConsoleMsg console)
+    MsgSinks(boost::shared_ptr<CMsg> box, CConsoleMsg console)
         : box(std::move(box)), console(std::move(console)) {}
-    boost::shared_ptr<::CMsg> box;
+    boost::shared_ptr<CMsg> box;
     CConsoleMsg console;
 };
 }  // namespace detail
@@ -40,26 +40,22 @@ struct MsgSinks {
 // the message-box sink. The message-box sink is replaceable: the window
 // layer installs its own with SetMessageBoxSink, and removes it (null puts
 // the headless stand-in back) before its windows go away.
-class CMsg : private detail::MsgSinks, public CSwitchMsg {
+class CGlobalMsg : private detail::MsgSinks, public CSwitchMsg {
   public:
-    CMsg();
+    CGlobalMsg();
     // With an injected console sink (tests).
-    explicit CMsg(CConsoleMsg console);
+    explicit CGlobalMsg(CConsoleMsg console);
 
     // Points the current sink at the console sink (true) or the message-box
     // sink (false).
     void SelectSink(bool console);
-    bool ConsoleSelected() const { return m_consoleSelected; }
-
-    void SetMessageBoxSink(boost::shared_ptr<::CMsg> sink);
-    ::CMsg& MessageBoxSink() { return *box; }
-    CConsoleMsg& ConsoleSink() { return console; }
+    void SetMessageBoxSink(boost::shared_ptr<CMsg> sink);
 
   private:
     bool m_consoleSelected = false;
 };
 
 // The process's instance (created on first use, lives until the process ends).
-CMsg& GlobalMsg();
+CGlobalMsg& GlobalMsg();
 
 }  // namespace qv

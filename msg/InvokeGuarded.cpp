@@ -2,6 +2,7 @@
 
 #include <boost/regex/pattern_except.hpp>
 
+#include "msg/MessageIds.h"
 #include "msg/Utf8.h"
 
 namespace {
@@ -28,16 +29,16 @@ void Guard(CSimpleErr& err, void** control, const std::function<void()>& work) {
             if (id != 0) {
                 err.Set(id);
             } else {
-                err.Set(59135, SanitizeUtf8(e.what(), kMaxWhatLength));
+                err.Set(kMsgRegexError, SanitizeUtf8(e.what(), kMaxWhatLength));
             }
         } catch (const std::exception& e) {
-            err.Set(58576, SanitizeUtf8(e.what(), kMaxWhatLength));
+            err.Set(kMsgStdException, SanitizeUtf8(e.what(), kMaxWhatLength));
         } catch (...) {
-            err.Set(58578);
+            err.Set(kMsgUnknownException);
         }
     } catch (...) {
         // Only reached when the record could not be built (no memory left).
-        err.id = 58578;
+        err.id = kMsgUnknownException;
         err.code = 0;
         try {
             err.message = "Unknown exception is occurred";
@@ -60,7 +61,7 @@ void InvokeGuarded(my::CCtrlException& err, const std::function<void()>& work) {
 std::uint32_t RegexErrorMessageId(int errorCode) {
     switch (errorCode) {
         case 2:
-            return 59150;
+            return kMsgRegexUnknown;
         case 3:
         case 4:
         case 5:
@@ -72,11 +73,11 @@ std::uint32_t RegexErrorMessageId(int errorCode) {
         case 11:
         case 12:
         case 13:
-            return static_cast<std::uint32_t>(59134 + errorCode);
+            return static_cast<std::uint32_t>(kMsgRegexCollate - 3 + errorCode);
         case 18:
-            return 59148;
+            return kMsgRegexComplexity;
         case 19:
-            return 59149;
+            return kMsgRegexStack;
         default:
             return 0;
     }

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "msg/Exception.h"
+#include "msg/MessageIds.h"
 #include "msg/Result.h"
 #include "msg/SystemErrorText.h"
 
@@ -32,7 +33,7 @@ std::string ListedPaths(const Range& paths) {
 }  // namespace
 
 std::uint32_t MessageBoxCaptionId(std::uint32_t type) {
-    return (type & MB_ICONMASK) == MB_ICONERROR ? 58368 : 58369;
+    return (type & MB_ICONMASK) == MB_ICONERROR ? kStrErrorCaption : kStrQueryCaption;
 }
 
 std::string MessageBoxCaption(std::uint32_t type) {
@@ -62,11 +63,11 @@ bool CMsg::AskOkCancel(const std::string& text) {
 }
 
 bool CMsg::ConfirmDiscardChanges() {
-    return AskOkCancel(ResString(58560));
+    return AskOkCancel(ResString(kMsgConfirmDiscardChanges));
 }
 
 bool CMsg::ConfirmCreateFolder(const std::string& path) {
-    return AskOkCancel(Formatted(58561, path));
+    return AskOkCancel(Formatted(kMsgConfirmCreateFolder, path));
 }
 
 bool CMsg::CreateFolderConfirmed(const std::string& path) {
@@ -80,12 +81,13 @@ bool CMsg::CreateFolderConfirmed(const std::string& path) {
     }
     // Error codes of std::filesystem are errno values on this platform.
     const auto code = static_cast<std::uint32_t>(HResultFromErrno(ec.value()));
-    ShowError(CSimpleErr(58804, Formatted(58804, SystemErrorText(code), path), code));
+    ShowError(CSimpleErr(kMsgFolderCreationFailed,
+                         Formatted(kMsgFolderCreationFailed, SystemErrorText(code), path), code));
     return false;
 }
 
 bool CMsg::ConfirmOverwriteFile(const std::string& path) {
-    return AskOkCancel(Formatted(58562, path));
+    return AskOkCancel(Formatted(kMsgConfirmOverwriteFile, path));
 }
 
 bool CMsg::ConfirmOverwriteIfExists(const std::string& path) {
@@ -97,31 +99,27 @@ bool CMsg::ConfirmOverwriteIfExists(const std::string& path) {
 }
 
 bool CMsg::ConfirmOverwriteFiles(const std::vector<std::string>& paths) {
-    return AskOkCancel(Formatted(58563, std::to_string(paths.size()), ListedPaths(paths)));
+    return AskOkCancel(
+        Formatted(kMsgConfirmOverwriteFiles, std::to_string(paths.size()), ListedPaths(paths)));
 }
 
 bool CMsg::ConfirmOverwriteFiles(const std::list<std::string>& paths) {
-    return AskOkCancel(Formatted(58563, std::to_string(paths.size()), ListedPaths(paths)));
+    return AskOkCancel(
+        Formatted(kMsgConfirmOverwriteFiles, std::to_string(paths.size()), ListedPaths(paths)));
 }
 
 bool CMsg::ConfirmContinueAfterError(const CSimpleErr& err) {
-    return AskOkCancel(Formatted(58564, err.message));
+    return AskOkCancel(Formatted(kMsgConfirmContinueAfterError, err.message));
 }
 
 bool CMsg::ConfirmContinueAfterConfigError(const std::string& path, const CSimpleErr& err) {
-    return AskOkCancel(Formatted(58565, path, err.message));
+    return AskOkCancel(Formatted(kMsgConfirmContinueAfterConfigError, path, err.message));
 }
 
 bool CMsg::ConfirmNewerConfig() {
-    return AskOkCancel(ResString(58566));
+    return AskOkCancel(ResString(kMsgConfirmNewerConfig));
 }
 
 bool CMsg::ConfirmStopPrinting() {
-    return Show(ResString(58568), MB_YESNO | MB_ICONWARNING) == IDYES;
-}
-
-int ShowFormatted(CMsg& sink, std::uint32_t id, const FormatArg& arg, std::uint32_t type) {
-    std::string text;
-    FormatArgs(text, ResString(id), {arg});
-    return sink.Show(text, type);
+    return Show(ResString(kMsgConfirmStopPrinting), MB_YESNO | MB_ICONWARNING) == IDYES;
 }

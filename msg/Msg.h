@@ -110,12 +110,8 @@ class CSwitchMsg : public CMsg {
         return m_sink->Show(text, type);
     }
 
-    CMsg& CurrentSink() const { return *m_sink; }
     void SetCurrentSink(CMsg& sink) { m_sink = &sink; }
 
   private:
     CMsg* m_sink;
 };
-
-// Format(id, arg) shown through sink with type; returns the answer.
-int ShowFormatted(CMsg& sink, std::uint32_t id, const FormatArg& arg, std::uint32_t type);

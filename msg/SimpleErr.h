@@ -34,9 +34,6 @@ class CSimpleErr {
         Assign(newId, 0, std::move(text));
     }
 
-    // message := Format(id, SystemErrorText(code)).
-    void SetWithCode(std::uint32_t id, std::uint32_t code);
-
     std::uint32_t id = 0;
     std::uint32_t code = 0;
     std::string message;

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "msg/MessageIds.h"
+
 namespace {
 
 struct StringEntry {
@@ -13,11 +15,15 @@ struct StringEntry {
 };
 
 constexpr StringEntry kEnglish[] = {
+#define QV_STRING(name, id, text) {id, text},
 #include "res/StringTable.en.inc"
+#undef QV_STRING
 };
 
 constexpr StringEntry kJapanese[] = {
+#define QV_STRING_JA(name, text) {name, text},
 #include "res/StringTable.ja.inc"
+#undef QV_STRING_JA
 };
 
 constexpr bool IsStrictlyAscending(const StringEntry* first, const StringEntry* last) {
@@ -30,8 +36,12 @@ constexpr bool IsStrictlyAscending(const StringEntry* first, const StringEntry* 
 }
 static_assert(IsStrictlyAscending(std::begin(kEnglish), std::end(kEnglish)),
               "English string ids must ascend without duplicates");
+// The Japanese entries name English ones; ascending and as many, they are
+// the same ids.
 static_assert(IsStrictlyAscending(std::begin(kJapanese), std::end(kJapanese)),
-              "Japanese string ids must ascend without duplicates");
+              "Japanese entries must follow the English order");
+static_assert(std::size(kJapanese) == std::size(kEnglish),
+              "every English entry needs its Japanese text");
 
 // -1: not decided yet (read the environment on next use); otherwise a Language.
 std::atomic<int> g_language{-1};
@@ -90,16 +100,6 @@ const char* FindString(std::uint32_t id, Language language) {
         first, last, id,
         [](const StringEntry& entry, std::uint32_t key) { return entry.id < key; });
     return it != last && it->id == id ? it->text : nullptr;
-}
-
-std::vector<std::uint32_t> StringIds(Language language) {
-    const auto [first, last] = Table(language);
-    std::vector<std::uint32_t> ids;
-    ids.reserve(static_cast<std::size_t>(last - first));
-    for (const StringEntry* p = first; p != last; ++p) {
-        ids.push_back(p->id);
-    }
-    return ids;
 }
 
 bool ResStringFitsLoadBuffer(std::size_t utf16Units) {

@@ -12,7 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <vector>
 
 enum class Language { English, Japanese };
 
@@ -32,9 +31,6 @@ Language LanguageFromEnvironment(const std::function<const char*(const char*)>& 
 
 // The text of id in the language, or null when the table has no such id.
 const char* FindString(std::uint32_t id, Language language);
-
-// Every id of the language's table in ascending order (for checks).
-std::vector<std::uint32_t> StringIds(Language language);
 
 // Whether a text of the given length in UTF-16 code units loads. The loader
 // reads into a buffer of 256 units (terminator included) that grows tenfold

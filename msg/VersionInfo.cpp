@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "msg/Exception.h"
+#include "msg/MessageIds.h"
 #include "msg/SystemErrorText.h"
 
 namespace {
@@ -58,7 +59,7 @@ void CVersionInfo::Load(const std::string& modulePath, const char* block) {
     m_translations.clear();
     m_values.clear();
     if (block == nullptr) {
-        Throw(58740, SystemErrorText(kErrorNoVersionResource), modulePath);
+        Throw(kMsgVersionSizeFailed, SystemErrorText(kErrorNoVersionResource), modulePath);
     }
     std::istringstream lines{std::string(block)};
     for (std::string line; std::getline(lines, line);) {
@@ -67,12 +68,12 @@ void CVersionInfo::Load(const std::string& modulePath, const char* block) {
         }
         const std::size_t equals = line.find('=');
         if (equals == std::string::npos) {
-            Throw(58741, SystemErrorText(kErrorInvalidData), modulePath);
+            Throw(kMsgVersionMissing, SystemErrorText(kErrorInvalidData), modulePath);
         }
         std::string key(Trim(std::string_view(line).substr(0, equals)));
         std::string value = line.substr(equals + 1);
         if (key == kTranslationKey && !ParseTranslations(value, m_translations)) {
-            Throw(58741, SystemErrorText(kErrorInvalidData), modulePath);
+            Throw(kMsgVersionMissing, SystemErrorText(kErrorInvalidData), modulePath);
         }
         m_values[std::move(key)] = std::move(value);
     }
@@ -80,7 +81,7 @@ void CVersionInfo::Load(const std::string& modulePath, const char* block) {
 
 std::string CVersionInfo::GetString(std::string_view prefix, std::string_view suffix) const {
     if (m_translations.empty()) {
-        Throw(58743, std::string(kTranslationKey), m_modulePath);
+        Throw(kMsgVersionValueEmpty, std::string(kTranslationKey), m_modulePath);
     }
     for (const auto& [language, codePage] : m_translations) {
         char translation[9];
@@ -90,7 +91,8 @@ std::string CVersionInfo::GetString(std::string_view prefix, std::string_view su
             return it->second;
         }
     }
-    Throw(58742, std::string(prefix) + "[ALL_TRANSLATES]" + std::string(suffix), m_modulePath);
+    Throw(kMsgVersionValueMissing, std::string(prefix) + "[ALL_TRANSLATES]" + std::string(suffix),
+          m_modulePath);
 }
 
 std::array<std::uint16_t, 4> CVersionInfo::GetVersionNumbers() const {
@@ -106,7 +108,7 @@ std::array<std::uint16_t, 4> CVersionInfo::GetVersionNumbers() const {
         const auto [stop, ec] = std::from_chars(part.data(), part.data() + part.size(), value);
         if (part.empty() || ec != std::errc() || stop != part.data() + part.size() ||
             value > 0xFFFF || count == numbers.size()) {
-            Throw(58744, version, m_modulePath);
+            Throw(kMsgVersionInvalid, version, m_modulePath);
         }
         numbers[count++] = static_cast<std::uint16_t>(value);
         if (end == std::string::npos) {
@@ -115,7 +117,7 @@ std::array<std::uint16_t, 4> CVersionInfo::GetVersionNumbers() const {
         start = end + 1;
     }
     if (count != numbers.size()) {
-        Throw(58744, version, m_modulePath);
+        Throw(kMsgVersionInvalid, version, m_modulePath);
     }
     return numbers;
 }

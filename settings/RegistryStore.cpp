@@ -320,6 +320,151 @@ bool IsHexContinuation(std::string_view line) {
     });
 }
 
+// The text without its byte order mark; UTF-16LE text (FF FE) is decoded
+// into `decoded` first.
+std::string_view WithoutByteOrderMark(std::string_view raw, std::string& decoded) {
+    if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF &&
+        static_cast<unsigned char>(raw[1]) == 0xFE) {
+        decoded =
+            Utf8FromUtf16Le(reinterpret_cast<const std::uint8_t*>(raw.data()) + 2, raw.size() - 2);
+        return decoded;
+    }
+    if (raw.size() >= 3 && raw.substr(0, 3) == "\xEF\xBB\xBF") {
+        return raw.substr(3);
+    }
+    return raw;
+}
+
+// Lines split at LF, a CR before it dropped; the text after the last LF is
+// a line too.
+std::vector<std::string_view> SplitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+// One pass over the lines of the text form into `root`: the header, comment
+// lines, key lines ("[path]", "[-path]" deletes) and value lines under the
+// last key line (a hex list may go on over lines ending in '\').
+class RegTextReader {
+  public:
+    RegTextReader(RegKey& root, std::vector<std::string_view> lines)
+        : m_root(root), m_lines(std::move(lines)) {}
+
+    RegParseReport Read() {
+        for (m_line = 0; m_line < m_lines.size(); ++m_line) {
+            const std::string_view line = Trim(m_lines[m_line]);
+            if (line.empty() || IsHeader(line) || line.front() == ';') {
+                continue;
+            }
+            if (line.front() == '[') {
+                KeyLine(line);
+            } else if (line.front() == '"' || line.front() == '@') {
+                ValueLine(line);
+            } else {
+                Bad(m_line);
+            }
+        }
+        return m_report;
+    }
+
+  private:
+    // The first non-empty line only.
+    bool IsHeader(std::string_view line) {
+        if (m_headerSeen) {
+            return false;
+        }
+        m_headerSeen = true;
+        m_report.headerOk = line == kRegFileHeader;
+        return m_report.headerOk;
+    }
+
+    void Bad(std::size_t first) {
+        if (m_report.firstBadLine == 0) {
+            m_report.firstBadLine = first + 1;
+        }
+        m_report.badLines += m_line - first + 1;
+    }
+
+    void KeyLine(std::string_view line) {
+        m_current = nullptr;
+        if (line.back() != ']' || line.size() < 3) {
+            return Bad(m_line);
+        }
+        const std::string_view path = line.substr(1, line.size() - 2);
+        if (path.front() == '-') {
+            // Deleting a key that is not there is no error.
+            std::vector<std::string_view> names;
+            if (!SplitPath(path.substr(1), names) || names.empty()) {
+                return Bad(m_line);
+            }
+            m_root.DeleteKey(path.substr(1));
+            return;
+        }
+        m_current = m_root.CreateKey(path);
+        if (m_current == nullptr) {
+            Bad(m_line);
+        }
+    }
+
+    void ValueLine(std::string_view line) {
+        const std::size_t first = m_line;
+        std::string name;
+        std::string_view rest;
+        if (line.front() == '@') {
+            rest = line.substr(1);
+        } else if (!ParseQuoted(line, name, rest)) {
+            return Bad(first);
+        }
+        rest = Trim(rest);
+        if (rest.empty() || rest.front() != '=') {
+            return Bad(first);
+        }
+        RegType type = REG_NONE;
+        std::vector<std::uint8_t> bytes;
+        const DataKind kind = ParseData(DataWithContinuations(rest.substr(1)), type, bytes);
+        if (kind == DataKind::Bad || m_current == nullptr) {
+            Bad(first);
+        } else if (kind == DataKind::Delete) {
+            m_current->DeleteValue(name);
+        } else if (!m_current->SetValue(name, type, std::move(bytes))) {
+            Bad(first);
+        }
+    }
+
+    // The data after '='; a hex list ending in '\' takes the following
+    // continuation lines.
+    std::string DataWithContinuations(std::string_view afterEquals) {
+        std::string data(Trim(afterEquals));
+        if (StartsWithNoCase(data, "hex")) {
+            while (!data.empty() && data.back() == '\\' && m_line + 1 < m_lines.size() &&
+                   IsHexContinuation(m_lines[m_line + 1])) {
+                data.pop_back();
+                data += Trim(m_lines[++m_line]);
+            }
+        }
+        return data;
+    }
+
+    RegKey& m_root;
+    std::vector<std::string_view> m_lines;
+    std::size_t m_line = 0;
+    bool m_headerSeen = false;
+    RegKey* m_current = nullptr;
+    RegParseReport m_report;
+};
+
 }  // namespace
 
 // ---- UTF-16 ----------------------------------------------------------------
@@ -566,115 +711,5 @@ std::string CRegistryStore::Format() const {
 
 RegParseReport CRegistryStore::Parse(std::string_view raw) {
     std::string decoded;
-    std::string_view text = raw;
-    if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF &&
-        static_cast<unsigned char>(raw[1]) == 0xFE) {
-        decoded =
-            Utf8FromUtf16Le(reinterpret_cast<const std::uint8_t*>(raw.data()) + 2, raw.size() - 2);
-        text = decoded;
-    } else if (raw.size() >= 3 && raw.substr(0, 3) == "\xEF\xBB\xBF") {
-        text = raw.substr(3);
-    }
-
-    std::vector<std::string_view> lines;
-    for (std::size_t start = 0; start <= text.size();) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        lines.push_back(line);
-        start = end + 1;
-    }
-
-    RegParseReport report;
-    auto bad = [&report](std::size_t first, std::size_t last) {
-        if (report.firstBadLine == 0) {
-            report.firstBadLine = first + 1;
-        }
-        report.badLines += last - first + 1;
-    };
-
-    bool headerSeen = false;
-    RegKey* current = nullptr;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string_view line = Trim(lines[i]);
-        if (line.empty()) {
-            continue;
-        }
-        if (!headerSeen) {
-            headerSeen = true;
-            if (line == kRegFileHeader) {
-                report.headerOk = true;
-                continue;
-            }
-        }
-        if (line.front() == ';') {
-            continue;
-        }
-        if (line.front() == '[') {
-            current = nullptr;
-            if (line.back() != ']' || line.size() < 3) {
-                bad(i, i);
-                continue;
-            }
-            const std::string_view path = line.substr(1, line.size() - 2);
-            if (path.front() == '-') {
-                // Deleting a key that is not there is no error.
-                std::vector<std::string_view> names;
-                if (!SplitPath(path.substr(1), names) || names.empty()) {
-                    bad(i, i);
-                } else {
-                    m_root.DeleteKey(path.substr(1));
-                }
-                continue;
-            }
-            current = m_root.CreateKey(path);
-            if (current == nullptr) {
-                bad(i, i);
-            }
-            continue;
-        }
-        if (line.front() != '"' && line.front() != '@') {
-            bad(i, i);
-            continue;
-        }
-
-        const std::size_t first = i;
-        std::string name;
-        std::string_view rest;
-        if (line.front() == '@') {
-            rest = line.substr(1);
-        } else if (!ParseQuoted(line, name, rest)) {
-            bad(i, i);
-            continue;
-        }
-        rest = Trim(rest);
-        if (rest.empty() || rest.front() != '=') {
-            bad(i, i);
-            continue;
-        }
-        std::string data(Trim(rest.substr(1)));
-        if (StartsWithNoCase(data, "hex")) {
-            while (!data.empty() && data.back() == '\\' && i + 1 < lines.size() &&
-                   IsHexContinuation(lines[i + 1])) {
-                data.pop_back();
-                data += Trim(lines[++i]);
-            }
-        }
-        RegType type = REG_NONE;
-        std::vector<std::uint8_t> bytes;
-        const DataKind kind = ParseData(data, type, bytes);
-        if (kind == DataKind::Bad || current == nullptr) {
-            bad(first, i);
-        } else if (kind == DataKind::Delete) {
-            current->DeleteValue(name);
-        } else if (!current->SetValue(name, type, std::move(bytes))) {
-            bad(first, i);
-        }
-    }
-    return report;
+    return RegTextReader(m_root, SplitLines(WithoutByteOrderMark(raw, decoded))).Read();
 }

@@ -10,14 +10,9 @@
 
 #include "msg/Exception.h"
 #include "msg/Format.h"
+#include "msg/MessageIds.h"
 
 namespace {
-
-constexpr std::uint32_t kMakerNameId = 130;
-constexpr std::uint32_t kProductNameId = 131;
-constexpr std::uint32_t kSaveFailedId = 40007;
-constexpr std::uint32_t kNotRegularWarningId = 40044;
-constexpr std::uint32_t kTooLargeWarningId = 40045;
 
 bool ReadLong(const RegKey& key, std::string_view name, LONG& field) {
     std::uint32_t value = 0;
@@ -65,7 +60,7 @@ std::string HomeFolder() {
 }  // namespace
 
 std::string ProductKeyPath() {
-    return "Software\\" + ResString(kMakerNameId) + "\\" + ResString(kProductNameId);
+    return "Software\\" + ResString(kStrMakerName) + "\\" + ResString(kStrProductKeyName);
 }
 
 std::string SettingsFilePath() {
@@ -84,7 +79,8 @@ std::string SettingsFilePath() {
         }
         configHome = home + "/.config";
     }
-    return configHome + "/" + ResString(kMakerNameId) + "/" + ResString(kProductNameId) + ".reg";
+    return configHome + "/" + ResString(kStrMakerName) + "/" + ResString(kStrProductKeyName) +
+           ".reg";
 }
 
 // ---- building blocks -------------------------------------------------------
@@ -285,9 +281,9 @@ bool SaveSettings(const AppSettings& settings, RegKey& currentUser) {
 std::uint32_t SettingsLoadReport::WarningId() const {
     switch (file.state) {
         case RegistryFileStatus::State::NotRegular:
-            return kNotRegularWarningId;
+            return kMsgSettingsNotRegular;
         case RegistryFileStatus::State::TooLarge:
-            return kTooLargeWarningId;
+            return kMsgSettingsTooLarge;
         default:
             return 0;
     }
@@ -327,10 +323,6 @@ bool SaveSettings(const AppSettings& settings, const std::string& path, Settings
     return update.lockTimedOut || (written && SUCCEEDED(update.error));
 }
 
-bool SaveSettings(const AppSettings& settings) {
-    return SaveSettings(settings, SettingsFilePath());
-}
-
 SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings, const std::string& path) {
     // Set once a save found the file locked: the run does not wait again.
     static std::atomic<bool> s_locked{false};
@@ -341,7 +333,7 @@ SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings, const std::s
     }
     if (!SaveSettings(settings, path, &result)) {
         const HRESULT code = FAILED(result.error) ? result.error : E_FAIL;
-        throw my::CException(kSaveFailedId, Formatted(kSaveFailedId),
+        throw my::CException(kMsgSaveSettingsFailed, Formatted(kMsgSaveSettingsFailed),
                              static_cast<std::uint32_t>(code));
     }
     if (result.lockTimedOut) {

@@ -81,14 +81,18 @@ bool ReadStringValue(const RegKey& key, std::string_view name, std::string& text
 
 // ---- on the settings file --------------------------------------------------
 
-// What loading the file found, for start-up to show when NeedsAttention():
-// the file could not be read or parts of it did not parse (whatever parsed
-// was used); the file is kept aside under a new name by the next save.
+// What loading the file found, for start-up to tell the user about.
 struct SettingsLoadReport {
     std::string path;         // the file read ("" when no path is known)
     RegistryFileStatus file;  // Missing on a first run
     bool allValuesTaken = false;
-    bool NeedsAttention() const { return file.NeedsKeepingAside(); }
+    // The file could not be read or parts of it did not parse (whatever
+    // parsed was used); the next save keeps it aside under a new name. A
+    // file too large to read is not counted here: it has its own warning.
+    bool Damaged() const {
+        return file.state == RegistryFileStatus::State::Damaged ||
+               file.state == RegistryFileStatus::State::Unreadable;
+    }
     // The warning start-up writes for this load, with the path: 40044 for a
     // path that is no regular file (and no character device), 40045 for a
     // file too large to read; 0 for none.
@@ -120,8 +124,6 @@ struct SettingsSaveResult {
 bool SaveSettings(const AppSettings& settings, const std::string& path,
                   SettingsSaveResult* result = nullptr,
                   std::chrono::milliseconds lockWait = kRegistryLockWait);
-// To SettingsFilePath().
-bool SaveSettings(const AppSettings& settings);
 
 // SaveSettings, throwing my::CException 40007 "failed to save settings"
 // (code: the file error's HRESULT, or E_FAIL) when it returns false. Once a

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "image/BitmapTypes.h"
+#include "msg/MessageIds.h"
 #include "trim/AutoTrimParams.h"
 
 // Most recent entry first.
@@ -34,11 +35,11 @@ struct JpegQualityPreset {
 };
 
 inline constexpr std::array<JpegQualityPreset, 5> kJpegQualityPresets{{
-    {0, 58470},
-    {30, 58471},
-    {50, 58472},
-    {80, 58473},
-    {100, 58474},
+    {0, kStrJpegLowest},
+    {30, kStrJpegLow},
+    {50, kStrJpegMiddle},
+    {80, kStrJpegHigh},
+    {100, kStrJpegHighest},
 }};
 
 // The list choices of the dialog (it also accepts other numbers typed in).

@@ -14,7 +14,8 @@
 
 #include "image/BackgroundModel.h"
 #include "image/BitmapTypes.h"
-#include "trim/Side.h"
+#include "image/Side.h"
+#include "msg/MessageIds.h"
 
 // Values of AutoTrimParams::EdgeType: which edge straightens the page.
 enum RotateEdge : std::uint32_t {
@@ -71,16 +72,16 @@ struct RotateEdgeEntry {
 };
 
 inline constexpr std::array<RotateEdgeEntry, RotateEdgeCount> kRotateEdgeTable{{
-    {RotateEdgeNone, 180, "none", RotateSource::None, SideLeft, SideLeft},
-    {RotateEdgeAuto, 171, "auto", RotateSource::CutSides, SideLeft, SideLeft},
-    {RotateEdgeLeft, 172, "l", RotateSource::Fixed, SideLeft, SideLeft},
-    {RotateEdgeRight, 173, "r", RotateSource::Fixed, SideRight, SideRight},
-    {RotateEdgeTop, 174, "t", RotateSource::Fixed, SideTop, SideTop},
-    {RotateEdgeBottom, 175, "b", RotateSource::Fixed, SideBottom, SideBottom},
-    {RotateEdgeLeftRight, 176, "lr", RotateSource::Fixed, SideLeft, SideRight},
-    {RotateEdgeRightLeft, 177, "rl", RotateSource::Fixed, SideRight, SideLeft},
-    {RotateEdgeTopBottom, 178, "tb", RotateSource::Fixed, SideTop, SideBottom},
-    {RotateEdgeBottomTop, 179, "bt", RotateSource::Fixed, SideBottom, SideTop},
+    {RotateEdgeNone, kStrRotateNone, "none", RotateSource::None, SideLeft, SideLeft},
+    {RotateEdgeAuto, kStrRotateAuto, "auto", RotateSource::CutSides, SideLeft, SideLeft},
+    {RotateEdgeLeft, kStrRotateLeft, "l", RotateSource::Fixed, SideLeft, SideLeft},
+    {RotateEdgeRight, kStrRotateRight, "r", RotateSource::Fixed, SideRight, SideRight},
+    {RotateEdgeTop, kStrRotateTop, "t", RotateSource::Fixed, SideTop, SideTop},
+    {RotateEdgeBottom, kStrRotateBottom, "b", RotateSource::Fixed, SideBottom, SideBottom},
+    {RotateEdgeLeftRight, kStrRotateLeftRight, "lr", RotateSource::Fixed, SideLeft, SideRight},
+    {RotateEdgeRightLeft, kStrRotateRightLeft, "rl", RotateSource::Fixed, SideRight, SideLeft},
+    {RotateEdgeTopBottom, kStrRotateTopBottom, "tb", RotateSource::Fixed, SideTop, SideBottom},
+    {RotateEdgeBottomTop, kStrRotateBottomTop, "bt", RotateSource::Fixed, SideBottom, SideTop},
 }};
 
 // One row per TrimEdges value, ascending: its caption's string id, its `/cut`
@@ -99,71 +100,83 @@ struct TrimEdgesEntry {
 };
 
 inline constexpr std::array<TrimEdgesEntry, TrimEdgesCount> kTrimEdgesTable{{
-    {TrimEdgesAuto, 181, "auto", TrimEdgesAuto, TrimEdgesAuto, 0, {}},
+    {TrimEdgesAuto, kStrTrimAuto, "auto", TrimEdgesAuto, TrimEdgesAuto, 0, {}},
     {TrimEdgesAll,
-     182,
+     kStrTrimAll,
      "ltrb",
      TrimEdgesAll,
      TrimEdgesAll,
      4,
      {SideLeft, SideTop, SideRight, SideBottom}},
     {TrimEdgesRightBottom,
-     183,
+     kStrTrimRightBottom,
      "rb",
      TrimEdgesRightBottom,
      TrimEdgesRightBottom,
      2,
      {SideRight, SideBottom}},
-    {TrimEdgesLeftTop, 184, "lt", TrimEdgesLeftTop, TrimEdgesLeftTop, 2, {SideLeft, SideTop}},
-    {TrimEdgesRightTop, 185, "rt", TrimEdgesRightTop, TrimEdgesRightTop, 2, {SideTop, SideRight}},
+    {TrimEdgesLeftTop,
+     kStrTrimLeftTop,
+     "lt",
+     TrimEdgesLeftTop,
+     TrimEdgesLeftTop,
+     2,
+     {SideLeft, SideTop}},
+    {TrimEdgesRightTop,
+     kStrTrimRightTop,
+     "rt",
+     TrimEdgesRightTop,
+     TrimEdgesRightTop,
+     2,
+     {SideTop, SideRight}},
     {TrimEdgesLeftBottom,
-     186,
+     kStrTrimLeftBottom,
      "lb",
      TrimEdgesLeftBottom,
      TrimEdgesLeftBottom,
      2,
      {SideLeft, SideBottom}},
     {TrimEdgesLeftRight,
-     187,
+     kStrTrimLeftRight,
      "lr",
      TrimEdgesLeftRight,
      TrimEdgesLeftRight,
      2,
      {SideLeft, SideRight}},
     {TrimEdgesTopBottom,
-     188,
+     kStrTrimTopBottom,
      "tb",
      TrimEdgesTopBottom,
      TrimEdgesTopBottom,
      2,
      {SideTop, SideBottom}},
-    {TrimEdgesLeft, 189, "l", TrimEdgesLeft, TrimEdgesLeft, 1, {SideLeft}},
-    {TrimEdgesRight, 191, "r", TrimEdgesRight, TrimEdgesRight, 1, {SideRight}},
-    {TrimEdgesTop, 190, "t", TrimEdgesTop, TrimEdgesTop, 1, {SideTop}},
-    {TrimEdgesBottom, 192, "b", TrimEdgesBottom, TrimEdgesBottom, 1, {SideBottom}},
+    {TrimEdgesLeft, kStrTrimLeft, "l", TrimEdgesLeft, TrimEdgesLeft, 1, {SideLeft}},
+    {TrimEdgesRight, kStrTrimRight, "r", TrimEdgesRight, TrimEdgesRight, 1, {SideRight}},
+    {TrimEdgesTop, kStrTrimTop, "t", TrimEdgesTop, TrimEdgesTop, 1, {SideTop}},
+    {TrimEdgesBottom, kStrTrimBottom, "b", TrimEdgesBottom, TrimEdgesBottom, 1, {SideBottom}},
     {TrimEdgesLeftTopBottom,
-     193,
+     kStrTrimLeftTopBottom,
      "ltb",
      TrimEdgesLeftTopBottom,
      TrimEdgesLeftTopBottom,
      3,
      {SideLeft, SideTop, SideBottom}},
     {TrimEdgesRightTopBottom,
-     194,
+     kStrTrimRightTopBottom,
      "rtb",
      TrimEdgesRightTopBottom,
      TrimEdgesRightTopBottom,
      3,
      {SideRight, SideTop, SideBottom}},
     {TrimEdgesLeftRightAlternate,
-     195,
+     kStrTrimLeftRightAlternate,
      "ltb+",
      TrimEdgesLeftTopBottom,
      TrimEdgesRightTopBottom,
      0,
      {}},
     {TrimEdgesRightLeftAlternate,
-     196,
+     kStrTrimRightLeftAlternate,
      "rtb+",
      TrimEdgesRightTopBottom,
      TrimEdgesLeftTopBottom,
@@ -232,11 +245,6 @@ struct AutoTrimParams {
     bool HasFlag(DWORD flag) const { return (Flags & flag) != 0; }
     // Sets or clears the given bits, leaving all others.
     void SetFlag(DWORD flag, bool on) { Flags = on ? (Flags | flag) : (Flags & ~flag); }
-
-    SIZE GetOutput() const { return Output; }
-    void SetOutput(SIZE size) { Output = size; }
-    SIZE GetTrim() const { return Trim; }
-    void SetTrim(SIZE size) { Trim = size; }
 };
 
 // True for the odd positions 1, 3, 5 ... (and -1, -3 ...).

@@ -21,31 +21,11 @@
 #include "image_io/ImageSaver.h"
 #include "msg/Format.h"
 #include "msg/InvokeGuarded.h"
+#include "msg/MessageIds.h"
 #include "msg/SystemErrorText.h"
 #include "trim/TrimRect.h"
 
 namespace {
-
-// Message ids of the pipeline's failures.
-enum : std::uint32_t {
-    kMsgEdgeFailed = 40005,
-    kMsgSizeMismatch = 40008,
-    kMsgFolderFailed = 40021,
-    kMsgReadFailed = 40022,
-    kMsgDiffFailed = 40023,
-    kMsgMedianFailed = 40024,
-    kMsgRotateFailed = 40027,
-    kMsgRectFailed = 40028,
-    kMsgTrimFailed = 40029,
-    kMsgAlphaFailed = 40030,
-    kMsgSaveFailed = 40031,
-    kMsgNoSaver = 40032,
-    kMsgAutoNeedsEmpty = 40035,
-    kMsgMeanFailed = 40036,
-    kMsgInverseFailed = 40037,
-    kMsgDistanceFailed = 40038,
-    kMsgResizeFailed = 58846,
-};
 
 std::string ResultText(HRESULT hr) {
     return SystemErrorText(static_cast<std::uint32_t>(hr));
@@ -113,7 +93,7 @@ class CAutoTrimTask::Pipeline {
         std::error_code ec;
         std::filesystem::create_directories(t.m_outputFolder, ec);
         if (ec || !std::filesystem::is_directory(t.m_outputFolder, ec)) {
-            return Fail(kMsgFolderFailed, t.m_outputFolder);
+            return Fail(kMsgCreateFolderFailed, t.m_outputFolder);
         }
         return true;
     }
@@ -128,7 +108,7 @@ class CAutoTrimTask::Pipeline {
             m_dpiY = image->GetVerticalResolution();
             hr = ImageToDib(image, m_source, Gdiplus::InterpolationModeHighQualityBicubic);
         }
-        return SUCCEEDED(hr) ? true : Fail(kMsgReadFailed, ResultText(hr), t.m_sourcePath);
+        return SUCCEEDED(hr) ? true : Fail(kMsgReadImageFailed, ResultText(hr), t.m_sourcePath);
     }
 
     bool CheckEmptySize() {
@@ -328,10 +308,10 @@ class CAutoTrimTask::Pipeline {
         try {
             bitmap.reset(new Gdiplus::Bitmap(t.m_output, true, m_dpiX, m_dpiY));
         } catch (const std::bad_alloc&) {
-            return Fail(kMsgSaveFailed, ResultText(E_FAIL), t.m_outputPath);
+            return Fail(kMsgSaveImageFailed, ResultText(E_FAIL), t.m_outputPath);
         }
         const HRESULT hr = Save(*t.m_saver, bitmap, t.m_outputPath);
-        return SUCCEEDED(hr) ? true : Fail(kMsgSaveFailed, ResultText(hr), t.m_outputPath);
+        return SUCCEEDED(hr) ? true : Fail(kMsgSaveImageFailed, ResultText(hr), t.m_outputPath);
     }
 
     void MakePreview() {
@@ -396,11 +376,6 @@ void CAutoTrimTask::Init(DibPtr emptyImage, std::int32_t filePosition, std::stri
 
     const std::size_t slash = m_outputPath.find_last_of('/');
     m_outputFolder = slash == std::string::npos ? std::string() : m_outputPath.substr(0, slash + 1);
-    const std::string name =
-        slash == std::string::npos ? m_outputPath : m_outputPath.substr(slash + 1);
-    const std::size_t dot = name.find_last_of('.');
-    m_outputBaseName = dot == std::string::npos ? name : name.substr(0, dot);
-    m_outputExtension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
 }
 
 void CAutoTrimTask::ReleaseImages() {
@@ -421,7 +396,7 @@ void CAutoTrimTask::Run() {
     }
     // A batch shows many files: every failure says which source it was, on
     // a line of its own as the messages that carry it themselves do.
-    if (m_resultId != 0 && m_resultId != kMsgSizeMismatch && m_resultId != kMsgReadFailed) {
+    if (m_resultId != 0 && m_resultId != kMsgSizeMismatch && m_resultId != kMsgReadImageFailed) {
         m_message += "\n\n" + m_sourcePath;
     }
     if (m_client != nullptr) {

@@ -26,10 +26,10 @@
 #include <vector>
 
 #include "image/Dib.h"
+#include "image/Side.h"
 #include "image/Terminable.h"
 #include "trim/AutoTrimParams.h"
 #include "trim/EdgeLine.h"
-#include "trim/Side.h"
 
 namespace Gdiplus {
 class CImageSaver;
@@ -62,9 +62,8 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     CAutoTrimTask(const CAutoTrimTask&) = delete;
     CAutoTrimTask& operator=(const CAutoTrimTask&) = delete;
 
-    // Resets the outcome and stores the batch's arguments. The output path is
-    // split into folder (up to and including its last '/'), base name and
-    // extension (around the file name's last '.').
+    // Resets the outcome and stores the batch's arguments. The output folder
+    // is the output path up to and including its last '/' ("" without one).
     void Init(DibPtr emptyImage, std::int32_t filePosition, std::string sourcePath,
               std::string outputPath, CAutoTrimTaskClient* client);
     void SetParams(const AutoTrimParams& params) { m_params = params; }
@@ -91,13 +90,8 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     const DibPtr& PreviewImage() const { return m_preview; }
     void ReleaseImages();
 
-    const std::string& SourcePath() const { return m_sourcePath; }
-    const std::string& OutputPath() const { return m_outputPath; }
     const std::string& OutputFolder() const { return m_outputFolder; }
-    const std::string& OutputBaseName() const { return m_outputBaseName; }
-    const std::string& OutputExtension() const { return m_outputExtension; }
     std::int32_t FilePosition() const { return m_filePosition; }
-    const AutoTrimParams& Params() const { return m_params; }
     // What the last run decided: the sides cut (in order), the skew angle in
     // radians (positive turns the picture clockwise on screen; 0 when not
     // rotated) and the crop rectangle in the straightened image.
@@ -129,8 +123,6 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     SIZE m_previewSize{0, 0};
     CAutoTrimTaskClient* m_client = nullptr;
     AutoTrimParams m_params;
-    std::string m_outputBaseName;
-    std::string m_outputExtension;
     std::string m_outputFolder;
     boost::shared_ptr<Gdiplus::CImageSaver> m_saver;
     SourcePreloadPtr m_sourcePreload;

@@ -14,9 +14,9 @@
 #include "image/BitmapTypes.h"
 #include "image/Dib.h"
 #include "image/EdgePoints.h"
+#include "image/Side.h"
 #include "image/Terminable.h"
 #include "msg/Result.h"
-#include "trim/Side.h"
 
 // One side's fitted line. Normal form: x·cos(theta) + y·sin(theta) = rho.
 // Left and right sides: x = slope·y + intercept; top and bottom sides:

@@ -296,8 +296,8 @@ HRESULT CropImage(DibPtr& out, const CDib& image, const RECT& rect) {
     }
     const LONG width = rect.right - rect.left;
     const LONG height = rect.bottom - rect.top;
-    DibPtr result(new (std::nothrow) CDib);
-    if (!result || !result->Create(width, height, 32, 0, BI_RGB) || !result->AllocateBits()) {
+    const DibPtr result = NewDib(width, height, 32);
+    if (!result) {
         out.reset();
         return E_OUTOFMEMORY;
     }

@@ -12,9 +12,9 @@
 
 #include "image/BitmapTypes.h"
 #include "image/Dib.h"
+#include "image/Side.h"
 #include "msg/Result.h"
 #include "trim/EdgeLine.h"
-#include "trim/Side.h"
 
 struct PointD {
     double x = 0.0;

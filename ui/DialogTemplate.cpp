@@ -19,8 +19,6 @@ namespace qv {
 
 namespace {
 
-constexpr const char* kIdProperty = "controlId";
-
 // Rounds a × b / c to the nearest integer, as dialog-unit conversions do.
 int MulDiv(int a, int b, int c) {
     const long long product = static_cast<long long>(a) * b;
@@ -190,7 +188,6 @@ std::map<int, QWidget*> CreateControls(QWidget& dialog, const DialogTemplate& tm
         }
         QWidget* widget = MakeControl(c, QString::fromStdString(ControlCaption(c)), parent);
         widget->setGeometry(units.Rect(c.x, c.y, c.cx, c.cy).translated(-origin));
-        widget->setProperty(kIdProperty, c.id);
         widget->setEnabled((c.style & CtlDisabled) == 0);
         widgets.push_back(widget);
         if (c.id != kNoId) {
@@ -218,11 +215,6 @@ std::map<int, QWidget*> CreateControls(QWidget& dialog, const DialogTemplate& tm
         }
     }
     return byId;
-}
-
-int ControlId(const QWidget* widget) {
-    const QVariant id = widget != nullptr ? widget->property(kIdProperty) : QVariant();
-    return id.isValid() ? id.toInt() : kNoId;
 }
 
 }  // namespace qv

@@ -93,7 +93,4 @@ std::string ControlCaption(const CtlTemplate& control);
 // listed).
 std::map<int, QWidget*> CreateControls(QWidget& dialog, const DialogTemplate& tmpl);
 
-// The id a control was created with, kNoId for other widgets.
-int ControlId(const QWidget* widget);
-
 }  // namespace qv

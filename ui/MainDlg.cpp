@@ -20,6 +20,7 @@
 #include "image_io/ImageFile.h"
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
+#include "msg/MessageIds.h"
 #include "msg/Utf8.h"
 #include "ui/AppIcon.h"
 #include "ui/DecimalText.h"
@@ -137,8 +138,7 @@ CMainDlg::CMainDlg(AppSettings& settings, MainDlgEnv env)
     FillControls();
     QWidget* frame = Control(kCtlPreviewFrame);
     const QRect previewRect(frame->mapTo(this, QPoint(0, 0)), frame->size());
-    m_preview.Create(this, &previewRect, false);
-    m_preview.SetId(kCtlPreviewFrame);
+    m_preview.Create(&previewRect, false);
     // Only the window takes drops; the edit fields would take the text.
     for (QLineEdit* edit : findChildren<QLineEdit*>()) {
         edit->setAcceptDrops(false);
@@ -160,7 +160,7 @@ void CMainDlg::AfterCreate(const std::vector<std::string>& files) {
     m_driver.StartFromCommandLine(files);
 }
 
-::CMsg& CMainDlg::Msg() const {
+CMsg& CMainDlg::Msg() const {
     return m_env.msg != nullptr ? *m_env.msg : qv::GlobalMsg();
 }
 
@@ -362,7 +362,7 @@ std::string CMainDlg::EditValue(int id) const {
 SettingsCheck CMainDlg::ReadEmptyPath(AppSettings& settings) {
     std::string path;
     if (!ComboValue(kCtlEmptyPathCombo, path)) {
-        return ControlError(40009, kCtlEmptyPathCombo);
+        return ControlError(kMsgComboValueFailed, kCtlEmptyPathCombo);
     }
     SettingsCheck check = ApplyEmptyPath(settings, path);
     FillHistory(kCtlEmptyPathCombo, settings.EmptyPath);
@@ -385,7 +385,7 @@ SettingsCheck CMainDlg::ReadNumber(int id, std::uint32_t messageId, LONG& value)
 SettingsCheck CMainDlg::ReadListValue(int id, std::uint32_t& value) const {
     const QComboBox* combo = Combo(id);
     if (combo == nullptr || combo->currentIndex() < 0) {
-        return ControlError(40009, id);
+        return ControlError(kMsgComboValueFailed, id);
     }
     value = combo->currentData().toUInt();
     return {};
@@ -407,19 +407,20 @@ SettingsCheck CMainDlg::ReadSettings(AppSettings& s) {
     }
     p.SetFlag(AutoTrimParams::FlagDeepCut, Checked(kCtlDeepCutCheck));
     p.SetFlag(AutoTrimParams::FlagOutputSize, Checked(kCtlOutputSizeCheck));
-    if (failed(ReadNumber(kCtlOutputCxEdit, 40011, p.Output.cx)) ||
-        failed(ReadNumber(kCtlOutputCyEdit, 40011, p.Output.cy)) || failed(CheckOutputSize(s))) {
+    if (failed(ReadNumber(kCtlOutputCxEdit, kMsgEditValueFailed, p.Output.cx)) ||
+        failed(ReadNumber(kCtlOutputCyEdit, kMsgEditValueFailed, p.Output.cy)) ||
+        failed(CheckOutputSize(s))) {
         return check;
     }
     p.SetFlag(AutoTrimParams::FlagAdditionalTrim, Checked(kCtlAdditionalTrimCheck));
-    if (failed(ReadNumber(kCtlTrimCxEdit, 40011, p.Trim.cx)) ||
-        failed(ReadNumber(kCtlTrimCyEdit, 40011, p.Trim.cy))) {
+    if (failed(ReadNumber(kCtlTrimCxEdit, kMsgEditValueFailed, p.Trim.cx)) ||
+        failed(ReadNumber(kCtlTrimCyEdit, kMsgEditValueFailed, p.Trim.cy))) {
         return check;
     }
 
     std::string subFolder;
     if (!ComboValue(kCtlSubFolderCombo, subFolder)) {
-        return ControlError(40009, kCtlSubFolderCombo);
+        return ControlError(kMsgComboValueFailed, kCtlSubFolderCombo);
     }
     if (failed(ApplySubFolder(s, subFolder))) {
         return check;
@@ -434,15 +435,16 @@ SettingsCheck CMainDlg::ReadSettings(AppSettings& s) {
         }
     }
     if (!chosen) {
-        check.error.Set(40013);
+        check.error.Set(kMsgInvalidSaveType);
         check.control = kCtlBmpRadio;
         return check;
     }
 
-    if (failed(ReadNumber(kCtlJpegQualityEdit, 40011, s.JpegQuality)) ||
+    if (failed(ReadNumber(kCtlJpegQualityEdit, kMsgEditValueFailed, s.JpegQuality)) ||
         failed(CheckJpegQuality(s)) ||
-        failed(ReadNumber(kCtlSizeToOutputAddCombo, 40009, s.SizeToOutputAdd)) ||
-        failed(ReadNumber(kCtlThreadCombo, 40009, s.ThreadCount)) || failed(CheckThreadCount(s))) {
+        failed(ReadNumber(kCtlSizeToOutputAddCombo, kMsgComboValueFailed, s.SizeToOutputAdd)) ||
+        failed(ReadNumber(kCtlThreadCombo, kMsgComboValueFailed, s.ThreadCount)) ||
+        failed(CheckThreadCount(s))) {
         return check;
     }
     // No more workers than a command line may ask for: a typed 100000 would
@@ -467,7 +469,7 @@ void CMainDlg::EnableRunningState(bool running) {
 
 void CMainDlg::OnQualityEdited() {
     AppSettings scratch;
-    SettingsCheck check = ReadNumber(kCtlJpegQualityEdit, 40011, scratch.JpegQuality);
+    SettingsCheck check = ReadNumber(kCtlJpegQualityEdit, kMsgEditValueFailed, scratch.JpegQuality);
     if (!check.Failed()) {
         check = CheckJpegQuality(scratch);
     }
@@ -491,7 +493,7 @@ void CMainDlg::OnPresetChosen(int index) {
 void CMainDlg::OnOpenImage() {
     std::string path;
     if (!ComboValue(kCtlEmptyPathCombo, path)) {
-        Msg().ShowError(ControlError(40009, kCtlEmptyPathCombo).error);
+        Msg().ShowError(ControlError(kMsgComboValueFailed, kCtlEmptyPathCombo).error);
         FocusControl(kCtlEmptyPathCombo);
         return;
     }
@@ -499,7 +501,7 @@ void CMainDlg::OnOpenImage() {
     InvokeGuarded(err, [&] { ShellOpen(path); });
     if (err.Failed()) {
         CSimpleErr failed;
-        failed.Set(40014);
+        failed.Set(kMsgOpenPathFailed);
         Msg().ShowError(failed);
     }
 }
@@ -531,7 +533,7 @@ void CMainDlg::OnUseAsOutputSize() {
     }
     if (width < 1 || height < 1) {
         CSimpleErr err;
-        err.Set(40039);
+        err.Set(kMsgNoImageSize);
         Msg().ShowError(err);
         return;
     }
@@ -539,7 +541,7 @@ void CMainDlg::OnUseAsOutputSize() {
     ComboValue(kCtlSizeToOutputAddCombo, addendText);
     LONG addend = 0;
     if (!ReadDecimal(addendText, addend)) {
-        Msg().ShowError(ControlError(40011, kCtlSizeToOutputAddCombo).error);
+        Msg().ShowError(ControlError(kMsgEditValueFailed, kCtlSizeToOutputAddCombo).error);
         return;
     }
     SetEditText(kCtlOutputCxEdit, std::to_string(static_cast<long long>(width) + addend));
@@ -634,8 +636,8 @@ void CMainDlg::Destroy() {
         CSimpleErr err;
         InvokeGuarded(err, [this] { m_env.saveSettings(m_settings); });
         if (err.Failed()) {
-            if (err.id != 40007) {
-                err.Set(40007);
+            if (err.id != kMsgSaveSettingsFailed) {
+                err.Set(kMsgSaveSettingsFailed);
             }
             Msg().ShowError(err);
         }
@@ -757,12 +759,12 @@ void CMainDlg::dropEvent(QDropEvent* event) {
 
 bool CMainDlg::TakeDrop(const QDropEvent& event) {
     if (AnyWorkerRunning()) {
-        ShowErrorLater(40003);
+        ShowErrorLater(kMsgDropWhileRunning);
         return false;
     }
     const QMimeData* data = event.mimeData();
     if (data == nullptr || !data->hasUrls()) {
-        ShowErrorLater(40001);
+        ShowErrorLater(kMsgDropDataFailed);
         return false;
     }
     auto files = std::make_shared<std::vector<std::string>>();
@@ -777,7 +779,7 @@ bool CMainDlg::TakeDrop(const QDropEvent& event) {
     }
     if (files->empty()) {
         m_pendingDrop.reset();
-        ShowErrorLater(40002);
+        ShowErrorLater(kMsgDropFormatUnknown);
         return false;
     }
     m_droppedOnEmptyPath = EmptyPathRect().contains(event.position().toPoint());
@@ -814,7 +816,7 @@ void CMainDlg::OnDropFiles() {
             return;
         }
         const std::string question =
-            Formatted(40000, files.front(), static_cast<int>(files.size() - 1));
+            Formatted(kMsgDroppedOnEmptyPath, files.front(), static_cast<int>(files.size() - 1));
         if (Msg().Show(question, MB_YESNO) != IDYES) {
             return;
         }

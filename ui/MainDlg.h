@@ -59,7 +59,7 @@ namespace qv {
 struct MainDlgEnv {
     BatchOptions options;        // /yes and /end of the command line
     SettingsSaver saveSettings;  // empty: settings are not saved
-    ::CMsg* msg = nullptr;       // null: qv::GlobalMsg()
+    CMsg* msg = nullptr;         // null: qv::GlobalMsg()
     AboutInfo about;
     UrlOpener openUrl = DesktopUrlOpener();
     // Ends the event loop with the exit code once control returns to it;
@@ -116,7 +116,7 @@ class CMainDlg : public QDialog, public IBatchView {
     void dropEvent(QDropEvent* event) override;
 
   private:
-    ::CMsg& Msg() const;
+    CMsg& Msg() const;
     QComboBox* Combo(int id) const;
     QLineEdit* Edit(int id) const;
     bool Checked(int id) const;

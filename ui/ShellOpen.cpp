@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "msg/Exception.h"
+#include "msg/MessageIds.h"
 #include "msg/SystemErrorText.h"
 
 namespace qv {
@@ -29,7 +30,7 @@ void ShellOpen(const UrlOpener& open, const std::string& file, const std::string
     }
     if (code != 0) {
         CSimpleErr err;
-        err.Set(58683, SystemErrorText(code), file + " " + parameters);
+        err.Set(kMsgShellOpenFailed, SystemErrorText(code), file + " " + parameters);
         err.code = code;
         throw my::CException(err);
     }

@@ -68,8 +68,7 @@ QImage OpaqueCopy(const CDib& image) {
 
 }  // namespace
 
-void CWidget::Create(QWidget* parent, const QRect* rect, bool shown) {
-    m_parent = parent;
+void CWidget::Create(const QRect* rect, bool shown) {
     m_rect = rect != nullptr ? *rect : QRect();
     m_shown = shown;
 }

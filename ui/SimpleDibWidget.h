@@ -19,22 +19,17 @@ class CWidget {
   public:
     virtual ~CWidget() = default;
 
-    // Sets the parent, the rectangle (empty for null) and the shown flag.
-    void Create(QWidget* parent, const QRect* rect, bool shown);
+    // Sets the rectangle (empty for null) and the shown flag.
+    void Create(const QRect* rect, bool shown);
     // False when unchanged; else sets it, true.
     bool SetShown(bool shown);
-    void SetId(int id) { m_id = id; }
 
-    QWidget* Parent() const { return m_parent; }
     const QRect& Rect() const { return m_rect; }
     bool IsShown() const { return m_shown; }
-    int Id() const { return m_id; }
 
   private:
-    QWidget* m_parent = nullptr;
     QRect m_rect;
     bool m_shown = false;
-    int m_id = -1;
 };
 
 class CSimpleDibWidget : public CWidget {

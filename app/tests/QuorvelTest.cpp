@@ -26,6 +26,7 @@
 #include "image_io/ImageSaver.h"
 #include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -52,15 +53,6 @@ std::string ReadAll(int fd) {
 
 class Workspace {
   public:
-    Workspace() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root_ = fs::temp_directory_path() /
-                (std::string("qv-e2e-") + info->name() + "-" + std::to_string(getpid()));
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-    }
-    ~Workspace() { fs::remove_all(root_); }
-
     fs::path operator/(const std::string& name) const { return root_ / name; }
     std::string Registry() const { return (root_ / "settings.reg").string(); }
 
@@ -182,13 +174,9 @@ class Workspace {
     rlim_t memoryLimit_ = 0;
 
   private:
-    fs::path root_;
+    TempDir dir_;
+    fs::path root_ = dir_.Path();
 };
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Waits until `ready` (at most a minute), then sends `signal`.
 std::function<void(pid_t)> SignalWhen(std::function<bool()> ready, int signal) {
@@ -206,17 +194,6 @@ bool IsImage(const fs::path& path) {
     return LoadImageFromFile(image, path.string()) == S_OK;
 }
 
-std::vector<std::string> Files(const fs::path& folder) {
-    std::vector<std::string> names;
-    if (fs::is_directory(folder)) {
-        for (const auto& entry : fs::directory_iterator(folder)) {
-            names.push_back(entry.path().filename().string());
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(Quorvel, ProcessesFilesIntoTheSubfolderWithTheirResolutionAndNames) {
     Workspace ws;
     ws.Scan("a.png", 1.5, 3, "bed.png");
@@ -226,7 +203,7 @@ TEST(Quorvel, ProcessesFilesIntoTheSubfolderWithTheirResolutionAndNames) {
                                (ws / "b.png").string()});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(Files(ws / "trim"), (std::vector<std::string>{"a.jpg", "b.jpg"}));
+    EXPECT_EQ(FolderEntries(ws / "trim"), (std::vector<std::string>{"a.jpg", "b.jpg"}));
     ImagePtr image;
     ASSERT_EQ(LoadImageFromFile(image, (ws / "trim/a.jpg").string()), S_OK);
     EXPECT_FLOAT_EQ(image->GetHorizontalResolution(), 40.0f);
@@ -250,8 +227,6 @@ TEST(Quorvel, ExitCodesWithoutFilesAndForRejectedCommandLines) {
     };
     const std::vector<Case> cases = {
         {{"/hide", "/bogus", "a.png"}, "Unknown command line option is specified\n\n/bogus"},
-        {{"/hide", "/reset", "a.png"}, "Command line option /reset must be specified at first"},
-        {{"/hide", "/cut:llt", "a.png"}, "Command line option has same char flags"},
         {{"/hide", "/size:12", "a.png"}, "Command line option /size 's value is unknown"},
     };
     for (const Case& c : cases) {
@@ -315,8 +290,7 @@ TEST(Quorvel, VisibleRunsNeedADisplayAndBoxesOnlyWhereSomeoneSeesThem) {
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("1 files will be overwritten"), std::string::npos) << refused.err;
     // The window saved its placement with the settings.
-    std::ifstream registry(ws.Registry());
-    const std::string stored((std::istreambuf_iterator<char>(registry)), {});
+    const std::string stored = ReadFileBytes(ws.Registry());
     const std::size_t window = stored.find("\\Setting\\Window]");
     ASSERT_NE(window, std::string::npos) << stored;
     EXPECT_EQ(stored.find("\"Right\"=dword:00000000", window), std::string::npos) << stored;
@@ -353,7 +327,7 @@ TEST(Quorvel, MissingInputsAndFailingFilesEndWithTheirMessage) {
 
     // Half a JPEG is a failure, not a strip of a page.
     ASSERT_EQ(ws.Run({"/hide", "/format:jpg", "a.png"}).exitCode, 0);
-    const std::string jpeg = ReadFile(ws / "trim/a.jpg");
+    const std::string jpeg = ReadFileBytes((ws / "trim/a.jpg").string());
     std::ofstream(ws / "half.jpg", std::ios::binary) << jpeg.substr(0, jpeg.size() / 2);
     const Result half = ws.Run({"/hide", "half.jpg"});
     EXPECT_EQ(half.exitCode, 1);
@@ -381,7 +355,9 @@ TEST(Quorvel, OldResultsSurviveAFailedOrInterruptedRerun) {
         args.push_back(name);
     }
     auto output = [&](int i) { return ws / ("trim/p" + std::to_string(i) + ".png"); };
-    auto isOld = [&](int i) { return ReadFile(output(i)) == "old " + std::to_string(i); };
+    auto isOld = [&](int i) {
+        return ReadFileBytes(output(i).string()) == "old " + std::to_string(i);
+    };
     auto markOld = [&] {
         fs::create_directories(ws / "trim");
         for (int i = 0; i < 10; ++i) {
@@ -397,7 +373,7 @@ TEST(Quorvel, OldResultsSurviveAFailedOrInterruptedRerun) {
                 ++count;
             }
         }
-        EXPECT_EQ(Files(ws / "trim").size(), 10u) << "no temporary file";
+        EXPECT_EQ(FolderEntries(ws / "trim").size(), 10u) << "no temporary file";
         return count;
     };
     fs::create_directories(ws / "trim");
@@ -409,7 +385,7 @@ TEST(Quorvel, OldResultsSurviveAFailedOrInterruptedRerun) {
     std::ofstream(ws / "trim/.p1.png.k3x9a0qz") << "a save running now";
 
     markOld();
-    const std::string p1 = ReadFile(ws / "p1.png");
+    const std::string p1 = ReadFileBytes((ws / "p1.png").string());
     std::ofstream(ws / "p1.png", std::ios::binary | std::ios::trunc) << p1.substr(0, p1.size() / 2);
     const Result corrupt = ws.Run(args);
     EXPECT_FALSE(fs::exists(ws / "trim/.p0.png.k3x9a0qz")) << "stale";
@@ -436,8 +412,9 @@ TEST(Quorvel, OldResultsSurviveAFailedOrInterruptedRerun) {
 
 // The settings file named through a link to a character device means
 // "keep nothing"; a pipe or an oversized file is never read, and neither is
-// ever moved or replaced.
-TEST(Quorvel, SettingsPathThatIsNoRegularFile) {
+// ever moved or replaced. A damaged file is used as far as it parses, said
+// once, and kept aside at the next save.
+TEST(Quorvel, SettingsPathThatIsNoRegularFileOrDamaged) {
     Workspace ws;
     ws.Scan("a.png");
     const fs::path device = ws / "null-device";
@@ -472,13 +449,37 @@ TEST(Quorvel, SettingsPathThatIsNoRegularFile) {
     EXPECT_EQ(big.exitCode, 0) << big.err;
     EXPECT_NE(big.err.find("larger than 1 MB"), std::string::npos) << big.err;
     // Kept aside before it was replaced; nothing made beside the others.
-    const std::vector<std::string> names = Files(ws / "");
+    const std::vector<std::string> names = FolderEntries(ws / "");
     EXPECT_EQ(std::count_if(names.begin(), names.end(),
                             [](const std::string& n) { return n.starts_with("big.reg.corrupt-"); }),
               1);
     for (const std::string& name : names) {
         EXPECT_FALSE(name.starts_with("fifo.reg.") || name.starts_with("null-device.")) << name;
     }
+
+    const std::string damagedPath = (ws / "damaged.reg").string();
+    const std::string notice =
+        "the settings file is damaged; the settings that could be read "
+        "are used, and the file is kept aside when the settings are next "
+        "saved\n\n" +
+        damagedPath + "\n";
+    // Hidden: on standard error; visible (offscreen: no box to show it in) the same text.
+    for (const auto& args : {std::vector<std::string>{"/hide", "/yes", "/cut:ltrb", "a.png"},
+                             std::vector<std::string>{"/end", "/yes", "/cut:ltrb", "a.png"}}) {
+        std::ofstream(damagedPath)
+            << "Windows Registry Editor Version 5.00\n\n"
+            << "[HKEY_CURRENT_USER\\Software\\Kelvaro\\Quorvel\\Setting]\n"
+            << "\"ThreadCount\"=dword:00000002\nno line of a settings file\n";
+        const Result damaged =
+            ws.Run(args, {{"QUORVEL_REGISTRY", damagedPath}, {"QT_QPA_PLATFORM", "offscreen"}});
+        EXPECT_EQ(damaged.exitCode, 0) << damaged.err;
+        EXPECT_NE(damaged.err.find(notice), std::string::npos) << damaged.err;
+        EXPECT_EQ(damaged.err.find(notice), damaged.err.rfind(notice));
+        EXPECT_NE(ReadFileBytes(damagedPath).find("\"ThreadCount\"=dword:00000002"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(ws.Run({"/hide", "a.png"}, {{"QUORVEL_REGISTRY", damagedPath}}).err.find("damaged"),
+              std::string::npos);
     if (!haveDevice) {
         GTEST_SKIP() << "no device node could be made here (needs root)";
     }
@@ -513,26 +514,6 @@ TEST(Quorvel, HugeDeclaredSizeFailsCleanlyUnderAMemoryLimit) {
               std::string::npos)
         << run.err;
     EXPECT_TRUE(IsImage(ws / "trim/a.png"));
-}
-
-TEST(Quorvel, TwoThreadsProcessTwentyFilesOnce) {
-    Workspace ws;
-    std::vector<std::string> args{"/hide", "/thread:2", "/cut:ltrb", "/format:bmp"};
-    for (int i = 0; i < 20; ++i) {
-        const std::string name = "p" + std::to_string(100 + i) + ".png";
-        if (i < 2) {
-            ws.Scan(name, i * 1.1 - 0.6, 20 + i);
-        } else {
-            fs::copy_file(ws / ("p10" + std::to_string(i % 2) + ".png"), ws / name);
-        }
-        args.push_back(name);
-    }
-    const Result run = ws.Run(args);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    const std::vector<std::string> out = Files(ws / "trim");
-    ASSERT_EQ(out.size(), 20u);
-    EXPECT_EQ(out.front(), "p100.bmp");
-    EXPECT_EQ(out.back(), "p119.bmp");
 }
 
 TEST(Quorvel, ProgressAndSummaryOnlyOnATerminal) {
@@ -621,7 +602,7 @@ TEST(Quorvel, SettingsSurviveBetweenRunsAndResetRestoresDefaults) {
     EXPECT_TRUE(fs::exists(ws / "trim/a.png"));
 }
 
-TEST(Quorvel, NeverOverwritesItsOwnSourceNorOneResultWithAnother) {
+TEST(Quorvel, NeverOverwritesOneResultWithAnother) {
     Workspace ws;
     ws.Scan("a.png");
     ws.Scan("dup.png");
@@ -639,13 +620,6 @@ TEST(Quorvel, NeverOverwritesItsOwnSourceNorOneResultWithAnother) {
               std::string::npos)
         << lost.err;
     EXPECT_FALSE(fs::exists(ws / "trim/dup.bmp"));
-
-    const Result run = ws.Run({"/hide", "/yes", "/out:.", "/format:png", "/cut:ltrb", "a.png"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.err.find("path is invalid"), std::string::npos) << run.err;
-    ImagePtr image;
-    EXPECT_EQ(LoadImageFromFile(image, (ws / "a.png").string()), S_OK);
-    EXPECT_EQ(image->GetWidth(), 320u);
 }
 
 }  // namespace

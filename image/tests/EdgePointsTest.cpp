@@ -9,22 +9,18 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/TestImages.h"
+
 namespace {
 
 // An 8-bit grey image from rows of grey levels, top row first.
-DibPtr MakeGrey(std::initializer_list<std::vector<BYTE>> rows) {
-    DibPtr dib(new CDib);
-    const LONG w = static_cast<LONG>(rows.begin()->size());
-    EXPECT_TRUE(dib->Create(w, static_cast<LONG>(rows.size()), 8, 256, BI_RGB));
-    EXPECT_TRUE(dib->AllocateBits());
-    LONG y = 0;
-    for (const std::vector<BYTE>& row : rows) {
-        std::copy(row.begin(), row.end(), dib->Row(y++));
-    }
-    return dib;
+DibPtr MakeGrey(std::initializer_list<std::vector<BYTE>> list) {
+    const std::vector<std::vector<BYTE>> rows(list);
+    return PaintedImage(static_cast<LONG>(rows[0].size()), static_cast<LONG>(rows.size()), 8,
+                        [&](LONG x, LONG y) { return rows[y][x]; });
 }
 
-PointList Extract(const CDib& image, int side) {
+PointList Extract(const CDib& image, Side side) {
     PointList points;
     EXPECT_EQ(ExtractEdgePoints(points, image, side, 1, 2.0), S_OK);
     return points;
@@ -39,11 +35,11 @@ TEST(EdgePointsTest, WalkExamplesOnEverySide) {
         {0, 40, 41, 100, 0},  // opens at 1, step 0 ends the walk: x = 1
         {0, 20, 80, 90, 90},  // rise 10, 30, 5: steepest at 2
     });
-    EXPECT_EQ(Extract(*left, 0), (PointList{{3, 0}, {1, 1}, {1, 4}, {2, 5}}));
+    EXPECT_EQ(Extract(*left, SideLeft), (PointList{{3, 0}, {1, 1}, {1, 4}, {2, 5}}));
 
     // 0, 0, 0, 100, 100 read from the right: position 3, x = w - 4 = 1.
     const DibPtr right = MakeGrey({{100, 100, 0, 0, 0}, {0, 0, 0, 0, 0}, {9, 0, 0, 0, 0}});
-    EXPECT_EQ(Extract(*right, 2), (PointList{{1, 0}, {0, 2}}));
+    EXPECT_EQ(Extract(*right, SideRight), (PointList{{1, 0}, {0, 2}}));
 
     // Columns read downwards for the top side, upwards for the bottom side.
     const DibPtr columns = MakeGrey({
@@ -52,38 +48,29 @@ TEST(EdgePointsTest, WalkExamplesOnEverySide) {
         {60, 80, 0},
         {60, 80, 0},
     });
-    EXPECT_EQ(Extract(*columns, 1), (PointList{{0, 2}, {1, 1}}));
-    EXPECT_EQ(Extract(*columns, 3), (PointList{{2, 1}}));
+    EXPECT_EQ(Extract(*columns, SideTop), (PointList{{0, 2}, {1, 1}}));
+    EXPECT_EQ(Extract(*columns, SideBottom), (PointList{{2, 1}}));
 }
 
 // Lines that do not run from the lid into the page give no point; a rise
 // that is not the page's is passed over. 120 × 100, lid 0, so the lid
 // ceiling is 6 and the reaches are 2 pixels before and after the edge.
 TEST(EdgePointsTest, OnlyRisesFromTheLidIntoThePageCount) {
-    DibPtr image(new CDib);
-    ASSERT_TRUE(image->Create(120, 100, 8, 256, BI_RGB) && image->AllocateBits());
-    for (LONG y = 0; y < 100; ++y) {
-        for (LONG x = 0; x < 120; ++x) {
-            int v = 0;
-            switch (y) {
-                case 10:  // lid, then the page
-                    v = x >= 20 ? 100 : 0;
-                    break;
-                case 20:  // starts inside the page, a hole, the page again
-                    v = x < 10 || x >= 20 ? 100 : 0;
-                    break;
-                case 30:  // a rise too gentle to open, a faint page, text on it
-                    v = x < 10 ? 0 : x < 20 ? 2 * (x - 10) : x < 60 ? 20 : 120;
-                    break;
-                case 40:  // a speck on the lid, then the page
-                    v = x == 10 || x >= 30 ? 100 : 0;
-                    break;
-            }
-            image->Row(y)[x] = static_cast<BYTE>(v);
+    const DibPtr image = PaintedImage(120, 100, 8, [](LONG x, LONG y) {
+        switch (y) {
+            case 10:  // lid, then the page
+                return x >= 20 ? 100 : 0;
+            case 20:  // starts inside the page, a hole, the page again
+                return x < 10 || x >= 20 ? 100 : 0;
+            case 30:  // a rise too gentle to open, a faint page, text on it
+                return x < 10 ? 0 : x < 20 ? 2 * (x - 10) : x < 60 ? 20 : 120;
+            case 40:  // a speck on the lid, then the page
+                return x == 10 || x >= 30 ? 100 : 0;
         }
-    }
+        return 0;
+    });
     EXPECT_EQ(LidCeiling(*image), 6);
-    EXPECT_EQ(Extract(*image, 0), (PointList{{20, 10}, {30, 40}}));
+    EXPECT_EQ(Extract(*image, SideLeft), (PointList{{20, 10}, {30, 40}}));
 
     // The ceiling comes from the side where the lid shows best, and a lid
     // strip that spreads lifts it: the top row reads 10 (first quartile) and
@@ -216,7 +203,7 @@ TEST(EdgePointsTest, MatchesPlainWalkForOneAndSeveralLevels) {
     for (const SIZE size : {SIZE{150, 90}, SIZE{33, 130}, SIZE{2, 3}, SIZE{1, 1}}) {
         for (const bool staircase : {false, true}) {
             const DibPtr image = MakeRandomImage(rng, size, staircase);
-            for (int side = 0; side < 4; ++side) {
+            for (const Side side : {SideLeft, SideTop, SideRight, SideBottom}) {
                 for (const int n : {1, 2, 3}) {
                     for (const std::vector<double>* levels : {&pipeline, &mixed}) {
                         std::vector<PointList> lists{{{5, 5}}};
@@ -245,10 +232,11 @@ TEST(EdgePointsTest, SeveralLevelsStopAtTheirOwnRise) {
     // the first rise, the rest at the second.
     const DibPtr image = MakeGrey({{0, 0, 4, 24, 30, 30, 0, 0, 110, 112, 112}});
     std::vector<PointList> lists;
-    ASSERT_EQ(ExtractEdgePointsLevels(lists, *image, 0, 1, std::vector<double>{11, 10, 2, 40, 56}),
-              S_OK);
+    ASSERT_EQ(
+        ExtractEdgePointsLevels(lists, *image, SideLeft, 1, std::vector<double>{11, 10, 2, 40, 56}),
+        S_OK);
     EXPECT_EQ(lists, (std::vector<PointList>{{{8, 0}}, {{3, 0}}, {{3, 0}}, {{8, 0}}, {}}));
-    ASSERT_EQ(ExtractEdgePointsLevels(lists, *image, 0, 1, {}), S_OK);
+    ASSERT_EQ(ExtractEdgePointsLevels(lists, *image, SideLeft, 1, {}), S_OK);
     EXPECT_TRUE(lists.empty());
 }
 
@@ -259,18 +247,18 @@ TEST(EdgePointsTest, RefusesWrongInputWithoutAppending) {
     ASSERT_TRUE(noBits.Create(2, 2, 8, 256, BI_RGB));
     const DibPtr grey = MakeGrey({{0, 100}});
     PointList points{{1, 1}};
-    EXPECT_EQ(ExtractEdgePoints(points, colour, 0, 1, 2.0), E_INVALIDARG);
-    EXPECT_EQ(ExtractEdgePoints(points, *grey, -1, 1, 2.0), E_INVALIDARG);
-    EXPECT_EQ(ExtractEdgePoints(points, *grey, 0, 0, 2.0), E_INVALIDARG);
-    EXPECT_EQ(ExtractEdgePoints(points, noBits, 0, 1, 2.0), E_INVALIDARG);
+    EXPECT_EQ(ExtractEdgePoints(points, colour, SideLeft, 1, 2.0), E_INVALIDARG);
+    EXPECT_EQ(ExtractEdgePoints(points, *grey, static_cast<Side>(-1), 1, 2.0), E_INVALIDARG);
+    EXPECT_EQ(ExtractEdgePoints(points, *grey, SideLeft, 0, 2.0), E_INVALIDARG);
+    EXPECT_EQ(ExtractEdgePoints(points, noBits, SideLeft, 1, 2.0), E_INVALIDARG);
     EXPECT_EQ(points.size(), 1u);
 
     const std::vector<double> two{2};
     std::vector<PointList> lists(2, PointList{{1, 1}});
-    EXPECT_EQ(ExtractEdgePointsLevels(lists, colour, 0, 1, two), E_INVALIDARG);
+    EXPECT_EQ(ExtractEdgePointsLevels(lists, colour, SideLeft, 1, two), E_INVALIDARG);
     EXPECT_TRUE(lists.empty());
-    EXPECT_EQ(ExtractEdgePointsLevels(lists, *grey, 4, 1, two), E_INVALIDARG);
-    EXPECT_EQ(ExtractEdgePointsLevels(lists, *grey, 0, 0, two), E_INVALIDARG);
+    EXPECT_EQ(ExtractEdgePointsLevels(lists, *grey, static_cast<Side>(4), 1, two), E_INVALIDARG);
+    EXPECT_EQ(ExtractEdgePointsLevels(lists, *grey, SideLeft, 0, two), E_INVALIDARG);
 }
 
 TEST(EdgePointsTest, StripMaximum) {

@@ -8,27 +8,9 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/TestImages.h"
+
 namespace {
-
-DibPtr Make(LONG w, LONG h, WORD bits) {
-    DibPtr dib(new CDib);
-    EXPECT_TRUE(dib->Create(w, h, bits, 0, BI_RGB));
-    EXPECT_TRUE(dib->AllocateBits());
-    dib->ClearBits();
-    return dib;
-}
-
-DibPtr MakeRandom(LONG w, LONG h, WORD bits, unsigned seed) {
-    DibPtr dib = Make(w, h, bits);
-    std::mt19937 rng(seed);
-    const int bytes = bits / 8;
-    for (LONG y = 0; y < h; ++y) {
-        for (LONG x = 0; x < w * bytes; ++x) {
-            dib->Row(y)[x] = static_cast<BYTE>(rng() & 255);
-        }
-    }
-    return dib;
-}
 
 // Where the centre of output pixel (x, y) comes from, in pixel index units.
 void InverseMap(const CDib& img, double angle, LONG x, LONG y, double& sx, double& sy) {
@@ -73,26 +55,27 @@ DibPtr CutOut(const CDib& img, const RECT& rect) {
     return out;
 }
 
-bool SameImage(const CDib& a, const CDib& b) {
-    const std::size_t header = CDib::GetHeaderBlockSize(a.Header());
-    return header == CDib::GetHeaderBlockSize(b.Header()) &&
-           std::memcmp(a.Header(), b.Header(), header) == 0 &&
-           a.GetImageSize() == b.GetImageSize() &&
-           std::memcmp(a.Bits(), b.Bits(), a.GetImageSize()) == 0;
+// The kernels this processor runs; each can be forced.
+std::vector<RotateKernel> Kernels() {
+    std::vector<RotateKernel> kernels;
+    for (const RotateKernel k : {RotateKernel::Plain, RotateKernel::Sse2, RotateKernel::Avx2}) {
+        ForceRotateKernel(k);
+        if (ActiveRotateKernel() == k) {
+            kernels.push_back(k);
+        }
+    }
+    ForceRotateKernel(RotateKernel::Auto);
+    return kernels;
 }
 
-class StopAfter : public CTerminable {
-  public:
-    explicit StopAfter(int n) : m_left(n) {}
-    bool IsTerminated() const override { return m_left-- <= 0; }
-
-  private:
-    mutable int m_left;
+struct ForcedKernel {
+    explicit ForcedKernel(RotateKernel kernel) { ForceRotateKernel(kernel); }
+    ~ForcedKernel() { ForceRotateKernel(RotateKernel::Auto); }
 };
 
 TEST(RotateImage, AngleZeroCopiesGreyTableAndMakes24BitsOpaque) {
     for (WORD bits : {8, 32}) {
-        const DibPtr in = MakeRandom(7, 5, bits, 11);
+        const DibPtr in = RandomImage(7, 5, bits, 11);
         DibPtr out;
         ASSERT_EQ(RotateImage(out, *in, 0.0, nullptr), S_OK);
         ASSERT_EQ(out->Size(), (SIZE{7, 5}));
@@ -103,7 +86,7 @@ TEST(RotateImage, AngleZeroCopiesGreyTableAndMakes24BitsOpaque) {
     }
 
     // An inverted grey table (index i shows 255 - i) is applied: grey ramp out.
-    const DibPtr inverted = Make(6, 4, 8);
+    const DibPtr inverted = BlankImage(6, 4, 8);
     for (int i = 0; i < 256; ++i) {
         const BYTE v = static_cast<BYTE>(255 - i);
         inverted->ColorTable()[i] = RGBQUAD{v, v, v, 0};
@@ -115,7 +98,7 @@ TEST(RotateImage, AngleZeroCopiesGreyTableAndMakes24BitsOpaque) {
     EXPECT_EQ(out->Row(1)[2], 245);
     EXPECT_EQ(out->Row(0)[0], 255);
 
-    const DibPtr rgb = MakeRandom(5, 3, 24, 9);
+    const DibPtr rgb = RandomImage(5, 3, 24, 9);
     ASSERT_EQ(RotateImage(out, *rgb, 0.0, nullptr), S_OK);
     ASSERT_EQ(out->BitCount(), 32);
     for (LONG y = 0; y < 3; ++y) {
@@ -126,18 +109,29 @@ TEST(RotateImage, AngleZeroCopiesGreyTableAndMakes24BitsOpaque) {
     }
 }
 
-// Sizes with every remainder of the four-pixel batches and one- and
-// two-pixel sides (no interior at all), angles of both signs up to a half turn.
+// Sizes with every remainder of the four- and eight-pixel batches and one-
+// and two-pixel sides (no interior at all), angles of both signs up to a
+// half turn. The plain kernel against the reference, every other kernel
+// byte for byte against the plain one.
 TEST(RotateImage, MatchesPlainBicubicAndKeepsUncoveredPixels) {
-    const SIZE sizes[] = {{1, 1}, {2, 3}, {5, 7}, {37, 23}, {18, 90}};
+    const SIZE sizes[] = {{1, 1}, {2, 3}, {9, 7}, {38, 23}, {18, 90}, {67, 41}};
+    const std::vector<RotateKernel> kernels = Kernels();
     unsigned seed = 100;
     for (WORD bits : {8, 32}) {
         for (const SIZE size : sizes) {
             for (double angle : {0.03, -0.4, 1.7, 3.0}) {
                 const LONG w = size.cx, h = size.cy;
-                const DibPtr in = MakeRandom(w, h, bits, ++seed);
+                const DibPtr in = RandomImage(w, h, bits, ++seed);
                 DibPtr out;
-                ASSERT_EQ(RotateImage(out, *in, angle, nullptr), S_OK);
+                for (const RotateKernel kernel : kernels) {
+                    const ForcedKernel forced(kernel);
+                    DibPtr fast;
+                    ASSERT_EQ(RotateImage(kernel == RotateKernel::Plain ? out : fast, *in, angle,
+                                          nullptr),
+                              S_OK);
+                    EXPECT_TRUE(!fast || SameImage(*fast, *out))
+                        << "kernel " << int(kernel) << ", " << bits << " bits, " << w << " x " << h;
+                }
                 const int bytes = bits / 8;
                 for (LONG y = 0; y < h; ++y) {
                     for (LONG x = 0; x < w; ++x) {
@@ -166,15 +160,15 @@ TEST(RotateImage, MatchesPlainBicubicAndKeepsUncoveredPixels) {
 }
 
 TEST(RotateImage, RefusesWhatItCannotRotateAndLeavesOutputAlone) {
-    const DibPtr keep = Make(2, 2, 8);
+    const DibPtr keep = BlankImage(2, 2, 8);
     DibPtr out = keep;
-    const DibPtr colour = Make(4, 4, 8);
+    const DibPtr colour = BlankImage(4, 4, 8);
     colour->ColorTable()[7].rgbRed = 1;
     CDib empty;
-    EXPECT_EQ(RotateImage(out, *Make(4, 4, 16), 0.1, nullptr), E_INVALIDARG);
+    EXPECT_EQ(RotateImage(out, *BlankImage(4, 4, 16), 0.1, nullptr), E_INVALIDARG);
     EXPECT_EQ(RotateImage(out, *colour, 0.1, nullptr), E_INVALIDARG);
     EXPECT_EQ(RotateImage(out, empty, 0.1, nullptr), E_INVALIDARG);
-    EXPECT_EQ(RotateImage(out, *Make(4, 4, 32), std::nan(""), nullptr), E_INVALIDARG);
+    EXPECT_EQ(RotateImage(out, *BlankImage(4, 4, 32), std::nan(""), nullptr), E_INVALIDARG);
     EXPECT_EQ(out, keep);
 }
 
@@ -183,7 +177,7 @@ TEST(RotateImageRect, EqualsRotateThenCropThenDropAlpha) {
     const SIZE sizes[] = {{1, 1}, {7, 5}, {37, 23}, {61, 44}};
     const double angles[] = {0.0, 0.157, -0.6, 2.5};
     for (const SIZE size : sizes) {
-        const DibPtr in = MakeRandom(size.cx, size.cy, 32, rng());
+        const DibPtr in = RandomImage(size.cx, size.cy, 32, rng());
         // The whole picture, one rectangle touching each border, a corner
         // pixel, and random ones (odd widths give 24-bit rows with padding).
         std::vector<RECT> rects = {{0, 0, size.cx, size.cy},
@@ -203,25 +197,29 @@ TEST(RotateImageRect, EqualsRotateThenCropThenDropAlpha) {
                 const DibPtr cut = CutOut(*rotated, r);
                 DibPtr opaque;
                 ASSERT_EQ(RemoveAlpha(opaque, *cut), S_OK);
-                DibPtr out32, out24;
-                ASSERT_EQ(RotateImageRect(out32, *in, angle, r, 32, nullptr), S_OK);
-                ASSERT_EQ(RotateImageRect(out24, *in, angle, r, 24, nullptr), S_OK);
-                SCOPED_TRACE(testing::Message()
-                             << size.cx << " x " << size.cy << ", angle " << angle << ", rect "
-                             << r.left << "," << r.top << "-" << r.right << "," << r.bottom);
-                EXPECT_TRUE(SameImage(*out32, *cut));
-                EXPECT_TRUE(SameImage(*out24, *opaque));
+                for (const RotateKernel kernel : Kernels()) {
+                    const ForcedKernel forced(kernel);
+                    DibPtr out32, out24;
+                    ASSERT_EQ(RotateImageRect(out32, *in, angle, r, 32, nullptr), S_OK);
+                    ASSERT_EQ(RotateImageRect(out24, *in, angle, r, 24, nullptr), S_OK);
+                    SCOPED_TRACE(testing::Message()
+                                 << "kernel " << int(kernel) << ", " << size.cx << " x " << size.cy
+                                 << ", angle " << angle << ", rect " << r.left << "," << r.top
+                                 << "-" << r.right << "," << r.bottom);
+                    EXPECT_TRUE(SameImage(*out32, *cut));
+                    EXPECT_TRUE(SameImage(*out24, *opaque));
+                }
             }
         }
     }
 }
 
 TEST(RotateImageRect, RefusesBadInputAndLeavesOutputAlone) {
-    const DibPtr keep = Make(2, 2, 32);
+    const DibPtr keep = BlankImage(2, 2, 32);
     DibPtr out = keep;
-    const DibPtr in = MakeRandom(10, 8, 32, 4);
+    const DibPtr in = RandomImage(10, 8, 32, 4);
     const RECT whole{0, 0, 10, 8};
-    EXPECT_EQ(RotateImageRect(out, *Make(10, 8, 8), 0.1, whole, 24, nullptr), E_INVALIDARG);
+    EXPECT_EQ(RotateImageRect(out, *BlankImage(10, 8, 8), 0.1, whole, 24, nullptr), E_INVALIDARG);
     EXPECT_EQ(RotateImageRect(out, CDib(), 0.1, whole, 24, nullptr), E_INVALIDARG);
     EXPECT_EQ(RotateImageRect(out, *in, std::nan(""), whole, 24, nullptr), E_INVALIDARG);
     for (WORD bits : {8, 0}) {
@@ -236,7 +234,7 @@ TEST(RotateImageRect, RefusesBadInputAndLeavesOutputAlone) {
 }
 
 TEST(RotateImage, StopRequestAbortsAndOutputMayReplaceItsInput) {
-    const DibPtr in = MakeRandom(30, 30, 32, 1);
+    const DibPtr in = RandomImage(30, 30, 32, 1);
     DibPtr out;
     StopAfter stop(10);
     EXPECT_EQ(RotateImage(out, *in, 0.1, &stop), E_ABORT);

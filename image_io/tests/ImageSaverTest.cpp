@@ -57,10 +57,7 @@ TEST(ImageSaver, EncoderLookupAndRefusals) {
     std::mt19937 rng(3);
     const BitmapPtr bitmap = BitmapOf(RandomDib(4, 4, 32, rng), 300, 300);
     EXPECT_EQ(Save(Gdiplus::CImageSaver(), bitmap, dir.File("a.png")), E_FAIL) << "no encoder";
-    DibPtr deep(new CDib);
-    ASSERT_TRUE(deep->Create(4, 4, 16, 0, BI_RGB) && deep->AllocateBits());
-    deep->ClearBits();
-    EXPECT_EQ(Save(*png, BitmapOf(deep, 96, 96), dir.File("a.png")), E_FAIL);
+    EXPECT_EQ(Save(*png, BitmapOf(BlankImage(4, 4, 16), 96, 96), dir.File("a.png")), E_FAIL);
     EXPECT_TRUE(dir.Entries().empty());
 }
 
@@ -317,6 +314,14 @@ TEST(ImageSaver, SaveReplacesAtomically) {
         ASSERT_EQ(::stat(path.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0640u) << "the replaced file's permissions stay";
     }
+    // The encoder itself refuses (JPEG rows hold at most 65500 pixels): the
+    // save fails, the old file stays, nothing is left beside it.
+    const Bytes before = ReadBytes(path);
+    SaverPtr jpeg;
+    ASSERT_EQ(SetJpegSaver(jpeg, 90), S_OK);
+    EXPECT_EQ(Save(*jpeg, BitmapOf(RandomDib(65501, 1, 32, rng), 96, 96), path), E_FAIL);
+    EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"result.out"});
 
     SaverPtr png;
     ASSERT_EQ(SetPngSaver(png), S_OK);

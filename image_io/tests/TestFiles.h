@@ -9,25 +9,10 @@
 #include <vector>
 
 #include "image/Dib.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestImages.h"
 
 using Bytes = std::vector<std::uint8_t>;
-
-// A fresh temporary folder, removed with its contents when the object goes.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& Path() const { return m_path; }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-    // Names of the folder's entries (hidden ones included), sorted.
-    std::vector<std::string> Entries() const;
-
-  private:
-    std::string m_path;
-};
 
 Bytes ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const Bytes& bytes);

@@ -49,12 +49,19 @@ TEST(Format, ResultIsCutToFormatLengthPlus1023CodePoints) {
     EXPECT_EQ(SanitizeUtf8(cut, 5000), cut);  // still valid UTF-8
 }
 
-TEST(Format, MessageIds) {
-    LanguageScope japanese(Language::Japanese);
-    EXPECT_EQ(Formatted(40012, 0, 100),
-              "ジェイペグの画質の値が設定可能な範囲を超えています 0 ～ 100");
-    EXPECT_EQ(Formatted(58562, "/tmp/写真.png"),
-              "同名のファイルがあります。上書きしますか？\n\n/tmp/写真.png");
+// Characters beyond U+FFFF take two UTF-16 units, whatever their lead byte
+// (0xF0 starts most emoji, 0xF4 the last planes).
+TEST(Utf8, Utf16LengthCountsSurrogatePairs) {
+    const struct {
+        std::string text;
+        std::size_t units;
+    } cases[] = {
+        {"", 0},  {"abc", 3}, {"\xC3\xA9", 1},         {"写真", 2},
+        {"😀", 2}, {"a😀b", 4}, {"\xF3\xA0\x80\x81", 2}, {"\xF4\x8F\xBF\xBF", 2},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Utf16Length(c.text), c.units) << c.text;
+    }
 }
 
 TEST(LoadResString, MissingIdThrowsOrReturnsEmptyAndBufferLimit) {

@@ -35,17 +35,6 @@ struct Pty {
     std::string slaveName;
 };
 
-std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[512];
-    ssize_t n = 0;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(fd);
-    return text;
-}
-
 TEST(TerminalKeys, ReadsKeysFromATerminalAndRestoresItsSettings) {
     EXPECT_EQ(ReadTerminalKey(-1), -1);
     int fds[2];
@@ -79,88 +68,6 @@ TEST(TerminalKeys, ReadsKeysFromATerminalAndRestoresItsSettings) {
     close(std::exchange(pty.master, -1));
     EXPECT_EQ(ReadTerminalKey(slave), -1);
     close(slave);
-}
-
-// Runs body in a child of a new session (no controlling terminal) with
-// standard output and error on pipes.
-struct ChildResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-template <class Body>
-ChildResult RunChild(Body body) {
-    int outPipe[2];
-    int errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
-        return {};
-    }
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        alarm(30);  // guard against a hang; a killed child fails the test
-        setsid();
-        dup2(outPipe[1], STDOUT_FILENO);
-        dup2(errPipe[1], STDERR_FILENO);
-        SetUiLanguage(Language::English);
-        const int code = body();
-        std::fflush(nullptr);
-        _exit(code);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    ChildResult result;
-    result.out = ReadAll(outPipe[0]);
-    result.err = ReadAll(errPipe[0]);
-    waitpid(pid, &result.status, 0);
-    return result;
-}
-
-TEST(TerminalKeys, ConsoleSinkOnTheControllingTerminal) {
-    Pty pty;
-    ASSERT_FALSE(pty.slaveName.empty());
-    // Typed ahead; the child reads them one prompt after the other.
-    pty.Write("x\x1by\r\x1b");
-    const std::string slaveName = pty.slaveName;
-    const ChildResult child = RunChild([&slaveName] {
-        const int tty = open(slaveName.c_str(), O_RDWR);  // becomes the controlling terminal
-        if (tty < 0) {
-            return 90;
-        }
-        ioctl(tty, TIOCSCTTY, 0);
-        CConsoleMsg console;
-        return console.Show("first", MB_YESNO) == IDYES &&
-                       console.Show("second", MB_OKCANCEL) == IDOK &&
-                       console.Show("third", MB_OKCANCEL) == IDCANCEL
-                   ? 0
-                   : 91;
-    });
-    ASSERT_TRUE(WIFEXITED(child.status)) << child.status;
-    EXPECT_EQ(WEXITSTATUS(child.status), 0);
-    const std::string yesNo = "Push the key for Y)es / N)o\n> ";
-    const std::string okCancel = "Push the key for Enter) Ok / Esc) Cancel\n> ";
-    EXPECT_EQ(child.out, yesNo + "x !\n" + yesNo + "Esc !\n" + yesNo + "y\n" + okCancel +
-                             "Enter\n" + okCancel + "Esc\n");
-    EXPECT_EQ(child.err, "first\nsecond\nthird\n");
-}
-
-TEST(TerminalKeys, ConsoleSinkWithoutTerminalAnswersAtOnce) {
-    const ChildResult child = RunChild([] {
-        if (ReadControllingTerminalKey() != -1) {
-            return 94;
-        }
-        CConsoleMsg console;
-        return console.Show("overwrite?", MB_OKCANCEL) == IDCANCEL &&
-                       console.Show("stop?", MB_YESNO) == IDNO
-                   ? 0
-                   : 95;
-    });
-    ASSERT_TRUE(WIFEXITED(child.status)) << child.status;
-    EXPECT_EQ(WEXITSTATUS(child.status), 0);
-    EXPECT_EQ(child.out,
-              "Push the key for Enter) Ok / Esc) Cancel\n> \nPush the key for Y)es / N)o\n> \n");
-    EXPECT_EQ(child.err, "overwrite?\nstop?\n");
 }
 
 }  // namespace

@@ -12,18 +12,9 @@
 
 #include "settings/RegistryFile.h"
 #include "settings/SettingsStore.h"
-#include "settings/tests/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace {
-
-std::vector<std::string> FolderEntries(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 bool SetX(CRegistryStore& store, std::uint32_t value) {
     return store.CurrentUser().CreateKey("Software\\T")->SetDword("X", value);
@@ -58,36 +49,6 @@ TEST(RegistryFile, UpdateCreatesFoldersMergesAndLeavesNoTemporaryFile) {
     const std::string text = ReadFileBytes(path);
     EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\T]"), std::string::npos);
     EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\U]"), std::string::npos);
-}
-
-TEST(RegistryFile, DamagedFileIsKeptAsideOnceBeforeItIsReplaced) {
-    TempDir dir;
-    const std::string path = dir.File("store.reg");
-    const std::string damaged =
-        "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Keep]\n\"V\"=dword:00000007\n"
-        "\x01\x02 not a line\n";
-    WriteFileBytes(path, damaged);
-
-    CRegistryStore store;
-    const RegistryFileStatus status = ReadRegistryFile(path, store);
-    EXPECT_EQ(status.state, RegistryFileStatus::State::Damaged);
-    EXPECT_EQ(status.parse.firstBadLine, 4u);
-    EXPECT_NE(store.CurrentUser().OpenKey("Keep"), nullptr);  // what parsed is used
-
-    const RegistryUpdateResult update =
-        UpdateRegistryFile(path, [](CRegistryStore& s) { return SetX(s, 3); });
-    ASSERT_EQ(update.error, S_OK);
-    EXPECT_EQ(update.read.state, RegistryFileStatus::State::Damaged);
-    ASSERT_FALSE(update.keptAside.empty());
-    EXPECT_EQ(update.keptAside.rfind(path + ".corrupt-", 0), 0u);
-    EXPECT_EQ(ReadFileBytes(update.keptAside), damaged);
-
-    EXPECT_NE(ReadFileBytes(path).find("[HKEY_CURRENT_USER\\Keep]\n\"V\"=dword:00000007\n"),
-              std::string::npos);
-    // Clean now: the next update keeps nothing aside.
-    EXPECT_TRUE(
-        UpdateRegistryFile(path, [](CRegistryStore& s) { return SetX(s, 4); }).keptAside.empty());
-    EXPECT_EQ(FolderEntries(dir.Path()).size(), 3u);
 }
 
 TEST(RegistryFile, FailedUpdatesLeaveTheFileAsItWas) {

@@ -13,7 +13,7 @@
 #include "msg/Exception.h"
 #include "msg/tests/LanguageScope.h"
 #include "settings/SettingsStore.h"
-#include "settings/tests/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -78,11 +78,11 @@ TEST(SettingsStore, FilePathFirstRunAndFirstSave) {
     EnvScope dirReg("QUORVEL_REGISTRY", dir.File("cfg/Quorvel.reg").c_str());
     const SettingsLoadReport report = LoadSettings(loaded);
     EXPECT_EQ(report.file.state, RegistryFileStatus::State::Missing);
-    EXPECT_FALSE(report.NeedsAttention());
+    EXPECT_FALSE(report.Damaged());
     ExpectSameSettings(loaded, AppSettings{});
     EXPECT_FALSE(std::filesystem::exists(dir.File("cfg/Quorvel.reg")));
 
-    ASSERT_TRUE(SaveSettings(AppSettings{}));
+    ASSERT_TRUE(SaveSettingsOrThrow(AppSettings{}).error == S_OK);
     const std::string text = ReadFileBytes(dir.File("cfg/Quorvel.reg"));
     EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
     for (const std::string& block : {
@@ -151,7 +151,7 @@ TEST(SettingsStore, OddStoredDataKeepsTheFieldsItCannotFill) {
     loaded.SubFolder = {"keep0", "keep1", "keep2", "keep3", "keep4"};
     loaded.EmptyPath = {"old"};
     const SettingsLoadReport report = LoadSettings(loaded, path);
-    EXPECT_FALSE(report.NeedsAttention());
+    EXPECT_FALSE(report.Damaged());
     EXPECT_FALSE(report.allValuesTaken);
 
     const AppSettings defaults;
@@ -169,19 +169,6 @@ TEST(SettingsStore, OddStoredDataKeepsTheFieldsItCannotFill) {
     // Entries that cannot be read keep what they held; the list takes Count.
     EXPECT_EQ(loaded.SubFolder, (HistoryList{"keep0", "keep1", "%T%", "keep3"}));
     EXPECT_TRUE(loaded.EmptyPath.empty());
-}
-
-TEST(SettingsStore, ThreadCountIsClampedAfterLoading) {
-    for (const auto& [stored, clamped] :
-         {std::pair{0u, 1}, {500u, 99}, {0xFFFFFFFFu, 1}, {99u, 99}}) {
-        CRegistryStore store;
-        store.CurrentUser()
-            .CreateKey(ProductKeyPath() + "\\Setting")
-            ->SetDword("ThreadCount", stored);
-        AppSettings loaded;
-        LoadSettings(loaded, store.CurrentUser());
-        EXPECT_EQ(loaded.ThreadCount, clamped) << stored;
-    }
 }
 
 TEST(SettingsStore, HistoryCountIsBoundedAndGapsReadEmpty) {
@@ -217,7 +204,7 @@ TEST(SettingsStore, CorruptFileLoadsDefaultsAndIsKeptAsideBeforeTheNextSave) {
 
     AppSettings loaded;
     const SettingsLoadReport report = LoadSettings(loaded, path);
-    EXPECT_TRUE(report.NeedsAttention());
+    EXPECT_TRUE(report.Damaged());
     EXPECT_EQ(report.path, path);
     ExpectSameSettings(loaded, AppSettings{});
     EXPECT_EQ(ReadFileBytes(path), garbage);  // loading never touches it
@@ -228,7 +215,7 @@ TEST(SettingsStore, CorruptFileLoadsDefaultsAndIsKeptAsideBeforeTheNextSave) {
     ASSERT_FALSE(result.keptAside.empty());
     EXPECT_EQ(ReadFileBytes(result.keptAside), garbage);
     AppSettings again;
-    EXPECT_FALSE(LoadSettings(again, path).NeedsAttention());
+    EXPECT_FALSE(LoadSettings(again, path).Damaged());
     ExpectSameSettings(again, saved);
 }
 

@@ -40,8 +40,8 @@
 #include <cstdint>
 
 #include "image/Dib.h"
+#include "image/Side.h"
 #include "msg/Result.h"
-#include "trim/Side.h"
 
 namespace scangen {
 

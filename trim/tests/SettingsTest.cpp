@@ -15,48 +15,12 @@ AutoTrimParams WithSpaceType(DWORD spaceType) {
     return p;
 }
 
-TEST(AutoTrimParams, TrimSidesFixedValues) {
-    const struct {
-        DWORD spaceType;
-        SideList sides;
-    } cases[] = {
-        {1, {L, T, R, B}}, {2, {R, B}}, {3, {L, T}}, {4, {T, R}},
-        {5, {L, B}},       {6, {L, R}}, {7, {T, B}}, {8, {L}},
-        {9, {R}},          {10, {T}},   {11, {B}},   {12, {L, T, B}},
-        {13, {R, T, B}},   {0, {}},     {16, {}},    {0xFFFFFFFFu, {}},
-    };
-    for (const auto& c : cases) {
-        for (std::int32_t position : {0, 7}) {
-            EXPECT_EQ(WithSpaceType(c.spaceType).TrimSides(position), c.sides)
-                << "SpaceType " << c.spaceType << " position " << position;
-        }
-    }
-}
-
 TEST(AutoTrimParams, TrimSidesAlternateByParity) {
     const SideList ltb{L, T, B}, rtb{R, T, B};
     for (std::int32_t position : {0, -2, 1000000, 1, -1, 2147483647}) {
         const bool even = position % 2 == 0;
         EXPECT_EQ(WithSpaceType(14).TrimSides(position), even ? ltb : rtb) << position;
         EXPECT_EQ(WithSpaceType(15).TrimSides(position), even ? rtb : ltb) << position;
-    }
-}
-
-TEST(AutoTrimParams, RotateSides) {
-    const SideList cut{R, T, B};
-    const struct {
-        DWORD edgeType;
-        SideList even, odd;
-    } cases[] = {
-        {0, {}, {}},   {1, cut, cut}, {2, {L}, {L}},  {3, {R}, {R}},
-        {4, {T}, {T}}, {5, {B}, {B}}, {6, {L}, {R}},  {7, {R}, {L}},
-        {8, {T}, {B}}, {9, {B}, {T}}, {10, cut, cut}, {0xFFFFFFFFu, cut, cut},
-    };
-    for (const auto& c : cases) {
-        AutoTrimParams p;
-        p.EdgeType = c.edgeType;
-        EXPECT_EQ(p.RotateSides(0, cut), c.even) << "EdgeType " << c.edgeType;
-        EXPECT_EQ(p.RotateSides(3, cut), c.odd) << "EdgeType " << c.edgeType;
     }
 }
 
@@ -95,12 +59,6 @@ TEST(RotateEdgeTable, KeywordsAreExact) {
     }
 }
 
-TEST(TrimEdgesTable, RightAndTopNamesAreSwapped) {
-    // Values 9 (right) and 10 (top) carry the names 191 and 190.
-    EXPECT_EQ(kTrimEdgesTable[9].stringId, 191u);
-    EXPECT_EQ(kTrimEdgesTable[10].stringId, 190u);
-}
-
 TEST(TrimEdgesTable, LetterSets) {
     const struct {
         const char* text;
@@ -131,7 +89,7 @@ TEST(TrimEdgesTable, LetterSets) {
     }
 }
 
-TEST(AppSettings, AccessorsAndExtension) {
+TEST(AppSettings, Accessors) {
     AppSettings s;
     EXPECT_EQ(s.EmptyImagePath(), "");
     s.SubFolder.clear();
@@ -140,11 +98,6 @@ TEST(AppSettings, AccessorsAndExtension) {
     s.SubFolder = {"out"};
     EXPECT_EQ(s.EmptyImagePath(), "/scans/bed.png");
     EXPECT_EQ(s.SubFolderName(), "out");
-    const char* extensions[] = {"png", "bmp", "png", "jpg", "tif", "png"};
-    for (LONG saveType = -1; saveType <= 4; ++saveType) {
-        s.SaveType = saveType;
-        EXPECT_EQ(s.Extension(), extensions[saveType + 1]) << saveType;
-    }
 }
 
 TEST(AppSettings, HistoryRuleAndThreadClamp) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "tests/support/TestImages.h"
 #include "trim/AutoTrimParams.h"
 
 namespace {
@@ -23,20 +24,13 @@ EdgeLine Line(Side side, double slope, double intercept) {
     return line;
 }
 
-DibPtr Make(LONG w, LONG h, WORD bits) {
-    DibPtr dib(new CDib);
-    EXPECT_TRUE(dib->Create(w, h, bits, 0, BI_RGB));
-    EXPECT_TRUE(dib->AllocateBits());
-    return dib;
-}
-
 // Corners whose edge positions are exactly the given values either way.
 TrimCorners Box(double left, double top, double right, double bottom) {
     return {PointD{left, top}, PointD{right, top}, PointD{right, bottom}, PointD{left, bottom}};
 }
 
 TEST(IntersectEdgeLines, BorderLinesMeetOnePixelOutside) {
-    const DibPtr img = Make(30, 20, 8);
+    const DibPtr img = BlankImage(30, 20, 8);
     const ManuscriptLines lines{BorderEdgeLine(*img, SideLeft), BorderEdgeLine(*img, SideTop),
                                 BorderEdgeLine(*img, SideRight), BorderEdgeLine(*img, SideBottom)};
     const TrimCorners c = ManuscriptCorners(lines);
@@ -111,7 +105,7 @@ TEST(ComputeTrimRect, OutputAndTrimGiveExactSizes) {
 // A 200 × 300 foreground, lid 0, with a page of 200 over columns 40 to 159
 // and rows 50 to 249 unless blank.
 DibPtr Foreground(bool blank) {
-    const DibPtr img = Make(200, 300, 8);
+    const DibPtr img = BlankImage(200, 300, 8);
     for (LONG y = 0; y < 300; ++y) {
         for (LONG x = 0; x < 200; ++x) {
             img->Row(y)[x] = !blank && x >= 40 && x < 160 && y >= 50 && y < 250 ? 200 : 0;
@@ -175,7 +169,8 @@ TEST(CheckManuscriptLines, RefusesLinesThatAreNoPageEdge) {
     lines[SideLeft] = Fitted(SideLeft, 100, 200);
     EXPECT_EQ(CheckManuscriptLines(lines, CutFlags{false, true, true, true}, *page, nullptr), S_OK);
     EXPECT_EQ(lines[SideLeft].intercept, 100);
-    EXPECT_EQ(CheckManuscriptLines(lines, kAllCut, *Make(200, 300, 32), nullptr), E_INVALIDARG);
+    EXPECT_EQ(CheckManuscriptLines(lines, kAllCut, *BlankImage(200, 300, 32), nullptr),
+              E_INVALIDARG);
     EXPECT_EQ(lines[SideLeft].intercept, 100);
 }
 
@@ -211,7 +206,7 @@ TEST(PlaceRect, ShiftsInsideAndCutsOnlyWhatIsTooLarge) {
 }
 
 TEST(CropImage, CopiesExactPixelsTopDown) {
-    const DibPtr img = Make(7, 5, 32);
+    const DibPtr img = BlankImage(7, 5, 32);
     for (LONG y = 0; y < 5; ++y) {
         for (LONG x = 0; x < 28; ++x) {
             img->Row(y)[x] = static_cast<BYTE>(y * 40 + x);
@@ -229,14 +224,14 @@ TEST(CropImage, CopiesExactPixelsTopDown) {
 }
 
 TEST(CropImage, RefusesOutsideEmptyOrWrongDepth) {
-    const DibPtr img = Make(7, 5, 32);
-    const DibPtr keep = Make(1, 1, 32);
+    const DibPtr img = BlankImage(7, 5, 32);
+    const DibPtr keep = BlankImage(1, 1, 32);
     DibPtr out = keep;
     for (const RECT& r : {RECT{-1, 0, 3, 3}, RECT{0, -1, 3, 3}, RECT{0, 0, 8, 3}, RECT{0, 0, 3, 6},
                           RECT{3, 0, 3, 3}, RECT{0, 2, 3, 2}, RECT{4, 0, 3, 3}}) {
         EXPECT_EQ(CropImage(out, *img, r), E_INVALIDARG);
     }
-    EXPECT_EQ(CropImage(out, *Make(7, 5, 24), RECT{0, 0, 3, 3}), E_INVALIDARG);
+    EXPECT_EQ(CropImage(out, *BlankImage(7, 5, 24), RECT{0, 0, 3, 3}), E_INVALIDARG);
     EXPECT_EQ(out, keep);
 }
 

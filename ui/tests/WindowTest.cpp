@@ -157,21 +157,13 @@ TEST(MainDlg, ReadingTheControlsStopsAtTheFirstInvalidOneWithItsMessageAndContro
          "subfolder's path is empty", kCtlSubFolderCombo},
         {"width not a number", [](Window& w) { w.SetText(kCtlOutputCyEdit, "1x"); },
          "failed to get a value from a editbox ID: 154", kCtlOutputCyEdit},
-        {"auto trim without an empty image",
-         [](Window& w) { w.Get<QComboBox>(kCtlTrimEdgesCombo)->setCurrentIndex(0); },
-         "If you do not specify Empty-image path, you can not select auto in Edges for trim",
-         kCtlTrimEdgesCombo},
         {"no rotation selected",
          [](Window& w) { w.Get<QComboBox>(kCtlRotateCombo)->setCurrentIndex(-1); },
          "failed to get a value from a combobox ID: 143", kCtlRotateCombo},
-        {"threads 0", [](Window& w) { w.SetText(kCtlThreadCombo, "0"); },
-         "The number is too small: 0", kCtlThreadCombo},
         {"threads not a number", [](Window& w) { w.SetText(kCtlThreadCombo, "two"); },
          "failed to get a value from a combobox ID: 149", kCtlThreadCombo},
         {"addend not a number", [](Window& w) { w.SetText(kCtlSizeToOutputAddCombo, "-"); },
          "failed to get a value from a combobox ID: 145", kCtlSizeToOutputAddCombo},
-        {"quality above 100", [](Window& w) { w.SetText(kCtlJpegQualityEdit, "101"); },
-         "Jpeg quality exceeds range 0 ~ 100", kCtlJpegQualityEdit},
         {"threads 12.7", [](Window& w) { w.SetText(kCtlThreadCombo, "12.7"); }, "", 0},
     };
     for (const Case& c : cases) {
@@ -228,27 +220,6 @@ TEST(MainDlg, QualityPresetsFollowTheEditAndJpegEnablesThem) {
         EXPECT_EQ(w.Get(kCtlJpegQualityEdit)->isEnabled(), jpeg) << radio;
         EXPECT_EQ(presets->isEnabled(), jpeg) << radio;
     }
-}
-
-TEST(MainDlg, HistoriesKeepSixteenDistinctEntriesMostRecentFirst) {
-    Window w(CutAllSides());
-    // As successive batch starts: each one's record becomes the next's.
-    AppSettings s = w.settings;
-    const auto read = [&](const QString& path) {
-        w.SetText(kCtlEmptyPathCombo, path);
-        w.dialog->ReadSettings(s);
-    };
-    for (int i = 0; i < 17; ++i) {
-        read(QStringLiteral("/scans/bed%1.png").arg(i));
-    }
-    read(QStringLiteral("/scans/bed10.png"));
-    auto* combo = w.Get<QComboBox>(kCtlEmptyPathCombo);
-    ASSERT_EQ(combo->count(), 16);
-    EXPECT_EQ(combo->itemText(0), "/scans/bed10.png");
-    EXPECT_EQ(combo->itemText(1), "/scans/bed16.png");
-    EXPECT_EQ(combo->itemText(15), "/scans/bed1.png");  // bed0 was pushed out
-    EXPECT_EQ(combo->findText("/scans/bed10.png"), 0);
-    EXPECT_EQ(combo->currentText(), "/scans/bed10.png");
 }
 
 TEST(MainDlg, PlacementIsRestoredInsideTheScreensAndSavedWhenTheWindowEnds) {
@@ -434,7 +405,7 @@ TEST(MainDlg, DrawsThePreviewFittedAndCentredFromAPremultipliedCopy) {
     }
     CSimpleDibWidget widget;
     const QRect box(0, 0, 100, 60);
-    widget.Create(nullptr, &box, true);
+    widget.Create(&box, true);
     widget.SetImage(picture);
     QImage canvas(100, 60, QImage::Format_RGB32);
     canvas.fill(Qt::white);

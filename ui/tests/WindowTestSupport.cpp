@@ -25,19 +25,6 @@ int CRecordingMsg::Show(const std::string& text, std::uint32_t type) {
     return answer;
 }
 
-CTempFolder::CTempFolder() {
-    static std::atomic<int> serial{0};
-    m_root = std::filesystem::temp_directory_path() /
-             ("qv-ui-" + std::to_string(getpid()) + "-" + std::to_string(serial++));
-    std::filesystem::remove_all(m_root);
-    std::filesystem::create_directories(m_root);
-}
-
-CTempFolder::~CTempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_root, ec);
-}
-
 std::vector<std::string> CTempFolder::Scans(int count) const {
     scangen::ScanOptions options = scangen::MakeScanOptions(320, 440, 40);
     std::vector<std::string> paths;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "msg/Msg.h"
+#include "tests/support/TempDir.h"
 
 namespace qvtest {
 
@@ -34,18 +35,12 @@ class CRecordingMsg : public CMsg {
     std::string Last() const { return shown.empty() ? std::string() : shown.back().text; }
 };
 
-// A fresh folder below the system's temporary folder, removed at the end.
-class CTempFolder {
+// A scratch folder that also makes scans.
+class CTempFolder : public TempDir {
   public:
-    CTempFolder();
-    ~CTempFolder();
-    std::string operator/(const std::string& name) const { return (m_root / name).string(); }
     // Writes `count` generated scans "p<i>.png" (about 320 × 440 pixels, the
     // page straight enough for every setting) and returns their paths.
     std::vector<std::string> Scans(int count) const;
-
-  private:
-    std::filesystem::path m_root;
 };
 
 // Runs the event loop until `done` holds or `timeoutMs` have passed; the

@@ -1,5 +1,5 @@
-// Side: the four sides of an image, numbered as the trim engine and the
-// edge-point extraction use them.
+// Side: the four sides of an image, numbered as the image analyses (border
+// bands, edge points) and the trim engine use them.
 #pragma once
 
 #include <cstdint>

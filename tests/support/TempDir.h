@@ -1,20 +1,25 @@
-// A fresh folder under the system's temporary folder for one test, removed
-// with its content afterwards, and a scoped environment variable.
+// Helpers shared by the libraries' tests: scratch folders, environment
+// variables and file bytes.
 #pragma once
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
+// A fresh folder under the system's temporary folder, removed with its
+// content when the object goes.
 class TempDir {
   public:
-    TempDir() : m_path((std::filesystem::temp_directory_path() / "qv-settings-XXXXXX").string()) {
+    TempDir() : m_path((std::filesystem::temp_directory_path() / "qv-test-XXXXXX").string()) {
         if (::mkdtemp(m_path.data()) == nullptr) {
-            m_path.clear();
+            throw std::runtime_error("mkdtemp failed");
         }
     }
     ~TempDir() {
@@ -26,11 +31,30 @@ class TempDir {
 
     const std::string& Path() const { return m_path; }
     std::string File(const std::string& name) const { return m_path + "/" + name; }
+    std::string operator/(const std::string& name) const { return File(name); }
+    std::vector<std::string> Entries() const;
 
   private:
     std::string m_path;
 };
 
+// Names of a folder's entries (hidden ones included), sorted; none when it
+// is no folder.
+inline std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline std::vector<std::string> TempDir::Entries() const {
+    return FolderEntries(m_path);
+}
+
+// Sets (or with nullptr removes) an environment variable for its lifetime.
 class EnvScope {
   public:
     EnvScope(const char* name, const char* value) : m_name(name) {

@@ -1,0 +1,85 @@
+// Helpers shared by the libraries' tests: images made in memory, a stop
+// request after a number of questions.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "image/Dib.h"
+#include "image/Terminable.h"
+
+// A new image with its pixels (and row padding) zero; 8 bits with the grey
+// table unless colorsUsed says otherwise.
+inline DibPtr BlankImage(LONG width, LONG height, WORD bits, DWORD colorsUsed = 0,
+                         DWORD compression = BI_RGB) {
+    DibPtr dib(new CDib);
+    if (!dib->Create(width, height, bits, colorsUsed, compression) || !dib->AllocateBits()) {
+        throw std::runtime_error("cannot create test image");
+    }
+    dib->ClearBits();
+    return dib;
+}
+
+// The same with random pixel bytes (padding stays zero), repeatable by seed.
+inline DibPtr RandomImage(LONG width, LONG height, WORD bits, unsigned seed) {
+    DibPtr dib = BlankImage(width, height, bits);
+    std::mt19937 rng(seed);
+    const std::size_t rowBytes = std::size_t{bits} / 8 * width;
+    for (LONG y = 0; y < height; ++y) {
+        for (std::size_t x = 0; x < rowBytes; ++x) {
+            dib->Row(y)[x] = static_cast<BYTE>(rng() & 255);
+        }
+    }
+    return dib;
+}
+
+// An 8-bit grey or a 32-bit image whose pixel (x, y), row 0 at the top, is
+// value(x, y): the grey level, or blue | green << 8 | red << 16 | alpha << 24.
+template <class Value>
+DibPtr PaintedImage(LONG width, LONG height, WORD bits, Value value) {
+    DibPtr dib = BlankImage(width, height, bits);
+    for (LONG y = 0; y < height; ++y) {
+        for (LONG x = 0; x < width; ++x) {
+            const auto v = static_cast<std::uint32_t>(value(x, y));
+            for (int c = 0; c < bits / 8; ++c) {
+                dib->Row(y)[bits / 8 * x + c] = static_cast<BYTE>(v >> (8 * c));
+            }
+        }
+    }
+    return dib;
+}
+
+// The pixels of an 8-bit image, top row first.
+inline std::vector<BYTE> GreyPixels(const CDib& dib) {
+    std::vector<BYTE> v;
+    for (LONG y = 0; y < dib.Height(); ++y) {
+        v.insert(v.end(), dib.Row(y), dib.Row(y) + dib.Width());
+    }
+    return v;
+}
+
+// Same header block and same pixel bytes.
+inline bool SameImage(const CDib& a, const CDib& b) {
+    const std::size_t header = CDib::GetHeaderBlockSize(a.Header());
+    return header == CDib::GetHeaderBlockSize(b.Header()) &&
+           std::memcmp(a.Header(), b.Header(), header) == 0 &&
+           a.GetImageSize() == b.GetImageSize() &&
+           std::memcmp(a.Bits(), b.Bits(), a.GetImageSize()) == 0;
+}
+
+// Answers "go on" to the first `allowed` questions and "stop" from then on;
+// counts the questions. Safe to ask from several threads.
+class StopAfter : public CTerminable {
+  public:
+    explicit StopAfter(long allowed) : m_allowed(allowed) {}
+    bool IsTerminated() const override { return ++m_asked > m_allowed; }
+    long Asked() const { return m_asked; }
+
+  private:
+    long m_allowed;
+    mutable std::atomic<long> m_asked{0};
+};

@@ -1,0 +1,30 @@
+// The image files around a batch's tasks, for the batch driver, which uses
+// no codec itself: the empty image, the saver of the chosen format, and the
+// checks and clean-up of output paths. Each keeps the contract of the
+// image_io function it uses (ImageFile.h, ImageSaver.h).
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "image/Dib.h"
+#include "msg/Result.h"
+#include "trim/AppSettings.h"
+#include "trim/AutoTrimTask.h"
+
+// The image at `path`, decoded as the pipeline decodes its sources
+// (LoadDibFromFile).
+HRESULT LoadImageFile(DibPtr& image, const std::string& path);
+
+// Gives the task the saver of settings.SaveType (PNG for any unknown value;
+// JPEG with JpegQuality clamped to 0..100). The failure of the saver
+// factory, the task's saver then empty.
+HRESULT SetTaskSaver(CAutoTrimTask& task, const AppSettings& settings);
+
+// Whether a new output can replace what is at `path` (CheckSaveTarget):
+// S_FALSE when nothing is there, S_OK for a replaceable file, else why not.
+HRESULT CheckOutputTarget(const std::string& path);
+
+// Removes the temporary files of saves older than `age` from `folder`
+// (RemoveStaleTemporaryFiles); the number removed.
+int RemoveStaleSaves(const std::string& folder, std::chrono::seconds age);
