@@ -25,7 +25,8 @@ std::vector<int> Pixels(const CDib& dib) {
     return v;
 }
 
-// The plain filter: sort the window's pixels inside the image, take count / 2.
+// The plain filter: sort the window's pixels inside the image, take count / 2
+// (the upper middle where the window is clipped to an even count).
 std::vector<int> ReferenceMedian(const CDib& dib, int n) {
     const int half = n / 2;
     const int w = dib.Width();
@@ -47,34 +48,6 @@ std::vector<int> ReferenceMedian(const CDib& dib, int n) {
         }
     }
     return result;
-}
-
-std::vector<int> Filtered(const std::vector<int>& values, LONG w, LONG h, int n = 3) {
-    DibPtr out;
-    EXPECT_EQ(MedianFilter(out, *Grey(w, h, values), n, nullptr), S_OK);
-    return out ? Pixels(*out) : std::vector<int>{};
-}
-
-TEST(MedianFilter, BordersTakeUpperMiddleOfClippedWindow) {
-    // Corners hold four values {10, 20, 30, 40}: element 2 = 30. Edge pixels
-    // (1, 0) and (4, 1) see {0, 0, 10, 20, 30, 40}: element 3 = 20.
-    const std::vector<int> c = Filtered({10, 20, 0, 40, 30,  //
-                                         30, 40, 0, 20, 10,  //
-                                         0,  0,  0, 0,  0,   //
-                                         20, 10, 0, 10, 40,  //
-                                         40, 30, 0, 20, 30},
-                                        5, 5);
-    EXPECT_EQ(c[0], 30);
-    EXPECT_EQ(c[1], 20);
-    EXPECT_EQ(c[4], 30);
-    EXPECT_EQ(c[9], 20);
-    EXPECT_EQ(c[20], 30);
-    EXPECT_EQ(c[24], 30);
-
-    // Images smaller than the window are all border.
-    EXPECT_EQ(Filtered({10, 40, 20, 30}, 2, 2), (std::vector<int>{30, 30, 30, 30}));
-    EXPECT_EQ(Filtered({5, 1, 9, 3}, 4, 1), (std::vector<int>{5, 5, 3, 9}));
-    EXPECT_EQ(Filtered({9, 2, 7, 4, 1, 6, 3, 8, 5}, 3, 3, 5), std::vector<int>(9, 5));
 }
 
 TEST(MedianFilter, OutputIsNewGreyImageAndMayReplaceItsInput) {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -15,11 +14,6 @@
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes ReadBytes(const std::string& path);
-void WriteBytes(const std::string& path, const Bytes& bytes);
-
-// A bottom-up image with random pixels (32, 24 or 8 bits; 8 bits gets the
-// grey ramp), padding bytes included.
-DibPtr RandomDib(LONG width, LONG height, WORD bitCount, std::mt19937& rng);
 
 // Big- or little-endian integers appended to a byte string.
 void PutBE16(Bytes& out, std::uint32_t v);
@@ -45,15 +39,7 @@ struct TiffEntry {
 // A TIFF header and one directory with the given entries (no image data).
 Bytes TiffStructure(bool bigEndian, const std::vector<TiffEntry>& entries);
 
-// Independent readers; `ok` or `present` is false when the file could not
-// be read.
-struct PngPhys {
-    bool present = false;
-    std::uint32_t x = 0, y = 0;
-    int unit = -1;
-};
-PngPhys ReadPngPhys(const std::string& path);
-
+// Independent readers; `ok` is false when the file could not be read.
 struct JpegHeader {
     bool ok = false;  // a frame header was found
     bool jfif = false;
