@@ -15,24 +15,14 @@ DibPtr Grey(LONG w, LONG h, const std::vector<int>& values) {
     return PaintedImage(w, h, 8, [&](LONG x, LONG y) { return values[y * w + x]; });
 }
 
-std::vector<int> Pixels(const CDib& dib) {
-    std::vector<int> v;
-    for (LONG y = 0; y < dib.Height(); ++y) {
-        for (LONG x = 0; x < dib.Width(); ++x) {
-            v.push_back(dib.Row(y)[x]);
-        }
-    }
-    return v;
-}
-
 // The plain filter: sort the window's pixels inside the image, take count / 2
 // (the upper middle where the window is clipped to an even count).
-std::vector<int> ReferenceMedian(const CDib& dib, int n) {
+std::vector<BYTE> ReferenceMedian(const CDib& dib, int n) {
     const int half = n / 2;
     const int w = dib.Width();
     const int h = dib.Height();
-    std::vector<int> result;
-    std::vector<int> window;
+    std::vector<BYTE> result;
+    std::vector<BYTE> window;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             window.clear();
@@ -62,7 +52,7 @@ TEST(MedianFilter, OutputIsNewGreyImageAndMayReplaceItsInput) {
 
     DibPtr chain = Grey(3, 3, {0, 0, 0, 0, 255, 0, 0, 0, 0});
     ASSERT_EQ(MedianFilter(chain, *chain, 3, nullptr), S_OK);
-    EXPECT_EQ(Pixels(*chain), std::vector<int>(9, 0));
+    EXPECT_EQ(GreyPixels(*chain), std::vector<BYTE>(9, 0));
 }
 
 TEST(MedianFilter, RefusesWrongDepthAndWindow) {
@@ -103,7 +93,7 @@ TEST(MedianFilter, MatchesSortingReferenceOnRandomImages) {
             for (int n : {1, 2, 3, 4, 5}) {
                 DibPtr out;
                 ASSERT_EQ(MedianFilter(out, *in, n, nullptr), S_OK);
-                EXPECT_EQ(Pixels(*out), ReferenceMedian(*in, n))
+                EXPECT_EQ(GreyPixels(*out), ReferenceMedian(*in, n))
                     << w << "x" << h << " n=" << n << " levels=" << levels;
             }
         }

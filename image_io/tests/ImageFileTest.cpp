@@ -14,21 +14,9 @@
 
 namespace {
 
-constexpr HRESULT kNoMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
-
-StreamPtr StreamOf(const Bytes& bytes) {
-    return CMemoryStream::Copy(bytes.data(), bytes.size());
-}
-
 // A 1 x 1 GIF with a two-colour palette.
 const Bytes kGif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0xFF, 0xFF, 0xFF, 0,  0,
                     0,   ',', 0,   0,   0,   0,   1, 0, 1, 0, 0,    2, 2, 'D',  1,    0,    ';'};
-
-// Pixel (x, y) of a 32-bit CDib as blue, green, red, alpha.
-std::vector<int> Px(const CDib& dib, LONG x, LONG y) {
-    const BYTE* p = dib.Row(y) + 4 * x;
-    return {p[0], p[1], p[2], p[3]};
-}
 
 TEST(ReadFileToStream, ErrorsAreSystemCodes) {
     TempDir dir;
@@ -202,7 +190,7 @@ TEST(LoadImage, JpegColourGreyAndCmyk) {
             EXPECT_FALSE(image->HasAlpha());
             ASSERT_EQ(ImageToDib(image, dib, 7), S_OK);
             for (const auto& [x, y] : {std::pair{0, 0}, {16, 8}}) {
-                const std::vector<int> p = Px(*dib, x, y);
+                const std::vector<int> p = Bgra(*dib, x, y);
                 for (int i = 0; i < 4; ++i) {
                     EXPECT_NEAR(p[i], c.bgra[i], 2) << c.sample.size() << " samples, " << i;
                 }
@@ -218,7 +206,7 @@ TEST(LoadImage, PaletteAndDeepFormatsBecomeOpaque32Bit) {
     ASSERT_EQ(LoadImageFromStream(image, StreamOf(kGif)), S_OK);
     ASSERT_EQ(ImageToDib(image, dib, 7), S_OK);
     ASSERT_EQ(dib->BitCount(), 32);
-    EXPECT_EQ(Px(*dib, 0, 0)[3], 255);
+    EXPECT_EQ(Bgra(*dib, 0, 0)[3], 255);
 
     // 16 bits per sample, taller than one conversion band.
     TempDir dir;
@@ -232,7 +220,7 @@ TEST(LoadImage, PaletteAndDeepFormatsBecomeOpaque32Bit) {
     ASSERT_EQ(LoadDibFromFile(dib, dir.File("deep.png")), S_OK);
     ASSERT_EQ(dib->Height(), 130);
     for (LONG y : {0, 63, 64, 129}) {
-        EXPECT_EQ(Px(*dib, 6, y), (std::vector<int>{255 - y, y, 180, 255})) << "row " << y;
+        EXPECT_EQ(Bgra(*dib, 6, y), (std::vector<int>{255 - y, y, 180, 255})) << "row " << y;
     }
 }
 
@@ -258,11 +246,11 @@ TEST(LoadImage, TiffAlphaComesOutUnpremultiplied) {
     EXPECT_EQ(image->GetFlags() & Gdiplus::ImageFlagsHasAlpha, Gdiplus::ImageFlagsHasAlpha);
     DibPtr dib;
     ASSERT_EQ(ImageToDib(image, dib, 7), S_OK);
-    const std::vector<int> p = Px(*dib, 0, 0);
+    const std::vector<int> p = Bgra(*dib, 0, 0);
     EXPECT_EQ(p[3], 128);
     EXPECT_NEAR(p[2], 200, 2);
     EXPECT_NEAR(p[0], 50, 2);
-    EXPECT_EQ(Px(*dib, 1, 0), (std::vector<int>{30, 20, 10, 255}));
+    EXPECT_EQ(Bgra(*dib, 1, 0), (std::vector<int>{30, 20, 10, 255}));
 }
 
 TEST(LoadImage, PreviewResource) {

@@ -37,10 +37,6 @@ BitmapPtr BitmapOf(const DibPtr& dib, float dpiX, float dpiY) {
     return bitmap;
 }
 
-std::vector<int> Four(const BYTE* p) {
-    return {p[0], p[1], p[2], p[3]};
-}
-
 TEST(ImageSaver, EncoderLookupAndRefusals) {
     Gdiplus::CImageSaver saver;
     EXPECT_EQ(SetEncoder(saver, "IMAGE/JPEG"), E_FAIL);
@@ -162,9 +158,9 @@ TEST(ImageSaver, LosslessPixelRoundTrip) {
                         bits == 8 ? std::vector<int>{in[0], in[0], in[0], 255}
                                   : std::vector<int>{in[0], in[1], in[2],
                                                      bits == 32 && !bmpAlpha ? in[3] : 255};
-                    ASSERT_EQ(Four(loaded->Row(y) + 4 * x), want) << "at " << x << ", " << y;
+                    ASSERT_EQ(Bgra(*loaded, x, y), want) << "at " << x << ", " << y;
                     if (png) {
-                        ASSERT_EQ(Four(libpng->Row(y) + 4 * x), want) << "libpng";
+                        ASSERT_EQ(Bgra(*libpng, x, y), want) << "libpng";
                         const QRgb q = qt.pixel(x, y);
                         ASSERT_EQ((std::vector<int>{qBlue(q), qGreen(q), qRed(q), qAlpha(q)}), want)
                             << "Qt";

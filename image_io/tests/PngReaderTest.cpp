@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr HRESULT kNoMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
 constexpr HRESULT kTruncated = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
 constexpr DecodeLimits kLimits{1u << 30, 65535};
 
@@ -85,10 +84,6 @@ Bytes WriteTestPng(const PngLayout& layout) {
     return out;
 }
 
-StreamPtr StreamOf(const Bytes& bytes) {
-    return CMemoryStream::Copy(bytes.data(), bytes.size());
-}
-
 // Loads through the public path; checks the fields every test PNG shares.
 DibPtr Load(const Bytes& file, bool expectAlpha) {
     ImagePtr image;
@@ -106,20 +101,20 @@ DibPtr Load(const Bytes& file, bool expectAlpha) {
     return dib;
 }
 
-std::vector<int> Bgra(const CDib& dib, LONG x, LONG y) {
-    const BYTE* p = dib.Row(y) + 4 * x;
-    return {p[0], p[1], p[2], p[3]};
-}
-
-PngLayout RandomColour(png_uint_32 width, png_uint_32 height, std::mt19937& rng) {
-    PngLayout layout{width, height};
-    for (png_uint_32 y = 0; y < height; ++y) {
-        Bytes row(width * 3);
+// Random raw rows for the layout's size, `channels` samples a pixel.
+void FillRandom(PngLayout& layout, int channels, std::mt19937& rng) {
+    for (png_uint_32 y = 0; y < layout.height; ++y) {
+        Bytes row((layout.width * channels * layout.bitDepth + 7) / 8);
         for (auto& b : row) {
             b = static_cast<std::uint8_t>(rng());
         }
         layout.rows.push_back(row);
     }
+}
+
+PngLayout RandomColour(png_uint_32 width, png_uint_32 height, std::mt19937& rng) {
+    PngLayout layout{width, height};
+    FillRandom(layout, 3, rng);
     return layout;
 }
 
@@ -280,13 +275,7 @@ TEST(PngReader, EveryKindDecodesAsLibpngDoes) {
                     layout.colourKey = true;
                     layout.transColour = {0, 7, 8, 9, 7};
                 }
-                for (png_uint_32 y = 0; y < layout.height; ++y) {
-                    Bytes row((layout.width * channels * kind.depth + 7) / 8);
-                    for (auto& b : row) {
-                        b = static_cast<std::uint8_t>(rng());
-                    }
-                    layout.rows.push_back(row);
-                }
+                FillRandom(layout, channels, rng);
                 const Bytes file = WriteTestPng(layout);
                 SCOPED_TRACE(testing::Message()
                              << "colour type " << kind.colourType << ", depth " << kind.depth

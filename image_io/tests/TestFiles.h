@@ -8,12 +8,28 @@
 #include <vector>
 
 #include "image/Dib.h"
+#include "image_io/MemoryStream.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestImages.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes ReadBytes(const std::string& path);
+
+inline constexpr HRESULT kNoMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
+
+inline StreamPtr StreamOf(const Bytes& bytes) {
+    return CMemoryStream::Copy(bytes.data(), bytes.size());
+}
+
+// Four bytes as numbers; pixel (x, y) of a 32-bit image as blue, green, red,
+// alpha.
+inline std::vector<int> Four(const BYTE* p) {
+    return {p[0], p[1], p[2], p[3]};
+}
+inline std::vector<int> Bgra(const CDib& dib, LONG x, LONG y) {
+    return Four(dib.Row(y) + 4 * x);
+}
 
 // Big- or little-endian integers appended to a byte string.
 void PutBE16(Bytes& out, std::uint32_t v);
