@@ -107,7 +107,8 @@ TEST(LoadImage, HugeDeclaredSizesAreRefused) {
 
 // A file that ends early or holds corrupt data is a failure, never a
 // partial or grey-filled page: our own decoders and the structure checks
-// give "end of file", Qt's decoders where they notice.
+// give "end of file", Qt's decoders where they notice. (PNG files are cut
+// everywhere in the PNG reader's tests.)
 TEST(LoadImage, FilesThatEndEarlyOrAreCorruptFail) {
     QImage q(120, 90, QImage::Format_RGB32);
     for (int y = 0; y < q.height(); ++y) {
@@ -136,10 +137,9 @@ TEST(LoadImage, FilesThatEndEarlyOrAreCorruptFail) {
         std::size_t cut;  // bytes kept
         HRESULT expected;
     };
-    const Bytes png = encoded("PNG"), jpeg = encoded("JPEG"), bmp = encoded("BMP");
+    const Bytes jpeg = encoded("JPEG"), bmp = encoded("BMP");
     const Bytes tiff = encoded("TIFF"), webp = encoded("WEBP");
     const std::vector<Case> cases = {
-        {"PNG", png, png.size() / 2, kEnd},
         {"JPEG", jpeg, jpeg.size() / 2, kEnd},
         {"JPEG without its end marker", jpeg, jpeg.size() - 2, kEnd},
         {"BMP", bmp, bmp.size() - 1, kEnd},
