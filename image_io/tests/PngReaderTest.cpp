@@ -5,9 +5,8 @@
 #include <png.h>
 #include <zlib.h>
 
-#include <cmath>
+#include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -17,7 +16,6 @@
 
 namespace {
 
-constexpr HRESULT kNoMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
 constexpr HRESULT kTruncated = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
 constexpr DecodeLimits kLimits{1u << 30, 65535};
 
@@ -86,10 +84,6 @@ Bytes WriteTestPng(const PngLayout& layout) {
     return out;
 }
 
-StreamPtr StreamOf(const Bytes& bytes) {
-    return CMemoryStream::Copy(bytes.data(), bytes.size());
-}
-
 // Loads through the public path; checks the fields every test PNG shares.
 DibPtr Load(const Bytes& file, bool expectAlpha) {
     ImagePtr image;
@@ -107,59 +101,21 @@ DibPtr Load(const Bytes& file, bool expectAlpha) {
     return dib;
 }
 
-std::vector<int> Bgra(const CDib& dib, LONG x, LONG y) {
-    const BYTE* p = dib.Row(y) + 4 * x;
-    return {p[0], p[1], p[2], p[3]};
-}
-
-PngLayout RandomColour(png_uint_32 width, png_uint_32 height, std::mt19937& rng) {
-    PngLayout layout{width, height};
-    for (png_uint_32 y = 0; y < height; ++y) {
-        Bytes row(width * 3);
+// Random raw rows for the layout's size, `channels` samples a pixel.
+void FillRandom(PngLayout& layout, int channels, std::mt19937& rng) {
+    for (png_uint_32 y = 0; y < layout.height; ++y) {
+        Bytes row((layout.width * channels * layout.bitDepth + 7) / 8);
         for (auto& b : row) {
             b = static_cast<std::uint8_t>(rng());
         }
         layout.rows.push_back(row);
     }
-    return layout;
 }
 
-TEST(PngReader, GreyAtEveryDepthInterlacedOrNot) {
-    std::mt19937 rng(5150);
-    for (const int depth : {1, 2, 4, 8, 16}) {
-        for (const bool interlaced : {false, true}) {
-            // 11 x 9: more than one Adam7 block each way.
-            PngLayout layout{11, 9, depth, PNG_COLOR_TYPE_GRAY, interlaced};
-            const int top = (1 << depth) - 1;
-            std::vector<std::vector<int>> samples(9, std::vector<int>(11));
-            for (png_uint_32 y = 0; y < 9; ++y) {
-                Bytes row((11 * depth + 7) / 8, 0);
-                for (png_uint_32 x = 0; x < 11; ++x) {
-                    const int v = samples[y][x] = static_cast<int>(rng() % (top + 1));
-                    const int bit = static_cast<int>(x) * depth;
-                    if (depth == 16) {
-                        row[2 * x] = static_cast<std::uint8_t>(v >> 8);
-                        row[2 * x + 1] = static_cast<std::uint8_t>(v);
-                    } else {
-                        row[bit / 8] |= static_cast<std::uint8_t>(v << (8 - depth - bit % 8));
-                    }
-                }
-                layout.rows.push_back(row);
-            }
-            const DibPtr dib = Load(WriteTestPng(layout), false);
-            ASSERT_TRUE(dib);
-            for (png_uint_32 y = 0; y < 9; ++y) {
-                for (png_uint_32 x = 0; x < 11; ++x) {
-                    // Low depths replicate their bits, 16 bits round.
-                    const int v = depth == 16 ? static_cast<int>(std::lround(samples[y][x] / 257.0))
-                                              : samples[y][x] * 255 / top;
-                    EXPECT_EQ(Bgra(*dib, x, y), (std::vector<int>{v, v, v, 255}))
-                        << "depth " << depth << " interlaced " << interlaced << " at " << x << ","
-                        << y;
-                }
-            }
-        }
-    }
+PngLayout RandomColour(png_uint_32 width, png_uint_32 height, std::mt19937& rng) {
+    PngLayout layout{width, height};
+    FillRandom(layout, 3, rng);
+    return layout;
 }
 
 using Pixel = std::tuple<LONG, LONG, std::vector<int>>;
@@ -203,6 +159,19 @@ TEST(PngReader, PaletteAlphaAndSixteenBits) {
                  {{0, 0, {3, 2, 1, 0}}, {1, 0, {0, 128, 255, 255}}, {0, 1, {3, 2, 1, 255}}});
 }
 
+TEST(PngReader, WithoutResolutionCountsAs96Dpi) {
+    PngLayout layout{3, 2};
+    layout.phys = false;
+    layout.rows = {Bytes(9, 10), Bytes(9, 10)};
+    ImagePtr image;
+    ASSERT_EQ(LoadImageFromStream(image, StreamOf(WriteTestPng(layout))), S_OK);
+    EXPECT_EQ(image->GetHorizontalResolution(), 96.0f);
+    DibPtr dib;
+    ASSERT_EQ(ImageToDib(image, dib, 7), S_OK);
+    EXPECT_EQ(dib->Header()->biXPelsPerMeter, 3780);
+    EXPECT_EQ(dib->Header()->biYPelsPerMeter, 3780);
+}
+
 TEST(PngReader, TruncatedAndDamagedFiles) {
     std::mt19937 rng(99);
     const Bytes file = WriteTestPng(RandomColour(40, 30, rng));
@@ -220,12 +189,6 @@ TEST(PngReader, TruncatedAndDamagedFiles) {
         EXPECT_TRUE(hr == expected || (hr == S_OK && cut > idatAt + 100 && cut + 12 >= file.size()))
             << "cut at " << cut;
     }
-
-    Bytes damaged = file;  // the pixel chunk's checksum no longer matches
-    damaged[idatAt + 20] ^= 0x55;
-    image.reset();
-    EXPECT_EQ(LoadImageFromStream(image, StreamOf(damaged)), E_NOT_IMAGE_FILE);
-    EXPECT_FALSE(image);
 
     // A side chunk with a bad checksum is skipped, and nothing is printed.
     Bytes side = WriteTestPng(RandomColour(3, 2, rng));
@@ -312,13 +275,7 @@ TEST(PngReader, EveryKindDecodesAsLibpngDoes) {
                     layout.colourKey = true;
                     layout.transColour = {0, 7, 8, 9, 7};
                 }
-                for (png_uint_32 y = 0; y < layout.height; ++y) {
-                    Bytes row((layout.width * channels * kind.depth + 7) / 8);
-                    for (auto& b : row) {
-                        b = static_cast<std::uint8_t>(rng());
-                    }
-                    layout.rows.push_back(row);
-                }
+                FillRandom(layout, channels, rng);
                 const Bytes file = WriteTestPng(layout);
                 SCOPED_TRACE(testing::Message()
                              << "colour type " << kind.colourType << ", depth " << kind.depth

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
+#include <string>
+#include <vector>
 
 #include "TestFiles.h"
 
@@ -14,10 +15,6 @@ constexpr std::uint16_t kRational = 5;
 constexpr std::uint16_t kXRes = 0x011A;
 constexpr std::uint16_t kYRes = 0x011B;
 constexpr std::uint16_t kUnit = 0x0128;
-
-bool Read(const Bytes& bytes, FileResolution& out) {
-    return ReadFileResolution(bytes.data(), bytes.size(), out);
-}
 
 Bytes PngWithPhys(std::uint32_t x, std::uint32_t y, int unit, bool afterIdat = false) {
     Bytes phys;
@@ -70,91 +67,66 @@ Bytes Bmp(std::uint32_t headerSize, std::int32_t x, std::int32_t y) {
     return file;
 }
 
-TEST(FileResolution, PngPhysInPixelsPerMetre) {
-    FileResolution r;
-    ASSERT_TRUE(Read(PngWithPhys(11811, 23622, 1), r));
-    EXPECT_NEAR(r.dpiX, 300.0, 0.001);
-    EXPECT_EQ(DpiToPelsPerMeter(r.dpiY), 23622);
-
-    FileResolution untouched{1, 2};
-    EXPECT_FALSE(Read(PngWithPhys(1, 1, 0), untouched)) << "unit 0 is an aspect ratio only";
-    EXPECT_EQ(untouched.dpiX, 1);
-    EXPECT_FALSE(Read(PngWithPhys(11811, 11811, 1, true), r)) << "pHYs after IDAT";
-    EXPECT_FALSE(Read(PngWithPhys(0xFFFFFFFFu, 11811, 1), r)) << "absurd resolution";
-    EXPECT_FALSE(Read(PngHeader(4, 4, 8, 0), r));
-}
-
-TEST(FileResolution, JpegJfifDensityUnits) {
-    FileResolution r;
-    ASSERT_TRUE(Read(Jfif(1, 300, 600), r));
-    EXPECT_EQ(r.dpiX, 300.0);
-    EXPECT_EQ(r.dpiY, 600.0);
-    ASSERT_TRUE(Read(Jfif(2, 118, 118), r));
-    EXPECT_NEAR(r.dpiX, 299.72, 1e-9);
-    EXPECT_FALSE(Read(Jfif(0, 1, 1), r)) << "units 0 is an aspect ratio only";
-}
-
-TEST(FileResolution, JpegExifWhenJfifHasNone) {
-    const std::vector<TiffEntry> entries = {
+// What each kind of file gives, in dots per inch (an inch is 0.0254 metre);
+// a file without a usable resolution is refused and the result untouched.
+TEST(FileResolution, EveryKindAndUnit) {
+    const std::vector<TiffEntry> exif = {
         {kXRes, kRational, 600, 2}, {kYRes, kRational, 300, 1}, {kUnit, kShort, 2}};
-    for (bool bigEndian : {false, true}) {
-        SCOPED_TRACE(bigEndian ? "MM" : "II");
-        FileResolution r;
-        const Bytes exif = TiffStructure(bigEndian, entries);
-        ASSERT_TRUE(Read(WithExif(Jfif(0, 1, 1), exif), r));
-        EXPECT_EQ(r.dpiX, 300.0);
-        EXPECT_EQ(r.dpiY, 300.0);
-        ASSERT_TRUE(Read(WithExif({0xFF, 0xD8}, exif), r)) << "no JFIF block at all";
+    struct Case {
+        std::string what;
+        Bytes file;
+        double dpiX = 0, dpiY = 0;  // 0: refused
+    };
+    std::vector<Case> cases = {
+        {"PNG pHYs per metre", PngWithPhys(11811, 23622, 1), 11811 * 0.0254, 23622 * 0.0254},
+        {"PNG unit 0 is an aspect ratio only", PngWithPhys(1, 1, 0)},
+        {"PNG pHYs after IDAT", PngWithPhys(11811, 11811, 1, true)},
+        {"PNG absurd resolution", PngWithPhys(0xFFFFFFFFu, 11811, 1)},
+        {"PNG without pHYs", PngHeader(4, 4, 8, 0)},
+        {"JFIF per inch", Jfif(1, 300, 600), 300, 600},
+        {"JFIF per centimetre", Jfif(2, 118, 118), 299.72, 299.72},
+        {"JFIF units 0 is an aspect ratio only", Jfif(0, 1, 1)},
+        {"JFIF density wins over EXIF", WithExif(Jfif(1, 200, 200), TiffStructure(false, exif)),
+         200, 200},
+        {"EXIF in centimetres",
+         WithExif({0xFF, 0xD8}, TiffStructure(true, {{kXRes, kRational, 100, 1},
+                                                     {kYRes, kRational, 200, 1},
+                                                     {kUnit, kShort, 3}})),
+         254, 508},
+        {"BMP", Bmp(40, 11811, 23622), 11811 * 0.0254, 23622 * 0.0254},
+        {"BMP version 5 header", Bmp(124, 3780, 3780), 3780 * 0.0254, 3780 * 0.0254},
+        {"BMP negative resolution", Bmp(40, -11811, 11811)},
+        {"BMP core header has no resolution", Bmp(12, 11811, 11811)},
+        {"GIF", {'G', 'I', 'F', '8', '9', 'a'}},
+    };
+    for (const bool bigEndian : {false, true}) {
+        const std::string order = bigEndian ? "MM, " : "II, ";
+        const auto tiff = [&](const std::vector<TiffEntry>& entries) {
+            return TiffStructure(bigEndian, entries);
+        };
+        const std::vector<Case> ordered = {
+            {"EXIF when JFIF has none", WithExif(Jfif(0, 1, 1), tiff(exif)), 300, 300},
+            {"EXIF without JFIF", WithExif({0xFF, 0xD8}, tiff(exif)), 300, 300},
+            {"TIFF, inch by default",
+             tiff({{kXRes, kRational, 300, 1}, {kYRes, kRational, 1200, 2}}), 300, 600},
+            {"TIFF, one direction serves both", tiff({{kXRes, kLong, 150}}), 150, 150},
+            {"TIFF without an absolute unit",
+             tiff({{kXRes, kRational, 300, 1}, {kYRes, kRational, 300, 1}, {kUnit, kShort, 1}})},
+            {"TIFF unit beyond 16 bits is no unit (and is not narrowed to 2)",
+             tiff({{kXRes, kRational, 300, 1}, {kUnit, kLong, 0x30002}})},
+            {"TIFF zero denominator", tiff({{kXRes, kRational, 300, 0}})},
+        };
+        for (const Case& c : ordered) {
+            cases.push_back({order + c.what, c.file, c.dpiX, c.dpiY});
+        }
     }
-    // JFIF density wins over EXIF.
-    FileResolution r;
-    ASSERT_TRUE(Read(WithExif(Jfif(1, 200, 200), TiffStructure(false, entries)), r));
-    EXPECT_EQ(r.dpiX, 200.0);
-    // Centimetres in EXIF.
-    ASSERT_TRUE(Read(WithExif({0xFF, 0xD8}, TiffStructure(true, {{kXRes, kRational, 100, 1},
-                                                                 {kYRes, kRational, 200, 1},
-                                                                 {kUnit, kShort, 3}})),
-                     r));
-    EXPECT_NEAR(r.dpiX, 254.0, 1e-9);
-    EXPECT_NEAR(r.dpiY, 508.0, 1e-9);
-}
-
-TEST(FileResolution, TiffBothByteOrdersAndUnits) {
-    for (bool bigEndian : {false, true}) {
-        SCOPED_TRACE(bigEndian ? "MM" : "II");
-        FileResolution r;
-        ASSERT_TRUE(Read(
-            TiffStructure(bigEndian, {{kXRes, kRational, 300, 1}, {kYRes, kRational, 1200, 2}}), r))
-            << "inch is the default unit";
-        EXPECT_EQ(r.dpiX, 300.0);
-        EXPECT_EQ(r.dpiY, 600.0);
-        ASSERT_TRUE(Read(TiffStructure(bigEndian, {{kXRes, kLong, 150}}), r))
-            << "one direction serves both";
-        EXPECT_EQ(r.dpiX, 150.0);
-        EXPECT_EQ(r.dpiY, 150.0);
-        EXPECT_FALSE(Read(TiffStructure(bigEndian, {{kXRes, kRational, 300, 1},
-                                                    {kYRes, kRational, 300, 1},
-                                                    {kUnit, kShort, 1}}),
-                          r))
-            << "no absolute unit";
-        EXPECT_FALSE(Read(
-            TiffStructure(bigEndian, {{kXRes, kRational, 300, 1}, {kUnit, kLong, 0x30002}}), r))
-            << "a unit beyond 16 bits is no unit (and is not narrowed to 2)";
-        EXPECT_FALSE(Read(TiffStructure(bigEndian, {{kXRes, kRational, 300, 0}}), r))
-            << "zero denominator";
+    for (const Case& c : cases) {
+        FileResolution r{1, 2};
+        EXPECT_EQ(ReadFileResolution(c.file.data(), c.file.size(), r), c.dpiX != 0) << c.what;
+        EXPECT_DOUBLE_EQ(r.dpiX, c.dpiX != 0 ? c.dpiX : 1) << c.what;
+        EXPECT_DOUBLE_EQ(r.dpiY, c.dpiX != 0 ? c.dpiY : 2) << c.what;
     }
-}
-
-TEST(FileResolution, BmpPelsPerMetre) {
     FileResolution r;
-    ASSERT_TRUE(Read(Bmp(40, 11811, 23622), r));
-    EXPECT_NEAR(r.dpiX, 300.0, 0.001);
-    EXPECT_EQ(DpiToPelsPerMeter(r.dpiY), 23622);
-    ASSERT_TRUE(Read(Bmp(124, 3780, 3780), r));
-    EXPECT_EQ(DpiToPelsPerMeter(r.dpiX), 3780);
-    EXPECT_FALSE(Read(Bmp(40, -11811, 11811), r));
-    EXPECT_FALSE(Read(Bmp(12, 11811, 11811), r)) << "the core header has no resolution";
-    EXPECT_FALSE(Read({'G', 'I', 'F', '8', '9', 'a'}, r));
     EXPECT_FALSE(ReadFileResolution(nullptr, 100, r));
 }
 

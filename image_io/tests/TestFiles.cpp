@@ -1,40 +1,18 @@
 #include "TestFiles.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include <tiffio.h>
 #include <zlib.h>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <stdexcept>
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 
-namespace fs = std::filesystem;
-
 Bytes ReadBytes(const std::string& path) {
     const std::string bytes = ReadFileBytes(path);
     return Bytes(bytes.begin(), bytes.end());
-}
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-    WriteFileBytes(path, std::string(bytes.begin(), bytes.end()));
-}
-
-DibPtr RandomDib(LONG width, LONG height, WORD bitCount, std::mt19937& rng) {
-    DibPtr dib(new CDib);
-    if (!dib->Create(width, height, bitCount, 0, BI_RGB) || !dib->AllocateBits()) {
-        throw std::runtime_error("cannot create test image");
-    }
-    std::uniform_int_distribution<int> byte(0, 255);
-    for (std::size_t i = 0; i < dib->GetImageSize(); ++i) {
-        dib->Bits()[i] = static_cast<BYTE>(byte(rng));
-    }
-    return dib;
 }
 
 void PutBE16(Bytes& out, std::uint32_t v) {
@@ -106,22 +84,6 @@ Bytes TiffStructure(bool bigEndian, const std::vector<TiffEntry>& entries) {
     return out;
 }
 
-// PNG and JPEG headers are walked by hand: chunk by chunk, marker by marker.
-PngPhys ReadPngPhys(const std::string& path) {
-    const Bytes file = ReadBytes(path);
-    auto be32 = [&](std::size_t at) {
-        return std::uint32_t{file[at]} << 24 | file[at + 1] << 16 | file[at + 2] << 8 |
-               file[at + 3];
-    };
-    PngPhys phys;
-    for (std::size_t at = 8; at + 12 <= file.size(); at += 12 + be32(at)) {
-        if (std::memcmp(&file[at + 4], "pHYs", 4) == 0 && be32(at) == 9 && at + 21 <= file.size()) {
-            return PngPhys{true, be32(at + 8), be32(at + 12), file[at + 16]};
-        }
-    }
-    return phys;
-}
-
 Bytes FlatJpeg(int width, int height, const std::vector<std::uint8_t>& sample, bool progressive) {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr errors{};
@@ -157,6 +119,7 @@ Bytes FlatJpeg(int width, int height, const std::vector<std::uint8_t>& sample, b
     return out;
 }
 
+// The JPEG header is walked by hand, marker by marker.
 JpegHeader ReadJpegHeader(const std::string& path) {
     const Bytes file = ReadBytes(path);
     JpegHeader header;

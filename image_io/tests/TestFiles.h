@@ -4,22 +4,32 @@
 #pragma once
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "image/Dib.h"
+#include "image_io/MemoryStream.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestImages.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes ReadBytes(const std::string& path);
-void WriteBytes(const std::string& path, const Bytes& bytes);
 
-// A bottom-up image with random pixels (32, 24 or 8 bits; 8 bits gets the
-// grey ramp), padding bytes included.
-DibPtr RandomDib(LONG width, LONG height, WORD bitCount, std::mt19937& rng);
+inline constexpr HRESULT kNoMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
+
+inline StreamPtr StreamOf(const Bytes& bytes) {
+    return CMemoryStream::Copy(bytes.data(), bytes.size());
+}
+
+// Four bytes as numbers; pixel (x, y) of a 32-bit image as blue, green, red,
+// alpha.
+inline std::vector<int> Four(const BYTE* p) {
+    return {p[0], p[1], p[2], p[3]};
+}
+inline std::vector<int> Bgra(const CDib& dib, LONG x, LONG y) {
+    return Four(dib.Row(y) + 4 * x);
+}
 
 // Big- or little-endian integers appended to a byte string.
 void PutBE16(Bytes& out, std::uint32_t v);
@@ -45,15 +55,7 @@ struct TiffEntry {
 // A TIFF header and one directory with the given entries (no image data).
 Bytes TiffStructure(bool bigEndian, const std::vector<TiffEntry>& entries);
 
-// Independent readers; `ok` or `present` is false when the file could not
-// be read.
-struct PngPhys {
-    bool present = false;
-    std::uint32_t x = 0, y = 0;
-    int unit = -1;
-};
-PngPhys ReadPngPhys(const std::string& path);
-
+// Independent readers; `ok` is false when the file could not be read.
 struct JpegHeader {
     bool ok = false;  // a frame header was found
     bool jfif = false;
