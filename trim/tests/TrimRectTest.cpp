@@ -105,13 +105,9 @@ TEST(ComputeTrimRect, OutputAndTrimGiveExactSizes) {
 // A 200 × 300 foreground, lid 0, with a page of 200 over columns 40 to 159
 // and rows 50 to 249 unless blank.
 DibPtr Foreground(bool blank) {
-    const DibPtr img = BlankImage(200, 300, 8);
-    for (LONG y = 0; y < 300; ++y) {
-        for (LONG x = 0; x < 200; ++x) {
-            img->Row(y)[x] = !blank && x >= 40 && x < 160 && y >= 50 && y < 250 ? 200 : 0;
-        }
-    }
-    return img;
+    return PaintedImage(200, 300, 8, [blank](LONG x, LONG y) {
+        return !blank && x >= 40 && x < 160 && y >= 50 && y < 250 ? 200 : 0;
+    });
 }
 
 // A fitted vertical line x = at with a point on every `every`-th row from
