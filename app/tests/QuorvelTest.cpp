@@ -557,7 +557,6 @@ TEST(Quorvel, OverwriteQuestionOnTheTerminal) {
     EXPECT_EQ(confirmed.exitCode, 0) << confirmed.out;
     EXPECT_NE(confirmed.out.find("x !"), std::string::npos) << confirmed.out;
     EXPECT_GT(fs::file_size(output), 1000u);
-
 }
 
 TEST(Quorvel, SettingsSurviveBetweenRunsAndResetRestoresDefaults) {

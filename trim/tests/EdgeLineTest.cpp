@@ -14,12 +14,6 @@
 namespace {
 
 constexpr double kHalfPi = 1.570796;
-// One angle step of the default search: 20 degrees (with pi as 3.141592)
-// in 200 steps.
-constexpr double kStep = 2 * (10 * 3.141592 / 180) / 200;
-// Tolerance of the fitted angles: one step, widened by the difference
-// between the rounded pi of the search and the exact one.
-constexpr double kTolerance = kStep * 1.0001;
 constexpr SIZE kBand{2, 2};
 
 double Radians(double degrees) {
@@ -36,7 +30,7 @@ DibPtr MakePage(LONG w, LONG h, double pw, double ph, double degrees) {
         const double dx = x + 0.5 - w / 2.0;
         const double dy = y + 0.5 - h / 2.0;
         return std::abs(c * dx + s * dy) <= pw / 2 && std::abs(-s * dx + c * dy) <= ph / 2 ? 200
-                                                                                          : 10;
+                                                                                           : 10;
     });
 }
 
@@ -110,26 +104,6 @@ TEST(EdgeLineTest, HoughWithoutStepsHasNoVotes) {
     const HoughPeak peak = HoughLine(PointList{{1, 1}}, 0.25, 0.5, 0, 10, 2);
     EXPECT_EQ(peak.theta, 0.25);
     EXPECT_EQ(peak.votes, 0);
-}
-
-TEST(EdgeLineTest, FitFindsSkewOfEachSide) {
-    for (const double degrees : {3.0, -2.5}) {
-        const DibPtr image = MakePage(900, 1200, 700, 1000, degrees);
-        for (const Side side : {SideLeft, SideTop, SideRight, SideBottom}) {
-            EdgeLine line;
-            ASSERT_EQ(FitEdgeLine(line, *image, side, 4.0, kBand, 10, 10), S_OK);
-            const bool horizontal = side == SideTop || side == SideBottom;
-            const double expected = (horizontal ? kHalfPi : 0.0) + Radians(degrees);
-            EXPECT_NEAR(line.theta, expected, kTolerance) << degrees << " side " << side;
-            EXPECT_EQ(line.level, 4.0);
-            EXPECT_GT(line.votes, 500);
-            // The line passes through the page's corner region of that side.
-            const POINT& p = line.points[line.points.size() / 2];
-            const double along =
-                horizontal ? line.slope * p.x + line.intercept : line.slope * p.y + line.intercept;
-            EXPECT_NEAR(along, horizontal ? p.y : p.x, 2.0);
-        }
-    }
 }
 
 TEST(EdgeLineTest, StraightPageGivesExactAxisAngles) {

@@ -35,16 +35,6 @@ TEST(AutoTrimParams, BorderBand) {
     EXPECT_EQ(huge.BorderBand(5, 1), (SIZE{2147483647, 2147483647}));
 }
 
-TEST(AutoTrimParams, FlagsKeepUnknownBits) {
-    AutoTrimParams p;
-    p.Flags = 0x80000000u | AutoTrimParams::FlagDeepCut;
-    p.SetFlag(AutoTrimParams::FlagOutputSize, true);
-    p.SetFlag(AutoTrimParams::FlagDeepCut, false);
-    EXPECT_EQ(p.Flags, 0x80000001u);
-    EXPECT_TRUE(p.HasFlag(AutoTrimParams::FlagOutputSize));
-    EXPECT_FALSE(p.HasFlag(AutoTrimParams::FlagAdditionalTrim));
-}
-
 TEST(RotateEdgeTable, KeywordsAreExact) {
     const char* keywords[] = {"none", "auto", "l", "r", "t", "b", "lr", "rl", "tb", "bt"};
     for (std::uint32_t value = 0; value < RotateEdgeCount; ++value) {

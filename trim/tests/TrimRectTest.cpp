@@ -67,15 +67,6 @@ TEST(ComputeTrimRect, DeepCutKeepsInsideAndOtherwiseAround) {
               (RECT{10, 20, 31, 41}));
 }
 
-TEST(ComputeTrimRect, OnlyRightCutThenPlaced) {
-    // Left, top and bottom are border lines of a 2000 × 1000 image.
-    const TrimCorners c = Box(-1.0, -1.0, 1500.3, 1000.0);
-    const CutFlags rightOnly{false, false, true, false};
-    const TrimRect r = ComputeTrimRect(c, 0, rightOnly, {}, {});
-    EXPECT_EQ(r.rect, (RECT{-1, -1, 1502, 1001}));
-    EXPECT_EQ(PlaceRect(r.rect, 2000, 1000), (RECT{0, 0, 1503, 1000}));
-}
-
 TEST(ComputeTrimRect, OutputAndTrimGiveExactSizes) {
     const TrimCorners c = Box(100.2, 50.7, 896.3, 1100.2);
     TrimRect r = ComputeTrimRect(c, kDeep | kOutput, kAllCut, SIZE{800, 1000}, SIZE{20, 0});
