@@ -96,27 +96,6 @@ TEST(SettingsStore, FilePathFirstRunAndFirstSave) {
     }
 }
 
-TEST(SettingsStore, FullRecordRoundTripsThroughTheFile) {
-    TempDir dir;
-    const std::string path = dir.File("日本語/Quorvel.reg");
-    const AppSettings saved = FullSettings();
-    SettingsSaveResult result;
-    ASSERT_TRUE(SaveSettings(saved, path, &result));
-    EXPECT_EQ(result.error, S_OK);
-
-    AppSettings loaded;
-    loaded.SubFolder = {"a", "b", "c", "d"};
-    const SettingsLoadReport report = LoadSettings(loaded, path);
-    EXPECT_EQ(report.file.state, RegistryFileStatus::State::Read);
-    EXPECT_TRUE(report.allValuesTaken);
-    ExpectSameSettings(loaded, saved);
-
-    // Saving what was loaded writes the same file.
-    const std::string first = ReadFileBytes(path);
-    ASSERT_TRUE(SaveSettings(loaded, path));
-    EXPECT_EQ(ReadFileBytes(path), first);
-}
-
 TEST(SettingsStore, OddStoredDataKeepsTheFieldsItCannotFill) {
     TempDir dir;
     const std::string path = dir.File("odd.reg");
@@ -194,9 +173,10 @@ TEST(SettingsStore, HistoryCountIsBoundedAndGapsReadEmpty) {
     EXPECT_NE(store.CurrentUser().OpenKey("H\\100"), nullptr);
 }
 
-TEST(SettingsStore, CorruptFileLoadsDefaultsAndIsKeptAsideBeforeTheNextSave) {
+TEST(SettingsStore, CorruptFileIsKeptAsideAndAFullRecordRoundTrips) {
     TempDir dir;
-    const std::string path = dir.File("Quorvel.reg");
+    std::filesystem::create_directory(dir.File("日本語"));
+    const std::string path = dir.File("日本語/Quorvel.reg");
     std::mt19937 rng(7);
     std::string garbage(4096, '\0');
     std::generate(garbage.begin(), garbage.end(), [&] { return static_cast<char>(rng()); });
@@ -209,14 +189,26 @@ TEST(SettingsStore, CorruptFileLoadsDefaultsAndIsKeptAsideBeforeTheNextSave) {
     ExpectSameSettings(loaded, AppSettings{});
     EXPECT_EQ(ReadFileBytes(path), garbage);  // loading never touches it
 
+    // Every field of a full record survives the file, which then replaces
+    // the lists it is loaded into.
     const AppSettings saved = FullSettings();
     SettingsSaveResult result;
     ASSERT_TRUE(SaveSettings(saved, path, &result));
+    EXPECT_EQ(result.error, S_OK);
     ASSERT_FALSE(result.keptAside.empty());
     EXPECT_EQ(ReadFileBytes(result.keptAside), garbage);
     AppSettings again;
-    EXPECT_FALSE(LoadSettings(again, path).Damaged());
+    again.SubFolder = {"a", "b", "c", "d"};
+    const SettingsLoadReport reread = LoadSettings(again, path);
+    EXPECT_FALSE(reread.Damaged());
+    EXPECT_EQ(reread.file.state, RegistryFileStatus::State::Read);
+    EXPECT_TRUE(reread.allValuesTaken);
     ExpectSameSettings(again, saved);
+
+    // Saving what was loaded writes the same file.
+    const std::string first = ReadFileBytes(path);
+    ASSERT_TRUE(SaveSettings(again, path));
+    EXPECT_EQ(ReadFileBytes(path), first);
 }
 
 TEST(SettingsStore, SaveKeepsKeysItDoesNotOwn) {

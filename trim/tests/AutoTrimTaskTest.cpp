@@ -286,23 +286,6 @@ TEST(AutoTrimTask, AutomaticSidesAndAlternatingModesFollowTheBookPage) {
     }
 }
 
-TEST(AutoTrimTask, FixedOutputSizeAndAdditionalTrimmingGiveExactSizes) {
-    TempDir dir;
-    const scangen::GeneratedScan scan = Generate(-1.7);
-    RunSetup setup;
-    setup.params.SpaceType = TrimEdgesAll;
-    setup.params.Flags |= AutoTrimParams::FlagOutputSize | AutoTrimParams::FlagAdditionalTrim;
-    setup.params.Output = SIZE{900, 1300};
-    setup.params.Trim = SIZE{40, 21};
-    const Outcome out = RunOn(dir, scan, setup, "fixedtrim");
-    ASSERT_EQ(out.task->ResultId(), 0u) << out.task->MessageText();
-    EXPECT_EQ(out.task->OutputImage()->Size(), (SIZE{860, 1279}));
-    ImagePtr written;
-    ASSERT_EQ(LoadImageFromFile(written, out.outputPath), S_OK);
-    EXPECT_EQ(written->GetWidth(), 860u);
-    EXPECT_EQ(written->GetHeight(), 1279u);
-}
-
 TEST(AutoTrimTask, AlphaDecidesBitDepthAndThePreviewIsFitted) {
     TempDir dir;
     for (bool alpha : {false, true}) {

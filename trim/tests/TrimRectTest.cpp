@@ -67,15 +67,6 @@ TEST(ComputeTrimRect, DeepCutKeepsInsideAndOtherwiseAround) {
               (RECT{10, 20, 31, 41}));
 }
 
-TEST(ComputeTrimRect, OnlyRightCutThenPlaced) {
-    // Left, top and bottom are border lines of a 2000 × 1000 image.
-    const TrimCorners c = Box(-1.0, -1.0, 1500.3, 1000.0);
-    const CutFlags rightOnly{false, false, true, false};
-    const TrimRect r = ComputeTrimRect(c, 0, rightOnly, {}, {});
-    EXPECT_EQ(r.rect, (RECT{-1, -1, 1502, 1001}));
-    EXPECT_EQ(PlaceRect(r.rect, 2000, 1000), (RECT{0, 0, 1503, 1000}));
-}
-
 TEST(ComputeTrimRect, OutputAndTrimGiveExactSizes) {
     const TrimCorners c = Box(100.2, 50.7, 896.3, 1100.2);
     TrimRect r = ComputeTrimRect(c, kDeep | kOutput, kAllCut, SIZE{800, 1000}, SIZE{20, 0});
@@ -105,13 +96,9 @@ TEST(ComputeTrimRect, OutputAndTrimGiveExactSizes) {
 // A 200 × 300 foreground, lid 0, with a page of 200 over columns 40 to 159
 // and rows 50 to 249 unless blank.
 DibPtr Foreground(bool blank) {
-    const DibPtr img = BlankImage(200, 300, 8);
-    for (LONG y = 0; y < 300; ++y) {
-        for (LONG x = 0; x < 200; ++x) {
-            img->Row(y)[x] = !blank && x >= 40 && x < 160 && y >= 50 && y < 250 ? 200 : 0;
-        }
-    }
-    return img;
+    return PaintedImage(200, 300, 8, [blank](LONG x, LONG y) {
+        return !blank && x >= 40 && x < 160 && y >= 50 && y < 250 ? 200 : 0;
+    });
 }
 
 // A fitted vertical line x = at with a point on every `every`-th row from
