@@ -176,6 +176,7 @@ bool CBatchDriver::StartBatch(const std::vector<std::string>& files) {
 }
 
 bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
+    PrepareTaskCodecs();
     AppSettings local = m_settings;
     DibPtr emptyImage;
     SourcePreloadPtr firstSource;

@@ -289,6 +289,10 @@ HRESULT LoadImageFromStream(ImagePtr& image, const StreamPtr& stream) {
     }
 }
 
+void PrepareImageCodecs() {
+    EnsureImageIoSetUp();
+}
+
 HRESULT LoadImageFromFile(ImagePtr& image, const std::string& path) {
     StreamPtr stream;
     const HRESULT hr = ReadFileToStream(stream, path);

@@ -51,6 +51,11 @@ constexpr std::uint32_t kMaxDecodedImageSide = 16384;
 HRESULT LoadImageFromStream(ImagePtr& image, const StreamPtr& stream);
 // ReadFileToStream, then LoadImageFromStream; the results of both.
 HRESULT LoadImageFromFile(ImagePtr& image, const std::string& path);
+// Loads and sets up the decoders and encoders now, on the calling thread,
+// which must live to the end of the process (the codec plugins belong to
+// the thread that loads them). Loading and saving do it themselves when
+// nobody did; call it before other threads load or save.
+void PrepareImageCodecs();
 // An image compiled into the program, found by numeric name and type
 // (the type compared without regard to ASCII case), e.g. 139, "IMAGE".
 // E_FAIL when there is no such resource; else as LoadImageFromStream.

@@ -33,6 +33,8 @@ void EnsureImageIoSetUp() {
         TIFFSetErrorHandler(nullptr);
         TIFFSetWarningHandler(nullptr);
         g_previousHandler.store(qInstallMessageHandler(FilteringHandler));
+        // Asking every plugin what it reads loads them all, on this thread.
+        (void)QImageReader::supportedImageFormats();
     });
 }
 

@@ -10,6 +10,11 @@
 //    it drops the decoders' diagnostics ("libpng error: ...", "Bogus DHT
 //    index ...") issued on a thread inside a QuietDecoderMessages scope and
 //    passes every other message on unchanged.
+//  - Qt's image plugins are loaded: a plugin belongs to the thread that
+//    loads it and is destroyed at exit, which must not be a worker thread
+//    that ended before (its destruction then reads the ended thread's
+//    freed data). Call it first from a thread that lives to the end of the
+//    process (PrepareImageCodecs in ImageFile.h).
 #pragma once
 
 void EnsureImageIoSetUp();

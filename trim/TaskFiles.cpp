@@ -5,6 +5,10 @@
 #include "image_io/ImageFile.h"
 #include "image_io/ImageSaver.h"
 
+void PrepareTaskCodecs() {
+    PrepareImageCodecs();
+}
+
 HRESULT LoadImageFile(DibPtr& image, const std::string& path) {
     return LoadDibFromFile(image, path);
 }

@@ -12,6 +12,11 @@
 #include "trim/AppSettings.h"
 #include "trim/AutoTrimTask.h"
 
+// Loads the codecs on the calling thread (PrepareImageCodecs): the batch
+// calls it on its own thread, which lives to the end of the process, before
+// any task or preload starts.
+void PrepareTaskCodecs();
+
 // The image at `path`, decoded as the pipeline decodes its sources
 // (LoadDibFromFile).
 HRESULT LoadImageFile(DibPtr& image, const std::string& path);
