@@ -1,5 +1,14 @@
 #include "image_io/TiffStructure.h"
 
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "image_io/ImageIoSetup.h"
+
 namespace {
 
 enum TiffType : std::uint16_t {
@@ -8,12 +17,54 @@ enum TiffType : std::uint16_t {
     kRational = 5,
 };
 
-constexpr std::uint16_t kTagImageWidth = 0x0100;
-constexpr std::uint16_t kTagImageLength = 0x0101;
-constexpr std::uint16_t kTagBitsPerSample = 0x0102;
-constexpr std::uint16_t kTagSamplesPerPixel = 0x0115;
+// The bytes of a file held in memory, as libtiff reads them.
+struct MemoryFile {
+    const std::uint8_t* data;
+    std::uint64_t size;
+    std::uint64_t position;
+};
 
-constexpr std::uint64_t kMaxBitsPerPixel = 128;
+tmsize_t ReadMemory(thandle_t handle, void* out, tmsize_t count) {
+    auto* file = static_cast<MemoryFile*>(handle);
+    const std::uint64_t left = file->size - std::min(file->position, file->size);
+    const auto n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(std::max<tmsize_t>(count, 0), left));
+    if (n > 0) {
+        std::memcpy(out, file->data + file->position, n);
+    }
+    file->position += n;
+    return static_cast<tmsize_t>(n);
+}
+
+tmsize_t WriteNothing(thandle_t /*handle*/, void* /*data*/, tmsize_t /*count*/) {
+    return -1;
+}
+
+toff_t SeekMemory(thandle_t handle, toff_t offset, int whence) {
+    auto* file = static_cast<MemoryFile*>(handle);
+    const std::uint64_t base = whence == SEEK_CUR   ? file->position
+                               : whence == SEEK_END ? file->size
+                                                    : 0;
+    if (offset > std::numeric_limits<std::uint64_t>::max() - base) {
+        return static_cast<toff_t>(-1);
+    }
+    file->position = base + offset;
+    return file->position;
+}
+
+int CloseNothing(thandle_t /*handle*/) {
+    return 0;
+}
+
+toff_t MemorySize(thandle_t handle) {
+    return static_cast<MemoryFile*>(handle)->size;
+}
+
+int MapNothing(thandle_t /*handle*/, void** /*base*/, toff_t* /*size*/) {
+    return 0;
+}
+
+void UnmapNothing(thandle_t /*handle*/, void* /*base*/, toff_t /*size*/) {}
 
 }  // namespace
 
@@ -90,42 +141,24 @@ std::optional<double> TiffNumber(const ByteView& tiff, std::size_t entry) {
 
 bool TiffSamplesWithinLimits(const std::uint8_t* data, std::size_t size,
                              const DecodeLimits& limits) {
-    const auto tiff = TiffStructureOf(ByteView(data, size));
-    if (!tiff) {
+    if (!TiffStructureOf(ByteView(data, size))) {
         return true;
     }
-    std::optional<double> width, height;
-    double samples = 1, bits = 1;
-    for (const std::size_t entry : FirstTiffDirectory(*tiff)) {
-        const auto value = TiffNumber(*tiff, entry);
-        switch (*tiff->U16(entry)) {
-            case kTagImageWidth:
-                width = value;
-                break;
-            case kTagImageLength:
-                height = value;
-                break;
-            case kTagBitsPerSample:
-                bits = value.value_or(bits);
-                break;
-            case kTagSamplesPerPixel:
-                samples = value.value_or(samples);
-                break;
-            default:
-                break;
-        }
-    }
-    if (!width || !height) {
+    EnsureImageIoSetUp();
+    MemoryFile file{data, size, 0};
+    TIFF* tiff =
+        TIFFClientOpen("source", "rm", static_cast<thandle_t>(&file), ReadMemory, WriteNothing,
+                       SeekMemory, CloseNothing, MemorySize, MapNothing, UnmapNothing);
+    if (tiff == nullptr) {
         return true;
     }
-    // Every value here is below 2^32: the row's size is exact in 64 bits
-    // once the pixel is known to be at most 128 bits; the image's is
-    // compared by division.
-    const auto pixelBits = static_cast<std::uint64_t>(samples) * static_cast<std::uint64_t>(bits);
-    if (pixelBits > kMaxBitsPerPixel) {
-        return false;
-    }
-    const std::uint64_t rowBytes = (static_cast<std::uint64_t>(*width) * pixelBits + 7) / 8;
-    const auto rows = static_cast<std::uint64_t>(*height);
-    return rows == 0 || rowBytes <= limits.maxBytes / rows;
+    // The RGBA reader takes one strip (or tile) of every plane at once; a
+    // stripped image's strips never hold more rows than the image.
+    std::uint16_t planar = PLANARCONFIG_CONTIG, samples = 1;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const std::uint64_t block = TIFFIsTiled(tiff) ? TIFFTileSize64(tiff) : TIFFStripSize64(tiff);
+    const std::uint64_t planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
+    TIFFClose(tiff);
+    return planes == 0 || block <= limits.maxBytes / planes;
 }

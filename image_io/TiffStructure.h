@@ -27,11 +27,12 @@ std::vector<std::size_t> FirstTiffDirectory(const ByteView& tiff);
 std::optional<double> TiffNumber(const ByteView& tiff, std::size_t entry);
 
 // Whether the undecoded samples a TIFF file's first image declares keep
-// `limits`: libtiff holds whole strips of them, which may be many times the
-// decoded 32-bit pixels. Rows of ImageWidth × SamplesPerPixel ×
-// BitsPerSample bits (rounded up to whole bytes) times ImageLength must fit
-// in `limits.maxBytes`, and a pixel may take at most 128 bits (four 32-bit
-// samples). Files that are not TIFF, or whose directory lacks a size, pass:
-// their decoder judges them.
+// `limits.maxBytes`: libtiff's reader holds a whole strip or tile of them
+// (of every plane, when the samples are stored plane by plane), which may be
+// many times the decoded 32-bit pixels. The sizes are libtiff's own, read
+// with libtiff from the same bytes, so that a directory libtiff reads
+// differently from a simple walk (a repeated or mistyped entry) cannot slip
+// past. Files that are not TIFF, or that libtiff cannot open, pass: their
+// decoder judges them.
 bool TiffSamplesWithinLimits(const std::uint8_t* data, std::size_t size,
                              const DecodeLimits& limits);
