@@ -1,7 +1,7 @@
 // Inside image_io only: the first directory of a TIFF structure (a TIFF
 // file, or the EXIF block of a JPEG) read from untrusted bytes. Every read
 // is bounds-checked; an entry that does not fit in the bytes ends the
-// directory.
+// directory. The memory check before decoding asks libtiff instead.
 #pragma once
 
 #include <cstddef>

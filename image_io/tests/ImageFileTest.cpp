@@ -65,16 +65,14 @@ TEST(LoadImage, FailuresGiveTheirCodes) {
     { const CImagePreload dropped(dir.File("a.png")); }
 }
 
-// A deflated TIFF image of 16-bit grey samples, 2816 x 7 unless `more`
-// says otherwise (libtiff keeps the first of repeated entries).
-Bytes DeflateTiff(const std::vector<TiffEntry>& more) {
+// A deflated TIFF image of 16-bit grey samples with the `more` entries
+// (libtiff keeps the first of repeated entries): 2816 x 7 in one strip, or
+// 16 x 16 when `more` gives the tiles.
+Bytes DeflateTiff(const std::vector<TiffEntry>& more, bool tiled = false) {
+    const std::uint32_t width = tiled ? 16 : 2816, height = tiled ? 16 : 7;
     std::vector<TiffEntry> entries = {
-        {0x100, 3, 2816}, {0x101, 3, 7}, {0x102, 3, 16}, {0x103, 3, 8}, {0x106, 3, 1}};
-    const bool tiled =
-        std::any_of(more.begin(), more.end(), [](const TiffEntry& e) { return e.tag == 0x142; });
-    if (tiled) {
-        entries[0].value = entries[1].value = 16;
-    } else {
+        {0x100, 3, width}, {0x101, 3, height}, {0x102, 3, 16}, {0x103, 3, 8}, {0x106, 3, 1}};
+    if (!tiled) {
         entries.insert(entries.end(), {{0x111, 4, 8}, {0x117, 4, 1}});
     }
     entries.insert(entries.end(), more.begin(), more.end());
@@ -106,11 +104,11 @@ TEST(LoadImage, HugeDeclaredSizesAreRefused) {
         {"progressive JPEG 4200 x 4200", FlatJpeg(4200, 4200, {10, 20, 30}, true)},
         // Few pixels, but 2.5 GB of undecoded samples for libtiff's strip,
         // also when a second width entry of a type libtiff skips follows,
-        // or 4 GB for one tile of a 16 x 16 image.
+        // or 8 GB for one tile of a 16 x 16 image.
         {"TIFF 2816 x 7 of 63744 16-bit samples", DeflateTiff({{0x115, 3, 63744}})},
         {"TIFF with a mistyped second width", DeflateTiff({{0x115, 3, 63744}, {0x100, 0, 0}})},
         {"TIFF 16 x 16 in 65536 x 65536 tiles",
-         DeflateTiff({{0x142, 4, 65536}, {0x143, 4, 65536}, {0x144, 4, 8}, {0x145, 4, 1}})},
+         DeflateTiff({{0x142, 4, 65536}, {0x143, 4, 65536}, {0x144, 4, 8}, {0x145, 4, 1}}, true)},
     };
     for (std::size_t i = 0; i < 4; ++i) {
         cases[i].file.insert(cases[i].file.end(), idat.begin(), idat.end());
