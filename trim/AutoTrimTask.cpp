@@ -372,6 +372,7 @@ void CAutoTrimTask::Init(DibPtr emptyImage, std::int32_t filePosition, std::stri
     m_cutSides.clear();
     m_skewAngle = 0.0;
     m_cropRect = RECT{0, 0, 0, 0};
+    m_verdict = TrimVerdict{};
     m_stageTimes.clear();
 
     const std::size_t slash = m_outputPath.find_last_of('/');

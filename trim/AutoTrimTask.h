@@ -30,6 +30,7 @@
 #include "image/Terminable.h"
 #include "trim/AutoTrimParams.h"
 #include "trim/EdgeLine.h"
+#include "trim/TrimVerdict.h"
 
 namespace Gdiplus {
 class CImageSaver;
@@ -98,6 +99,9 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     const SideList& CutSides() const { return m_cutSides; }
     double SkewAngle() const { return m_skewAngle; }
     const RECT& CropRect() const { return m_cropRect; }
+    // The engine's verdict on the page of the last run (see TrimVerdict);
+    // empty (ok, no reasons) for a file that failed before its lines.
+    const TrimVerdict& Verdict() const { return m_verdict; }
 
     // Wall-clock milliseconds of the stages of the last run, in run order
     // (a stage that runs several times, like a median pass, appears once per
@@ -129,6 +133,7 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     SideList m_cutSides;
     double m_skewAngle = 0.0;
     RECT m_cropRect{0, 0, 0, 0};
+    TrimVerdict m_verdict;
     std::vector<StageTime> m_stageTimes;
 };
 

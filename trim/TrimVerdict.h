@@ -1,0 +1,87 @@
+// TrimVerdict: what the engine itself thinks of one page it cut, so that a
+// person checking hundreds of results can look at the few that need it.
+//
+// The task fills it while it runs (CAutoTrimTask::Verdict), from what the
+// pipeline already knows (the lines it found, accepted or refused, the angle
+// and where it came from, the rectangle); it costs no extra pass over the
+// image. A page is `ok` or needs a look (`review`); the reasons say why, as
+// short sentences in the interface language or in English for records.
+//
+// Coordinates: source pixels, origin at the top-left pixel, x to the right,
+// y downwards. Angles in radians, positive turns the picture clockwise on
+// screen (as CAutoTrimTask::SkewAngle).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/Side.h"
+#include "msg/StringTable.h"
+#include "trim/TrimRect.h"
+
+// What became of one side of the page.
+enum class SideFate : std::uint8_t {
+    NotCut,    // not in the file's cut-side list: ends at the image border
+    Cut,       // cut on a line found in the foreground
+    Refused,   // a line was found but refused (SideVerdict::rule): kept to the border
+    AtBorder,  // cut side without a line (no lid seen there): kept to the border
+};
+
+// Why a found line was refused.
+enum class LineRule : std::uint8_t {
+    None,
+    TooFewPoints,     // rests on too few points to be an edge
+    InsidePage,       // no lid outside it: it lies inside the page
+    CutsPageAway,     // too much of the page lies outside it
+    CrossesOpposite,  // it meets the opposite side's line inside the image
+};
+
+struct SideVerdict {
+    SideFate fate = SideFate::NotCut;
+    LineRule rule = LineRule::None;
+    // Of the line the side was cut on, or of the refused line; 0 otherwise.
+    std::int32_t votes = 0;
+    std::int32_t points = 0;
+};
+
+// Flags of a verdict; any of them makes the page need a look.
+enum VerdictFlag : std::uint32_t {
+    VerdictPageAtBorder = 1u << 0,          // the page touches or runs off a border
+    VerdictNothingCut = 1u << 1,            // the result is the whole scan
+    VerdictNotStraightened = 1u << 2,       // edges were found skewed, the page was not turned
+    VerdictCutSideAtBorder = 1u << 3,       // a side to cut was left at the image border
+    VerdictRotationEdgeRefused = 1u << 4,   // the chosen rotation edge gave no sound line
+    VerdictOutputSizeBeyondScan = 1u << 5,  // the fixed output size is larger than the scan
+    VerdictTrimRemovesPage = 1u << 6,       // the additional trimming would remove the page
+};
+
+// One reason a page needs a look: a string-table id, and the side it speaks
+// of where its text names one.
+struct VerdictReason {
+    std::uint32_t id = 0;
+    Side side = SideLeft;
+};
+
+struct TrimVerdict {
+    std::array<SideVerdict, 4> sides{};  // indexed by Side
+    double angle = 0.0;
+    // The side whose line gave the angle, and its votes; 0 votes when no
+    // line did (then `angle` is 0).
+    Side angleSide = SideLeft;
+    std::int32_t angleVotes = 0;
+    std::uint32_t flags = 0;  // VerdictFlag bits
+    // The page's corners in the source image: top left, top right, bottom
+    // right, bottom left, where the four lines meet (a side kept to the
+    // border contributes the border line).
+    std::array<PointD, 4> pageCorners{};
+    // The reasons, most important first; empty for an `ok` page.
+    std::vector<VerdictReason> reasons;
+
+    bool NeedsReview() const { return !reasons.empty(); }
+};
+
+// The reasons as short sentences ("right edge not found: kept to the image
+// border"), in `language`, in the verdict's order.
+std::vector<std::string> VerdictReasonTexts(const TrimVerdict& verdict, Language language);
