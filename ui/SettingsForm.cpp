@@ -1,0 +1,556 @@
+#include "ui/SettingsForm.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "msg/Format.h"
+#include "msg/MessageIds.h"
+#include "msg/Utf8.h"
+#include "ui/Controls.h"
+
+namespace qv {
+
+namespace {
+
+// The file dialog's initial name is cut to this many characters.
+constexpr std::size_t kMaxInitialFileName = 259;
+
+constexpr SaveTypeChoice kSaveTypeChoices[] = {
+    {kCtlBmpRadio, SaveTypeBmp, kStrBmpRadio},
+    {kCtlPngRadio, SaveTypePng, kStrPngRadio},
+    {kCtlTiffRadio, SaveTypeTiff, kStrTiffRadio},
+    {kCtlJpegRadio, SaveTypeJpeg, kStrJpegRadio},
+};
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QLineEdit* MakeEdit(int id, int widthUnits, bool right = true) {
+    auto* edit = WithId(new QLineEdit, id);
+    if (right) {
+        edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    const CDialogUnits units(edit->font());
+    edit->setFixedWidth(
+        std::max(units.Size(widthUnits, 0).width(),
+                 edit->fontMetrics().horizontalAdvance(QStringLiteral("-00000")) + 12));
+    return edit;
+}
+
+QComboBox* MakeCombo(int id, bool editable) {
+    auto* combo = WithId(new QComboBox, id);
+    combo->setEditable(editable);
+    if (editable) {
+        // Typed text stays as typed: no completion, nothing added to the list.
+        combo->setCompleter(nullptr);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+    }
+    return combo;
+}
+
+QGroupBox* Group(const QString& title, QLayout* layout) {
+    auto* group = new QGroupBox(title);
+    group->setLayout(layout);
+    return group;
+}
+
+std::string ComboText(const QComboBox& combo) {
+    return TrimControlText(combo.currentText().toStdString());
+}
+
+}  // namespace
+
+CSettingsForm::CSettingsForm(QWidget& preview, CMsg& msg, UrlOpener open)
+    : m_msg(msg), m_open(std::move(open)) {
+    // Created in tab order.
+    QWidget* emptyPath = MakeEmptyPathGroup();
+    auto* left = new QVBoxLayout;
+    left->addWidget(MakeOptionsGroup());
+    left->addWidget(MakeSaveLocationGroup());
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(MakeSaveTypeGroup(), 1);
+    bottom->addWidget(MakeAdvancedGroup());
+    left->addLayout(bottom);
+    left->addStretch(1);
+    auto* right = new QVBoxLayout;
+    SetControlId(&preview, kCtlPreviewFrame);
+    right->addWidget(&preview, 1);
+    right->addLayout(MakeResultRows());
+
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->addWidget(emptyPath, 0, 0, 1, 2);
+    grid->addLayout(left, 1, 0);
+    grid->addLayout(right, 1, 1);
+    grid->setColumnStretch(1, 1);
+
+    std::vector<QWidget*> order{m_emptyPath,    m_openImage,      m_selectByDialog, m_trimEdges,
+                                m_rotateEdge,   m_deepCut,        m_outputSize,     m_outputWidth,
+                                m_outputHeight, m_additionalTrim, m_trimWidth,      m_trimHeight,
+                                m_subFolder};
+    for (const auto& entry : m_saveTypes) {
+        order.push_back(entry.second);
+    }
+    for (QWidget* next :
+         {static_cast<QWidget*>(m_jpegQuality), static_cast<QWidget*>(m_jpegPresets),
+          static_cast<QWidget*>(m_threads), static_cast<QWidget*>(m_sizeAddend),
+          static_cast<QWidget*>(m_useAsOutputSize)}) {
+        order.push_back(next);
+    }
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    }
+
+    connect(m_jpegQuality, &QLineEdit::textChanged, this, [this] { OnQualityEdited(); });
+    connect(m_jpegPresets, &QComboBox::currentIndexChanged, this,
+            [this](int index) { OnPresetChosen(index); });
+    connect(m_openImage, &QPushButton::clicked, this, [this] { OnOpenImage(); });
+    connect(m_selectByDialog, &QPushButton::clicked, this, [this] { OnSelectByDialog(); });
+    connect(m_useAsOutputSize, &QPushButton::clicked, this, [this] { OnUseAsOutputSize(); });
+}
+
+QWidget* CSettingsForm::MakeEmptyPathGroup() {
+    m_emptyPath = MakeCombo(kCtlEmptyPathCombo, true);
+    m_emptyPath->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_emptyPath->setMinimumContentsLength(20);
+    m_openImage = WithId(new QPushButton(Caption(kStrOpenImageButton)), kCtlOpenImageButton);
+    m_selectByDialog =
+        WithId(new QPushButton(Caption(kStrSelectByDialogButton)), kCtlSelectByDialogButton);
+    auto* layout = new QGridLayout;
+    layout->addWidget(m_emptyPath, 0, 0, 1, 3);
+    layout->addWidget(new QLabel(Caption("* Specify empty string, if you do not use",
+                                         "※ 使用しない場合には、空白にしてください")),
+                      1, 0);
+    layout->addWidget(m_openImage, 1, 1);
+    layout->addWidget(m_selectByDialog, 1, 2);
+    layout->setColumnStretch(0, 1);
+    return WithId(Group(Caption(kStrEmptyPathGroup), layout), kCtlEmptyPathGroup);
+}
+
+QWidget* CSettingsForm::MakeOptionsGroup() {
+    m_trimEdges = MakeCombo(kCtlTrimEdgesCombo, false);
+    for (const TrimEdgesEntry& e : kTrimEdgesTable) {
+        m_trimEdges->addItem(Caption(e.stringId), static_cast<uint>(e.value));
+    }
+    m_rotateEdge = MakeCombo(kCtlRotateCombo, false);
+    for (const RotateEdgeEntry& e : kRotateEdgeTable) {
+        m_rotateEdge->addItem(Caption(e.stringId), static_cast<uint>(e.value));
+    }
+    m_deepCut = WithId(new QCheckBox(Caption(kStrDeepCutCheck)), kCtlDeepCutCheck);
+    m_outputSize = WithId(new QCheckBox(Caption(kStrOutputSizeCheck)), kCtlOutputSizeCheck);
+    m_outputWidth = MakeEdit(kCtlOutputCxEdit, 40);
+    m_outputHeight = MakeEdit(kCtlOutputCyEdit, 40);
+    m_additionalTrim =
+        WithId(new QCheckBox(Caption(kStrAdditionalTrimCheck)), kCtlAdditionalTrimCheck);
+    m_trimWidth = MakeEdit(kCtlTrimCxEdit, 40);
+    m_trimHeight = MakeEdit(kCtlTrimCyEdit, 40);
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(MakeLabel(Caption("&Edges for trim:", "切り取る端(&E):"), m_trimEdges), 0, 0);
+    grid->addWidget(m_trimEdges, 0, 1, 1, 4);
+    grid->addWidget(
+        MakeLabel(Caption("Edge for automatic &Rotation:", "自動回転に使用する原稿の端(&R):"),
+                  m_rotateEdge),
+        1, 0);
+    grid->addWidget(m_rotateEdge, 1, 1, 1, 4);
+    grid->addWidget(m_deepCut, 2, 0, 1, 5);
+    grid->addWidget(m_outputSize, 3, 0);
+    grid->addWidget(m_outputWidth, 3, 1);
+    grid->addWidget(new QLabel(QStringLiteral("×")), 3, 2);
+    grid->addWidget(m_outputHeight, 3, 3);
+    grid->addWidget(new QLabel(Caption("* Only for trimming", "※トリミング用、拡縮されません")), 4,
+                    1, 1, 4);
+    grid->addWidget(m_additionalTrim, 5, 0, 1, 5);
+    auto* trim = new QHBoxLayout;
+    trim->addSpacing(CDialogUnits(font()).Size(12, 0).width());
+    trim->addWidget(MakeLabel(Caption("&Vertical:", "左右(&V):"), m_trimWidth));
+    trim->addWidget(m_trimWidth);
+    trim->addSpacing(CDialogUnits(font()).Size(8, 0).width());
+    trim->addWidget(MakeLabel(Caption("&Horizontal:", "上下(&H):"), m_trimHeight));
+    trim->addWidget(m_trimHeight);
+    trim->addStretch(1);
+    grid->addLayout(trim, 6, 0, 1, 5);
+    grid->setColumnStretch(4, 1);
+    return Group(Caption("Options", "原稿オプション"), grid);
+}
+
+QWidget* CSettingsForm::MakeSaveLocationGroup() {
+    m_subFolder = MakeCombo(kCtlSubFolderCombo, true);
+    m_subFolder->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_subFolder->setMinimumContentsLength(12);
+    auto* grid = new QGridLayout;
+    grid->addWidget(
+        MakeLabel(Caption("&Create subfolder: ", "ファイルのあるフォルダの下に子フォルダ(&C):"),
+                  m_subFolder),
+        0, 0, 1, 2);
+    grid->addWidget(m_subFolder, 1, 0);
+    grid->addWidget(new QLabel(Caption("in a folder with dropped-files", "を作成して保存")), 1, 1);
+    grid->setColumnStretch(1, 1);
+    return Group(Caption("Save location", "保存場所"), grid);
+}
+
+QWidget* CSettingsForm::MakeSaveTypeGroup() {
+    auto* radios = new QHBoxLayout;
+    auto* group = new QButtonGroup(this);
+    for (const SaveTypeChoice& choice : kSaveTypeChoices) {
+        auto* radio = WithId(new QRadioButton(Caption(choice.captionId)), choice.controlId);
+        group->addButton(radio);
+        radios->addWidget(radio);
+        m_saveTypes.emplace_back(choice, radio);
+        connect(radio, &QRadioButton::toggled, this, [this](bool checked) {
+            if (checked) {
+                KeepTabOnChosenFormat();
+                EnableQuality();
+            }
+        });
+    }
+    radios->addStretch(1);
+    m_jpegQuality = MakeEdit(kCtlJpegQualityEdit, 26, false);
+    m_jpegQuality->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
+    m_jpegPresets = MakeCombo(kCtlJpegPresetCombo, false);
+    for (const JpegQualityPreset& preset : kJpegQualityPresets) {
+        m_jpegPresets->addItem(Caption(preset.stringId), static_cast<int>(preset.quality));
+    }
+    auto* quality = new QHBoxLayout;
+    quality->addWidget(MakeLabel(Caption("&Quality:", "画質(&Q):"), m_jpegQuality));
+    quality->addWidget(m_jpegQuality);
+    quality->addWidget(m_jpegPresets, 1);
+    auto* layout = new QVBoxLayout;
+    layout->addLayout(radios);
+    layout->addLayout(quality);
+    return Group(Caption("Save image type", "保存形式"), layout);
+}
+
+QWidget* CSettingsForm::MakeAdvancedGroup() {
+    m_threads = MakeCombo(kCtlThreadCombo, true);
+    for (const LONG count : kThreadCountChoices) {
+        m_threads->addItem(Text(std::to_string(count)));
+    }
+    auto* layout = new QVBoxLayout;
+    layout->addWidget(new QLabel(Caption("Threads:", "スレッド数:")));
+    layout->addWidget(m_threads);
+    return Group(Caption("Advanced option", "高度なオプション"), layout);
+}
+
+QLayout* CSettingsForm::MakeResultRows() {
+    m_resultWidth = MakeEdit(kCtlResultWidthEdit, 42);
+    m_resultHeight = MakeEdit(kCtlResultHeightEdit, 42);
+    m_resultWidth->setReadOnly(true);
+    m_resultHeight->setReadOnly(true);
+    m_sizeAddend = MakeCombo(kCtlSizeToOutputAddCombo, true);
+    for (const LONG addend : kSizeToOutputAddChoices) {
+        m_sizeAddend->addItem(Text(std::to_string(addend)));
+    }
+    m_useAsOutputSize =
+        WithId(new QPushButton(Caption(kStrUseAsOutputSizeButton)), kCtlUseAsOutputSizeButton);
+    auto* size = new QHBoxLayout;
+    size->addWidget(new QLabel(Caption("Size:", "サイズ:")));
+    size->addWidget(m_resultWidth);
+    size->addWidget(new QLabel(QStringLiteral("×")));
+    size->addWidget(m_resultHeight);
+    size->addStretch(1);
+    auto* use = new QHBoxLayout;
+    use->addWidget(m_sizeAddend);
+    use->addWidget(m_useAsOutputSize, 1);
+    auto* rows = new QVBoxLayout;
+    rows->addLayout(size);
+    rows->addLayout(use);
+    return rows;
+}
+
+void CSettingsForm::Load(const AppSettings& s) {
+    const AutoTrimParams& p = s.AutoTrim;
+    FillHistory(*m_emptyPath, s.EmptyPath);
+    m_rotateEdge->setCurrentIndex(m_rotateEdge->findData(static_cast<uint>(p.EdgeType)));
+    m_trimEdges->setCurrentIndex(m_trimEdges->findData(static_cast<uint>(p.SpaceType)));
+    m_deepCut->setChecked(p.HasFlag(AutoTrimParams::FlagDeepCut));
+    m_outputSize->setChecked(p.HasFlag(AutoTrimParams::FlagOutputSize));
+    m_outputWidth->setText(Text(std::to_string(p.Output.cx)));
+    m_outputHeight->setText(Text(std::to_string(p.Output.cy)));
+    m_additionalTrim->setChecked(p.HasFlag(AutoTrimParams::FlagAdditionalTrim));
+    m_trimWidth->setText(Text(std::to_string(p.Trim.cx)));
+    m_trimHeight->setText(Text(std::to_string(p.Trim.cy)));
+    FillHistory(*m_subFolder, s.SubFolder);
+    m_jpegQuality->setText(Text(std::to_string(s.JpegQuality)));
+    // Any other value shows PNG.
+    QRadioButton* chosen = nullptr;
+    for (const auto& [choice, radio] : m_saveTypes) {
+        if (choice.saveType == s.SaveType ||
+            (chosen == nullptr && choice.saveType == SaveTypePng)) {
+            chosen = radio;
+        }
+    }
+    chosen->setChecked(true);
+    m_jpegPresets->setCurrentIndex(m_jpegPresets->findData(static_cast<int>(s.JpegQuality)));
+    SetComboText(*m_threads, std::to_string(s.ThreadCount));
+    SetComboText(*m_sizeAddend, std::to_string(s.SizeToOutputAdd));
+    KeepTabOnChosenFormat();
+    EnableQuality();
+}
+
+SettingsInput CSettingsForm::Input() const {
+    SettingsInput in;
+    in.emptyPath = ComboText(*m_emptyPath);
+    const auto chosen = [](const QComboBox& combo) -> std::optional<std::uint32_t> {
+        if (combo.currentIndex() < 0) {
+            return std::nullopt;
+        }
+        return combo.currentData().toUInt();
+    };
+    in.rotateEdge = chosen(*m_rotateEdge);
+    in.trimEdges = chosen(*m_trimEdges);
+    in.deepCut = m_deepCut->isChecked();
+    in.outputSize = m_outputSize->isChecked();
+    in.outputWidth = m_outputWidth->text().toStdString();
+    in.outputHeight = m_outputHeight->text().toStdString();
+    in.additionalTrim = m_additionalTrim->isChecked();
+    in.trimWidth = m_trimWidth->text().toStdString();
+    in.trimHeight = m_trimHeight->text().toStdString();
+    in.subFolder = ComboText(*m_subFolder);
+    for (const auto& [choice, radio] : m_saveTypes) {
+        if (radio->isChecked()) {
+            in.saveType = choice.saveType;
+        }
+    }
+    in.jpegQuality = m_jpegQuality->text().toStdString();
+    in.sizeToOutputAdd = m_sizeAddend->currentText().toStdString();
+    in.threadCount = m_threads->currentText().toStdString();
+    return in;
+}
+
+SettingsCheck CSettingsForm::Read(AppSettings& settings) {
+    const SettingsCheck check = ApplySettingsInput(
+        settings, Input(), [this](SettingsField field) { return CaptionOf(field); });
+    FillHistory(*m_emptyPath, settings.EmptyPath);
+    if (!check.Failed() || check.field > SettingsField::SubFolder) {
+        FillHistory(*m_subFolder, settings.SubFolder);
+    }
+    return check;
+}
+
+QWidget* CSettingsForm::ControlOf(SettingsField field) const {
+    switch (field) {
+        case SettingsField::None:
+            return nullptr;
+        case SettingsField::EmptyPath:
+            return m_emptyPath;
+        case SettingsField::RotateEdge:
+            return m_rotateEdge;
+        case SettingsField::TrimEdges:
+            return m_trimEdges;
+        case SettingsField::OutputWidth:
+            return m_outputWidth;
+        case SettingsField::OutputHeight:
+            return m_outputHeight;
+        case SettingsField::TrimWidth:
+            return m_trimWidth;
+        case SettingsField::TrimHeight:
+            return m_trimHeight;
+        case SettingsField::SubFolder:
+            return m_subFolder;
+        case SettingsField::SaveType:
+            return m_saveTypes.front().second;
+        case SettingsField::JpegQuality:
+            return m_jpegQuality;
+        case SettingsField::SizeToOutputAdd:
+            return m_sizeAddend;
+        case SettingsField::ThreadCount:
+            return m_threads;
+    }
+    return nullptr;
+}
+
+std::string CSettingsForm::CaptionOf(SettingsField field) const {
+    QWidget* control = ControlOf(field);
+    if (control == nullptr) {
+        return {};
+    }
+    switch (field) {
+        case SettingsField::EmptyPath:
+            return PlainCaption(Caption(kStrEmptyPathGroup));
+        case SettingsField::OutputWidth:
+        case SettingsField::OutputHeight: {
+            const std::string size = PlainCaption(m_outputSize->text());
+            return Formatted(field == SettingsField::OutputWidth ? kStrWidthOf : kStrHeightOf,
+                             size);
+        }
+        case SettingsField::SaveType:
+            return PlainCaption(Caption("Save image type", "保存形式"));
+        case SettingsField::SizeToOutputAdd:
+            return ResString(kStrSizeAddendCaption);
+        case SettingsField::ThreadCount:
+            return PlainCaption(Caption("Threads:", "スレッド数:"));
+        default:
+            break;
+    }
+    // The label whose mnemonic leads to the control.
+    for (const QLabel* label : findChildren<QLabel*>()) {
+        if (label->buddy() == control) {
+            return PlainCaption(label->text());
+        }
+    }
+    return {};
+}
+
+QWidget& CSettingsForm::LastControl() const {
+    return *m_useAsOutputSize;
+}
+
+void CSettingsForm::SetRunning(bool running) {
+    m_running = running;
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             m_emptyPath, m_selectByDialog, m_trimEdges, m_rotateEdge, m_deepCut, m_outputSize,
+             m_outputWidth, m_outputHeight, m_additionalTrim, m_trimWidth, m_trimHeight,
+             m_subFolder, m_threads, m_sizeAddend, m_useAsOutputSize}) {
+        control->setEnabled(!running);
+    }
+    for (const auto& entry : m_saveTypes) {
+        entry.second->setEnabled(!running);
+    }
+    EnableQuality();
+}
+
+void CSettingsForm::ShowResultSize(LONG width, LONG height) {
+    m_resultWidth->setText(Text(std::to_string(width)));
+    m_resultHeight->setText(Text(std::to_string(height)));
+}
+
+QStringList CSettingsForm::FileFilters() {
+    QStringList patterns;
+    for (const QByteArray& format : QImageReader::supportedImageFormats()) {
+        patterns.push_back(QStringLiteral("*.") + QString::fromLatin1(format));
+    }
+    return {QString::fromStdString(
+                Formatted(kStrImageFilesFilter, patterns.join(QLatin1Char(' ')).toStdString())),
+            Caption(kStrAllFilesFilter)};
+}
+
+void CSettingsForm::SetComboText(QComboBox& combo, const std::string& text) {
+    const QString wanted = Text(text);
+    if (combo.currentText() == wanted) {
+        return;
+    }
+    const int index = combo.findText(wanted, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0) {
+        combo.setCurrentIndex(index);
+        return;
+    }
+    combo.setCurrentIndex(-1);
+    if (combo.isEditable()) {
+        combo.setEditText(wanted);
+    }
+}
+
+void CSettingsForm::FillHistory(QComboBox& combo, const HistoryList& history) {
+    combo.clear();
+    for (const std::string& entry : history) {
+        combo.addItem(Text(entry));
+    }
+    combo.setCurrentIndex(history.empty() ? -1 : 0);
+}
+
+void CSettingsForm::KeepTabOnChosenFormat() {
+    // Tab enters the group on the chosen button; the arrows move within it.
+    for (const auto& [choice, radio] : m_saveTypes) {
+        radio->setFocusPolicy(radio->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    }
+}
+
+void CSettingsForm::EnableQuality() {
+    bool jpeg = false;
+    for (const auto& [choice, radio] : m_saveTypes) {
+        jpeg |= choice.saveType == SaveTypeJpeg && radio->isChecked() && !m_running;
+    }
+    m_jpegQuality->setEnabled(jpeg);
+    m_jpegPresets->setEnabled(jpeg);
+}
+
+void CSettingsForm::OnQualityEdited() {
+    AppSettings scratch;
+    SettingsCheck check = ReadFieldNumber(
+        SettingsField::JpegQuality, m_jpegQuality->text().toStdString(), kMsgEditValueFailed,
+        [this](SettingsField f) { return CaptionOf(f); }, scratch.JpegQuality);
+    if (!check.Failed()) {
+        check = CheckJpegQuality(scratch);
+    }
+    if (check.Failed()) {
+        m_msg.ShowError(check.error);
+        m_jpegQuality->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    m_jpegPresets->setCurrentIndex(m_jpegPresets->findData(static_cast<int>(scratch.JpegQuality)));
+}
+
+void CSettingsForm::OnPresetChosen(int index) {
+    if (index >= 0) {
+        m_jpegQuality->setText(Text(std::to_string(m_jpegPresets->itemData(index).toInt())));
+    }
+}
+
+void CSettingsForm::OnOpenImage() {
+    const std::string path = ComboText(*m_emptyPath);
+    if (const std::string reason = ShellOpen(m_open, path); !reason.empty()) {
+        m_msg.ShowError(OpenFailure(path, reason));
+    }
+}
+
+void CSettingsForm::OnSelectByDialog() {
+    std::string initial = ComboText(*m_emptyPath);
+    Utf8Truncate(initial, kMaxInitialFileName);
+    QWidget* owner = QApplication::activeWindow();
+    QFileDialog dialog(owner != nullptr ? owner : window());
+    dialog.setNameFilters(FileFilters());
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::DontResolveSymlinks);
+    if (!initial.empty()) {
+        dialog.selectFile(Text(initial));
+    }
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        SetComboText(*m_emptyPath, dialog.selectedFiles().front().toStdString());
+    }
+}
+
+void CSettingsForm::OnUseAsOutputSize() {
+    LONG width = 0, height = 0;
+    if (!ReadDecimal(TrimControlText(m_resultWidth->text().toStdString()), width)) {
+        width = 0;
+    }
+    if (!ReadDecimal(TrimControlText(m_resultHeight->text().toStdString()), height)) {
+        height = 0;
+    }
+    if (width < 1 || height < 1) {
+        CSimpleErr err;
+        err.Set(kMsgNoImageSize);
+        m_msg.ShowError(err);
+        return;
+    }
+    LONG addend = 0;
+    const SettingsCheck check = ReadFieldNumber(
+        SettingsField::SizeToOutputAdd, m_sizeAddend->currentText().toStdString(),
+        kMsgEditValueFailed, [this](SettingsField f) { return CaptionOf(f); }, addend);
+    if (check.Failed()) {
+        m_msg.ShowError(check.error);
+        return;
+    }
+    m_outputWidth->setText(Text(std::to_string(static_cast<long long>(width) + addend)));
+    m_outputHeight->setText(Text(std::to_string(static_cast<long long>(height) + addend)));
+    m_outputSize->setChecked(true);
+}
+
+}  // namespace qv
