@@ -1,5 +1,6 @@
 #include "ui/Controls.h"
 
+#include <QComboBox>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QRegularExpression>
@@ -70,6 +71,40 @@ QLabel* MakeLabel(const QString& caption, QWidget* buddy) {
         label->setBuddy(buddy);
     }
     return label;
+}
+
+QComboBox* MakeComboBox(int id, bool editable) {
+    auto* combo = WithId(new QComboBox, id);
+    combo->setEditable(editable);
+    if (editable) {
+        combo->setCompleter(nullptr);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+    }
+    return combo;
+}
+
+void SetComboText(QComboBox& combo, const std::string& text) {
+    const QString wanted = QString::fromStdString(text);
+    if (combo.currentText() == wanted) {
+        return;
+    }
+    const int index = combo.findText(wanted, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0) {
+        combo.setCurrentIndex(index);
+        return;
+    }
+    combo.setCurrentIndex(-1);
+    if (combo.isEditable()) {
+        combo.setEditText(wanted);
+    }
+}
+
+void FillHistory(QComboBox& combo, const std::vector<std::string>& history) {
+    combo.clear();
+    for (const std::string& entry : history) {
+        combo.addItem(QString::fromStdString(entry));
+    }
+    combo.setCurrentIndex(history.empty() ? -1 : 0);
 }
 
 }  // namespace qv

@@ -13,7 +13,10 @@
 #include <QSize>
 #include <QString>
 #include <cstdint>
+#include <string>
+#include <vector>
 
+class QComboBox;
 class QLabel;
 class QWidget;
 
@@ -90,6 +93,15 @@ QWidget* FindControl(const QWidget& root, int id);
 
 // A label whose mnemonic moves the focus to `buddy`.
 QLabel* MakeLabel(const QString& caption, QWidget* buddy = nullptr);
+// A combo box with id `id`; an editable one keeps typed text as typed (no
+// completion, nothing added to its list).
+QComboBox* MakeComboBox(int id, bool editable);
+// Sets `text` in `combo`: nothing when it shows it already; else the first
+// item equal to it (case-sensitive) is selected; else the selection is
+// cleared and the text put in the edit field.
+void SetComboText(QComboBox& combo, const std::string& text);
+// Lists `history` in `combo`, its first entry chosen.
+void FillHistory(QComboBox& combo, const std::vector<std::string>& history);
 
 template <class W>
 W* WithId(W* widget, int id) {

@@ -15,6 +15,7 @@
 #include "ui/BatchPanel.h"
 #include "ui/Controls.h"
 #include "ui/DropTarget.h"
+#include "ui/EmptyImageGroup.h"
 #include "ui/SettingsForm.h"
 #include "ui/SimpleDibWidget.h"
 
@@ -71,7 +72,8 @@ CMainDlg::CMainDlg(AppSettings& settings, MainDlgEnv env)
         child->installEventFilter(this);
     }
     m_drop = new CDropTarget(
-        *this, m_form->EmptyPathBox(), [this] { return m_driver.Pool().AnyWorkerRunning(); },
+        *this, m_form->EmptyImage().PathBox(),
+        [this] { return m_driver.Pool().AnyWorkerRunning(); },
         [this](const std::vector<std::string>& files, bool onPathBox) {
             OnDropped(files, onPathBox);
         },
@@ -295,7 +297,7 @@ void CMainDlg::OnDropped(const std::vector<std::string>& dropped, bool onPathBox
     }
     std::vector<std::string> files = dropped;
     if (onPathBox) {
-        CSettingsForm::SetComboText(m_form->EmptyPathBox(), files.front());
+        m_form->EmptyImage().SetPath(files.front());
         if (files.size() == 1) {
             return;
         }

@@ -1,15 +1,12 @@
 #include "ui/SettingsForm.h"
 
 #include <QAbstractItemView>
-#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,15 +16,12 @@
 
 #include "msg/Format.h"
 #include "msg/MessageIds.h"
-#include "msg/Utf8.h"
 #include "ui/Controls.h"
+#include "ui/EmptyImageGroup.h"
 
 namespace qv {
 
 namespace {
-
-// The file dialog's initial name is cut to this many characters.
-constexpr std::size_t kMaxInitialFileName = 259;
 
 constexpr SaveTypeChoice kSaveTypeChoices[] = {
     {kCtlBmpRadio, SaveTypeBmp, kStrBmpRadio},
@@ -52,17 +46,6 @@ QLineEdit* MakeEdit(int id, int widthUnits, bool right = true) {
     return edit;
 }
 
-QComboBox* MakeCombo(int id, bool editable) {
-    auto* combo = WithId(new QComboBox, id);
-    combo->setEditable(editable);
-    if (editable) {
-        // Typed text stays as typed: no completion, nothing added to the list.
-        combo->setCompleter(nullptr);
-        combo->setInsertPolicy(QComboBox::NoInsert);
-    }
-    return combo;
-}
-
 QGroupBox* Group(const QString& title, QLayout* layout) {
     auto* group = new QGroupBox(title);
     group->setLayout(layout);
@@ -78,7 +61,7 @@ std::string ComboText(const QComboBox& combo) {
 CSettingsForm::CSettingsForm(QWidget& preview, CMsg& msg, UrlOpener open)
     : m_msg(msg), m_open(std::move(open)) {
     // Created in tab order.
-    QWidget* emptyPath = MakeEmptyPathGroup();
+    m_emptyImage = new CEmptyImageGroup(msg, m_open);
     auto* left = new QVBoxLayout;
     left->addWidget(MakeOptionsGroup());
     left->addWidget(MakeSaveLocationGroup());
@@ -94,14 +77,23 @@ CSettingsForm::CSettingsForm(QWidget& preview, CMsg& msg, UrlOpener open)
 
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
-    grid->addWidget(emptyPath, 0, 0, 1, 2);
+    grid->addWidget(m_emptyImage, 0, 0, 1, 2);
     grid->addLayout(left, 1, 0);
     grid->addLayout(right, 1, 1);
     grid->setColumnStretch(1, 1);
 
-    std::vector<QWidget*> order{m_emptyPath,    m_openImage,      m_selectByDialog, m_trimEdges,
-                                m_rotateEdge,   m_deepCut,        m_outputSize,     m_outputWidth,
-                                m_outputHeight, m_additionalTrim, m_trimWidth,      m_trimHeight,
+    std::vector<QWidget*> order{&m_emptyImage->PathBox(),
+                                &m_emptyImage->OpenImageButton(),
+                                &m_emptyImage->SelectButton(),
+                                m_trimEdges,
+                                m_rotateEdge,
+                                m_deepCut,
+                                m_outputSize,
+                                m_outputWidth,
+                                m_outputHeight,
+                                m_additionalTrim,
+                                m_trimWidth,
+                                m_trimHeight,
                                 m_subFolder};
     for (const auto& entry : m_saveTypes) {
         order.push_back(entry.second);
@@ -119,35 +111,15 @@ CSettingsForm::CSettingsForm(QWidget& preview, CMsg& msg, UrlOpener open)
     connect(m_jpegQuality, &QLineEdit::textChanged, this, [this] { OnQualityEdited(); });
     connect(m_jpegPresets, &QComboBox::currentIndexChanged, this,
             [this](int index) { OnPresetChosen(index); });
-    connect(m_openImage, &QPushButton::clicked, this, [this] { OnOpenImage(); });
-    connect(m_selectByDialog, &QPushButton::clicked, this, [this] { OnSelectByDialog(); });
     connect(m_useAsOutputSize, &QPushButton::clicked, this, [this] { OnUseAsOutputSize(); });
 }
 
-QWidget* CSettingsForm::MakeEmptyPathGroup() {
-    m_emptyPath = MakeCombo(kCtlEmptyPathCombo, true);
-    m_emptyPath->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    m_emptyPath->setMinimumContentsLength(20);
-    m_openImage = WithId(new QPushButton(Caption(kStrOpenImageButton)), kCtlOpenImageButton);
-    m_selectByDialog =
-        WithId(new QPushButton(Caption(kStrSelectByDialogButton)), kCtlSelectByDialogButton);
-    auto* layout = new QGridLayout;
-    layout->addWidget(m_emptyPath, 0, 0, 1, 3);
-    layout->addWidget(new QLabel(Caption("* Specify empty string, if you do not use",
-                                         "※ 使用しない場合には、空白にしてください")),
-                      1, 0);
-    layout->addWidget(m_openImage, 1, 1);
-    layout->addWidget(m_selectByDialog, 1, 2);
-    layout->setColumnStretch(0, 1);
-    return WithId(Group(Caption(kStrEmptyPathGroup), layout), kCtlEmptyPathGroup);
-}
-
 QWidget* CSettingsForm::MakeOptionsGroup() {
-    m_trimEdges = MakeCombo(kCtlTrimEdgesCombo, false);
+    m_trimEdges = MakeComboBox(kCtlTrimEdgesCombo, false);
     for (const TrimEdgesEntry& e : kTrimEdgesTable) {
         m_trimEdges->addItem(Caption(e.stringId), static_cast<uint>(e.value));
     }
-    m_rotateEdge = MakeCombo(kCtlRotateCombo, false);
+    m_rotateEdge = MakeComboBox(kCtlRotateCombo, false);
     for (const RotateEdgeEntry& e : kRotateEdgeTable) {
         m_rotateEdge->addItem(Caption(e.stringId), static_cast<uint>(e.value));
     }
@@ -190,7 +162,7 @@ QWidget* CSettingsForm::MakeOptionsGroup() {
 }
 
 QWidget* CSettingsForm::MakeSaveLocationGroup() {
-    m_subFolder = MakeCombo(kCtlSubFolderCombo, true);
+    m_subFolder = MakeComboBox(kCtlSubFolderCombo, true);
     m_subFolder->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_subFolder->setMinimumContentsLength(12);
     auto* grid = new QGridLayout;
@@ -223,7 +195,7 @@ QWidget* CSettingsForm::MakeSaveTypeGroup() {
     m_jpegQuality = MakeEdit(kCtlJpegQualityEdit, 26, false);
     m_jpegQuality->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
-    m_jpegPresets = MakeCombo(kCtlJpegPresetCombo, false);
+    m_jpegPresets = MakeComboBox(kCtlJpegPresetCombo, false);
     for (const JpegQualityPreset& preset : kJpegQualityPresets) {
         m_jpegPresets->addItem(Caption(preset.stringId), static_cast<int>(preset.quality));
     }
@@ -238,7 +210,7 @@ QWidget* CSettingsForm::MakeSaveTypeGroup() {
 }
 
 QWidget* CSettingsForm::MakeAdvancedGroup() {
-    m_threads = MakeCombo(kCtlThreadCombo, true);
+    m_threads = MakeComboBox(kCtlThreadCombo, true);
     for (const LONG count : kThreadCountChoices) {
         m_threads->addItem(Text(std::to_string(count)));
     }
@@ -253,7 +225,7 @@ QLayout* CSettingsForm::MakeResultRows() {
     m_resultHeight = MakeEdit(kCtlResultHeightEdit, 42);
     m_resultWidth->setReadOnly(true);
     m_resultHeight->setReadOnly(true);
-    m_sizeAddend = MakeCombo(kCtlSizeToOutputAddCombo, true);
+    m_sizeAddend = MakeComboBox(kCtlSizeToOutputAddCombo, true);
     for (const LONG addend : kSizeToOutputAddChoices) {
         m_sizeAddend->addItem(Text(std::to_string(addend)));
     }
@@ -276,7 +248,7 @@ QLayout* CSettingsForm::MakeResultRows() {
 
 void CSettingsForm::Load(const AppSettings& s) {
     const AutoTrimParams& p = s.AutoTrim;
-    FillHistory(*m_emptyPath, s.EmptyPath);
+    m_emptyImage->ShowHistory(s.EmptyPath);
     m_rotateEdge->setCurrentIndex(m_rotateEdge->findData(static_cast<uint>(p.EdgeType)));
     m_trimEdges->setCurrentIndex(m_trimEdges->findData(static_cast<uint>(p.SpaceType)));
     m_deepCut->setChecked(p.HasFlag(AutoTrimParams::FlagDeepCut));
@@ -306,7 +278,7 @@ void CSettingsForm::Load(const AppSettings& s) {
 
 SettingsInput CSettingsForm::Input() const {
     SettingsInput in;
-    in.emptyPath = ComboText(*m_emptyPath);
+    in.emptyPath = m_emptyImage->Path();
     const auto chosen = [](const QComboBox& combo) -> std::optional<std::uint32_t> {
         if (combo.currentIndex() < 0) {
             return std::nullopt;
@@ -337,7 +309,7 @@ SettingsInput CSettingsForm::Input() const {
 SettingsCheck CSettingsForm::Read(AppSettings& settings) {
     const SettingsCheck check = ApplySettingsInput(
         settings, Input(), [this](SettingsField field) { return CaptionOf(field); });
-    FillHistory(*m_emptyPath, settings.EmptyPath);
+    m_emptyImage->ShowHistory(settings.EmptyPath);
     if (!check.Failed() || check.field > SettingsField::SubFolder) {
         FillHistory(*m_subFolder, settings.SubFolder);
     }
@@ -349,7 +321,7 @@ QWidget* CSettingsForm::ControlOf(SettingsField field) const {
         case SettingsField::None:
             return nullptr;
         case SettingsField::EmptyPath:
-            return m_emptyPath;
+            return &m_emptyImage->PathBox();
         case SettingsField::RotateEdge:
             return m_rotateEdge;
         case SettingsField::TrimEdges:
@@ -414,10 +386,11 @@ QWidget& CSettingsForm::LastControl() const {
 
 void CSettingsForm::SetRunning(bool running) {
     m_running = running;
+    m_emptyImage->SetRunning(running);
     for (QWidget* control : std::initializer_list<QWidget*>{
-             m_emptyPath, m_selectByDialog, m_trimEdges, m_rotateEdge, m_deepCut, m_outputSize,
-             m_outputWidth, m_outputHeight, m_additionalTrim, m_trimWidth, m_trimHeight,
-             m_subFolder, m_threads, m_sizeAddend, m_useAsOutputSize}) {
+             m_trimEdges, m_rotateEdge, m_deepCut, m_outputSize, m_outputWidth, m_outputHeight,
+             m_additionalTrim, m_trimWidth, m_trimHeight, m_subFolder, m_threads, m_sizeAddend,
+             m_useAsOutputSize}) {
         control->setEnabled(!running);
     }
     for (const auto& entry : m_saveTypes) {
@@ -429,40 +402,6 @@ void CSettingsForm::SetRunning(bool running) {
 void CSettingsForm::ShowResultSize(LONG width, LONG height) {
     m_resultWidth->setText(Text(std::to_string(width)));
     m_resultHeight->setText(Text(std::to_string(height)));
-}
-
-QStringList CSettingsForm::FileFilters() {
-    QStringList patterns;
-    for (const QByteArray& format : QImageReader::supportedImageFormats()) {
-        patterns.push_back(QStringLiteral("*.") + QString::fromLatin1(format));
-    }
-    return {QString::fromStdString(
-                Formatted(kStrImageFilesFilter, patterns.join(QLatin1Char(' ')).toStdString())),
-            Caption(kStrAllFilesFilter)};
-}
-
-void CSettingsForm::SetComboText(QComboBox& combo, const std::string& text) {
-    const QString wanted = Text(text);
-    if (combo.currentText() == wanted) {
-        return;
-    }
-    const int index = combo.findText(wanted, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    if (index >= 0) {
-        combo.setCurrentIndex(index);
-        return;
-    }
-    combo.setCurrentIndex(-1);
-    if (combo.isEditable()) {
-        combo.setEditText(wanted);
-    }
-}
-
-void CSettingsForm::FillHistory(QComboBox& combo, const HistoryList& history) {
-    combo.clear();
-    for (const std::string& entry : history) {
-        combo.addItem(Text(entry));
-    }
-    combo.setCurrentIndex(history.empty() ? -1 : 0);
 }
 
 void CSettingsForm::KeepTabOnChosenFormat() {
@@ -500,29 +439,6 @@ void CSettingsForm::OnQualityEdited() {
 void CSettingsForm::OnPresetChosen(int index) {
     if (index >= 0) {
         m_jpegQuality->setText(Text(std::to_string(m_jpegPresets->itemData(index).toInt())));
-    }
-}
-
-void CSettingsForm::OnOpenImage() {
-    const std::string path = ComboText(*m_emptyPath);
-    if (const std::string reason = ShellOpen(m_open, path); !reason.empty()) {
-        m_msg.ShowError(OpenFailure(path, reason));
-    }
-}
-
-void CSettingsForm::OnSelectByDialog() {
-    std::string initial = ComboText(*m_emptyPath);
-    Utf8Truncate(initial, kMaxInitialFileName);
-    QWidget* owner = QApplication::activeWindow();
-    QFileDialog dialog(owner != nullptr ? owner : window());
-    dialog.setNameFilters(FileFilters());
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setOption(QFileDialog::DontResolveSymlinks);
-    if (!initial.empty()) {
-        dialog.selectFile(Text(initial));
-    }
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-        SetComboText(*m_emptyPath, dialog.selectedFiles().front().toStdString());
     }
 }
 

@@ -3,8 +3,8 @@
 // one through the batch's validation (SettingsValidation.h), which names the
 // failing field; the form maps it to its control.
 //
-// Groups and order (also the tab order): the empty-image path (144, Open
-// image 167, Select by Dialog 165); Options (trim edges 147, rotation 143,
+// Groups and order (also the tab order): the empty-image path
+// (CEmptyImageGroup); Options (trim edges 147, rotation 143,
 // deep cut 140, output size 141 with 153 × 154, additional trimming 142 with
 // 155 and 156); Save location (subfolder 148); Save image type (one radio
 // button per output format, JPEG quality 152 and its presets 146); Advanced
@@ -14,8 +14,7 @@
 // The form keeps itself consistent: the quality edit and the presets follow
 // each other (a quality outside 0..100 is refused at once with 40012), the
 // quality controls are enabled only with JPEG chosen, Tab into the format
-// group lands on the chosen format (arrows move within it). Open image and
-// Select by Dialog act on the path box; 166 copies the result size plus the
+// group lands on the chosen format (arrows move within it). 166 copies the result size plus the
 // addend into the output size (40039 without a result, 40011 for an addend
 // that is no number). Messages go to `msg`.
 #pragma once
@@ -36,6 +35,8 @@ class QPushButton;
 class QRadioButton;
 
 namespace qv {
+
+class CEmptyImageGroup;
 
 // One output format offered in "Save image type".
 struct SaveTypeChoice {
@@ -67,41 +68,28 @@ class CSettingsForm : public QWidget {
     void SetRunning(bool running);
     void ShowResultSize(LONG width, LONG height);
 
-    QComboBox& EmptyPathBox() const { return *m_emptyPath; }
+    CEmptyImageGroup& EmptyImage() const { return *m_emptyImage; }
     // The form's last control in the tab order.
     QWidget& LastControl() const;
-    // The file-dialog filters of Select by Dialog: images of every type the
-    // program reads, then all files.
-    static QStringList FileFilters();
-    // Sets `text` in `combo`: nothing when it shows it already; else the
-    // first item equal to it (case-sensitive) is selected; else the
-    // selection is cleared and the text put in the edit field.
-    static void SetComboText(QComboBox& combo, const std::string& text);
 
   private:
-    QWidget* MakeEmptyPathGroup();
     QWidget* MakeOptionsGroup();
     QWidget* MakeSaveLocationGroup();
     QWidget* MakeSaveTypeGroup();
     QWidget* MakeAdvancedGroup();
     QLayout* MakeResultRows();
-    void FillHistory(QComboBox& combo, const HistoryList& history);
     void KeepTabOnChosenFormat();
     void EnableQuality();
 
     void OnQualityEdited();
     void OnPresetChosen(int index);
-    void OnOpenImage();
-    void OnSelectByDialog();
     void OnUseAsOutputSize();
 
     CMsg& m_msg;
     UrlOpener m_open;
     bool m_running = false;
 
-    QComboBox* m_emptyPath;
-    QPushButton* m_openImage;
-    QPushButton* m_selectByDialog;
+    CEmptyImageGroup* m_emptyImage;
     QComboBox* m_trimEdges;
     QComboBox* m_rotateEdge;
     QCheckBox* m_deepCut;
