@@ -23,6 +23,8 @@ namespace qv {
 
 namespace {
 
+using F = SettingsField;
+
 constexpr SaveTypeChoice kSaveTypeChoices[] = {
     {kCtlBmpRadio, SaveTypeBmp, kStrBmpRadio},
     {kCtlPngRadio, SaveTypePng, kStrPngRadio},
@@ -66,7 +68,8 @@ CSettingsForm::CSettingsForm(QWidget& preview, CMsg& msg, UrlOpener open)
     left->addWidget(MakeOptionsGroup());
     left->addWidget(MakeSaveLocationGroup());
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(MakeSaveTypeGroup(), 1);
+    QGroupBox* saveTypes = MakeSaveTypeGroup();
+    bottom->addWidget(saveTypes, 1);
     bottom->addWidget(MakeAdvancedGroup());
     left->addLayout(bottom);
     left->addStretch(1);
@@ -108,6 +111,7 @@ CSettingsForm::CSettingsForm(QWidget& preview, CMsg& msg, UrlOpener open)
         QWidget::setTabOrder(order[i - 1], order[i]);
     }
 
+    NameFields(*saveTypes);
     connect(m_jpegQuality, &QLineEdit::textChanged, this, [this] { OnQualityEdited(); });
     connect(m_jpegPresets, &QComboBox::currentIndexChanged, this,
             [this](int index) { OnPresetChosen(index); });
@@ -176,7 +180,7 @@ QWidget* CSettingsForm::MakeSaveLocationGroup() {
     return Group(Caption("Save location", "保存場所"), grid);
 }
 
-QWidget* CSettingsForm::MakeSaveTypeGroup() {
+QGroupBox* CSettingsForm::MakeSaveTypeGroup() {
     auto* radios = new QHBoxLayout;
     auto* group = new QButtonGroup(this);
     for (const SaveTypeChoice& choice : kSaveTypeChoices) {
@@ -215,7 +219,7 @@ QWidget* CSettingsForm::MakeAdvancedGroup() {
         m_threads->addItem(Text(std::to_string(count)));
     }
     auto* layout = new QVBoxLayout;
-    layout->addWidget(new QLabel(Caption("Threads:", "スレッド数:")));
+    layout->addWidget(MakeLabel(Caption("Threads:", "スレッド数:"), m_threads));
     layout->addWidget(m_threads);
     return Group(Caption("Advanced option", "高度なオプション"), layout);
 }
@@ -317,67 +321,41 @@ SettingsCheck CSettingsForm::Read(AppSettings& settings) {
 }
 
 QWidget* CSettingsForm::ControlOf(SettingsField field) const {
-    switch (field) {
-        case SettingsField::None:
-            return nullptr;
-        case SettingsField::EmptyPath:
-            return &m_emptyImage->PathBox();
-        case SettingsField::RotateEdge:
-            return m_rotateEdge;
-        case SettingsField::TrimEdges:
-            return m_trimEdges;
-        case SettingsField::OutputWidth:
-            return m_outputWidth;
-        case SettingsField::OutputHeight:
-            return m_outputHeight;
-        case SettingsField::TrimWidth:
-            return m_trimWidth;
-        case SettingsField::TrimHeight:
-            return m_trimHeight;
-        case SettingsField::SubFolder:
-            return m_subFolder;
-        case SettingsField::SaveType:
-            return m_saveTypes.front().second;
-        case SettingsField::JpegQuality:
-            return m_jpegQuality;
-        case SettingsField::SizeToOutputAdd:
-            return m_sizeAddend;
-        case SettingsField::ThreadCount:
-            return m_threads;
-    }
-    return nullptr;
+    return m_fields[static_cast<std::size_t>(field)].control;
 }
 
 std::string CSettingsForm::CaptionOf(SettingsField field) const {
-    QWidget* control = ControlOf(field);
-    if (control == nullptr) {
-        return {};
-    }
-    switch (field) {
-        case SettingsField::EmptyPath:
-            return PlainCaption(Caption(kStrEmptyPathGroup));
-        case SettingsField::OutputWidth:
-        case SettingsField::OutputHeight: {
-            const std::string size = PlainCaption(m_outputSize->text());
-            return Formatted(field == SettingsField::OutputWidth ? kStrWidthOf : kStrHeightOf,
-                             size);
+    return m_fields[static_cast<std::size_t>(field)].caption;
+}
+
+void CSettingsForm::NameFields(const QGroupBox& saveTypes) {
+    // The caption of the label whose mnemonic leads to `control`.
+    const auto labelOf = [this](const QWidget* control) {
+        for (const QLabel* label : findChildren<QLabel*>()) {
+            if (label->buddy() == control) {
+                return PlainCaption(label->text());
+            }
         }
-        case SettingsField::SaveType:
-            return PlainCaption(Caption("Save image type", "保存形式"));
-        case SettingsField::SizeToOutputAdd:
-            return ResString(kStrSizeAddendCaption);
-        case SettingsField::ThreadCount:
-            return PlainCaption(Caption("Threads:", "スレッド数:"));
-        default:
-            break;
+        return std::string();
+    };
+    const std::string size = PlainCaption(m_outputSize->text());
+    const std::pair<SettingsField, FieldView> fields[] = {
+        {F::EmptyPath, {&m_emptyImage->PathBox(), PlainCaption(m_emptyImage->title())}},
+        {F::RotateEdge, {m_rotateEdge, labelOf(m_rotateEdge)}},
+        {F::TrimEdges, {m_trimEdges, labelOf(m_trimEdges)}},
+        {F::OutputWidth, {m_outputWidth, Formatted(kStrWidthOf, size)}},
+        {F::OutputHeight, {m_outputHeight, Formatted(kStrHeightOf, size)}},
+        {F::TrimWidth, {m_trimWidth, labelOf(m_trimWidth)}},
+        {F::TrimHeight, {m_trimHeight, labelOf(m_trimHeight)}},
+        {F::SubFolder, {m_subFolder, labelOf(m_subFolder)}},
+        {F::SaveType, {m_saveTypes.front().second, PlainCaption(saveTypes.title())}},
+        {F::JpegQuality, {m_jpegQuality, labelOf(m_jpegQuality)}},
+        {F::SizeToOutputAdd, {m_sizeAddend, ResString(kStrSizeAddendCaption)}},
+        {F::ThreadCount, {m_threads, labelOf(m_threads)}},
+    };
+    for (const auto& [field, view] : fields) {
+        m_fields[static_cast<std::size_t>(field)] = view;
     }
-    // The label whose mnemonic leads to the control.
-    for (const QLabel* label : findChildren<QLabel*>()) {
-        if (label->buddy() == control) {
-            return PlainCaption(label->text());
-        }
-    }
-    return {};
 }
 
 QWidget& CSettingsForm::LastControl() const {

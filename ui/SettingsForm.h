@@ -30,6 +30,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -75,9 +76,11 @@ class CSettingsForm : public QWidget {
   private:
     QWidget* MakeOptionsGroup();
     QWidget* MakeSaveLocationGroup();
-    QWidget* MakeSaveTypeGroup();
+    QGroupBox* MakeSaveTypeGroup();
     QWidget* MakeAdvancedGroup();
     QLayout* MakeResultRows();
+    // Which control shows each field, and its caption in messages.
+    void NameFields(const QGroupBox& saveTypes);
     void KeepTabOnChosenFormat();
     void EnableQuality();
 
@@ -85,8 +88,14 @@ class CSettingsForm : public QWidget {
     void OnPresetChosen(int index);
     void OnUseAsOutputSize();
 
+    struct FieldView {
+        QWidget* control = nullptr;
+        std::string caption;
+    };
+
     CMsg& m_msg;
     UrlOpener m_open;
+    std::array<FieldView, static_cast<std::size_t>(SettingsField::ThreadCount) + 1> m_fields{};
     bool m_running = false;
 
     CEmptyImageGroup* m_emptyImage;
