@@ -215,6 +215,9 @@ QGroupBox* CSettingsForm::MakeSaveTypeGroup() {
 
 QWidget* CSettingsForm::MakeAdvancedGroup() {
     m_threads = MakeComboBox(kCtlThreadCombo, true);
+    // As wide as a few digits, whatever they show.
+    m_threads->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_threads->setMinimumContentsLength(4);
     for (const LONG count : kThreadCountChoices) {
         m_threads->addItem(Text(std::to_string(count)));
     }
@@ -230,6 +233,9 @@ QLayout* CSettingsForm::MakeResultRows() {
     m_resultWidth->setReadOnly(true);
     m_resultHeight->setReadOnly(true);
     m_sizeAddend = MakeComboBox(kCtlSizeToOutputAddCombo, true);
+    // As wide as a few digits, whatever they show.
+    m_sizeAddend->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_sizeAddend->setMinimumContentsLength(4);
     for (const LONG addend : kSizeToOutputAddChoices) {
         m_sizeAddend->addItem(Text(std::to_string(addend)));
     }
