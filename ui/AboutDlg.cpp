@@ -66,7 +66,8 @@ CAboutDlg::CAboutDlg(QWidget* parent, const AboutInfo& info, UrlOpener open, CMs
     auto* grid = new QGridLayout(this);
     grid->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
     grid->addWidget(product, 0, 1);
-    grid->addWidget(legal, 1, 1);
+    grid->addWidget(legal, 1, 1, Qt::AlignTop);
+    grid->setRowStretch(1, 1);  // room to spare goes below the notice
     grid->addWidget(group, 2, 0, 1, 2);
     grid->addWidget(buttons, 3, 0, 1, 2);
     grid->setColumnStretch(1, 1);

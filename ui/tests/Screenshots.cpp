@@ -2,7 +2,9 @@
 // to look at), the review list and the about box, in English and Japanese,
 // into the folder named by the first argument (default: screenshots), each
 // name ending in the scale factor ("main-idle-ja-2.png"). Runs on the
-// offscreen platform at the QT_SCALE_FACTOR it is started with.
+// offscreen platform at the QT_SCALE_FACTOR it is started with; the
+// Japanese ones in Noto Sans CJK JP (fontconfig would take VL Gothic where
+// both are installed; the layout tests check both).
 #include <QDir>
 #include <QPixmap>
 #include <cstdio>
@@ -37,10 +39,16 @@ int main(int argc, char** argv) {
     const qvtest::CTempFolder scans;
     const std::vector<std::string> files = scans.Scans(3);
     bool ok = true;
+    const QFont base = QApplication::font();
     for (const auto& [language, suffix] :
          {std::pair{Language::English, "en"}, std::pair{Language::Japanese, "ja"}}) {
         SetUiLanguage(language);
         qv::InstallQtTranslations(language);
+        QFont font = base;
+        if (language == Language::Japanese) {
+            font.setFamily(QStringLiteral("Noto Sans CJK JP"));
+        }
+        QApplication::setFont(font);
         const auto name = [&](const char* what) {
             return folder + QStringLiteral("/%1-%2-%3.png").arg(what, suffix, scale);
         };
