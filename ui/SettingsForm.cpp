@@ -1,6 +1,5 @@
 #include "ui/SettingsForm.h"
 
-#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -62,7 +61,6 @@ std::string ComboText(const QComboBox& combo) {
 
 CSettingsForm::CSettingsForm(QWidget& preview, CMsg& msg, UrlOpener open)
     : m_msg(msg), m_open(std::move(open)) {
-    // Created in tab order.
     m_emptyImage = new CEmptyImageGroup(msg, m_open);
     auto* left = new QVBoxLayout;
     left->addWidget(MakeOptionsGroup());
@@ -101,12 +99,8 @@ CSettingsForm::CSettingsForm(QWidget& preview, CMsg& msg, UrlOpener open)
     for (const auto& entry : m_saveTypes) {
         order.push_back(entry.second);
     }
-    for (QWidget* next :
-         {static_cast<QWidget*>(m_jpegQuality), static_cast<QWidget*>(m_jpegPresets),
-          static_cast<QWidget*>(m_threads), static_cast<QWidget*>(m_sizeAddend),
-          static_cast<QWidget*>(m_useAsOutputSize)}) {
-        order.push_back(next);
-    }
+    order.insert(order.end(),
+                 {m_jpegQuality, m_jpegPresets, m_threads, m_sizeAddend, m_useAsOutputSize});
     for (std::size_t i = 1; i < order.size(); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
     }
