@@ -66,8 +66,8 @@ class IBatchView {
     // The last finished result: its preview image (possibly empty) is drawn
     // in the preview pane.
     virtual void ShowPreview(const DibPtr& preview) = 0;
-    // The pixel size of the last written result, for the two read-only size
-    // edits (150, 151); called only when the task has an output image.
+    // The pixel size of the last written result, shown beside the preview;
+    // called only when the task has an output image.
     virtual void ShowResultSize(LONG width, LONG height) = 0;
 
     // Running: settings controls disabled, Stop enabled. Idle: the
