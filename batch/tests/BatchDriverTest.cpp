@@ -29,7 +29,7 @@ namespace {
 class FakeView : public qv::IBatchView {
   public:
     qv::SettingsCheck ReadSettings(AppSettings& s) override { return qv::ValidateSettings(s); }
-    void FocusControl(int id) override { focused.push_back(id); }
+    void FocusField(qv::SettingsField field) override { focused.push_back(field); }
     SIZE PreviewSize() const override { return SIZE{120, 160}; }
     void SetProgress(int p, int) override { processed = p; }
     void SetStatusText(const std::string& text) override { statuses.push_back(text); }
@@ -40,15 +40,16 @@ class FakeView : public qv::IBatchView {
     void FlashCaption() override { ++flashes; }
     void StartBatchTimer() override { ++timerStarts; }
     void KillBatchTimer() override {}
-    bool ShellOpen(const std::string& path) override {
+    std::string ShellOpen(const std::string& path) override {
         opened.push_back(path);
-        return shellOpenWorks;
+        return shellOpenWorks ? std::string() : std::string("no launcher");
     }
     void Quit(int exitCode) override { exitCodes.push_back(exitCode); }
 
     std::string Status() const { return statuses.empty() ? std::string() : statuses.back(); }
 
-    std::vector<int> focused, exitCodes;
+    std::vector<qv::SettingsField> focused;
+    std::vector<int> exitCodes;
     std::vector<std::string> statuses, opened;
     int processed = -1, previews = 0, flashes = 0, timerStarts = 0;
     SIZE resultSize{0, 0};
@@ -187,7 +188,8 @@ TEST_F(BatchDriverTest, OneFileBatchCompletes) {
     view_.shellOpenWorks = false;
     driver.OpenFolder();
     ASSERT_EQ(msg_.errors.size(), 1u);
-    EXPECT_EQ(msg_.errors[0].id, 40014u);
+    EXPECT_EQ(msg_.errors[0].message,
+              "failed to open path\n\n" + Path("trim/") + "\n\nno launcher");
 }
 
 TEST(BatchDriverFormat, ElapsedTimeAndOutputPaths) {
@@ -216,7 +218,7 @@ TEST(BatchDriverFormat, ElapsedTimeAndOutputPaths) {
     settings.SubFolder = {""};
     check = qv::MakeOutputPath("/scan/p.png", settings, out);
     EXPECT_EQ(check.error.id, 40018u);
-    EXPECT_EQ(check.control, 148);
+    EXPECT_EQ(check.field, qv::SettingsField::SubFolder);
 }
 
 TEST_F(BatchDriverTest, CancelledOverwriteQuestionKeepsEverything) {
@@ -388,7 +390,7 @@ TEST_F(BatchDriverTest, RefusedStarts) {
     settings_.EmptyPath = {""};
     EXPECT_FALSE(driver.StartBatch(files));
     ExpectRefused(driver, 40035);
-    EXPECT_EQ(view_.focused, std::vector<int>{147});
+    EXPECT_EQ(view_.focused, std::vector<qv::SettingsField>{qv::SettingsField::TrimEdges});
     EXPECT_EQ(settings_.EmptyPath, HistoryList{""});
 
     settings_.EmptyPath = {Path("nothing.png")};

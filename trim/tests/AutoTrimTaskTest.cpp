@@ -36,8 +36,15 @@ struct Outcome {
     std::string outputPath;
 };
 
-struct RunSetup {
+// Automatic sides unless a test chooses others.
+AutoTrimParams AutoSides() {
     AutoTrimParams params;
+    params.SpaceType = TrimEdgesAuto;
+    return params;
+}
+
+struct RunSetup {
+    AutoTrimParams params = AutoSides();
     bool withEmpty = true;
     int position = 0;
     const CTerminable* runner = nullptr;
