@@ -8,7 +8,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang-format
-  libboost-dev libboost-regex-dev
+  libboost1.81-dev libboost-regex1.81-dev libboost-json1.81-dev
   qt6-base-dev qt6-image-formats-plugins qt6-qpa-plugins libgl-dev
   libpng-dev libdeflate-dev libtiff-dev libjpeg62-turbo-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
