@@ -18,16 +18,30 @@
 
 namespace qv {
 
+// A page that was written but needs a look: its source and the first of
+// its verdict's reasons, in the interface language.
+struct ReviewNote {
+    std::string source;
+    std::string reason;
+};
+
 // How a batch ended (see CBatchDriver for the three ends).
 struct BatchSummary {
     enum class End { Completed, Failed, Stopped };
     End end = End::Completed;
-    int total = 0;                // files of the batch
+    int total = 0;                // files of the batch to process
     int written = 0;              // results saved
+    int failed = 0;               // files whose pipeline failed
+    int skipped = 0;              // left alone, their results up to date (not in total)
+    int review = 0;               // results saved whose page needs a look
+    bool stopRequested = false;   // Stop was asked for (an interrupt, the button)
     std::uint32_t elapsedMs = 0;  // from the start to the end
     // Every output folder of the batch, once each, in file order, each
     // ending with '/'.
     std::vector<std::string> outputFolders;
+    // The first kMaxReviewNotes pages that need a look, as they finished.
+    std::vector<ReviewNote> reviewNotes;
+    static constexpr std::size_t kMaxReviewNotes = 10;
 };
 
 class IBatchView {

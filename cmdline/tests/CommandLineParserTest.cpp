@@ -116,7 +116,7 @@ TEST(CommandLineParser, GnuSpellingsAreTheSameOptions) {
         const auto& p = s.AutoTrim;
         return std::make_tuple(s.EmptyPath, s.SubFolder, s.SaveType, s.JpegQuality, s.ThreadCount,
                                p.EdgeType, p.SpaceType, p.Flags, p.Output, p.Trim, parser.Hide(),
-                               parser.End(), parser.Yes(), parser.Files());
+                               parser.End(), parser.Yes(), parser.Files().ToVector());
     };
     const std::pair<Words, Words> cases[] = {
         {{"--hide", "--yes"}, {"/hide", "/yes"}},
@@ -138,7 +138,8 @@ TEST(CommandLineParser, GnuSpellingsAreTheSameOptions) {
     parser.OnArguments({"--yes", "--", "--x.png", "/end", "/HIDE", "--"});
     EXPECT_TRUE(parser.Yes());
     EXPECT_FALSE(parser.End());
-    EXPECT_EQ(parser.Files(), (Words{Cwd() + "/--x.png", "/end", "/HIDE", Cwd() + "/--"}));
+    EXPECT_EQ(parser.Files().ToVector(),
+              (Words{Cwd() + "/--x.png", "/end", "/HIDE", Cwd() + "/--"}));
 
     using Request = qv::CCommandLineParser::Request;
     EXPECT_EQ(Request::Help, qv::CCommandLineParser::RequestOf({"/cut:x", "-h", "-V"}));
@@ -257,9 +258,10 @@ TEST(CommandLineParser, PosixPathRule) {
         "a.png",                    //
     });
     const std::string cwd = Cwd();
-    EXPECT_EQ(parser.Files(), (Words{"/home/me/scan.png", "/home/me/a:b.png", "/hide", "/outdir",
-                                     "/スキャン.png", cwd + "/写真/ページ.png", cwd + "/-hide",
-                                     cwd + R"(/a\b.png)", cwd + "/a.png", cwd + "/a.png"}));
+    EXPECT_EQ(parser.Files().ToVector(),
+              (Words{"/home/me/scan.png", "/home/me/a:b.png", "/hide", "/outdir", "/スキャン.png",
+                     cwd + "/写真/ページ.png", cwd + "/-hide", cwd + R"(/a\b.png)", cwd + "/a.png",
+                     cwd + "/a.png"}));
     EXPECT_FALSE(parser.Hide());
     EXPECT_EQ(settings.EmptyImagePath(), "/home/me/bed.png");
 
@@ -275,13 +277,13 @@ TEST(CommandLineParser, RealFileSystemAndTextCommandLine) {
     qv::CCommandLineParser parser(settings);
     parser.OnArguments({"/end", "/tmp", "/tmp/"});
     EXPECT_TRUE(parser.End());
-    EXPECT_EQ(parser.Files(), (Words{"/tmp", "/tmp/"}));
+    EXPECT_EQ(parser.Files().ToVector(), (Words{"/tmp", "/tmp/"}));
 
     // Every run starts with the flags cleared.
     parser.Parse(R"(quorvel /yes "my scan.png")");
     EXPECT_TRUE(parser.Yes());
     EXPECT_FALSE(parser.End());
-    EXPECT_EQ(parser.Files(), (Words{Cwd() + "/my scan.png"}));
+    EXPECT_EQ(parser.Files().ToVector(), (Words{Cwd() + "/my scan.png"}));
 }
 
 // The option words of a line, without their values: "/cut:SIDES, --cut=SIDES"
