@@ -97,10 +97,11 @@ void CRunReport::Fail(int error) {
 }
 
 void CRunReport::WriteLine(const json::object& record) {
+    const std::string line = json::serialize(record) + '\n';
+    std::lock_guard<std::mutex> lock(m_writeLock);
     if (m_broken) {
         return;
     }
-    const std::string line = json::serialize(record) + '\n';
     // One write per line where the system allows: a line is never mixed
     // with another writer's, and a killed run leaves whole lines.
     for (std::size_t written = 0; written < line.size();) {

@@ -1,8 +1,9 @@
 // qv::CRunReport: the run report of --report, as JSON Lines (one JSON object
 // per line, UTF-8 text; file names are written as the bytes they are).
 //
-// Each record is appended with one write as soon as the batch takes it, so a
-// run that is killed leaves a report of every file it finished (a line from
+// Each record is appended with one write as soon as its file finished (from
+// the worker's thread, one line at a time), so a run that is killed leaves a
+// report of every file it finished (a line from
 // a killed run that was cut short is ended before the next run appends).
 // Records of a later run follow those of earlier ones. The format is a
 // contract (README, "The run report"): keys are only ever added.
@@ -46,6 +47,7 @@
 #include <array>
 #include <boost/json/object.hpp>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -85,7 +87,8 @@ class CRunReport : public IBatchRecorder {
     BatchOptions m_options;
     int m_fd = -1;
     bool m_ownsFd = false;
-    bool m_broken = false;
+    std::mutex m_writeLock;  // workers record at the same time
+    bool m_broken = false;   // under m_writeLock once the batch runs
 };
 
 }  // namespace qv

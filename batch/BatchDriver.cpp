@@ -534,11 +534,20 @@ std::string_view CBatchDriver::TaskSource(int task) const {
 }
 
 void CBatchDriver::OnTaskFinished(boost::shared_ptr<CAutoTrimTask> task) {
+    // Recorded here, at once: a run killed a moment later has the file in
+    // its record (its result is written already).
+    CSimpleErr recordErr;
+    if (m_recorder != nullptr) {
+        InvokeGuarded(recordErr, [&] { m_recorder->RecordTask(*task); });
+    }
     if (m_pool.IsClosing()) {
         return;
     }
     std::lock_guard<std::mutex> lock(m_finishedLock);
     m_finished.push_back(std::move(task));
+    if (recordErr.Failed() && !m_recordErr.Failed()) {
+        m_recordErr = std::move(recordErr);
+    }
 }
 
 void CBatchDriver::OnBatchTimer() {
@@ -559,10 +568,13 @@ void CBatchDriver::OnBatchTimer() {
     }
 }
 
-std::vector<AutoTrimTaskPtr> CBatchDriver::TakeFinished() {
+std::vector<AutoTrimTaskPtr> CBatchDriver::TakeFinished(CSimpleErr* recordErr) {
     std::vector<AutoTrimTaskPtr> taken;
     std::lock_guard<std::mutex> lock(m_finishedLock);
     taken.swap(m_finished);
+    if (recordErr != nullptr) {
+        *recordErr = std::exchange(m_recordErr, CSimpleErr());
+    }
     return taken;
 }
 
@@ -583,18 +595,22 @@ void CBatchDriver::RecordFinished(const AutoTrimTaskPtr& task) {
                 ReviewNote{task->SourcePath(), reasons.empty() ? std::string() : reasons[0]});
         }
     }
-    if (m_recorder != nullptr) {
-        m_recorder->RecordTask(*task);
-    }
 }
 
 void CBatchDriver::TimerTick() {
-    const std::vector<AutoTrimTaskPtr> fresh = TakeFinished();
+    CSimpleErr recordErr;
+    const std::vector<AutoTrimTaskPtr> fresh = TakeFinished(&recordErr);
     const int count = static_cast<int>(fresh.size());
-    // Every report is counted and recorded once, the failed one and those
-    // after it included.
+    // Every report is counted once, the failed one and those after it
+    // included.
     for (const AutoTrimTaskPtr& task : fresh) {
         RecordFinished(task);
+    }
+    if (recordErr.Failed()) {
+        for (const AutoTrimTaskPtr& task : fresh) {
+            task->ReleaseImages();
+        }
+        throw my::CException(recordErr.id, recordErr.message);
     }
 
     for (const AutoTrimTaskPtr& task : fresh) {
@@ -680,16 +696,16 @@ void CBatchDriver::EndBatch(End end, const std::string& errorText) {
             break;
     }
     // Every worker has ended: the reports that came in meanwhile are the
-    // last. A report that cannot be kept does not keep the batch from ending.
-    bool recorded = true;
-    for (const AutoTrimTaskPtr& task : TakeFinished()) {
-        CSimpleErr err;
-        InvokeGuarded(err, [&] { RecordFinished(task); });
+    // last. A record that could not be kept does not keep the batch from
+    // ending.
+    CSimpleErr recordErr;
+    for (const AutoTrimTaskPtr& task : TakeFinished(&recordErr)) {
+        RecordFinished(task);
         task->ReleaseImages();
-        if (err.Failed() && recorded) {
-            Msg().ShowError(err);
-            recorded = false;
-        }
+    }
+    bool recorded = !recordErr.Failed();
+    if (!recorded) {
+        Msg().ShowError(recordErr);
     }
     BatchSummary summary = m_tally;
     summary.end = end;

@@ -147,8 +147,9 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // the recorder gets an empty batch's end).
     void StartFromCommandLine(CPathList files);
 
-    // Worker thread: appends the task to the finished list, or drops it once
-    // the pool is closing.
+    // Worker thread: hands the task to the recorder, then appends it to the
+    // finished list, or drops it once the pool is closing. A record that
+    // cannot be kept ends the batch as failed at the next tick.
     void OnTaskFinished(boost::shared_ptr<CAutoTrimTask> task) override;
 
     // One tick of the batch timer; ignored while the timer is not running.
@@ -240,10 +241,10 @@ class CBatchDriver : public CAutoTrimTaskClient {
     void StartTimer();
     void KillTimer();
     void TimerTick();
-    // The reports of the workers not yet taken, in their order.
-    std::vector<AutoTrimTaskPtr> TakeFinished();
-    // Counts a finished task, notes a page that needs a look and hands the
-    // task to the recorder.
+    // The reports of the workers not yet taken, in their order, and the
+    // first record that could not be kept since the last take.
+    std::vector<AutoTrimTaskPtr> TakeFinished(CSimpleErr* recordErr = nullptr);
+    // Counts a finished task and notes a page that needs a look.
     void RecordFinished(const AutoTrimTaskPtr& task);
     void AbortWith(const std::string& message);
     void EndBatch(End end, const std::string& errorText);
@@ -283,6 +284,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // end of the driver. Never held together with a pool lock.
     mutable std::mutex m_finishedLock;
     std::vector<AutoTrimTaskPtr> m_finished;
+    CSimpleErr m_recordErr;  // a worker's record that could not be kept
 
     // Last member: destroyed (and its workers joined) first.
     CTaskThreadPool m_pool;

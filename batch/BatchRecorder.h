@@ -1,9 +1,10 @@
 // qv::IBatchRecorder: where the batch driver hands the outcome of every
-// source of a batch, for a run report. The driver calls it on the
-// user-interface thread only: each finished task once, when the driver takes
-// its report (at most 200 ms after the file finished), in the order the
-// workers reported; each source left alone when the batch starts; then one
-// end, or one refusal for a start that was refused.
+// source of a batch, for a run report: each source left alone when the
+// batch starts; each finished task once, on its worker's thread as soon as
+// it finished (so calls of RecordTask may come at the same time from several
+// threads); then one end, or one refusal for a start that was refused. All
+// but RecordTask come from the user-interface thread, never while a worker
+// runs.
 #pragma once
 
 #include <cstddef>
@@ -32,8 +33,9 @@ class IBatchRecorder {
     virtual ~IBatchRecorder() = default;
 
     // Every call may throw my::CException when the record cannot be kept;
-    // the batch then ends as failed with its message (or, for RecordEnd and
-    // RecordRefusal, the message is shown and the run's exit code is 1).
+    // the batch then ends as failed with its message (RecordTask: at the
+    // driver's next tick; RecordEnd and RecordRefusal: the message is shown
+    // and the run's exit code is 1).
 
     // A source the pipeline ran on, with everything the task knows of it.
     virtual void RecordTask(const CAutoTrimTask& task) = 0;
