@@ -2,7 +2,9 @@
 # Installs the Debian packages Quorvel needs to build, test and benchmark
 # (xvfb, xauth and xdotool drive the window's end-to-end test; fonts-vlgothic
 # gives the Japanese screenshots their glyphs; desktop-file-utils checks the
-# desktop entry).
+# desktop entry; Slurm, munge, iproute2, python3 and perl run the cluster
+# recipe's test on a cluster of one node; the services the Slurm and munge
+# packages install are not used).
 # Idempotent and quiet; runs as root (or through sudo) with no terminal.
 set -euo pipefail
 
@@ -13,6 +15,7 @@ packages=(
   libpng-dev libdeflate-dev libtiff-dev libjpeg62-turbo-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev file
+  slurmctld slurmd slurm-client munge iproute2 python3 perl
   xvfb xauth xdotool fonts-vlgothic desktop-file-utils
   clang-14 libclang-rt-14-dev
 )
