@@ -45,7 +45,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Outcome {
-    double seconds = 0;  // until `ready`, or the end
+    double seconds = 0;     // until `ready`, or the end
+    double cpuSeconds = 0;  // of the whole run (user and system)
     double peakMb = 0;
     int exitCode = -1;
 };
@@ -86,6 +87,8 @@ Outcome Run(const std::vector<std::string>& args, const std::function<bool()>& r
         outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     }
     outcome.peakMb = usage.ru_maxrss / 1024.0;
+    outcome.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return outcome;
 }
@@ -186,15 +189,19 @@ int main(int argc, char** argv) {
     skippedArgs.push_back("--files-from=" + list.string());
     const Outcome skipped = Run(skippedArgs, {}, false);
 
-    std::printf("%-9s %10s %12s %14s %5s\n", "run", "paths", "seconds", "peak MB", "exit");
-    std::printf("%-9s %10d %12.2f %14.1f %5d\n", "one", 1, single.seconds, single.peakMb,
-                single.exitCode);
-    std::printf("%-9s %10d %12.2f %14.1f %5d\n", "fresh", paths, fresh.seconds, fresh.peakMb,
-                fresh.exitCode);
-    std::printf("%-9s %10d %12.2f %14.1f %5d\n", "skipped", paths, skipped.seconds, skipped.peakMb,
-                skipped.exitCode);
-    std::printf("fresh: seconds until the first result; skipped: the whole run (report: %.0f MB)\n",
-                fs::file_size(report) / 1e6);
+    std::printf("%-9s %10s %10s %12s %10s %5s\n", "run", "paths", "seconds", "CPU seconds",
+                "peak MB", "exit");
+    const auto row = [](const char* name, int count, const Outcome& o) {
+        std::printf("%-9s %10d %10.2f %12.2f %10.1f %5d\n", name, count, o.seconds, o.cpuSeconds,
+                    o.peakMb, o.exitCode);
+    };
+    row("one", 1, single);
+    row("fresh", paths, fresh);
+    row("skipped", paths, skipped);
+    std::printf(
+        "seconds: one and fresh until the first result, skipped the whole run (its report %.0f "
+        "MB);\nCPU seconds and peak memory: the whole run\n",
+        fs::file_size(report) / 1e6);
     if (!keep) {
         fs::remove_all(dir);
     }

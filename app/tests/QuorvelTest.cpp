@@ -318,11 +318,18 @@ TEST(Quorvel, VisibleRunsNeedADisplayAndBoxesOnlyWhereSomeoneSeesThem) {
 TEST(Quorvel, MissingInputsAndFailingFilesEndWithTheirMessage) {
     Workspace ws;
     ws.Scan("a.png");
-    const Result missing = ws.Run({"/hide", "/cut:ltrb", "a.png", "nothere.png"});
+    const Result missing = ws.Run({"/hide", "/cut:ltrb", "--report=-", "a.png", "nothere.png"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("Path not found\n\n" + (ws / "nothere.png").string()),
               std::string::npos)
         << missing.err;
+    // The report says the run was refused, and why.
+    const std::vector<boost::json::object> refused = ReportLines(missing.out);
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(Text(refused[0].at("summary").at("end")), "refused");
+    EXPECT_EQ(Text(refused[0].at("summary").at("message")),
+              "Path not found\n\n" + (ws / "nothere.png").string());
+    EXPECT_EQ(refused[0].at("summary").at("not_processed"), 2);
     fs::create_directory(ws / "folder");
     const Result folder = ws.Run({"/hide", "a.png", "folder"});
     EXPECT_EQ(folder.exitCode, 1);
