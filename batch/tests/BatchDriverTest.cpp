@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -70,7 +71,8 @@ class RecordingMsg : public CMsg {
     std::vector<std::pair<std::string, std::uint32_t>> shown;
 };
 
-// Keeps what the driver records of each source.
+// Keeps what the driver records of each source (tasks from the workers'
+// threads: read them once the batch has ended).
 class Recorder : public qv::IBatchRecorder {
   public:
     struct Task {
@@ -79,6 +81,7 @@ class Recorder : public qv::IBatchRecorder {
         qv::FileStatus status;
     };
     void RecordTask(const CAutoTrimTask& task) override {
+        std::lock_guard<std::mutex> lock(mutex);
         tasks.push_back({task.SourcePath(), task.FilePosition(), qv::StatusOf(task)});
     }
     void RecordSkipped(std::string_view source, std::string_view output) override {
@@ -91,6 +94,7 @@ class Recorder : public qv::IBatchRecorder {
     void RecordRefusal(const std::string& message, std::size_t, const AppSettings&) override {
         refusals.push_back(message);
     }
+    std::mutex mutex;
     std::vector<Task> tasks;
     std::vector<std::pair<std::string, std::string>> skipped;
     std::vector<std::string> refusals;
