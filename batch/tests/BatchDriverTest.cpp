@@ -38,6 +38,9 @@ class FakeView : public qv::IBatchView {
     void SetRunningState(bool r) override { running = r; }
     void EnableOpenFolder(bool enable) override { openFolder = enable; }
     void FlashCaption() override { ++flashes; }
+    void ShowBatchSummary(const qv::BatchSummary& summary) override {
+        summaries.push_back(summary);
+    }
     void StartBatchTimer() override { ++timerStarts; }
     void KillBatchTimer() override {}
     std::string ShellOpen(const std::string& path) override {
@@ -51,6 +54,7 @@ class FakeView : public qv::IBatchView {
     std::vector<qv::SettingsField> focused;
     std::vector<int> exitCodes;
     std::vector<std::string> statuses, opened;
+    std::vector<qv::BatchSummary> summaries;
     int processed = -1, previews = 0, flashes = 0, timerStarts = 0;
     SIZE resultSize{0, 0};
     bool running = false, openFolder = false, shellOpenWorks = true;
@@ -190,6 +194,30 @@ TEST_F(BatchDriverTest, OneFileBatchCompletes) {
     ASSERT_EQ(msg_.errors.size(), 1u);
     EXPECT_EQ(msg_.errors[0].message,
               "failed to open path\n\n" + Path("trim/") + "\n\nno launcher");
+}
+
+// A written page whose verdict asks for a look reaches the view with its
+// result and the engine's reasons; a page that needs none is left out.
+TEST_F(BatchDriverTest, PagesThatNeedALookAreSummarisedWithTheirReasons) {
+    scangen::ScanOptions options = scangen::MakeScanOptions(320, 440, 40);
+    options.bookEdge = scangen::BookEdge::Left;
+    const scangen::GeneratedScan offBorder = scangen::GenerateScan(options);
+    ASSERT_EQ(offBorder.result, S_OK);
+    std::vector<std::string> files = MakeScans(1);
+    files.push_back(Path("off.png"));
+    WritePng(offBorder.scan, files.back());
+    settings_.EmptyPath = {""};
+    settings_.AutoTrim.SpaceType = TrimEdgesAll;
+    CBatchDriver& driver = Driver();
+    ASSERT_TRUE(driver.StartBatch(files));
+    ASSERT_TRUE(RunToEnd(driver));
+    ASSERT_EQ(view_.summaries.size(), 1u);
+    const std::vector<qv::ReviewItem>& review = view_.summaries[0].review;
+    ASSERT_EQ(review.size(), 1u);
+    EXPECT_EQ(review[0].source, files[1]);
+    EXPECT_EQ(review[0].output, Path("trim/off.png"));
+    ASSERT_FALSE(review[0].reasons.empty());
+    EXPECT_EQ(review[0].reasons[0], "page runs off the left border of the scan");
 }
 
 TEST(BatchDriverFormat, ElapsedTimeAndOutputPaths) {
