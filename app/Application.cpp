@@ -21,6 +21,7 @@
 #include "ui/AppIcon.h"
 #include "ui/MainDlg.h"
 #include "ui/MessageBoxMsg.h"
+#include "ui/QtTranslations.h"
 
 namespace {
 
@@ -49,6 +50,10 @@ class CGui {
             // The run ends only through the window's quit, with its exit code.
             QApplication::setQuitOnLastWindowClosed(false);
             QApplication::setWindowIcon(qv::AppIcon());
+            // Qt's own buttons and dialogs speak the interface language.
+            if (!qv::InstallQtTranslations(UiLanguage())) {
+                std::cerr << "Qt's translations for the interface language are not installed\n";
+            }
         }
         return *m_app;
     }
@@ -126,9 +131,11 @@ qv::BatchOptions OptionsOf(const qv::CCommandLineParser& parser) {
 
 int RunHidden(qv::CCommandLineParser& parser) {
     QCoreApplication app(g_argc, g_argv);
-    // A hidden run always ends by itself.
+    // A hidden run always ends by itself; the terminal lists a few pages
+    // that need a look, the report all of them.
     qv::BatchOptions options = OptionsOf(parser);
     options.end = true;
+    options.reviewItems = qv::CTerminalProgress::kReviewLines;
     std::optional<qv::CRunReport> report;
     if (!OpenReport(parser, options, report)) {
         return 1;

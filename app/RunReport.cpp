@@ -163,7 +163,8 @@ void CRunReport::RecordEnd(const BatchSummary& summary, const AppSettings& setti
     }
     WriteSummary(
         end, {}, summary.total + summary.skipped,
-        {summary.written - summary.review, summary.review, summary.failed, summary.skipped},
+        {summary.written - summary.reviewCount, summary.reviewCount, summary.failed,
+                  summary.skipped},
         summary.elapsedMs, settings);
 }
 

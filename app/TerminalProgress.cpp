@@ -205,19 +205,21 @@ void CTerminalProgress::Finish(const BatchSummary& summary) {
     if (summary.skipped > 0) {
         line += Formatted(kMsgSummarySkipped, summary.skipped);
     }
-    if (summary.review > 0) {
-        line += Formatted(kMsgSummaryNeedLook, summary.review);
+    if (summary.reviewCount > 0) {
+        line += Formatted(kMsgSummaryNeedLook, summary.reviewCount);
     }
     Draw(line, "\n");
     m_drawnColumns = 0;
     m_drawn.clear();
-    for (const ReviewNote& note : summary.reviewNotes) {
-        m_out << Formatted(kMsgReviewLine, TerminalSafe(note.source), TerminalSafe(note.reason))
+    const std::size_t listed = std::min(summary.review.size(), kReviewLines);
+    for (std::size_t i = 0; i < listed; ++i) {
+        const ReviewItem& item = summary.review[i];
+        const std::string reason = item.reasons.empty() ? std::string() : item.reasons.front();
+        m_out << Formatted(kMsgReviewLine, TerminalSafe(item.source), TerminalSafe(reason))
               << '\n';
     }
-    const auto listed = static_cast<int>(summary.reviewNotes.size());
-    if (summary.review > listed) {
-        m_out << Formatted(kMsgReviewMore, summary.review - listed) << '\n';
+    if (summary.reviewCount > static_cast<int>(listed)) {
+        m_out << Formatted(kMsgReviewMore, summary.reviewCount - static_cast<int>(listed)) << '\n';
     }
     m_out << std::flush;
 }

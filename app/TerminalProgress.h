@@ -57,8 +57,10 @@ class CTerminalProgress : public CMsg {
     void Update(int processed, int total);
     // Erases the line, if one is drawn.
     void Clear();
-    // Replaces the line with the summary and a line break.
+    // Replaces the line with the summary and a line break, then lists up
+    // to kReviewLines pages that need a look.
     void Finish(const BatchSummary& summary);
+    static constexpr std::size_t kReviewLines = 10;
 
     int ShowError(const CSimpleErr& err) override;
     int Show(const std::string& text, std::uint32_t type) override;

@@ -193,7 +193,7 @@ SettingsCheck MakeOutputPath(const std::string& source, const AppSettings& setti
     const std::string subFolder = settings.SubFolderName();
     if (subFolder.empty()) {
         check.error.Set(kMsgSubFolderEmpty);
-        check.control = kCtlSubFolderCombo;
+        check.field = SettingsField::SubFolder;
         return check;
     }
     const std::size_t slash = source.find_last_of('/');
@@ -241,8 +241,8 @@ void CBatchDriver::Refuse(const CSimpleErr& err) {
 
 void CBatchDriver::Report(const SettingsCheck& check) {
     Refuse(check.error);
-    if (check.control != 0) {
-        m_view.FocusControl(check.control);
+    if (check.field != SettingsField::None) {
+        m_view.FocusField(check.field);
     }
 }
 
@@ -252,6 +252,8 @@ bool CBatchDriver::StartBatch(CPathList files) {
     }
     m_refusal.clear();
     const std::size_t count = files.size();
+    // The bar of the previous batch goes, whether this one starts or not.
+    m_view.SetProgress(0, static_cast<int>(count));
     bool started = false;
     CSimpleErr err;
     InvokeGuarded(err, [&] { started = StartBatchChecked(std::move(files)); });
@@ -499,7 +501,8 @@ void CBatchDriver::StartPlanned(PlanPtr plan, SourcePreloadPtr firstSource,
     m_tally.skipped = static_cast<int>(plan->files.size() - plan->taskFiles.size());
     m_outputFolders.assign(outputFolders.begin(), outputFolders.end());
     ClearFinished();
-    m_lastFinished.reset();
+    m_lastWritten.reset();
+    m_view.EnableOpenFolder(false);
     m_plan = plan;
     m_pool.SetFeed(boost::make_shared<CTaskFeed>(std::move(plan), std::move(firstSource), this));
     m_pool.SetThreadCount(m_settings.ThreadCount);
@@ -579,20 +582,18 @@ std::vector<AutoTrimTaskPtr> CBatchDriver::TakeFinished(CSimpleErr* recordErr) {
 }
 
 void CBatchDriver::RecordFinished(const AutoTrimTaskPtr& task) {
-    m_lastFinished = task;
     const FileStatus status = StatusOf(*task);
     if (status == FileStatus::Failed) {
         ++m_tally.failed;
-    } else {
-        ++m_tally.written;
+        return;
     }
+    ++m_tally.written;
+    m_lastWritten = task;
     if (status == FileStatus::Review) {
-        ++m_tally.review;
-        if (m_tally.reviewNotes.size() < BatchSummary::kMaxReviewNotes) {
-            const std::vector<std::string> reasons =
-                VerdictReasonTexts(task->Verdict(), UiLanguage());
-            m_tally.reviewNotes.push_back(
-                ReviewNote{task->SourcePath(), reasons.empty() ? std::string() : reasons[0]});
+        ++m_tally.reviewCount;
+        if (m_tally.review.size() < m_options.reviewItems) {
+            m_tally.review.push_back(ReviewItem{task->SourcePath(), task->OutputPath(),
+                                                VerdictReasonTexts(task->Verdict(), UiLanguage())});
         }
     }
 }
@@ -637,7 +638,7 @@ void CBatchDriver::TimerTick() {
         task->ReleaseImages();
     }
     m_processed += count;
-    m_view.EnableOpenFolder(m_processed != 0);
+    m_view.EnableOpenFolder(m_processed != 0);  // every one of them was written
     m_view.SetProgress(m_processed, m_total);
 
     if (m_pool.AnyWorkerRunning()) {
@@ -714,13 +715,14 @@ void CBatchDriver::EndBatch(End end, const std::string& errorText) {
     summary.elapsedMs = elapsed;
     summary.outputFolders = m_outputFolders;
     recorded = RecordEnd(summary) && recorded;
+    m_view.EnableOpenFolder(summary.written != 0);
     m_view.ShowBatchSummary(summary);
     RemoveEmptyCreatedFolders();
     // Running until the message was answered: no drop starts a batch meanwhile.
     m_running = false;
     m_view.SetRunningState(false);
     if (m_options.end) {
-        const bool lookNeeded = m_options.strict && summary.review > 0;
+        const bool lookNeeded = m_options.strict && summary.reviewCount > 0;
         ShutdownAndQuit(end != End::Completed || !recorded ? 1 : lookNeeded ? 3 : 0);
     }
 }
@@ -761,15 +763,18 @@ void CBatchDriver::ShutdownAndQuit(int exitCode) {
 }
 
 void CBatchDriver::OpenFolder() {
-    if (!m_lastFinished) {
+    if (!m_lastWritten) {
         return;
     }
-    const std::string folder = m_lastFinished->OutputFolder();
-    bool opened = false;
+    const std::string folder = m_lastWritten->OutputFolder();
+    std::string reason;
     CSimpleErr err;
-    InvokeGuarded(err, [&] { opened = m_view.ShellOpen(folder); });
-    if (err.Failed() || !opened) {
-        Msg().ShowError(ErrorRecord(kMsgOpenPathFailed));
+    InvokeGuarded(err, [&] { reason = m_view.ShellOpen(folder); });
+    if (err.Failed()) {
+        reason = err.message;
+    }
+    if (!reason.empty()) {
+        Msg().ShowError(ErrorRecord(kMsgOpenPathFailed, folder, reason));
     }
 }
 

@@ -24,7 +24,8 @@
 //               exit code 1. So a batch can never stay running with nothing
 //               left to run it.
 // Each ends in the idle state, reported once more to
-// IBatchView::ShowBatchSummary with the counts of the batch; output
+// IBatchView::ShowBatchSummary with the counts of the batch and the
+// written pages whose verdict asks for a look; output
 // folders the batch created and left empty (every file failed or was
 // stopped) are removed again. Under the end option the pool is then shut
 // down, the finished tasks released and
@@ -71,12 +72,14 @@ namespace qv {
 // outputs without asking; `end` quits the program when the batch is over
 // (and when a command-line start is refused); `skipExisting` leaves sources
 // with an up-to-date output alone; `strict` makes the exit code of a
-// completed batch 3 when a written page needs a look.
+// completed batch 3 when a written page needs a look; `reviewItems` is the
+// most pages that need a look the summary lists (they are all counted).
 struct BatchOptions {
     bool yes = false;
     bool end = false;
     bool skipExisting = false;
     bool strict = false;
+    std::size_t reviewItems = SIZE_MAX;
 };
 
 // Stores the settings record persistently; throws my::CException (40007)
@@ -88,7 +91,7 @@ using SettingsSaver = std::function<void(const AppSettings&)>;
 // part from its last '.'; a leading '.' starts no extension) and "." +
 // Extension(). '/' is inserted between parts unless the left one is empty or
 // already ends with '/'; '\\' is an ordinary character. Fails with 40018
-// (control 148) for an empty subfolder name, 40019 with the source when the
+// (field SubFolder) for an empty subfolder name, 40019 with the source when the
 // source has no file name (empty or ending with '/'). `output` is set only
 // on success.
 // Example: "/scan/p001.tif", subfolder "trim", SaveType 2 gives
@@ -119,8 +122,9 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // Checks everything, then starts the workers on `files` (full paths, in
     // order); true when the batch runs. Steps, each failure shown with
     // ShowError and returning false with no worker started:
+    //   0   the progress bar is reset to (0, number of files);
     //   1-2 the view's values into a copy of the settings (its failure is
-    //       shown, then its control focused);
+    //       shown, then its field focused);
     //   3   a non-empty EmptyImagePath must be an existing non-directory
     //       (40016) and load (40017);
     //   4   every file must exist and not be a directory (40015, the path;
@@ -134,8 +138,8 @@ class CBatchDriver : public CAutoTrimTaskClient {
     //       them (anything but OK: false, no message); nothing is deleted
     //       (each is replaced when its new result is whole);
     //   8   the copy becomes the global record and is saved (40007);
-    //   9   skipped sources recorded; workers started, timer started,
-    //       running state.
+    //   9   skipped sources recorded; the previous results let go (Open
+    //       Folder disabled), workers started, timer started, running state.
     // Refused without a message while a batch runs. Unexpected exceptions
     // are shown as their error records. A refused start is recorded with the
     // text shown for it.
@@ -171,8 +175,9 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // Closing the window: shuts the pool down without time limit, releases
     // the finished tasks, stops the timer, Quit(0). No confirmation.
     void Close();
-    // Open Folder: opens the output folder of the last finished task with
-    // the view's ShellOpen; failure shows 40014. Nothing without tasks.
+    // Open Folder: opens the output folder of the last written result with
+    // the view's ShellOpen; failure shows 40014 with the folder and the
+    // reason. Nothing without a result.
     void OpenFolder();
 
     bool Running() const { return m_running; }
@@ -181,9 +186,9 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // The source of the batch's task number `task` (0-based, in the order
     // the tasks are made); "" out of range. Valid until the next start.
     std::string_view TaskSource(int task) const;
-    // The last task whose report was taken (its images released), kept
-    // after a batch until the next start; empty before.
-    const AutoTrimTaskPtr& LastFinished() const { return m_lastFinished; }
+    // The last written result's task whose report was taken (its images
+    // released), kept after a batch until the next start; empty before.
+    const AutoTrimTaskPtr& LastWritten() const { return m_lastWritten; }
     CTaskThreadPool& Pool() { return m_pool; }
 
   private:
@@ -278,7 +283,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     std::vector<std::string> m_createdFolders;  // deepest first
     // What the batch's finished tasks came to, for its summary.
     BatchSummary m_tally;
-    AutoTrimTaskPtr m_lastFinished;
+    AutoTrimTaskPtr m_lastWritten;
 
     // Appended by workers, taken by the timer; emptied at a start and at the
     // end of the driver. Never held together with a pool lock.

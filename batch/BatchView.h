@@ -18,11 +18,12 @@
 
 namespace qv {
 
-// A page that was written but needs a look: its source and the first of
-// its verdict's reasons, in the interface language.
-struct ReviewNote {
-    std::string source;
-    std::string reason;
+// A page written by the batch that the engine thinks needs a look
+// (TrimVerdict::NeedsReview).
+struct ReviewItem {
+    std::string source;                // the scan
+    std::string output;                // its result
+    std::vector<std::string> reasons;  // in the interface language, most important first
 };
 
 // How a batch ended (see CBatchDriver for the three ends).
@@ -31,17 +32,17 @@ struct BatchSummary {
     End end = End::Completed;
     int total = 0;                // files of the batch to process
     int written = 0;              // results saved
-    int failed = 0;               // files whose pipeline failed
-    int skipped = 0;              // left alone, their results up to date (not in total)
-    int review = 0;               // results saved whose page needs a look
-    bool stopRequested = false;   // Stop was asked for (an interrupt, the button)
     std::uint32_t elapsedMs = 0;  // from the start to the end
     // Every output folder of the batch, once each, in file order, each
     // ending with '/'.
     std::vector<std::string> outputFolders;
-    // The first kMaxReviewNotes pages that need a look, as they finished.
-    std::vector<ReviewNote> reviewNotes;
-    static constexpr std::size_t kMaxReviewNotes = 10;
+    // The written pages that need a look, in the order they finished (the
+    // first BatchOptions::reviewItems of them).
+    std::vector<ReviewItem> review;
+    int reviewCount = 0;         // every written page that needs a look
+    int failed = 0;              // files whose pipeline failed
+    int skipped = 0;             // left alone, their results up to date (not in total)
+    bool stopRequested = false;  // Stop was asked for (an interrupt, the button)
 };
 
 class IBatchView {
@@ -51,15 +52,16 @@ class IBatchView {
     // Reads the dialog's values into `settings` (a copy of the global record)
     // and validates them in the dialog's order (see SettingsValidation.h).
     // A failure is returned, not shown: the driver shows it, then calls
-    // FocusControl with its control.
+    // FocusField with its field.
     virtual SettingsCheck ReadSettings(AppSettings& settings) = 0;
-    virtual void FocusControl(int controlId) = 0;
+    virtual void FocusField(SettingsField field) = 0;
 
     // Size in pixels of the preview pane; every task of a batch scales its
     // preview to it ((0, 0): no scaled preview).
     virtual SIZE PreviewSize() const = 0;
 
-    // Progress bar: range 0..total, position processed.
+    // Progress bar: range 0..total, position processed. Each start of a
+    // batch, refused or not, begins with (0, number of files).
     virtual void SetProgress(int processed, int total) = 0;
     // Status line under the progress bar.
     virtual void SetStatusText(const std::string& text) = 0;
@@ -69,13 +71,15 @@ class IBatchView {
     // The last finished result: its preview image (possibly empty) is drawn
     // in the preview pane.
     virtual void ShowPreview(const DibPtr& preview) = 0;
-    // The pixel size of the last written result, for the two read-only size
-    // edits (150, 151); called only when the task has an output image.
+    // The pixel size of the last written result, shown beside the preview;
+    // called only when the task has an output image.
     virtual void ShowResultSize(LONG width, LONG height) = 0;
 
-    // Running: settings controls and Open Folder disabled, Stop enabled.
-    // Idle: the reverse, the JPEG quality controls only with JPEG chosen.
+    // Running: settings controls disabled, Stop enabled. Idle: the
+    // reverse, the JPEG quality controls only with JPEG chosen.
     virtual void SetRunningState(bool running) = 0;
+    // Open Folder, enabled exactly while there is a result to show: from the
+    // first file a batch wrote until the next batch starts.
     virtual void EnableOpenFolder(bool enable) = 0;
     // Flashes the window's caption once (end of a successful batch).
     virtual void FlashCaption() = 0;
@@ -86,9 +90,9 @@ class IBatchView {
     // Stops it; no tick already pending may arrive afterwards.
     virtual void KillBatchTimer() = 0;
 
-    // Opens `path` with the desktop's default action; false on failure
-    // (may also throw).
-    virtual bool ShellOpen(const std::string& path) = 0;
+    // Opens `path` with the desktop's default action; "" when it was
+    // opened, else why not (may also throw).
+    virtual std::string ShellOpen(const std::string& path) = 0;
 
     // Destroys the window and ends the event loop with `exitCode`.
     virtual void Quit(int exitCode) = 0;
@@ -96,14 +100,14 @@ class IBatchView {
 
 // The view of a run without a window: ReadSettings validates the record as
 // it stands (ValidateSettings(settings)), the preview size is (0, 0), the
-// display calls do nothing, ShellOpen fails. Timer and Quit stay to the
+// display calls do nothing, ShellOpen fails (there is no desktop). Timer and Quit stay to the
 // owner, who drives OnBatchTimer from its own loop.
 class CHeadlessBatchView : public IBatchView {
   public:
     SettingsCheck ReadSettings(AppSettings& settings) override {
         return ValidateSettings(settings);
     }
-    void FocusControl(int) override {}
+    void FocusField(SettingsField) override {}
     SIZE PreviewSize() const override { return SIZE{0, 0}; }
     void SetProgress(int, int) override {}
     void SetStatusText(const std::string&) override {}
@@ -112,7 +116,7 @@ class CHeadlessBatchView : public IBatchView {
     void SetRunningState(bool) override {}
     void EnableOpenFolder(bool) override {}
     void FlashCaption() override {}
-    bool ShellOpen(const std::string&) override { return false; }
+    std::string ShellOpen(const std::string&) override { return "no desktop"; }
 };
 
 }  // namespace qv
