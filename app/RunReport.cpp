@@ -161,11 +161,10 @@ void CRunReport::RecordEnd(const BatchSummary& summary, const AppSettings& setti
     } else if (summary.end == BatchSummary::End::Failed) {
         end = "failed";
     }
-    WriteSummary(
-        end, {}, summary.total + summary.skipped,
-        {summary.written - summary.reviewCount, summary.reviewCount, summary.failed,
+    WriteSummary(end, {}, summary.total + summary.skipped,
+                 {summary.written - summary.reviewCount, summary.reviewCount, summary.failed,
                   summary.skipped},
-        summary.elapsedMs, settings);
+                 summary.elapsedMs, settings);
 }
 
 void CRunReport::RecordRefusal(const std::string& message, std::size_t files,

@@ -215,8 +215,7 @@ void CTerminalProgress::Finish(const BatchSummary& summary) {
     for (std::size_t i = 0; i < listed; ++i) {
         const ReviewItem& item = summary.review[i];
         const std::string reason = item.reasons.empty() ? std::string() : item.reasons.front();
-        m_out << Formatted(kMsgReviewLine, TerminalSafe(item.source), TerminalSafe(reason))
-              << '\n';
+        m_out << Formatted(kMsgReviewLine, TerminalSafe(item.source), TerminalSafe(reason)) << '\n';
     }
     if (summary.reviewCount > static_cast<int>(listed)) {
         m_out << Formatted(kMsgReviewMore, summary.reviewCount - static_cast<int>(listed)) << '\n';
