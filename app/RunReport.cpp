@@ -23,14 +23,18 @@ namespace json = boost::json;
 
 namespace {
 
-// `value` rounded to a multiple of `step`; a whole number is written
-// without a fraction (Boost.JSON writes every double in exponent form).
-json::value Rounded(double value, double step) {
-    const double rounded = std::round(value / step) * step;
-    if (rounded == std::trunc(rounded) && std::abs(rounded) < 1e15) {
-        return static_cast<std::int64_t>(rounded);
+// `value` rounded to `decimals` places; a whole number is written without
+// a fraction (Boost.JSON writes every double in exponent form).
+json::value Rounded(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    const double scaled = std::round(value * scale);
+    if (std::abs(scaled) >= 1e15) {
+        return value;
     }
-    return rounded;
+    if (std::fmod(scaled, scale) == 0) {
+        return static_cast<std::int64_t>(scaled / scale);
+    }
+    return scaled / scale;
 }
 
 const char* SideName(Side side) {
@@ -127,19 +131,19 @@ void CRunReport::RecordTask(const CAutoTrimTask& task) {
     if (status == FileStatus::Failed) {
         record["message"] = task.MessageText();
     } else {
-        record["angle_deg"] = Rounded(task.SkewAngle() * 180.0 / std::numbers::pi, 1e-4);
+        record["angle_deg"] = Rounded(task.SkewAngle() * 180.0 / std::numbers::pi, 4);
         if (verdict.angleVotes > 0) {
             record["rotate_side"] = SideName(verdict.angleSide);
         }
         json::array corners;
         for (const PointD& corner : verdict.pageCorners) {
-            corners.emplace_back(Pair(Rounded(corner.x, 0.01), Rounded(corner.y, 0.01)));
+            corners.emplace_back(Pair(Rounded(corner.x, 2), Rounded(corner.y, 2)));
         }
         record["page_corners"] = std::move(corners);
         const RECT& crop = task.CropRect();
         record["crop"] = json::array{crop.left, crop.top, crop.right, crop.bottom};
         record["output_size"] = json::array{crop.right - crop.left, crop.bottom - crop.top};
-        record["dpi"] = Pair(Rounded(task.DpiX(), 0.001), Rounded(task.DpiY(), 0.001));
+        record["dpi"] = Pair(Rounded(task.DpiX(), 3), Rounded(task.DpiY(), 3));
     }
     double milliseconds = 0;
     for (const CAutoTrimTask::StageTime& stage : task.StageTimes()) {

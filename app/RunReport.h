@@ -19,7 +19,8 @@
 //                    line gave the angle; null when none did
 //   page_corners     [[x, y] x 4]: top left, top right, bottom right, bottom
 //                    left corner of the page in source pixels (origin at the
-//                    top-left pixel, x right, y down; rounded to 0.01), or null
+//                    top-left pixel, x right, y down; rounded to 0.01; outside
+//                    the image where the page runs off it), or null
 //   crop             [left, top, right, bottom] of the cut in the
 //                    straightened image (left and top inclusive, right and
 //                    bottom exclusive), or null

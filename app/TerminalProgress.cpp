@@ -143,10 +143,12 @@ bool CTerminalProgress::StandardErrorIsTerminal() {
 
 void CTerminalProgress::Start() {
     m_startTick = GetTickCount32();
+    m_started = true;
 }
 
 void CTerminalProgress::Update(int processed, int total) {
-    if (total <= 0) {
+    // The view's bar is reset before the batch's checks: no line yet.
+    if (total <= 0 || !m_started) {
         return;
     }
     const std::uint32_t elapsed = GetTickCount32() - m_startTick;

@@ -53,7 +53,8 @@ class CTerminalProgress : public CMsg {
 
     // The batch started: the clock starts.
     void Start();
-    // Redraws the line with `processed` of `total` files done.
+    // Redraws the line with `processed` of `total` files done; nothing
+    // before Start.
     void Update(int processed, int total);
     // Erases the line, if one is drawn.
     void Clear();
@@ -72,6 +73,7 @@ class CTerminalProgress : public CMsg {
     std::ostream& m_out;
     TaskSource m_taskSource;
     std::uint32_t m_startTick = 0;
+    bool m_started = false;
     std::size_t m_drawnColumns = 0;  // what the drawn line covers
     std::string m_drawn;
 };

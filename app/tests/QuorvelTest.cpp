@@ -60,18 +60,25 @@ class Workspace {
     std::string Registry() const { return (root_ / "settings.reg").string(); }
 
     // Writes a small generated scan (RGB PNG at 40 dpi), and its empty bed
-    // when asked.
-    void Scan(const std::string& name, double skew = 1.5, std::uint32_t seed = 3,
-              const std::string& bedName = {}, int width = 320, int height = 440) const {
+    // when asked; its truth.
+    scangen::ScanTruth Scan(const std::string& name, double skew = 1.5, std::uint32_t seed = 3,
+                            const std::string& bedName = {}, int width = 320, int height = 440,
+                            scangen::BookEdge bookEdge = scangen::BookEdge::None) const {
         scangen::ScanOptions options = scangen::MakeScanOptions(width, height, 40);
         options.skewDegrees = skew;
         options.seed = seed;
+        options.bookEdge = bookEdge;
         const scangen::GeneratedScan scan = scangen::GenerateScan(options);
-        ASSERT_EQ(scan.result, S_OK);
+        EXPECT_EQ(scan.result, S_OK);
         EXPECT_TRUE(scangen::WritePng(scan.scan, (root_ / name).string(), 40));
         if (!bedName.empty()) {
             EXPECT_TRUE(scangen::WritePng(scan.emptyBed, (root_ / bedName).string(), 40));
         }
+        return scan.truth;
+    }
+    // A page running off the left border: written, but it needs a look.
+    void OffBorderScan(const std::string& name) const {
+        Scan(name, 0.0, 5, {}, 320, 440, scangen::BookEdge::Left);
     }
 
     // Runs the program in the workspace with no display and English texts;
@@ -552,6 +559,11 @@ TEST(Quorvel, ProgressAndSummaryOnlyOnATerminal) {
     EXPECT_NE(written.out.find("2 files written to " + (ws / "trim").string() + " in "),
               std::string::npos)
         << written.out;
+    // Each progress line counts from the batch's start (seconds here).
+    for (std::size_t at = written.out.find(" elapsed"); at != std::string::npos;
+         at = written.out.find(" elapsed", at + 1)) {
+        EXPECT_EQ(written.out.substr(at - 4, 3), "0:0") << written.out;
+    }
 
     const Result skipped = ws.RunOnTerminal({"/hide", "--skip-existing", "a.png", "b.png"}, "");
     EXPECT_EQ(skipped.exitCode, 0) << skipped.out;
@@ -559,6 +571,17 @@ TEST(Quorvel, ProgressAndSummaryOnlyOnATerminal) {
               std::string::npos)
         << skipped.out;
     EXPECT_NE(skipped.out.find("; 2 skipped\r\n"), std::string::npos) << skipped.out;
+
+    // A page that needs a look: counted and listed under the summary; the
+    // run ends with 0, with --strict with 3.
+    ws.OffBorderScan("off.png");
+    const Result review = ws.RunOnTerminal({"/hide", "/yes", "--strict", "a.png", "off.png"}, "");
+    EXPECT_EQ(review.exitCode, 3) << review.out;
+    EXPECT_NE(review.out.find("; 1 need a look\r\n  " + (ws / "off.png").string() +
+                              ": page runs off the left border of the scan\r\n"),
+              std::string::npos)
+        << review.out;
+    EXPECT_EQ(ws.Run({"/hide", "/yes", "a.png", "off.png"}).exitCode, 0);
 
     const Result failed = ws.RunOnTerminal({"/hide", "/yes", "a.png", "broken.png"}, "");
     EXPECT_EQ(failed.exitCode, 1);
@@ -657,22 +680,23 @@ TEST(Quorvel, NeverOverwritesOneResultWithAnother) {
     EXPECT_FALSE(fs::exists(ws / "trim/dup.bmp"));
 }
 
-// A report of every source (ok, failed; then skipped and redone in a run
-// that appends to it), with each run's summary. A result older than its
-// source is made again, a newer one left alone.
+// A report of every source (ok, review, failed; then skipped and redone in
+// a run that appends to it), with each run's summary. A result older than
+// its source is made again, a newer one left alone.
 TEST(Quorvel, RunReportAndSkippingUpToDateResults) {
     Workspace ws;
-    ws.Scan("a.png", 1.5, 3);
+    const scangen::ScanTruth truth = ws.Scan("a.png", 1.5, 3);
     ws.Scan("b.png", -2.0, 4);
+    ws.OffBorderScan("off.png");
     std::ofstream(ws / "broken.png") << "this is no image";
     const std::vector<std::string> args{
         "/hide", "/yes",  "/cut:ltrb", "/thread:1", "--report=report.jsonl",
-        "a.png", "b.png", "broken.png"};
+        "a.png", "b.png", "off.png",   "broken.png"};
     const Result first = ws.Run(args);
     EXPECT_EQ(first.exitCode, 1);
     std::vector<boost::json::object> lines =
         ReportLines(ReadFileBytes((ws / "report.jsonl").string()));
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 5u);
 
     const boost::json::object& ok = lines[0];
     std::vector<std::string> keys;
@@ -688,7 +712,15 @@ TEST(Quorvel, RunReportAndSkippingUpToDateResults) {
     EXPECT_TRUE(ok.at("reasons").as_array().empty());
     EXPECT_TRUE(ok.at("message").is_null());
     EXPECT_NEAR(ok.at("angle_deg").to_number<double>(), -1.5, 0.2);
-    EXPECT_EQ(ok.at("page_corners").as_array().size(), 4u);
+    const std::string side = Text(ok.at("rotate_side"));
+    EXPECT_TRUE(side == "left" || side == "top" || side == "right" || side == "bottom") << side;
+    // Source pixels, top left first, clockwise.
+    const boost::json::array& corners = ok.at("page_corners").as_array();
+    ASSERT_EQ(corners.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_NEAR(corners[i].at(0).to_number<double>(), truth.corners[i].x, 2.0) << i;
+        EXPECT_NEAR(corners[i].at(1).to_number<double>(), truth.corners[i].y, 2.0) << i;
+    }
     ImagePtr image;
     ASSERT_EQ(LoadImageFromFile(image, (ws / "trim/a.png").string()), S_OK);
     const boost::json::array& crop = ok.at("crop").as_array();
@@ -699,14 +731,20 @@ TEST(Quorvel, RunReportAndSkippingUpToDateResults) {
     EXPECT_EQ(ok.at("dpi").at(0), ok.at("dpi").at(1));
     EXPECT_GE(ok.at("ms").as_int64(), 0);
 
-    const boost::json::object& failed = lines[2];
+    const boost::json::object& review = lines[2];
+    EXPECT_EQ(Text(review.at("status")), "review");
+    ASSERT_FALSE(review.at("reasons").as_array().empty());
+    EXPECT_EQ(Text(review.at("reasons").at(0)), "page runs off the left border of the scan");
+    EXPECT_TRUE(IsImage(Text(review.at("output"))));
+    const boost::json::object& failed = lines[3];
     EXPECT_EQ(Text(failed.at("status")), "failed");
     EXPECT_TRUE(Text(failed.at("message")).starts_with("failed to read image - not an image file"));
     EXPECT_TRUE(failed.at("crop").is_null() && failed.at("dpi").is_null());
-    const boost::json::object& summary = lines[3].at("summary").as_object();
+    const boost::json::object& summary = lines[4].at("summary").as_object();
     EXPECT_EQ(Text(summary.at("end")), "failed");
-    EXPECT_EQ(summary.at("files"), 3);
+    EXPECT_EQ(summary.at("files"), 4);
     EXPECT_EQ(summary.at("ok"), 2);
+    EXPECT_EQ(summary.at("review"), 1);
     EXPECT_EQ(summary.at("failed"), 1);
     EXPECT_EQ(summary.at("not_processed"), 0);
     EXPECT_EQ(Text(summary.at("version")), QUORVEL_VERSION);
@@ -720,16 +758,16 @@ TEST(Quorvel, RunReportAndSkippingUpToDateResults) {
     again.insert(again.begin(), "--skip-existing");
     EXPECT_EQ(ws.Run(again).exitCode, 1);
     lines = ReportLines(ReadFileBytes((ws / "report.jsonl").string()));
-    ASSERT_EQ(lines.size(), 8u);
-    EXPECT_EQ(Text(lines[4].at("source")), (ws / "a.png").string());
-    EXPECT_EQ(Text(lines[4].at("status")), "skipped");
-    EXPECT_TRUE(lines[4].at("angle_deg").is_null() && lines[4].at("ms").is_null());
-    EXPECT_EQ(Text(lines[5].at("source")), (ws / "b.png").string());
-    EXPECT_EQ(Text(lines[5].at("status")), "ok");
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(Text(lines[5].at("source")), (ws / "a.png").string());
+    EXPECT_EQ(Text(lines[5].at("status")), "skipped");
+    EXPECT_TRUE(lines[5].at("angle_deg").is_null() && lines[5].at("ms").is_null());
+    EXPECT_EQ(Text(lines[7].at("source")), (ws / "b.png").string());
+    EXPECT_EQ(Text(lines[7].at("status")), "ok");
     EXPECT_EQ(fs::last_write_time(ws / "trim/a.png"), aWritten);
     EXPECT_GT(fs::last_write_time(ws / "trim/b.png"), fs::last_write_time(ws / "b.png"));
-    const boost::json::object& resumed = lines[7].at("summary").as_object();
-    EXPECT_EQ(resumed.at("skipped"), 1);
+    const boost::json::object& resumed = lines[9].at("summary").as_object();
+    EXPECT_EQ(resumed.at("skipped"), 2);
     EXPECT_EQ(resumed.at("ok"), 1);
     EXPECT_EQ(resumed.at("settings").at("skip_existing"), true);
 }
