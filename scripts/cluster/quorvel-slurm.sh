@@ -18,7 +18,9 @@
 #   WORKDIR    a folder on a file system every node sees: chunks/, reports/,
 #              logs/, report.jsonl, summary.txt
 #   QUORVEL-OPTION  given to every run: --empty=..., --cut=..., --format=...
-#              (--thread=N overrides the task's CPU count)
+#              (--thread=N overrides the task's CPU count); every run starts
+#              from the default settings, so --reset is not needed (nor
+#              allowed: it must be a command line's first word)
 #   --null     the list is NUL-separated (find -print0)
 #   --max-running K  at most K tasks at the same time
 #   --sbatch OPTIONS  more options for sbatch (one word each, split at
