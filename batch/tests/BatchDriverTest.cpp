@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -38,6 +39,9 @@ class FakeView : public qv::IBatchView {
     void SetRunningState(bool r) override { running = r; }
     void EnableOpenFolder(bool enable) override { openFolder = enable; }
     void FlashCaption() override { ++flashes; }
+    void ShowBatchSummary(const qv::BatchSummary& summary) override {
+        summaries.push_back(summary);
+    }
     void StartBatchTimer() override { ++timerStarts; }
     void KillBatchTimer() override {}
     std::string ShellOpen(const std::string& path) override {
@@ -51,6 +55,7 @@ class FakeView : public qv::IBatchView {
     std::vector<qv::SettingsField> focused;
     std::vector<int> exitCodes;
     std::vector<std::string> statuses, opened;
+    std::vector<qv::BatchSummary> summaries;
     int processed = -1, previews = 0, flashes = 0, timerStarts = 0;
     SIZE resultSize{0, 0};
     bool running = false, openFolder = false, shellOpenWorks = true;
@@ -69,6 +74,37 @@ class RecordingMsg : public CMsg {
     int answer = IDOK;
     std::vector<CSimpleErr> errors;
     std::vector<std::pair<std::string, std::uint32_t>> shown;
+};
+
+// Keeps what the driver records of each source (tasks from the workers'
+// threads: read them once the batch has ended).
+class Recorder : public qv::IBatchRecorder {
+  public:
+    struct Task {
+        std::string source;
+        int position;
+        qv::FileStatus status;
+    };
+    void RecordTask(const CAutoTrimTask& task) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        tasks.push_back({task.SourcePath(), task.FilePosition(), qv::StatusOf(task)});
+    }
+    void RecordSkipped(std::string_view source, std::string_view output) override {
+        skipped.emplace_back(source, output);
+    }
+    void RecordEnd(const qv::BatchSummary& s, const AppSettings&) override {
+        summary = s;
+        ++ends;
+    }
+    void RecordRefusal(const std::string& message, std::size_t, const AppSettings&) override {
+        refusals.push_back(message);
+    }
+    std::mutex mutex;
+    std::vector<Task> tasks;
+    std::vector<std::pair<std::string, std::string>> skipped;
+    std::vector<std::string> refusals;
+    qv::BatchSummary summary;
+    int ends = 0;
 };
 
 class BatchDriverTest : public ::testing::Test {
@@ -111,6 +147,7 @@ class BatchDriverTest : public ::testing::Test {
         driver_ = std::make_unique<CBatchDriver>(
             view_, settings_, options, [this](const AppSettings& s) { saved_.push_back(s); },
             &msg_);
+        driver_->SetRecorder(&recorder_);
         return *driver_;
     }
 
@@ -148,6 +185,7 @@ class BatchDriverTest : public ::testing::Test {
     FakeView view_;
     RecordingMsg msg_;
     std::vector<AppSettings> saved_;
+    Recorder recorder_;
     std::unique_ptr<CBatchDriver> driver_;
 };
 
@@ -177,11 +215,10 @@ TEST_F(BatchDriverTest, OneFileBatchCompletes) {
     DibPtr written;
     ASSERT_EQ(LoadDibFromFile(written, Output(0)), S_OK);
     EXPECT_EQ(written->Width(), view_.resultSize.cx);
-    // The finished list keeps the task, its images released.
-    const std::vector<AutoTrimTaskPtr> finished = driver.FinishedTasks();
-    ASSERT_EQ(finished.size(), 1u);
-    EXPECT_FALSE(finished[0]->OutputImage());
-    EXPECT_FALSE(finished[0]->PreviewImage());
+    // The last task is kept, its images released.
+    ASSERT_TRUE(driver.LastWritten());
+    EXPECT_FALSE(driver.LastWritten()->OutputImage());
+    EXPECT_FALSE(driver.LastWritten()->PreviewImage());
 
     driver.OpenFolder();
     EXPECT_EQ(view_.opened, std::vector<std::string>{Path("trim/")});
@@ -190,6 +227,30 @@ TEST_F(BatchDriverTest, OneFileBatchCompletes) {
     ASSERT_EQ(msg_.errors.size(), 1u);
     EXPECT_EQ(msg_.errors[0].message,
               "failed to open path\n\n" + Path("trim/") + "\n\nno launcher");
+}
+
+// A written page whose verdict asks for a look reaches the view with its
+// result and the engine's reasons; a page that needs none is left out.
+TEST_F(BatchDriverTest, PagesThatNeedALookAreSummarisedWithTheirReasons) {
+    scangen::ScanOptions options = scangen::MakeScanOptions(320, 440, 40);
+    options.bookEdge = scangen::BookEdge::Left;
+    const scangen::GeneratedScan offBorder = scangen::GenerateScan(options);
+    ASSERT_EQ(offBorder.result, S_OK);
+    std::vector<std::string> files = MakeScans(1);
+    files.push_back(Path("off.png"));
+    WritePng(offBorder.scan, files.back());
+    settings_.EmptyPath = {""};
+    settings_.AutoTrim.SpaceType = TrimEdgesAll;
+    CBatchDriver& driver = Driver();
+    ASSERT_TRUE(driver.StartBatch(files));
+    ASSERT_TRUE(RunToEnd(driver));
+    ASSERT_EQ(view_.summaries.size(), 1u);
+    const std::vector<qv::ReviewItem>& review = view_.summaries[0].review;
+    ASSERT_EQ(review.size(), 1u);
+    EXPECT_EQ(review[0].source, files[1]);
+    EXPECT_EQ(review[0].output, Path("trim/off.png"));
+    ASSERT_FALSE(review[0].reasons.empty());
+    EXPECT_EQ(review[0].reasons[0], "page runs off the left border of the scan");
 }
 
 TEST(BatchDriverFormat, ElapsedTimeAndOutputPaths) {
@@ -248,11 +309,12 @@ TEST_F(BatchDriverTest, YesWithMoreThreadsThanFiles) {
     EXPECT_TRUE(msg_.shown.empty());
     EXPECT_TRUE(msg_.errors.empty());
     std::set<int> positions;
-    for (const AutoTrimTaskPtr& task : driver.FinishedTasks()) {
-        EXPECT_EQ(task->ResultId(), 0u) << task->MessageText();
-        positions.insert(task->FilePosition());
+    for (const Recorder::Task& task : recorder_.tasks) {
+        EXPECT_EQ(task.status, qv::FileStatus::Ok);
+        positions.insert(task.position);
     }
     EXPECT_EQ(positions, (std::set<int>{0, 1}));
+    EXPECT_EQ(recorder_.ends, 1);
     for (int i : {0, 1}) {
         DibPtr written;
         EXPECT_EQ(LoadDibFromFile(written, Output(i)), S_OK);
