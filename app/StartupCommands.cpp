@@ -3,7 +3,6 @@
 #include <clocale>
 #include <iostream>
 
-#include "msg/Exception.h"
 #include "msg/Format.h"
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"

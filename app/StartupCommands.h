@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cmdline/CommandLineParser.h"
+#include "msg/Exception.h"
 #include "msg/GlobalMsg.h"
 #include "msg/Msg.h"
 #include "trim/AppSettings.h"
