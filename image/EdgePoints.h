@@ -108,7 +108,7 @@ LidMargins FindLidMargins(const CDib& image);
 //    (a glyph, a lid's weave, a speck, a shadow's rim) is no page.
 // A rise that breaks the second or third rule is passed over: the walk goes
 // on from its end as if it had not opened. On a line from a plain lid
-// margin into the page the first rise counts, where it always did.
+// margin into the page the first rise is the edge.
 //
 // `margins`, when given, is FindLidMargins(image) found once for several
 // calls (margins of an image of another size are not used).
