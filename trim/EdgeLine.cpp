@@ -16,7 +16,7 @@ namespace {
 constexpr double kPi = 3.141592;
 constexpr double kHalfPi = 1.570796;
 constexpr double kRhoWindowRatio = 0.002;
-constexpr int kFirstLevel = 2;
+constexpr int kFirstLevel = 1;
 constexpr int kLastLevel = 9;
 
 bool IsHorizontalSide(Side side) {
@@ -48,7 +48,9 @@ HRESULT FitEdgeLineFromPoints(EdgeLine& record, const CDib& image, Side side, do
 HRESULT FitBestLevel(EdgeLine& record, const CDib& image, Side side, SIZE band, int maxSkewDegrees,
                      int angleStepsPerDegree, const CTerminable* runner,
                      const LidMargins* margins) {
-    static constexpr double kLevels[] = {2, 3, 4, 5, 6, 7, 8, 9};
+    // Level 1 lets a faint, blurred edge open; the lid's noise, which opens
+    // there too, gives no point: its rise is not followed by a page.
+    static constexpr double kLevels[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
     static_assert(std::size(kLevels) == kLastLevel - kFirstLevel + 1);
     try {
         std::vector<PointList> lists;

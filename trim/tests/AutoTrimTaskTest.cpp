@@ -268,9 +268,10 @@ TEST(AutoTrimTask, HardScansAreCutAtThePageNeverThroughIt) {
     }
 }
 
-// Beds that kept lid, cut at a shadow's rim, kept a book's cover or left the
-// page unturned: each side is cut where the page itself ends, the page is
-// straightened, and nothing asks for a look.
+// Beds that kept lid, cut at a shadow's rim, kept a book's cover, left the
+// page unturned or left a pale page's faint edges unfound: each side is cut
+// where the page itself ends, the page is straightened, and nothing asks for
+// a look.
 TEST(AutoTrimTask, EveryBedIsCutWhereThePageEnds) {
     TempDir dir;
     struct Case {
@@ -303,6 +304,20 @@ TEST(AutoTrimTask, EveryBedIsCutWhereThePageEnds) {
              o.shadowStrength = 0.3;
          },
          1.5},
+        {"a pale page on a pale lid, a drop shadow along two sides", true, TrimEdgesAll, 300,
+         +[](scangen::ScanOptions& o) {
+             o.skewDegrees = -1.4;
+             o.bedLevel = 232;
+             o.bedGradient = 0.5;
+             o.paper = {240, 236, 226};
+             o.noiseSigma = 2.8;
+             o.blurPasses = 3;
+             o.shadow = true;
+             o.shadowSide = SideTop;
+             o.shadowNextSide = true;
+             o.shadowWidth = 10;
+             o.shadowStrength = 0.2;
+         }},
         {"a faint drop shadow along one side, no empty image", false, TrimEdgesAll, 150,
          +[](scangen::ScanOptions& o) {
              o.skewDegrees = 2.7;
