@@ -16,6 +16,7 @@
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
 #include "msg/MessageIds.h"
+#include "msg/TerminalText.h"
 #include "settings/SettingsStore.h"
 #include "ui/AppIcon.h"
 #include "ui/MainDlg.h"
@@ -68,7 +69,7 @@ class CLazyMessageBoxMsg : public CMsg {
     int ShowError(const CSimpleErr& err) override { return Show(err.message, MB_ICONERROR); }
     int Show(const std::string& text, std::uint32_t type) override {
         if (m_echo) {
-            std::cerr << text << '\n' << std::flush;
+            std::cerr << EscapeForTerminal(text, LineBreaks::Keep) << '\n' << std::flush;
         }
         m_gui.App();
         return CMessageBoxMsg().Show(text, type);
@@ -91,7 +92,8 @@ void SaveSettingsShowingErrors(const AppSettings& settings) {
 // are read; 1 only when the answer cannot be written.
 int AnswerRequest(qv::CCommandLineParser::Request request) {
     if (request == qv::CCommandLineParser::Request::Help) {
-        std::cout << Formatted(kMsgUsage, SettingsFilePath()) << '\n';
+        std::cout << EscapeForTerminal(Formatted(kMsgUsage, SettingsFilePath()), LineBreaks::Keep)
+                  << '\n';
     } else {
         const auto& version = AppInfo().version;
         std::cout << "quorvel " << version[0] << '.' << version[1] << '.' << version[2] << '\n';

@@ -34,10 +34,14 @@ class CCommand {
 // command's sink and, when `rethrow` is set, thrown again as CCtrlException.
 void ExecuteCommand(CCommand& command, bool run, bool rethrow);
 
-// Saves the settings to the settings file (SaveSettingsOrThrow: 40007 is
-// thrown on failure). When another program kept the file locked too long,
-// the run goes on without saving and warning 40046 is written to standard
-// error, once: later saves of the run skip at once.
+// Saves the settings to the settings file (SaveProgramSettings). Settings
+// that cannot be kept never stop the run: a save that fails (a read-only
+// file or folder, a full disk ...) or finds the file locked by another
+// program too long shows one warning through qv::GlobalMsg() (40402 with
+// the reason and the path, or 40046), and the run goes on. That warning is
+// given once per run: later saves that fail say nothing (after a lock, they
+// skip at once), nor do any when start-up already said that the path is no
+// regular file (40044). Never throws for the file's sake.
 void SaveSettingsAndWarn(const AppSettings& settings);
 
 namespace qv {

@@ -11,6 +11,7 @@
 #include "batch/TickCount.h"
 #include "msg/Format.h"
 #include "msg/MessageIds.h"
+#include "msg/TerminalText.h"
 #include "msg/Utf8.h"
 
 namespace qv {
@@ -121,7 +122,8 @@ void CTerminalProgress::Update(int processed, int total) {
     }
     const std::uint32_t elapsed = GetTickCount32() - m_startTick;
     const auto next = static_cast<std::size_t>(std::clamp(processed, 0, total - 1));
-    const std::string name(next < m_files.size() ? FileName(m_files[next]) : "");
+    const std::string name =
+        EscapeForTerminal(next < m_files.size() ? FileName(m_files[next]) : "");
     const auto line = [&](std::string_view shownName) {
         if (processed <= 0 || processed >= total) {
             return Formatted(kMsgProgress, processed, total, shownName, FormatElapsed(elapsed));
@@ -154,10 +156,10 @@ void CTerminalProgress::Clear() {
 void CTerminalProgress::Finish(const BatchSummary& summary) {
     std::string where;
     if (summary.outputFolders.size() == 1) {
-        where = WithoutTrailingSlash(summary.outputFolders.front());
+        where = EscapeForTerminal(WithoutTrailingSlash(summary.outputFolders.front()));
     } else if (!summary.outputFolders.empty()) {
         const std::string first = WithoutTrailingSlash(summary.outputFolders.front());
-        where = Formatted(kMsgSummaryFolders, FileName(first));
+        where = Formatted(kMsgSummaryFolders, EscapeForTerminal(FileName(first)));
     }
     const std::string took = Duration(summary.elapsedMs);
     switch (summary.end) {

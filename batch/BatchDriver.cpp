@@ -11,11 +11,11 @@
 #include <utility>
 
 #include "batch/TickCount.h"
-#include "msg/Exception.h"
 #include "msg/Format.h"
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
 #include "msg/MessageIds.h"
+#include "msg/SystemErrorText.h"
 #include "trim/TaskFiles.h"
 
 namespace qv {
@@ -207,9 +207,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
     for (const std::string& folder : outputs.folders) {
         RemoveStaleSaves(folder, kStaleTemporaryAge);
     }
-    if (!AdoptSettings(local)) {
-        return false;
-    }
+    AdoptSettings(local);
     dropQueued.keep = true;
     StartQueued(files.size(), outputs.folders);
     return true;
@@ -236,8 +234,12 @@ bool CBatchDriver::LoadEmptyImage(const AppSettings& local, const std::vector<st
     if (!files.empty() && IsExistingFile(files.front())) {
         firstSource = StartSourcePreload(files.front());
     }
-    if (FAILED(LoadImageFile(emptyImage, emptyPath)) || !emptyImage) {
-        Msg().ShowError(ErrorRecord(kMsgEmptyPathLoadFailed));
+    const HRESULT loaded = LoadImageFile(emptyImage, emptyPath);
+    if (FAILED(loaded) || !emptyImage) {
+        Msg().ShowError(ErrorRecord(
+            kMsgEmptyPathLoadFailed,
+            SystemErrorText(static_cast<std::uint32_t>(FAILED(loaded) ? loaded : E_FAIL)),
+            emptyPath));
         return false;
     }
     return true;
@@ -318,20 +320,21 @@ bool CBatchDriver::ConfirmOverwrite(const QueuedOutputs& outputs) {
            Msg().ConfirmOverwriteFiles(outputs.existing);
 }
 
-bool CBatchDriver::AdoptSettings(const AppSettings& local) {
+void CBatchDriver::AdoptSettings(const AppSettings& local) {
     m_settings = local;
     if (!m_saveSettings) {
-        return true;
+        return;
     }
-    try {
-        m_saveSettings(m_settings);
-        return true;
-    } catch (const my::CException& e) {
-        Msg().ShowError(e);
-    } catch (...) {
-        Msg().ShowError(ErrorRecord(kMsgSaveSettingsFailed));
+    // Settings that cannot be kept never stop a batch: why is said, as a
+    // warning, and the batch goes on.
+    CSimpleErr err;
+    InvokeGuarded(err, [this] { m_saveSettings(m_settings); });
+    if (err.Failed()) {
+        if (err.id != kMsgSaveSettingsFailed) {
+            err.Set(kMsgSaveSettingsFailed);
+        }
+        Msg().Show(err.message, MB_OK | MB_ICONWARNING);
     }
-    return false;
 }
 
 void CBatchDriver::StartQueued(std::size_t count, const std::set<std::string>& outputFolders) {

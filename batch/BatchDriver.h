@@ -60,8 +60,9 @@ struct BatchOptions {
     bool end = false;
 };
 
-// Stores the settings record persistently; throws my::CException (40007)
-// on failure.
+// Stores the settings record persistently. What it throws is shown as a
+// warning (40007 unless it is one) and the batch goes on; a saver that
+// warns by itself throws nothing.
 using SettingsSaver = std::function<void(const AppSettings&)>;
 
 // The output path of `source`: its folder (up to and including its last
@@ -101,7 +102,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     //   1-2 the view's values into a copy of the settings (its failure is
     //       shown, then its control focused);
     //   3   a non-empty EmptyImagePath must be an existing non-directory
-    //       (40016) and load (40017);
+    //       (40016) and load (40017, with the reason and the path);
     //   4   every file must exist and not be a directory (40015, the path);
     //   5   earlier workers are waited for and the pool's lists emptied;
     //   6   per file: MakeOutputPath, the source protection (40019), a task
@@ -109,7 +110,8 @@ class CBatchDriver : public CAutoTrimTaskClient {
     //   7   existing outputs: unless `yes`, one OK/Cancel question listing
     //       them (anything but OK: false, no message); then deleted in order
     //       (40020 at the first that fails; those deleted stay deleted);
-    //   8   the copy becomes the global record and is saved (40007);
+    //   8   the copy becomes the global record and is saved: a save that
+    //       throws is shown as a warning (40007) and the start goes on;
     //   9   workers started, timer started, running state.
     // Refused without a message while a batch runs. Unexpected exceptions
     // are shown as their error records.
@@ -182,7 +184,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
                     const DibPtr& emptyImage, SourcePreloadPtr firstSource, QueuedOutputs& outputs);
     bool ConfirmOverwrite(const QueuedOutputs& outputs);
     // The checked values become the settings of the process, and are saved.
-    bool AdoptSettings(const AppSettings& local);
+    void AdoptSettings(const AppSettings& local);
     void StartQueued(std::size_t count, const std::set<std::string>& outputFolders);
     void StartTimer();
     void KillTimer();

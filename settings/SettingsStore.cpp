@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "msg/Exception.h"
 #include "msg/Format.h"
 #include "msg/MessageIds.h"
 
@@ -323,7 +322,7 @@ bool SaveSettings(const AppSettings& settings, const std::string& path, Settings
     return update.lockTimedOut || (written && SUCCEEDED(update.error));
 }
 
-SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings, const std::string& path) {
+SettingsSaveResult SaveProgramSettings(const AppSettings& settings, const std::string& path) {
     // Set once a save found the file locked: the run does not wait again.
     static std::atomic<bool> s_locked{false};
     SettingsSaveResult result;
@@ -331,10 +330,8 @@ SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings, const std::s
         result.skipped = true;
         return result;
     }
-    if (!SaveSettings(settings, path, &result)) {
-        const HRESULT code = FAILED(result.error) ? result.error : E_FAIL;
-        throw my::CException(kMsgSaveSettingsFailed, Formatted(kMsgSaveSettingsFailed),
-                             static_cast<std::uint32_t>(code));
+    if (!SaveSettings(settings, path, &result) && SUCCEEDED(result.error)) {
+        result.error = E_FAIL;
     }
     if (result.lockTimedOut) {
         s_locked.store(true);
@@ -342,6 +339,6 @@ SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings, const std::s
     return result;
 }
 
-SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings) {
-    return SaveSettingsOrThrow(settings, SettingsFilePath());
+SettingsSaveResult SaveProgramSettings(const AppSettings& settings) {
+    return SaveProgramSettings(settings, SettingsFilePath());
 }

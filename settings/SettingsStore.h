@@ -125,9 +125,11 @@ bool SaveSettings(const AppSettings& settings, const std::string& path,
                   SettingsSaveResult* result = nullptr,
                   std::chrono::milliseconds lockWait = kRegistryLockWait);
 
-// SaveSettings, throwing my::CException 40007 "failed to save settings"
-// (code: the file error's HRESULT, or E_FAIL) when it returns false. Once a
-// save of the process has found the file locked, later ones skip at once
-// (skipped set), so that a run waits for a locked file only once.
-SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings, const std::string& path);
-SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings);
+// The saves of the running program: SaveSettings, except that once a save
+// of the process has found the file locked, later ones skip at once
+// (skipped set), so that a run waits for a locked file only once. Never
+// throws; result.error tells a save that failed (E_FAIL when the file was
+// fine but the settings could not be put into it).
+SettingsSaveResult SaveProgramSettings(const AppSettings& settings, const std::string& path);
+// To SettingsFilePath().
+SettingsSaveResult SaveProgramSettings(const AppSettings& settings);

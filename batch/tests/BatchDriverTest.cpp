@@ -398,7 +398,8 @@ TEST_F(BatchDriverTest, RefusedStarts) {
     WriteFileBytes(Path("bad-empty.png"), "junk");
     settings_.EmptyPath = {Path("bad-empty.png")};
     EXPECT_FALSE(driver.StartBatch(files));
-    ExpectRefused(driver, 40017);
+    ExpectRefused(driver, 40017,
+                  "failed to load empty-path - not an image file\n\n" + Path("bad-empty.png"));
 
     // A folder where an output goes: refused, nothing touched.
     settings_.EmptyPath = {Path("empty.png")};
@@ -408,12 +409,16 @@ TEST_F(BatchDriverTest, RefusedStarts) {
     EXPECT_TRUE(fs::is_directory(Output(0)));
     fs::remove(Output(0));
 
-    // A failed save: its record is shown and nothing starts.
+    // A save that fails is a warning: the batch runs all the same.
     CBatchDriver failing(
         view_, settings_, {},
         [](const AppSettings&) { throw my::CException(40007, "failed to save settings"); }, &msg_);
-    EXPECT_FALSE(failing.StartBatch(files));
-    ExpectRefused(failing, 40007);
+    ASSERT_TRUE(failing.StartBatch(files));
+    ASSERT_TRUE(RunToEnd(failing));
+    EXPECT_TRUE(msg_.errors.empty());
+    EXPECT_EQ(msg_.shown, (std::vector<std::pair<std::string, std::uint32_t>>{
+                              {"failed to save settings", MB_OK | MB_ICONWARNING}}));
+    EXPECT_TRUE(fs::exists(Output(0)));
 }
 
 // Under /end the command line's batch quits with its exit code; without it
