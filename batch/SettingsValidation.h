@@ -54,8 +54,9 @@ SettingsCheck CheckSpaceType(const AppSettings& settings);
 // With FlagOutputSize set: Output.cx below 1 fails on 153, else Output.cy
 // below 1 on 154 (40040). Without the flag any value passes.
 SettingsCheck CheckOutputSize(const AppSettings& settings);
-// Empty `name`: 40018; an absolute path (leading '/'): 40019 naming it.
-// Otherwise adds it to the SubFolder history.
+// Empty `name`: 40018; a name that is no plain subfolder name (an absolute
+// path, a "." or ".." part; AppSettings::IsPlainSubFolderName): 40019
+// naming it. Otherwise adds it to the SubFolder history.
 SettingsCheck ApplySubFolder(AppSettings& settings, std::string_view name);
 // JpegQuality outside 0..100 (whatever SaveType is): 40012.
 SettingsCheck CheckJpegQuality(const AppSettings& settings);

@@ -242,7 +242,10 @@ bool SaveHistory(RegKey& root, std::string_view path, const HistoryList& list) {
 
 // ---- whole record ----------------------------------------------------------
 
-bool LoadSettings(AppSettings& settings, RegKey& currentUser) {
+bool LoadSettings(AppSettings& settings, RegKey& currentUser, int* outOfRange) {
+    if (outOfRange != nullptr) {
+        *outOfRange = 0;
+    }
     if (currentUser.CreateKey(ProductKeyPath()) == nullptr) {
         return false;
     }
@@ -257,13 +260,18 @@ bool LoadSettings(AppSettings& settings, RegKey& currentUser) {
     ok &= LoadPlacement(currentUser, setting + "\\Window", "", settings.Window);
     ok &= LoadHistory(currentUser, setting + "\\EmptyPath", settings.EmptyPath);
     ok &= LoadHistory(currentUser, setting + "\\SubFolder", settings.SubFolder);
+    settings = KeepWithinRange(settings, AppSettings{}, outOfRange);
     return ok;
 }
 
-bool SaveSettings(const AppSettings& settings, RegKey& currentUser) {
+bool SaveSettings(const AppSettings& wanted, RegKey& currentUser) {
     if (currentUser.CreateKey(ProductKeyPath()) == nullptr) {
         return false;
     }
+    // A value outside its range is not written: the one stored stays.
+    AppSettings stored;
+    LoadSettings(stored, currentUser);
+    const AppSettings settings = KeepWithinRange(wanted, stored);
     const std::string setting = SettingPath();
     RegKey* settingKey = currentUser.CreateKey(setting);
     if (settingKey == nullptr) {
@@ -295,7 +303,7 @@ SettingsLoadReport LoadSettings(AppSettings& settings, const std::string& path) 
     if (!path.empty()) {
         report.file = ReadRegistryFile(path, store);
     }
-    report.allValuesTaken = LoadSettings(settings, store.CurrentUser());
+    report.allValuesTaken = LoadSettings(settings, store.CurrentUser(), &report.valuesOutOfRange);
     return report;
 }
 
@@ -306,13 +314,20 @@ SettingsLoadReport LoadSettings(AppSettings& settings) {
 bool SaveSettings(const AppSettings& settings, const std::string& path, SettingsSaveResult* result,
                   std::chrono::milliseconds lockWait) {
     bool written = false;
+    bool keepAside = false;
     const RegistryUpdateResult update = UpdateRegistryFile(
         path,
         [&](CRegistryStore& store) {
+            // A file holding values out of range was said to be damaged
+            // when it was read: it is kept aside like one.
+            AppSettings stored;
+            int outOfRange = 0;
+            LoadSettings(stored, store.CurrentUser(), &outOfRange);
+            keepAside = outOfRange != 0;
             written = SaveSettings(settings, store.CurrentUser());
             return written;
         },
-        lockWait);
+        lockWait, &keepAside);
     if (result != nullptr) {
         result->error = update.error;
         result->keptAside = update.keptAside;

@@ -297,10 +297,20 @@ TEST(Quorvel, MissingInputsAndFailingFilesEndWithTheirMessage) {
     EXPECT_EQ(folder.exitCode, 1);
     EXPECT_NE(folder.err.find("is a folder\n\n" + (ws / "folder").string()), std::string::npos)
         << folder.err;
-    const Result absolute = ws.Run({"/hide", "/out:/qv-no-such-root", "a.png"});
-    EXPECT_EQ(absolute.exitCode, 1);
-    EXPECT_NE(absolute.err.find("path is invalid\n\n/qv-no-such-root"), std::string::npos)
-        << absolute.err;
+    // Results stay below their source's folder: nothing replaces a.png one
+    // folder up, or lands anywhere else.
+    fs::create_directory(ws / "in");
+    fs::copy_file(ws / "a.png", ws / "in/a.png");
+    const std::string before = ReadFileBytes((ws / "a.png").string());
+    for (const std::string out : {"/qv-no-such-root", "..", "a/../../x", "."}) {
+        const Result outside = ws.Run({"/hide", "/yes", "/cut:ltrb", "/out:" + out, "in/a.png"});
+        EXPECT_EQ(outside.exitCode, 1);
+        EXPECT_NE(outside.err.find("path is invalid\n\n" + out + "\n"), std::string::npos)
+            << outside.err;
+    }
+    EXPECT_EQ(ReadFileBytes((ws / "a.png").string()), before);
+    EXPECT_EQ(FolderEntries(ws / "in"), std::vector<std::string>{"a.png"});
+    EXPECT_FALSE(fs::exists(ws / "x"));
     EXPECT_FALSE(fs::exists(ws / "trim"));
 
     // A failed file leaves no empty output folder behind.
@@ -604,6 +614,16 @@ TEST(Quorvel, SettingsSurviveBetweenRunsAndResetRestoresDefaults) {
     const Result after = ws.Run({"/hide", "/cut:ltrb", "a.png"});
     EXPECT_EQ(after.exitCode, 0) << after.err;
     EXPECT_TRUE(fs::exists(ws / "trim/a.png"));
+
+    // A value the batch refuses is not kept: the next run does not fail for it.
+    const Result refused = ws.Run({"/hide", "/format:jpg,99999999999", "a.png"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("Jpeg quality exceeds range 0 ~ 100"), std::string::npos)
+        << refused.err;
+    EXPECT_NE(ReadFileBytes(ws.Registry()).find("\"JpegQuality\"=dword:00000050"),
+              std::string::npos);
+    const Result png = ws.Run({"/hide", "/yes", "/format:png", "a.png"});
+    EXPECT_EQ(png.exitCode, 0) << png.err;
 }
 
 TEST(Quorvel, NeverOverwritesOneResultWithAnother) {

@@ -346,9 +346,7 @@ TEST_F(BatchDriverTest, NeverWritesOverItsOwnInputs) {
         std::string refused;
     };
     const std::vector<Case> cases = {
-        {".", {}, Path("./p0.png")},
         {"link", {}, Path("link/p0.png")},
-        {"new/..", {}, Path("new/../p0.png")},  // through a missing folder
         {"trim",
          [&] {  // another source is this file's output
              WritePng(scan_->scan, Output(1));
