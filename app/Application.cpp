@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <boost/make_shared.hpp>
+#include <csignal>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -150,6 +151,10 @@ int RunVisible(qv::CCommandLineParser& parser, CGui& gui) {
 }  // namespace
 
 int RunApplication(int argc, char** argv) {
+    // A file growing past the size the process may write (RLIMIT_FSIZE)
+    // fails its write with EFBIG, reported like a full disk, instead of
+    // ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     AppInfo().Load();
     std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (const auto request = qv::CCommandLineParser::RequestOf(words);

@@ -1,6 +1,7 @@
 #include "batch/BatchDriver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -35,11 +36,6 @@ bool IsExistingFile(const std::string& path) {
     std::error_code ec;
     const fs::file_status status = fs::status(fs::path(path), ec);
     return !ec && fs::exists(status) && !fs::is_directory(status);
-}
-
-bool IsFolder(const std::string& path) {
-    std::error_code ec;
-    return fs::is_directory(fs::path(path), ec);
 }
 
 std::string JoinPath(const std::string& left, const std::string& right) {
@@ -92,6 +88,10 @@ class CProtectedFiles {
     std::vector<std::string> m_paths;
     std::unordered_set<std::string> m_keys;
 };
+
+std::string ReasonText(HRESULT hr) {
+    return SystemErrorText(static_cast<std::uint32_t>(hr));
+}
 
 template <class... Args>
 CSimpleErr ErrorRecord(std::uint32_t id, const Args&... args) {
@@ -236,10 +236,8 @@ bool CBatchDriver::LoadEmptyImage(const AppSettings& local, const std::vector<st
     }
     const HRESULT loaded = LoadImageFile(emptyImage, emptyPath);
     if (FAILED(loaded) || !emptyImage) {
-        Msg().ShowError(ErrorRecord(
-            kMsgEmptyPathLoadFailed,
-            SystemErrorText(static_cast<std::uint32_t>(FAILED(loaded) ? loaded : E_FAIL)),
-            emptyPath));
+        Msg().ShowError(ErrorRecord(kMsgEmptyPathLoadFailed,
+                                    ReasonText(FAILED(loaded) ? loaded : E_FAIL), emptyPath));
         return false;
     }
     return true;
@@ -247,11 +245,20 @@ bool CBatchDriver::LoadEmptyImage(const AppSettings& local, const std::vector<st
 
 bool CBatchDriver::CheckSources(const std::vector<std::string>& files) {
     for (const std::string& file : files) {
-        if (IsFolder(file)) {
+        std::error_code ec;
+        const fs::file_status status = fs::status(fs::path(file), ec);
+        if (fs::is_directory(status)) {
             Msg().ShowError(ErrorRecord(kMsgIsAFolder, file));
             return false;
         }
-        if (!IsExistingFile(file)) {
+        // Missing is "not found"; a path that cannot even be looked at (too
+        // long, no permission on the way) says why.
+        if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
+            Msg().ShowError(
+                ErrorRecord(kMsgReadImageFailed, ReasonText(HResultFromErrno(ec.value())), file));
+            return false;
+        }
+        if (!fs::exists(status)) {
             Msg().ShowError(ErrorRecord(kMsgPathNotFound, file));
             return false;
         }
@@ -298,17 +305,29 @@ bool CBatchDriver::QueueTasks(const std::vector<std::string>& files, const AppSe
             return false;
         }
         m_pool.AddTask(task);
+        // Whatever would keep a result from being saved is found now, before
+        // any page is made.
+        const std::string& folder = task->OutputFolder();
+        if (outputs.folders.insert(folder).second) {
+            if (const HRESULT hr = CheckOutputFolder(folder); FAILED(hr)) {
+                Msg().ShowError(ErrorRecord(kMsgOutputFolderNotWritable, ReasonText(hr), folder));
+                return false;
+            }
+        }
         // An existing output is replaced only by its new file, whole, when
         // that is renamed over it; here it is only checked that it can be.
         const HRESULT target = CheckOutputTarget(output);
-        if (FAILED(target)) {
+        if (target == HResultFromErrno(EISDIR) || target == E_ACCESSDENIED) {
             Msg().ShowError(ErrorRecord(kMsgDeleteFileFailed, output));
+            return false;
+        }
+        if (FAILED(target)) {
+            Msg().ShowError(ErrorRecord(kMsgOutputNameInvalid, ReasonText(target), output));
             return false;
         }
         if (target == S_OK) {
             outputs.existing.push_back(output);
         }
-        outputs.folders.insert(task->OutputFolder());
     }
     return true;
 }

@@ -103,10 +103,16 @@ class CBatchDriver : public CAutoTrimTaskClient {
     //       shown, then its control focused);
     //   3   a non-empty EmptyImagePath must be an existing non-directory
     //       (40016) and load (40017, with the reason and the path);
-    //   4   every file must exist and not be a directory (40015, the path);
+    //   4   every file must exist (40015, the path) and not be a directory
+    //       (40043); one that cannot be looked at (a path too long, no
+    //       permission on the way) fails with 40022, the reason and the path;
     //   5   earlier workers are waited for and the pool's lists emptied;
     //   6   per file: MakeOutputPath, the source protection (40019), a task
-    //       with its saver by SaveType (40033); existing outputs noted;
+    //       with its saver by SaveType (40033); its output folder must be
+    //       writable or creatable (40403 with the reason and the folder),
+    //       its output and temporary names must fit the file system (40404
+    //       with the reason and the output), a folder or other non-file in
+    //       the output's place refuses (40020); existing outputs noted;
     //   7   existing outputs: unless `yes`, one OK/Cancel question listing
     //       them (anything but OK: false, no message); then deleted in order
     //       (40020 at the first that fails; those deleted stay deleted);

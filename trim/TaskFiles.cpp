@@ -33,6 +33,10 @@ HRESULT CheckOutputTarget(const std::string& path) {
     return CheckSaveTarget(path);
 }
 
+HRESULT CheckOutputFolder(const std::string& folder) {
+    return CheckSaveFolder(folder);
+}
+
 int RemoveStaleSaves(const std::string& folder, std::chrono::seconds age) {
     return RemoveStaleTemporaryFiles(folder, age);
 }

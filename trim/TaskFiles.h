@@ -29,6 +29,8 @@ HRESULT SetTaskSaver(CAutoTrimTask& task, const AppSettings& settings);
 // Whether a new output can replace what is at `path` (CheckSaveTarget):
 // S_FALSE when nothing is there, S_OK for a replaceable file, else why not.
 HRESULT CheckOutputTarget(const std::string& path);
+// Whether outputs can be written into `folder` (CheckSaveFolder).
+HRESULT CheckOutputFolder(const std::string& folder);
 
 // Removes the temporary files of saves older than `age` from `folder`
 // (RemoveStaleTemporaryFiles); the number removed.

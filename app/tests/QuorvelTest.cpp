@@ -90,6 +90,10 @@ class Workspace {
                 const rlimit limit{memoryLimit_, memoryLimit_};
                 setrlimit(RLIMIT_AS, &limit);
             }
+            if (fileSizeLimit_ != 0) {
+                const rlimit limit{fileSizeLimit_, fileSizeLimit_};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
             Exec(args, env);
         }
         close(outPipe[1]), close(errPipe[1]);
@@ -170,8 +174,10 @@ class Workspace {
     }
 
   public:
-    // Address space the program may use (RLIMIT_AS), 0 for no limit.
+    // Address space the program may use (RLIMIT_AS) and the largest file it
+    // may write (RLIMIT_FSIZE), 0 for no limit.
     rlim_t memoryLimit_ = 0;
+    rlim_t fileSizeLimit_ = 0;
 
   private:
     TempDir dir_;
@@ -334,6 +340,16 @@ TEST(Quorvel, MissingInputsAndFailingFilesEndWithTheirMessage) {
               std::string::npos)
         << half.err;
     EXPECT_FALSE(fs::exists(ws / "trim/half.jpg"));
+
+    // A result that cannot be written says why (the settings file still can).
+    ws.fileSizeLimit_ = 16 << 10;
+    const Result tooLarge = ws.Run({"/hide", "/yes", "/format:bmp", "a.png"});
+    EXPECT_EQ(tooLarge.exitCode, 1);
+    EXPECT_EQ(tooLarge.err,
+              "failed to save image - The file size exceeds the limit allowed and "
+              "cannot be saved.\n\n" +
+                  (ws / "trim/a.bmp").string() + "\n\n" + (ws / "a.png").string() + "\n");
+    EXPECT_EQ(FolderEntries(ws / "trim"), std::vector<std::string>{"a.jpg"});
 }
 
 // Old results are replaced one by one by complete new ones: a file that

@@ -407,6 +407,35 @@ TEST_F(BatchDriverTest, RefusedStarts) {
     EXPECT_TRUE(fs::is_directory(Output(0)));
     fs::remove(Output(0));
 
+    // What would keep a result from being saved refuses the batch before any
+    // page is made: a folder that cannot be made, a name too long for the
+    // file system (the output of a source without extension grows by 4),
+    // a source path too long to be looked at.
+    WriteFileBytes(Path("file"), "no folder");
+    settings_.SubFolder = {"file/trim"};
+    EXPECT_FALSE(driver.StartBatch(files));
+    ExpectRefused(driver, 40403,
+                  "the output folder cannot be written - The system cannot find the path "
+                  "specified.\n\n" +
+                      Path("file/trim/"));
+    settings_.SubFolder = {"trim"};
+    const std::string longName = Path(std::string(253, 'n'));
+    fs::copy_file(files[0], longName);
+    EXPECT_FALSE(driver.StartBatch({longName}));
+    ExpectRefused(driver, 40404,
+                  "the result cannot be written under this name - The filename or extension is "
+                  "too long.\n\n" +
+                      Path("trim/" + std::string(253, 'n') + ".png"));
+    std::string deep = Path("");
+    while (deep.size() < 5000) {
+        deep += "d/../";
+    }
+    EXPECT_FALSE(driver.StartBatch({deep + "p0.png"}));
+    ASSERT_EQ(msg_.errors.size(), 1u);
+    EXPECT_TRUE(msg_.errors[0].message.starts_with(
+        "failed to read image - The filename or extension is too long.\n\n" + Path("d/../")));
+    ExpectRefused(driver, 40022);
+
     // A save that fails is a warning: the batch runs all the same.
     CBatchDriver failing(
         view_, settings_, {},
