@@ -4,6 +4,9 @@
 #include <QCoreApplication>
 #include <boost/make_shared.hpp>
 #include <csignal>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -155,6 +158,14 @@ int RunApplication(int argc, char** argv) {
     // fails its write with EFBIG, reported like a full disk, instead of
     // ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
+#if defined(__GLIBC__)
+    // Blocks of 4 MiB and more (pages, files, codec buffers) come from the
+    // system and go back to it when freed. Left to itself, malloc raises
+    // this threshold after such a free and then keeps freed blocks of up to
+    // 32 MB in each thread's own heap: with N workers the process would hold
+    // about N pages' worth even while the memory budget lets one run.
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
+#endif
     AppInfo().Load();
     std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (const auto request = qv::CCommandLineParser::RequestOf(words);

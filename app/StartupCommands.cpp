@@ -3,6 +3,7 @@
 #include <clocale>
 #include <iostream>
 
+#include "image/MemoryBudget.h"
 #include "msg/Format.h"
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
@@ -63,6 +64,14 @@ void CCommandInit::Execute(bool run) {
         return;
     }
     m_continue = false;
+    // The memory budget is judged now, from the address space start-up
+    // uses, before any thread takes its share.
+    if (const MemoryBudgetSetting budget = ProcessMemoryBudgetSetting();
+        budget.invalidEnvironment) {
+        std::cerr << Formatted(kMsgMemoryBudgetInvalid, std::to_string(budget.bytes >> 20))
+                  << std::endl;
+    }
+    (void)ProcessMemoryBudget();
     const SettingsLoadReport report = LoadSettings(m_settings);
     if (const std::uint32_t warning = report.WarningId(); warning != 0) {
         // Said before the sink is chosen, so always on standard error.

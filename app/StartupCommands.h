@@ -1,11 +1,11 @@
-// The start-up commands: loading the settings, parsing the command line and
-// choosing the message sink (CCommandInit), then preparing the console
-// streams (CCommandInitConsole). A settings file that is not read for what
-// it is (not a regular file, too large) is reported by one warning on
-// standard error. A damaged one (read in part, or unreadable) is reported
-// once the sink is chosen, through it: a message box in a visible run, a
-// line on standard error in a /hide run. ExecuteCommand runs one inside a
-// guarded call and shows its failure through the command's sink.
+// The start-up commands: making the process's memory budget (a warning on
+// standard error when QUORVEL_MEMORY holds no size), loading the settings,
+// parsing the command line and choosing the message sink (CCommandInit),
+// then preparing the console streams (CCommandInitConsole). A settings file that is not read for
+// what it is (not a regular file, too large) is reported by one warning on standard error. A
+// damaged one (read in part, or unreadable) is reported once the sink is chosen, through it: a
+// message box in a visible run, a line on standard error in a /hide run. ExecuteCommand runs one
+// inside a guarded call and shows its failure through the command's sink.
 #pragma once
 
 #include <boost/shared_ptr.hpp>

@@ -179,8 +179,10 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
     PrepareTaskCodecs();
     AppSettings local = m_settings;
     DibPtr emptyImage;
+    CMemoryReservation emptyMemory;
     SourcePreloadPtr firstSource;
-    if (!ReadViewSettings(local) || !LoadEmptyImage(local, files, emptyImage, firstSource) ||
+    if (!ReadViewSettings(local) ||
+        !LoadEmptyImage(local, files, emptyImage, emptyMemory, firstSource) ||
         !CheckSources(files)) {
         return false;
     }
@@ -209,6 +211,7 @@ bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
     }
     AdoptSettings(local);
     dropQueued.keep = true;
+    m_emptyImageMemory = std::move(emptyMemory);
     StartQueued(files.size(), outputs.folders);
     return true;
 }
@@ -222,13 +225,26 @@ bool CBatchDriver::ReadViewSettings(AppSettings& local) {
 }
 
 bool CBatchDriver::LoadEmptyImage(const AppSettings& local, const std::vector<std::string>& files,
-                                  DibPtr& emptyImage, SourcePreloadPtr& firstSource) {
+                                  DibPtr& emptyImage, CMemoryReservation& emptyMemory,
+                                  SourcePreloadPtr& firstSource) {
     const std::string emptyPath = local.EmptyImagePath();
     if (emptyPath.empty()) {
         return true;
     }
     if (!IsExistingFile(emptyPath)) {
         Msg().ShowError(ErrorRecord(kMsgEmptyPathNotFound));
+        return false;
+    }
+    // Held for the whole batch: every task shares the image. Reserved before
+    // the first source's preload takes its share.
+    CMemoryReservation memory;
+    std::uint64_t need = 0;
+    if (ReserveImageMemory(memory, emptyPath, need) ==
+        HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY)) {
+        CSimpleErr err;
+        err.id = kMsgImageBeyondBudget;
+        err.message = ImageBeyondBudgetText(need, emptyPath);
+        Msg().ShowError(err);
         return false;
     }
     if (!files.empty() && IsExistingFile(files.front())) {
@@ -240,6 +256,7 @@ bool CBatchDriver::LoadEmptyImage(const AppSettings& local, const std::vector<st
                                     ReasonText(FAILED(loaded) ? loaded : E_FAIL), emptyPath));
         return false;
     }
+    emptyMemory = std::move(memory);
     return true;
 }
 
@@ -502,6 +519,12 @@ void CBatchDriver::EndBatch(End end, const std::string& errorText) {
     m_view.ShowBatchSummary(
         BatchSummary{end, m_total, static_cast<int>(written), elapsed, m_outputFolders});
     RemoveEmptyCreatedFolders();
+    // The results were shown; their memory, and the empty image's, is free
+    // for the next batch.
+    for (const AutoTrimTaskPtr& task : finished) {
+        task->ReleaseImages();
+    }
+    m_emptyImageMemory.Release();
     // Running until the message was answered: no drop starts a batch meanwhile.
     m_running = false;
     m_view.SetRunningState(false);

@@ -46,6 +46,7 @@
 #include "batch/BatchView.h"
 #include "batch/SettingsValidation.h"
 #include "batch/TaskThreadPool.h"
+#include "image/MemoryBudget.h"
 #include "msg/Msg.h"
 #include "trim/AppSettings.h"
 #include "trim/AutoTrimTask.h"
@@ -176,8 +177,10 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // first task: on two cores the empty image then costs the batch hardly
     // any time. That decode writes and shows nothing; a refused start drops
     // it.
+    // Its memory is reserved first (40400 when it alone exceeds the budget).
     bool LoadEmptyImage(const AppSettings& local, const std::vector<std::string>& files,
-                        DibPtr& emptyImage, SourcePreloadPtr& firstSource);
+                        DibPtr& emptyImage, CMemoryReservation& emptyMemory,
+                        SourcePreloadPtr& firstSource);
     // Every source must be an existing file.
     bool CheckSources(const std::vector<std::string>& files);
     // One queued task per source (the first takes `firstSource`); the
@@ -218,6 +221,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     std::uint32_t m_startTick = 0;
     std::vector<std::string> m_outputFolders;   // of the running batch, once each
     std::vector<std::string> m_createdFolders;  // deepest first
+    CMemoryReservation m_emptyImageMemory;      // while the batch runs
 
     // Appended by workers, read by the timer; emptied only at a start and
     // at the end of the driver. Never held together with a pool lock.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "image/Dib.h"
+#include "image/MemoryBudget.h"
 #include "msg/Result.h"
 #include "trim/AppSettings.h"
 #include "trim/AutoTrimTask.h"
@@ -20,6 +21,19 @@ void PrepareTaskCodecs();
 // The image at `path`, decoded as the pipeline decodes its sources
 // (LoadDibFromFile).
 HRESULT LoadImageFile(DibPtr& image, const std::string& path);
+
+// Reserves, as a lasting reservation of the process's memory budget and
+// without waiting, what loading the image at `path` needs (ImageMemoryNeed,
+// into `need`): the batch holds it for its empty image, which every task
+// shares. S_OK; S_FALSE (nothing reserved) when the need cannot be told or
+// does not fit now; HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY) when it
+// exceeds what the budget can give.
+HRESULT ReserveImageMemory(CMemoryReservation& memory, const std::string& path,
+                           std::uint64_t& need);
+
+// Message 40400 for an image at `path` that needs `need` bytes, more than
+// the process's memory budget can give.
+std::string ImageBeyondBudgetText(std::uint64_t need, const std::string& path);
 
 // Gives the task the saver of settings.SaveType (PNG for any unknown value;
 // JPEG with JpegQuality clamped to 0..100). The failure of the saver

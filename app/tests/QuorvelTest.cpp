@@ -529,12 +529,41 @@ TEST(Quorvel, HugeDeclaredSizeFailsCleanlyUnderAMemoryLimit) {
     ws.memoryLimit_ = rlim_t{512} << 20;
     const Result run = ws.Run({"/hide", "/cut:ltrb", "a.png", "wide.png"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.err.find("failed to read image - Not enough memory resources are available to "
-                           "process this command.\n\n" +
-                           (ws / "wide.png").string()),
-              std::string::npos)
+    const std::size_t message = run.err.find(
+        "failed to read image - it needs 16385 MB of memory, "
+        "more than the memory budget of ");
+    EXPECT_NE(message, std::string::npos) << run.err;
+    EXPECT_NE(
+        run.err.find(" MB (QUORVEL_MEMORY sets it)\n\n" + (ws / "wide.png").string(), message),
+        std::string::npos)
         << run.err;
     EXPECT_TRUE(IsImage(ws / "trim/a.png"));
+}
+
+// One memory budget for the process: four threads under an address-space
+// limit in which four of these pages at once do not fit (they failed "for
+// want of memory") process them as many at a time as the budget holds.
+TEST(Quorvel, MemoryBudgetKeepsFourThreadsWithinAnAddressSpaceLimit) {
+#ifdef QV_SANITIZED
+    GTEST_SKIP() << "sanitizers reserve more address space than any limit allows";
+#endif
+    Workspace ws;
+    ws.Scan("p0.png", 1.0, 7, {}, 3500, 4950);
+    std::vector<std::string> args{"/hide", "/cut:ltrb", "/thread:4"};
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".png";
+        if (i > 0) {
+            fs::copy_file(ws / "p0.png", ws / name);
+        }
+        args.push_back(name);
+    }
+    ws.memoryLimit_ = rlim_t{700} << 20;
+    const Result run = ws.Run(args);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(IsImage(ws / ("trim/p" + std::to_string(i) + ".png"))) << i;
+    }
 }
 
 TEST(Quorvel, ProgressAndSummaryOnlyOnATerminal) {
