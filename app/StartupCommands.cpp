@@ -1,5 +1,6 @@
 #include "app/StartupCommands.h"
 
+#include <algorithm>
 #include <clocale>
 #include <iostream>
 
@@ -64,14 +65,6 @@ void CCommandInit::Execute(bool run) {
         return;
     }
     m_continue = false;
-    // The memory budget is judged now, from the address space start-up
-    // uses, before any thread takes its share.
-    if (const MemoryBudgetSetting budget = ProcessMemoryBudgetSetting();
-        budget.invalidEnvironment) {
-        std::cerr << Formatted(kMsgMemoryBudgetInvalid, std::to_string(budget.bytes >> 20))
-                  << std::endl;
-    }
-    (void)ProcessMemoryBudget();
     const SettingsLoadReport report = LoadSettings(m_settings);
     if (const std::uint32_t warning = report.WarningId(); warning != 0) {
         // Said before the sink is chosen, so always on standard error.
@@ -82,6 +75,18 @@ void CCommandInit::Execute(bool run) {
         g_settingsNotKeptTold = report.file.state == RegistryFileStatus::State::NotRegular;
     }
     m_parser.OnArguments(m_words);
+    // The memory budget is judged now, from the address space start-up
+    // uses, before any thread takes its share: no more workers than files
+    // will run.
+    const auto files = static_cast<LONG>(std::min<std::size_t>(m_parser.Files().size(), 99));
+    const LONG workers =
+        files > 0 ? std::min(m_settings.ThreadCount, files) : m_settings.ThreadCount;
+    const MemoryBudgetSetting budget = ProcessMemoryBudgetSetting(static_cast<int>(workers));
+    if (budget.invalidEnvironment) {
+        std::cerr << Formatted(kMsgMemoryBudgetInvalid, std::to_string(budget.bytes >> 20))
+                  << std::endl;
+    }
+    MakeProcessMemoryBudget(static_cast<int>(workers));
     m_switch.SelectSink(m_parser.Hide());
     if (report.Damaged()) {
         m_switch.Show(Formatted(kMsgSettingsDamaged, report.path), MB_OK | MB_ICONWARNING);

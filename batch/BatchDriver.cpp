@@ -379,7 +379,9 @@ void CBatchDriver::StartQueued(std::size_t count, const std::set<std::string>& o
     m_processed = 0;
     m_outputFolders.assign(outputFolders.begin(), outputFolders.end());
     ClearFinished();
-    m_pool.SetThreadCount(m_settings.ThreadCount);
+    // Workers beyond the number of files would end at once: their stacks
+    // are not worth the address space.
+    m_pool.SetThreadCount(std::min<LONG>(m_settings.ThreadCount, m_total));
     m_running = true;
     // A worker that fails to start is noticed by the timer: the batch then
     // ends as stopped once nothing runs any more.

@@ -119,7 +119,8 @@ class CBatchDriver : public CAutoTrimTaskClient {
     //       (40020 at the first that fails; those deleted stay deleted);
     //   8   the copy becomes the global record and is saved: a save that
     //       throws is shown as a warning (40007) and the start goes on;
-    //   9   workers started, timer started, running state.
+    //   9   workers started (ThreadCount, no more than files), timer
+    //       started, running state.
     // Refused without a message while a batch runs. Unexpected exceptions
     // are shown as their error records.
     bool StartBatch(const std::vector<std::string>& files);

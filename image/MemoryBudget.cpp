@@ -1,14 +1,17 @@
 #include "image/MemoryBudget.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <mutex>
 #include <string>
 
 #if defined(__unix__)
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
@@ -44,17 +47,25 @@ std::uint64_t PhysicalMemory() {
 }
 
 // The address space still free under the tightest address-space or
-// data-size limit; kUnlimited without one.
-std::uint64_t FreeAddressSpace() {
+// data-size limit once `threads` more thread stacks are taken from it;
+// kUnlimited without such a limit.
+std::uint64_t FreeAddressSpace(int threads) {
     std::uint64_t free = kUnlimited;
 #if defined(__unix__)
     std::uint64_t used = 0;
+    pthread_attr_t attributes;
+    std::size_t stack = 0;
+    if (::pthread_attr_init(&attributes) == 0) {
+        (void)::pthread_attr_getstacksize(&attributes, &stack);
+        ::pthread_attr_destroy(&attributes);
+    }
+    used += static_cast<std::uint64_t>(std::max(threads, 0)) * stack;
 #if defined(__linux__)
     const long pageSize = ::sysconf(_SC_PAGESIZE);
     std::ifstream statm("/proc/self/statm");
     std::uint64_t pages = 0;
     if (statm >> pages && pageSize > 0) {
-        used = pages * static_cast<std::uint64_t>(pageSize);
+        used += pages * static_cast<std::uint64_t>(pageSize);
     }
 #endif
     for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
@@ -212,9 +223,9 @@ bool ParseMemorySize(std::string_view text, std::uint64_t& bytes) {
     return true;
 }
 
-std::uint64_t DefaultMemoryBudget() {
+std::uint64_t DefaultMemoryBudget(int workerThreads) {
     const std::uint64_t physical = PhysicalMemory();
-    const std::uint64_t address = FreeAddressSpace();
+    const std::uint64_t address = FreeAddressSpace(workerThreads);
     const std::uint64_t share = std::min(physical == kUnlimited ? kUnlimited : physical / 2,
                                          address == kUnlimited ? kUnlimited : address / 2);
     if (share == kUnlimited) {
@@ -223,7 +234,7 @@ std::uint64_t DefaultMemoryBudget() {
     return std::max(share, 64 * kMiB);
 }
 
-MemoryBudgetSetting ProcessMemoryBudgetSetting() {
+MemoryBudgetSetting ProcessMemoryBudgetSetting(int workerThreads) {
     MemoryBudgetSetting setting;
     const char* text = std::getenv("QUORVEL_MEMORY");
     if (text != nullptr && *text != '\0') {
@@ -232,11 +243,29 @@ MemoryBudgetSetting ProcessMemoryBudgetSetting() {
         }
         setting.invalidEnvironment = true;
     }
-    setting.bytes = DefaultMemoryBudget();
+    setting.bytes = DefaultMemoryBudget(workerThreads);
     return setting;
 }
 
+namespace {
+
+// Made once, never destroyed: reservations may be given back at exit.
+std::atomic<CMemoryBudget*> g_processBudget{nullptr};
+
+CMemoryBudget& MakeOnce(int workerThreads) {
+    static std::once_flag once;
+    std::call_once(once, [workerThreads] {
+        g_processBudget = new CMemoryBudget(ProcessMemoryBudgetSetting(workerThreads).bytes);
+    });
+    return *g_processBudget.load();
+}
+
+}  // namespace
+
+void MakeProcessMemoryBudget(int workerThreads) {
+    (void)MakeOnce(workerThreads);
+}
+
 CMemoryBudget& ProcessMemoryBudget() {
-    static CMemoryBudget* budget = new CMemoryBudget(ProcessMemoryBudgetSetting().bytes);
-    return *budget;
+    return MakeOnce(1);
 }

@@ -15,8 +15,8 @@
 // The process's budget (ProcessMemoryBudget) is, unless QUORVEL_MEMORY sets
 // it, half of the physical memory the process may use (the machine's, or a
 // smaller control-group limit) and half of the address space still free
-// under any address-space or data-size limit (RLIMIT_AS, RLIMIT_DATA),
-// whichever is less.
+// under any address-space or data-size limit (RLIMIT_AS, RLIMIT_DATA) once
+// the stacks of the worker threads are set aside, whichever is less.
 //
 // Thread-safe. What a block of pixels or a codec actually allocates is not
 // watched: reservations are promises the callers keep.
@@ -99,8 +99,13 @@ class CMemoryBudget {
     std::deque<std::uint64_t> m_waiting;  // tickets, in the order asked
 };
 
-// The process's budget, made on first use from ProcessMemoryBudgetSetting.
+// The process's budget, made by the first call of MakeProcessMemoryBudget
+// or of this (as for one worker thread).
 CMemoryBudget& ProcessMemoryBudget();
+// Makes the process's budget now, unless it is made already, from
+// ProcessMemoryBudgetSetting(workerThreads): early, before threads take
+// address space, by a process that will run up to `workerThreads` workers.
+void MakeProcessMemoryBudget(int workerThreads);
 
 struct MemoryBudgetSetting {
     std::uint64_t bytes = 0;
@@ -108,10 +113,10 @@ struct MemoryBudgetSetting {
     bool invalidEnvironment = false;
 };
 // QUORVEL_MEMORY when it holds a size (ParseMemorySize), else
-// DefaultMemoryBudget().
-MemoryBudgetSetting ProcessMemoryBudgetSetting();
+// DefaultMemoryBudget(workerThreads).
+MemoryBudgetSetting ProcessMemoryBudgetSetting(int workerThreads);
 // The default share described above; at least 64 MiB.
-std::uint64_t DefaultMemoryBudget();
+std::uint64_t DefaultMemoryBudget(int workerThreads);
 // A size: a whole number of MiB, or a whole number followed by K, M, G or T
 // (binary units, either case, an optional "B" or "iB" after it). False for
 // anything else, zero and overflow included.

@@ -236,12 +236,12 @@ TEST_F(BatchDriverTest, CancelledOverwriteQuestionKeepsEverything) {
     ExpectRefused(driver, 0);
 }
 
-// /yes overwrites without asking; more workers than files.
+// /yes overwrites without asking; no more workers than files.
 TEST_F(BatchDriverTest, YesWithMoreThreadsThanFiles) {
     settings_.ThreadCount = 4;
     CBatchDriver& driver = Driver({.yes = true, .end = false});
     ASSERT_TRUE(driver.StartBatch(MakeScans(2, {0, 1})));
-    EXPECT_EQ(driver.Pool().ThreadCount(), 4);
+    EXPECT_EQ(driver.Pool().ThreadCount(), 2);
     ASSERT_TRUE(RunToEnd(driver));
     EXPECT_TRUE(msg_.shown.empty());
     EXPECT_TRUE(msg_.errors.empty());
