@@ -56,12 +56,35 @@ DecodeFunction DirectDecoderFor(const CMemoryStream& stream) {
     return nullptr;
 }
 
+// The canvas an extended WebP file (animated ones are) declares in its VP8X
+// chunk: width and height less one, 24-bit little-endian. Qt's reader
+// allocates the whole canvas just to tell its size.
+bool WebpCanvasSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width,
+                    std::uint32_t& height) {
+    if (size < 30 || std::memcmp(data, "RIFF", 4) != 0 ||
+        std::memcmp(data + 8, "WEBPVP8X", 8) != 0) {
+        return false;
+    }
+    const auto le24 = [&](int at) {
+        return std::uint32_t{data[at]} | (std::uint32_t{data[at + 1]} << 8) |
+               (std::uint32_t{data[at + 2]} << 16);
+    };
+    width = le24(24) + 1;
+    height = le24(27) + 1;
+    return true;
+}
+
 // Decodes through Qt, with our limits checked on the size the header
 // declares before any pixel is decoded.
 HRESULT DecodeWithQt(const CMemoryStream& stream, QImage& pixels) {
     const HRESULT complete = CheckFileComplete(stream.Data(), stream.Size());
     if (FAILED(complete)) {
         return complete;
+    }
+    std::uint32_t canvasWidth = 0, canvasHeight = 0;
+    if (WebpCanvasSize(stream.Data(), stream.Size(), canvasWidth, canvasHeight) &&
+        !WithinDecodeLimits(canvasWidth, canvasHeight, kLimits)) {
+        return kNoMemory;
     }
     QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(stream.Data()),
                                                static_cast<qsizetype>(stream.Size()));
@@ -151,8 +174,7 @@ bool JpegDeclaredSize(int fd, std::uint64_t size, std::uint32_t& width, std::uin
 }
 
 // The width and height the image file declares, read from its header
-// without decoding it. An extended WebP file (animated ones are) declares
-// its canvas, which Qt's reader would allocate in full just to tell it.
+// without decoding it.
 bool DeclaredSize(int fd, std::uint64_t size, const std::string& path, std::uint32_t& width,
                   std::uint32_t& height) {
     std::uint8_t head[30];
@@ -174,16 +196,7 @@ bool DeclaredSize(int fd, std::uint64_t size, const std::string& path, std::uint
     if (IsJpegData(head, headSize)) {
         return JpegDeclaredSize(fd, size, width, height);
     }
-    if (headSize >= 30 && std::memcmp(head, "RIFF", 4) == 0 &&
-        std::memcmp(head + 8, "WEBPVP8X", 8) == 0) {
-        // Canvas width and height less one, 24-bit little-endian.
-        const auto le24 = [&](int at) {
-            return (std::uint32_t{head[at]} | (std::uint32_t{head[at + 1]} << 8) |
-                    (std::uint32_t{head[at + 2]} << 16)) +
-                   1;
-        };
-        width = le24(24);
-        height = le24(27);
+    if (WebpCanvasSize(head, headSize, width, height)) {
         return true;
     }
     EnsureImageIoSetUp();
