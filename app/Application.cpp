@@ -122,11 +122,13 @@ int RunHidden(qv::CCommandLineParser& parser) {
         progress.emplace(qv::GlobalMsg(), std::cerr, parser.Files());
         view.SetProgressLine(&*progress);
     }
+    // Messages go past the progress line, which they erase first.
+    CMsg* const sink = progress ? static_cast<CMsg*>(&*progress) : &qv::GlobalMsg();
+    view.SetMessageSink(sink);
     // A hidden run always ends by itself.
     qv::CBatchDriver driver(
         view, Settings(), qv::BatchOptions{parser.Yes(), true},
-        [](const AppSettings& s) { SaveSettingsAndWarn(s); },
-        progress ? static_cast<CMsg*>(&*progress) : &qv::GlobalMsg());
+        [](const AppSettings& s) { SaveSettingsAndWarn(s); }, sink);
     driverPtr = &driver;
     driver.StartFromCommandLine(parser.Files());
     const int exitCode = app.exec();

@@ -457,6 +457,7 @@ void CBatchDriver::TimerTick() {
         }
     }
     for (int i = m_processed; i < count; ++i) {
+        WarnIfNotAsAsked(*snapshot[i]);
         snapshot[i]->ReleaseImages();
     }
     m_processed = count;
@@ -481,6 +482,25 @@ void CBatchDriver::TimerTick() {
         m_pool.WaitAll(kInfinite);
         EndBatch(End::Stopped, std::string());
     }
+}
+
+void CBatchDriver::WarnIfNotAsAsked(const CAutoTrimTask& task) {
+    // Only what the settings asked for and the page could not give; the
+    // other reasons a page needs a look go to the review list.
+    TrimVerdict rules;
+    for (const VerdictReason& reason : task.Verdict().reasons) {
+        if (reason.id == kMsgReasonOutputSizeBeyondScan || reason.id == kMsgReasonTrimRemovesPage) {
+            rules.reasons.push_back(reason);
+        }
+    }
+    if (rules.reasons.empty()) {
+        return;
+    }
+    std::string reasons;
+    for (const std::string& text : VerdictReasonTexts(rules, UiLanguage())) {
+        reasons += (reasons.empty() ? "" : "; ") + text;
+    }
+    m_view.ShowPageWarning(Formatted(kMsgPageNotAsAsked, reasons, task.SourcePath()));
 }
 
 void CBatchDriver::AbortWith(const std::string& message) {

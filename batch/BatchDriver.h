@@ -203,6 +203,9 @@ class CBatchDriver : public CAutoTrimTaskClient {
     void StartTimer();
     void KillTimer();
     void TimerTick();
+    // Tells the view when `task` wrote its page but not as the settings
+    // asked (IBatchView::ShowPageWarning).
+    void WarnIfNotAsAsked(const CAutoTrimTask& task);
     void AbortWith(const std::string& message);
     void EndBatch(End end, const std::string& errorText);
     void ShutdownAndQuit(int exitCode);

@@ -678,6 +678,25 @@ TEST(Quorvel, SettingsSurviveBetweenRunsAndResetRestoresDefaults) {
         << stored.err;
 }
 
+// A fixed size larger than the scan and trimming that would take the whole
+// page away are said once per file, as warnings; the files are written.
+TEST(Quorvel, SizeRulesThePageCannotFollowAreSaidOncePerFile) {
+    Workspace ws;
+    ws.Scan("a.png");
+    fs::copy_file(ws / "a.png", ws / "b.png");
+    const Result run =
+        ws.Run({"/hide", "/cut:ltrb", "/size:2000,300", "/trim:5000,0", "a.png", "b.png"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::string reasons =
+        "the page was not cut as asked - output size larger than the scan: the result is smaller; "
+        "additional trimming would remove the whole page: not applied\n\n";
+    const std::string a = reasons + (ws / "a.png").string() + "\n";
+    const std::string b = reasons + (ws / "b.png").string() + "\n";
+    EXPECT_TRUE(run.err == a + b || run.err == b + a) << run.err;
+    EXPECT_TRUE(IsImage(ws / "trim/a.png"));
+    EXPECT_TRUE(IsImage(ws / "trim/b.png"));
+}
+
 TEST(Quorvel, NeverOverwritesOneResultWithAnother) {
     Workspace ws;
     ws.Scan("a.png");
