@@ -56,8 +56,8 @@ HRESULT LoadImageFromFile(ImagePtr& image, const std::string& path);
 // most, in bytes, judged before any of it is read: the file's bytes, the
 // decoded 32-bit image and as much again (the decoder's buffers while it
 // decodes, the pipeline's working images after), from the width and height
-// its header declares (PNG and JPEG read here, other formats asked of
-// their Qt reader). What a memory budget reserves before the file is
+// its header declares (PNG, JPEG and extended WebP read here, other formats
+// asked of their Qt reader). What a memory budget reserves before the file is
 // decoded (MemoryBudget.h). S_OK; S_FALSE with the file's bytes alone when
 // the file declares no size (not an image, or a format that tells it only
 // when decoded: the decoder's own limits then apply); the error of opening
