@@ -105,8 +105,8 @@ std::size_t LineColumns() {
 
 }  // namespace
 
-CTerminalProgress::CTerminalProgress(CMsg& sink, std::ostream& out, std::vector<std::string> files)
-    : m_sink(sink), m_out(out), m_files(std::move(files)) {}
+CTerminalProgress::CTerminalProgress(CMsg& sink, std::ostream& out, TaskSource taskSource)
+    : m_sink(sink), m_out(out), m_taskSource(std::move(taskSource)) {}
 
 bool CTerminalProgress::StandardErrorIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
@@ -114,16 +114,17 @@ bool CTerminalProgress::StandardErrorIsTerminal() {
 
 void CTerminalProgress::Start() {
     m_startTick = GetTickCount32();
+    m_started = true;
 }
 
 void CTerminalProgress::Update(int processed, int total) {
-    if (total <= 0) {
+    // The view's bar is reset before the batch's checks: no line yet.
+    if (total <= 0 || !m_started) {
         return;
     }
     const std::uint32_t elapsed = GetTickCount32() - m_startTick;
-    const auto next = static_cast<std::size_t>(std::clamp(processed, 0, total - 1));
-    const std::string name =
-        EscapeForTerminal(next < m_files.size() ? FileName(m_files[next]) : "");
+    const int next = std::clamp(processed, 0, total - 1);
+    const std::string name = EscapeForTerminal(m_taskSource ? FileName(m_taskSource(next)) : "");
     const auto line = [&](std::string_view shownName) {
         if (processed <= 0 || processed >= total) {
             return Formatted(kMsgProgress, processed, total, shownName, FormatElapsed(elapsed));
@@ -162,19 +163,39 @@ void CTerminalProgress::Finish(const BatchSummary& summary) {
         where = Formatted(kMsgSummaryFolders, EscapeForTerminal(FileName(first)));
     }
     const std::string took = Duration(summary.elapsedMs);
+    std::string line;
     switch (summary.end) {
         case BatchSummary::End::Completed:
-            Draw(Formatted(kMsgSummaryWritten, summary.written, where, took), "\n");
+            line = Formatted(kMsgSummaryWritten, summary.written, where, took);
             break;
         case BatchSummary::End::Failed:
-            Draw(Formatted(kMsgSummaryFailed, summary.written, summary.total, where, took), "\n");
+            line = Formatted(kMsgSummaryFailed, summary.written, summary.total, where, took);
             break;
         case BatchSummary::End::Stopped:
-            Draw(Formatted(kMsgSummaryStopped, summary.written, summary.total, where, took), "\n");
+            line = Formatted(kMsgSummaryStopped, summary.written, summary.total, where, took);
             break;
     }
+    if (summary.skipped > 0) {
+        line += Formatted(kMsgSummarySkipped, summary.skipped);
+    }
+    if (summary.reviewCount > 0) {
+        line += Formatted(kMsgSummaryNeedLook, summary.reviewCount);
+    }
+    Draw(line, "\n");
     m_drawnColumns = 0;
     m_drawn.clear();
+    const std::size_t listed = std::min(summary.review.size(), kReviewLines);
+    for (std::size_t i = 0; i < listed; ++i) {
+        const ReviewItem& item = summary.review[i];
+        const std::string reason = item.reasons.empty() ? std::string() : item.reasons.front();
+        m_out << Formatted(kMsgReviewLine, EscapeForTerminal(item.source),
+                           EscapeForTerminal(reason))
+              << '\n';
+    }
+    if (summary.reviewCount > static_cast<int>(listed)) {
+        m_out << Formatted(kMsgReviewMore, summary.reviewCount - static_cast<int>(listed)) << '\n';
+    }
+    m_out << std::flush;
 }
 
 int CTerminalProgress::ShowError(const CSimpleErr& err) {

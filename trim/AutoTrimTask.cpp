@@ -125,8 +125,8 @@ class CAutoTrimTask::Pipeline {
         }
         if (SUCCEEDED(hr)) {
             m_hasAlpha = image->HasAlpha();
-            m_dpiX = image->GetHorizontalResolution();
-            m_dpiY = image->GetVerticalResolution();
+            m_dpiX = t.m_dpiX = image->GetHorizontalResolution();
+            m_dpiY = t.m_dpiY = image->GetVerticalResolution();
             hr = ImageToDib(image, m_source, Gdiplus::InterpolationModeHighQualityBicubic);
         }
         return SUCCEEDED(hr) ? true : Fail(kMsgReadImageFailed, ResultText(hr), t.m_sourcePath);
@@ -550,6 +550,7 @@ void CAutoTrimTask::Init(DibPtr emptyImage, std::int32_t filePosition, std::stri
     m_cutSides.clear();
     m_skewAngle = 0.0;
     m_cropRect = RECT{0, 0, 0, 0};
+    m_dpiX = m_dpiY = 0;
     m_verdict = TrimVerdict{};
     m_stageTimes.clear();
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -75,6 +76,37 @@ class RecordingMsg : public CMsg {
     std::vector<std::pair<std::string, std::uint32_t>> shown;
 };
 
+// Keeps what the driver records of each source (tasks from the workers'
+// threads: read them once the batch has ended).
+class Recorder : public qv::IBatchRecorder {
+  public:
+    struct Task {
+        std::string source;
+        int position;
+        qv::FileStatus status;
+    };
+    void RecordTask(const CAutoTrimTask& task) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        tasks.push_back({task.SourcePath(), task.FilePosition(), qv::StatusOf(task)});
+    }
+    void RecordSkipped(std::string_view source, std::string_view output) override {
+        skipped.emplace_back(source, output);
+    }
+    void RecordEnd(const qv::BatchSummary& s, const AppSettings&) override {
+        summary = s;
+        ++ends;
+    }
+    void RecordRefusal(const std::string& message, std::size_t, const AppSettings&) override {
+        refusals.push_back(message);
+    }
+    std::mutex mutex;
+    std::vector<Task> tasks;
+    std::vector<std::pair<std::string, std::string>> skipped;
+    std::vector<std::string> refusals;
+    qv::BatchSummary summary;
+    int ends = 0;
+};
+
 class BatchDriverTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -115,6 +147,7 @@ class BatchDriverTest : public ::testing::Test {
         driver_ = std::make_unique<CBatchDriver>(
             view_, settings_, options, [this](const AppSettings& s) { saved_.push_back(s); },
             &msg_);
+        driver_->SetRecorder(&recorder_);
         return *driver_;
     }
 
@@ -152,6 +185,7 @@ class BatchDriverTest : public ::testing::Test {
     FakeView view_;
     RecordingMsg msg_;
     std::vector<AppSettings> saved_;
+    Recorder recorder_;
     std::unique_ptr<CBatchDriver> driver_;
 };
 
@@ -181,11 +215,10 @@ TEST_F(BatchDriverTest, OneFileBatchCompletes) {
     DibPtr written;
     ASSERT_EQ(LoadDibFromFile(written, Output(0)), S_OK);
     EXPECT_EQ(written->Width(), view_.resultSize.cx);
-    // The finished list keeps the task, its images released.
-    const std::vector<AutoTrimTaskPtr> finished = driver.FinishedTasks();
-    ASSERT_EQ(finished.size(), 1u);
-    EXPECT_FALSE(finished[0]->OutputImage());
-    EXPECT_FALSE(finished[0]->PreviewImage());
+    // The last task is kept, its images released.
+    ASSERT_TRUE(driver.LastWritten());
+    EXPECT_FALSE(driver.LastWritten()->OutputImage());
+    EXPECT_FALSE(driver.LastWritten()->PreviewImage());
 
     driver.OpenFolder();
     EXPECT_EQ(view_.opened, std::vector<std::string>{Path("trim/")});
@@ -276,11 +309,12 @@ TEST_F(BatchDriverTest, YesWithMoreThreadsThanFiles) {
     EXPECT_TRUE(msg_.shown.empty());
     EXPECT_TRUE(msg_.errors.empty());
     std::set<int> positions;
-    for (const AutoTrimTaskPtr& task : driver.FinishedTasks()) {
-        EXPECT_EQ(task->ResultId(), 0u) << task->MessageText();
-        positions.insert(task->FilePosition());
+    for (const Recorder::Task& task : recorder_.tasks) {
+        EXPECT_EQ(task.status, qv::FileStatus::Ok);
+        positions.insert(task.position);
     }
     EXPECT_EQ(positions, (std::set<int>{0, 1}));
+    EXPECT_EQ(recorder_.ends, 1);
     for (int i : {0, 1}) {
         DibPtr written;
         EXPECT_EQ(LoadDibFromFile(written, Output(i)), S_OK);
