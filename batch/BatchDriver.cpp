@@ -637,6 +637,7 @@ void CBatchDriver::RecordFinished(const AutoTrimTaskPtr& task) {
     }
     ++m_tally.written;
     m_lastWritten = task;
+    WarnIfNotAsAsked(*task);
     if (status == FileStatus::Review) {
         ++m_tally.reviewCount;
         if (m_tally.review.size() < m_options.reviewItems) {
@@ -683,7 +684,6 @@ void CBatchDriver::TimerTick() {
         }
     }
     for (const AutoTrimTaskPtr& task : fresh) {
-        WarnIfNotAsAsked(*task);
         task->ReleaseImages();
     }
     m_processed += count;

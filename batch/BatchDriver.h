@@ -168,9 +168,9 @@ class CBatchDriver : public CAutoTrimTaskClient {
 
     // One tick of the batch timer; ignored while the timer is not running.
     // Takes the newly finished tasks: the first failed one ends the batch;
-    // otherwise the last new one's preview and size are shown, a page not
-    // cut as asked said (IBatchView::ShowPageWarning), the new tasks'
-    // images released, progress and Open Folder updated, and the
+    // otherwise the last new one's preview and size are shown (each written
+    // page not cut as asked said, IBatchView::ShowPageWarning), the new
+    // tasks' images released, progress and Open Folder updated, and the
     // status set to "%d / %d processing" (the next file's number, at most
     // total) followed by 0 to 9 dots (a process-wide counter, one more per
     // tick). Ends the batch as described above when no worker runs.
@@ -261,7 +261,9 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // The reports of the workers not yet taken, in their order, and the
     // first record that could not be kept since the last take.
     std::vector<AutoTrimTaskPtr> TakeFinished(CSimpleErr* recordErr = nullptr);
-    // Counts a finished task and notes a page that needs a look.
+    // Counts a finished task, notes a page that needs a look and says one
+    // not cut as asked (WarnIfNotAsAsked); once per task, at the tick that
+    // takes it or at the batch's end.
     void RecordFinished(const AutoTrimTaskPtr& task);
     // Tells the view when `task` wrote its page but not as the settings
     // asked (IBatchView::ShowPageWarning).
