@@ -643,15 +643,17 @@ TEST(Quorvel, ProgressAndSummaryOnlyOnATerminal) {
     EXPECT_EQ(ws.Run({"/hide", "/yes", "a.png", "off.png"}).exitCode, 0);
 
     // Names that would retitle the terminal and clear it are shown, not
-    // obeyed: in the message and in the summary.
+    // obeyed: in the progress line, the message and the summary.
     const std::string evil = "\x1b]0;owned\x07\x1b[2J\xc2\x9b";
     const std::string shown = "\\x1b]0;owned\\x07\\x1b[2J\\u009b";
     fs::create_directory(ws / (evil + "scans"));
-    fs::copy_file(ws / "a.png", ws / (evil + "scans/a.png"));
+    // Large enough to be in the progress line when the timer ticks.
+    ws.Scan(evil + "scans/" + evil + "a.png", 1.5, 3, {}, 2480, 3508);
     fs::copy_file(ws / "broken.png", ws / (evil + "scans") / (evil + ".png"));
     const Result failed = ws.RunOnTerminal(
-        {"/hide", "/yes", evil + "scans/a.png", evil + "scans/" + evil + ".png"}, "");
+        {"/hide", "/yes", evil + "scans/" + evil + "a.png", evil + "scans/" + evil + ".png"}, "");
     EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_NE(failed.out.find("0 / 2  " + shown + "a.png  "), std::string::npos) << failed.out;
     EXPECT_NE(failed.out.find("failed to read image - not an image file\r\n\r\n" +
                               (ws / (shown + "scans") / (shown + ".png")).string()),
               std::string::npos)
