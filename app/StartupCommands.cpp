@@ -13,14 +13,11 @@
 #include "msg/TerminalText.h"
 #include "settings/SettingsStore.h"
 
-void ExecuteCommand(CCommand& command, bool run, bool rethrow) {
+void ExecuteCommand(CCommand& command) {
     my::CCtrlException err;
-    InvokeGuarded(err, [&] { command.Execute(run); });
+    InvokeGuarded(err, [&] { command.Execute(); });
     if (err.Failed()) {
         command.Msg().ShowError(err);
-        if (rethrow) {
-            throw err;
-        }
     }
 }
 
@@ -60,10 +57,7 @@ CCommandInit::CCommandInit(qv::CGlobalMsg& msg, AppSettings& settings, CCommandL
       m_parser(parser),
       m_words(std::move(words)) {}
 
-void CCommandInit::Execute(bool run) {
-    if (!run) {
-        return;
-    }
+void CCommandInit::Execute() {
     m_continue = false;
     const SettingsLoadReport report = LoadSettings(m_settings);
     if (const std::uint32_t warning = report.WarningId(); warning != 0) {
@@ -94,10 +88,8 @@ void CCommandInit::Execute(bool run) {
     m_continue = true;
 }
 
-void CCommandInitConsole::Execute(bool run) {
-    if (run) {
-        std::setlocale(LC_CTYPE, "");
-    }
+void CCommandInitConsole::Execute() {
+    std::setlocale(LC_CTYPE, "");
 }
 
 }  // namespace qv
