@@ -662,7 +662,7 @@ TEST(Quorvel, ProgressAndSummaryOnlyOnATerminal) {
     // Names that would retitle the terminal and clear it are shown, not
     // obeyed: in the progress line, the message and the summary.
     const std::string evil = "\x1b]0;owned\x07\x1b[2J\xc2\x9b";
-    const std::string shown = "\\x1b]0;owned\\x07\\x1b[2J\\u009b";
+    const std::string escaped = "\\x1b]0;owned\\x07\\x1b[2J\\u009b";
     fs::create_directory(ws / (evil + "scans"));
     // Large enough to be in the progress line when the timer ticks.
     ws.Scan(evil + "scans/" + evil + "a.png", 1.5, 3, {}, 2480, 3508);
@@ -670,13 +670,14 @@ TEST(Quorvel, ProgressAndSummaryOnlyOnATerminal) {
     const Result failed = ws.RunOnTerminal(
         {"/hide", "/yes", evil + "scans/" + evil + "a.png", evil + "scans/" + evil + ".png"}, "");
     EXPECT_EQ(failed.exitCode, 1);
-    EXPECT_NE(failed.out.find("0 / 2  " + shown + "a.png  "), std::string::npos) << failed.out;
+    EXPECT_NE(failed.out.find("0 / 2  " + escaped + "a.png  "), std::string::npos) << failed.out;
     EXPECT_NE(failed.out.find("failed to read image - not an image file\r\n\r\n" +
-                              (ws / (shown + "scans") / (shown + ".png")).string()),
+                              (ws / (escaped + "scans") / (escaped + ".png")).string()),
               std::string::npos)
         << failed.out;
-    EXPECT_NE(failed.out.find("1 of 2 files written to " + (ws / (shown + "scans/trim")).string()),
-              std::string::npos)
+    EXPECT_NE(
+        failed.out.find("1 of 2 files written to " + (ws / (escaped + "scans/trim")).string()),
+        std::string::npos)
         << failed.out;
     EXPECT_NE(failed.out.find("; 1 failed"), std::string::npos) << failed.out;
     EXPECT_EQ(failed.out.find_first_of("\x1b\x07\x9b"), std::string::npos) << failed.out;
