@@ -6,10 +6,13 @@
 // empty-bed image, or colour distance from a background model of the parts
 // of the margins where the lid shows, SelectLidSamples), filters it, chooses
 // the sides to cut when asked to, takes the skew angle from the manuscript's
-// edge lines, rotates, checks the lines of the cut sides (CheckManuscriptLines:
-// a refused line leaves its side at the image border), computes the trim
-// rectangle, crops, drops the alpha plane of opaque sources, saves the result
-// to the output path and makes a preview copy.
+// edge lines (the best supported line the rectangle check accepts, its angle
+// made finer than the search's steps; RefinedEdgeLineSkew), rotates, checks
+// the lines of the cut sides (CheckManuscriptLines: a refused line leaves its
+// side at the image border), moves them past a drop shadow or a book's cover
+// to the page's own edge (FindPageEdges), judges the page (Verdict), computes
+// the trim rectangle, crops, drops the alpha plane of opaque sources, saves
+// the result to the output path and makes a preview copy.
 //
 // Memory: before it decodes its source, a task reserves what the file will
 // need at most (ImageMemoryNeed) from the process's memory budget
