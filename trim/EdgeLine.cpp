@@ -16,8 +16,10 @@ namespace {
 constexpr double kPi = 3.141592;
 constexpr double kHalfPi = 1.570796;
 constexpr double kRhoWindowRatio = 0.002;
-constexpr int kFirstLevel = 1;
+constexpr int kFirstLevel = 2;
 constexpr int kLastLevel = 9;
+// A rise of 2 grey levels between neighbours opens a line at this level.
+constexpr double kFaintLevel = 1;
 
 bool IsHorizontalSide(Side side) {
     return side == SideTop || side == SideBottom;
@@ -48,12 +50,19 @@ HRESULT FitEdgeLineFromPoints(EdgeLine& record, const CDib& image, Side side, do
 HRESULT FitBestLevel(EdgeLine& record, const CDib& image, Side side, SIZE band, int maxSkewDegrees,
                      int angleStepsPerDegree, const CTerminable* runner,
                      const LidMargins* margins) {
-    // Level 1 lets a faint, blurred edge open; the lid's noise, which opens
-    // there too, gives no point: its rise is not followed by a page.
-    static constexpr double kLevels[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    static constexpr double kLevels[] = {2, 3, 4, 5, 6, 7, 8, 9};
     static_assert(std::size(kLevels) == kLastLevel - kFirstLevel + 1);
     try {
         std::vector<PointList> lists;
+        const auto offer = [&](double level, const PointList& points) {
+            EdgeLine fit;
+            const HRESULT hr = FitEdgeLineFromPoints(fit, image, side, level, points, band,
+                                                     maxSkewDegrees, angleStepsPerDegree);
+            if (SUCCEEDED(hr) && fit.votes > record.votes) {
+                record = std::move(fit);
+            }
+            return hr;
+        };
         for (std::size_t i = 0; i < std::size(kLevels); ++i) {
             if (StopRequested(runner)) {
                 return E_ABORT;
@@ -68,14 +77,29 @@ HRESULT FitBestLevel(EdgeLine& record, const CDib& image, Side side, SIZE band, 
                 // keeps a tie.
                 continue;
             }
-            EdgeLine fit;
-            const HRESULT hr = FitEdgeLineFromPoints(fit, image, side, kLevels[i], lists[i], band,
-                                                     maxSkewDegrees, angleStepsPerDegree);
+            const HRESULT hr = offer(kLevels[i], lists[i]);
             if (FAILED(hr)) {
                 return hr;
             }
-            if (fit.votes > record.votes) {
-                record = std::move(fit);
+        }
+        // A pale page on a pale lid stands a few grey levels above the lid
+        // in the difference from the empty bed, its edge blurred over 2 or 3
+        // pixels: few of its scan lines open at level 2, and the line through
+        // them rests on too few points. The faint level opens there; the
+        // lid's noise opens too but gives no point, as no page follows its
+        // rise. It only competes for a side whose line rests on too few
+        // points, so that a sound line of the higher levels stays as it is.
+        if (!RestsOnEnoughPoints(record, image)) {
+            if (StopRequested(runner)) {
+                return E_ABORT;
+            }
+            PointList faint;
+            HRESULT hr = ExtractEdgePoints(faint, image, side, 1, kFaintLevel, margins);
+            if (SUCCEEDED(hr)) {
+                hr = offer(kFaintLevel, faint);
+            }
+            if (FAILED(hr)) {
+                return hr;
             }
         }
     } catch (const std::bad_alloc&) {

@@ -83,19 +83,22 @@ HRESULT FitEdgeLine(EdgeLine& record, const CDib& image, Side side, double level
                     int maxSkewDegrees, int angleStepsPerDegree,
                     const LidMargins* margins = nullptr);
 
-// The fit of `side` with the most votes over the levels 1 to 9 (the lower
+// The fit of `side` with the most votes over the levels 2 to 9 (the lower
 // level on equal votes); BorderEdgeLine with 0 votes when no level gives a
-// vote. Level 1 opens at a rise of 2 grey levels between neighbours: a pale
-// page on a pale lid, whose edge stands a few levels above the lid in the
-// difference from the empty bed and rises over 2 or 3 blurred pixels, opens
-// no line at level 2 (a rise of 4) on most scan lines. Asks `runner` (may be null) for a stop
-// request before every fit. S_OK, E_ABORT on a stop request, or the error of a fit.
+// vote. When that fit does not rest on enough points (RestsOnEnoughPoints),
+// the fit at level 1 (a rise of 2 grey levels between neighbours) takes its
+// place if it has more votes: the edge of a pale page on a pale lid, a few
+// levels above the lid in the difference from the empty bed and blurred
+// over 2 or 3 pixels, opens no line at level 2 on most of its scan lines.
+// Asks `runner` (may be null) for a stop request
+// before every fit. S_OK, E_ABORT on a stop request, or the error of a fit.
 HRESULT FitEdgeLineBestLevel(EdgeLine& record, const CDib& image, Side side, SIZE band,
                              int maxSkewDegrees, int angleStepsPerDegree, const CTerminable* runner,
                              const LidMargins* margins = nullptr);
 
 // One record per side of `sides`, in order; each keeps the fit with the most
-// votes over the levels 1 to 9 (the lower level on equal votes). A side
+// votes over the levels 2 to 9 (the lower level on equal votes), or the
+// level-1 fit that FitEdgeLineBestLevel would take in its place. A side
 // whose levels all give 0 votes keeps a fresh record (its side set, level
 // and votes 0). Asks `runner` (may be null) for a stop request before every
 // fit. S_OK, E_ABORT on a stop request, or the error of a fit; `records`
