@@ -90,8 +90,8 @@ HRESULT FitEdgeLine(EdgeLine& record, const CDib& image, Side side, double level
 // place if it has more votes: the edge of a pale page on a pale lid, a few
 // levels above the lid in the difference from the empty bed and blurred
 // over 2 or 3 pixels, opens no line at level 2 on most of its scan lines.
-// Asks `runner` (may be null) for a stop request
-// before every fit. S_OK, E_ABORT on a stop request, or the error of a fit.
+// Asks `runner` (may be null) for a stop request before every fit. S_OK,
+// E_ABORT on a stop request, or the error of a fit.
 HRESULT FitEdgeLineBestLevel(EdgeLine& record, const CDib& image, Side side, SIZE band,
                              int maxSkewDegrees, int angleStepsPerDegree, const CTerminable* runner,
                              const LidMargins* margins = nullptr);
