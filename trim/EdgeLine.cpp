@@ -417,11 +417,19 @@ double RefinedEdgeLineSkew(const EdgeLine& line) {
 }
 
 int StrongestEdgeLine(const EdgeLineList& records) {
+    // A faint edge's points are sparse and noisy: its line is the last
+    // choice for the angle.
     int strongest = -1;
     std::int32_t best = 0;
+    bool bestFaint = false;
     for (std::size_t i = 0; i < records.size(); ++i) {
-        if (records[i].votes > best) {
-            best = records[i].votes;
+        const EdgeLine& record = records[i];
+        const bool faint = record.level == kFaintLevel;
+        const bool better =
+            strongest < 0 || (bestFaint && !faint) || (bestFaint == faint && record.votes > best);
+        if (record.votes > 0 && better) {
+            best = record.votes;
+            bestFaint = faint;
             strongest = static_cast<int>(i);
         }
     }

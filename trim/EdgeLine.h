@@ -141,8 +141,9 @@ double EdgeLineSkew(const EdgeLine& line);
 // (EdgeLineSkew 0) keeps 0, so that a straight page is not turned.
 double RefinedEdgeLineSkew(const EdgeLine& line);
 
-// The index of the first record with the most votes; -1 when no record has
-// a vote.
+// The index of the first record with the most votes, of the records not
+// fitted at level 1 when any of them has a vote; -1 when no record has a
+// vote.
 int StrongestEdgeLine(const EdgeLineList& records);
 
 // The skew angle in radians from the records of FitRotationEdgeLines:
