@@ -230,6 +230,10 @@ TEST(EdgeLineTest, SkewAngleFromFirstSideWithMostVotes) {
     EXPECT_EQ(SkewAngleFromEdgeLines({left, top}), -(top.theta - kHalfPi));
     EXPECT_EQ(SkewAngleFromEdgeLines({none, left}), 0.03);
     EXPECT_EQ(SkewAngleFromEdgeLines({}), 0.0);
+    // A faint edge's line (level 1) decides only when no other line has votes.
+    const EdgeLine faint{SideRight, 1.0, 0.05, 0.0, 0.0, 0.0, 90, {}};
+    EXPECT_EQ(SkewAngleFromEdgeLines({faint, left}), 0.03);
+    EXPECT_EQ(SkewAngleFromEdgeLines({none, faint}), -0.05);
 }
 
 TEST(EdgeLineTest, RotationStageRecords) {
