@@ -45,6 +45,7 @@
 #include "image_io/ImageSaver.h"
 #include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
+#include "trim/AppSettings.h"
 #include "trim/AutoTrimTask.h"
 
 namespace fs = std::filesystem;
@@ -471,7 +472,7 @@ int main(int argc, char** argv) {
             AutoTrimParams params;
             params.SpaceType = TrimEdgesAll;
             task->SetParams(params);
-            SetPngSaver(task->Saver());
+            SetFormatSaver(task->Saver(), SaveTypePng, 0, 0);
             task->Run();
             runs.push_back(Run{c.cls, index, withEmpty, Judge(*task, scan.truth), task->CropRect(),
                                task->SkewAngle()});

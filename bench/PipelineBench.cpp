@@ -50,6 +50,7 @@
 #include "image_io/PlatformImage.h"
 #include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
+#include "trim/AppSettings.h"
 #include "trim/AutoTrimTask.h"
 #include "trim/TrimRect.h"
 
@@ -133,7 +134,7 @@ class RssSampler {
 // Writes `dib` as the pipeline's save does: a bitmap that shares its pixels.
 bool EncodeInPlace(const DibPtr& dib, const std::string& path, float dpi) {
     SaverPtr saver;
-    if (FAILED(SetPngSaver(saver))) {
+    if (FAILED(SetFormatSaver(saver, SaveTypePng, 0, 0))) {
         return false;
     }
     const BitmapPtr bitmap(new Gdiplus::Bitmap(dib, true, dpi, dpi));
@@ -269,7 +270,7 @@ int main(int argc, char** argv) {
         params.SpaceType = TrimEdgesAll;
         task->SetParams(params);
         task->SetPreviewSize(300, 424);
-        SetPngSaver(task->Saver());
+        SetFormatSaver(task->Saver(), SaveTypePng, 0, 0);
         const std::size_t startRss = Rss();
         sampler.Start();
         start = Clock::now();

@@ -9,7 +9,10 @@
 // edge lines, rotates, checks the lines of the cut sides (CheckManuscriptLines:
 // a refused line leaves its side at the image border), computes the trim
 // rectangle, crops, drops the alpha plane of opaque sources, saves the result
-// to the output path and makes a preview copy.
+// to the output path and makes a preview copy. The analyses work on 8-bit
+// colour; the output is cut from the source's own pixels (PixelKind.h: a
+// bitonal page stays 1 bit, a grey one grey, 16 bits stay 16) with its ICC
+// profile, and the file holds as much of that as its format can.
 //
 // Nothing is thrown out of Run: a failure is recorded as a message id and
 // its formatted text, which always names the source file (after a blank
@@ -21,11 +24,13 @@
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "image/Dib.h"
+#include "image/PixelKind.h"
 #include "image/Side.h"
 #include "image/Terminable.h"
 #include "trim/AutoTrimParams.h"
@@ -102,6 +107,17 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     // The engine's verdict on the page of the last run (see TrimVerdict);
     // empty (ok, no reasons) for a file that failed before its lines.
     const TrimVerdict& Verdict() const { return m_verdict; }
+    // The pixel kind of the last run's result (the source's own, without
+    // alpha for an opaque source) and the kind its file holds: less where
+    // the format cannot hold the result's (16 bits in JPEG or BMP, alpha in
+    // JPEG). Both empty for a file that was not saved.
+    const std::optional<PixelKind>& OutputKind() const { return m_outputKind; }
+    const std::optional<PixelKind>& SavedKind() const { return m_savedKind; }
+    // Whether the file holds less than the result had: fewer bits a
+    // sample, or no alpha (LosesSamples).
+    bool KindReduced() const {
+        return m_outputKind && m_savedKind && LosesSamples(*m_outputKind, *m_savedKind);
+    }
 
     // Wall-clock milliseconds of the stages of the last run, in run order
     // (a stage that runs several times, like a median pass, appears once per
@@ -134,6 +150,8 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     double m_skewAngle = 0.0;
     RECT m_cropRect{0, 0, 0, 0};
     TrimVerdict m_verdict;
+    std::optional<PixelKind> m_outputKind;
+    std::optional<PixelKind> m_savedKind;
     std::vector<StageTime> m_stageTimes;
 };
 

@@ -1,7 +1,5 @@
 #include "trim/TaskFiles.h"
 
-#include <algorithm>
-
 #include "image_io/ImageFile.h"
 #include "image_io/ImageSaver.h"
 
@@ -14,19 +12,8 @@ HRESULT LoadImageFile(DibPtr& image, const std::string& path) {
 }
 
 HRESULT SetTaskSaver(CAutoTrimTask& task, const AppSettings& settings) {
-    SaverPtr& slot = task.Saver();
-    switch (settings.SaveType) {
-        case SaveTypeBmp:
-            return SetBmpSaver(slot);
-        case SaveTypeJpeg:
-            return SetJpegSaver(slot, static_cast<std::uint32_t>(std::clamp<LONG>(
-                                          settings.JpegQuality, AppSettings::MinJpegQuality,
-                                          AppSettings::MaxJpegQuality)));
-        case SaveTypeTiff:
-            return SetTiffSaver(slot);
-        default:
-            return SetPngSaver(slot);
-    }
+    return SetFormatSaver(task.Saver(), settings.SaveType, settings.JpegQuality,
+                          static_cast<std::uint32_t>(settings.TiffCompression));
 }
 
 HRESULT CheckOutputTarget(const std::string& path) {

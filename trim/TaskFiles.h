@@ -21,9 +21,10 @@ void PrepareTaskCodecs();
 // (LoadDibFromFile).
 HRESULT LoadImageFile(DibPtr& image, const std::string& path);
 
-// Gives the task the saver of settings.SaveType (PNG for any unknown value;
-// JPEG with JpegQuality clamped to 0..100). The failure of the saver
-// factory, the task's saver then empty.
+// Gives the task the saver of settings.SaveType (PNG for any unknown value)
+// with its format's option: JpegQuality clamped to 0..100, TiffCompression
+// (Deflate for an unknown value). The failure of the saver factory, the
+// task's saver then empty.
 HRESULT SetTaskSaver(CAutoTrimTask& task, const AppSettings& settings);
 
 // Whether a new output can replace what is at `path` (CheckSaveTarget):

@@ -49,10 +49,8 @@ TEST(LoadImage, FailuresGiveTheirCodes) {
     // decodes again; one dropped untaken just ends.
     std::mt19937 rng(3);
     BitmapPtr bitmap;
-    SaverPtr saver;
     ASSERT_EQ(DibToBitmap(bitmap, RandomImage(9, 4, 24, rng()), true), S_OK);
-    ASSERT_EQ(SetPngSaver(saver), S_OK);
-    ASSERT_EQ(Save(*saver, bitmap, dir.File("a.png")), S_OK);
+    ASSERT_EQ(Save(*SaverFor("png"), bitmap, dir.File("a.png")), S_OK);
     for (const char* name : {"notes.png", "empty.png", "missing.png", "a.png"}) {
         CImagePreload preload(dir.File(name));
         ImagePtr direct, first, second;

@@ -27,12 +27,15 @@ bool WriteWith(const SaverPtr& saver, const DibPtr& dib, const std::string& path
 
 bool WritePng(const DibPtr& dib, const std::string& path, float dpi, bool withAlpha) {
     SaverPtr saver;
-    return SUCCEEDED(SetPngSaver(saver)) && WriteWith(saver, dib, path, dpi, withAlpha);
+    return SUCCEEDED(SetFormatSaver(saver, OutputFormatByKeyword("png")->saveType, 0, 0)) &&
+           WriteWith(saver, dib, path, dpi, withAlpha);
 }
 
 bool WriteJpeg(const DibPtr& dib, const std::string& path, float dpi, std::uint32_t quality) {
     SaverPtr saver;
-    return SUCCEEDED(SetJpegSaver(saver, quality)) && WriteWith(saver, dib, path, dpi, false);
+    return SUCCEEDED(SetFormatSaver(saver, OutputFormatByKeyword("jpg")->saveType,
+                                    static_cast<std::int32_t>(quality), 0)) &&
+           WriteWith(saver, dib, path, dpi, false);
 }
 
 }  // namespace scangen

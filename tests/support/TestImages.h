@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
 #include "image/Dib.h"
+#include "image/PixelKind.h"
 #include "image/Terminable.h"
 
 // A new image with its pixels (and row padding) zero; 8 bits with the grey
@@ -34,6 +36,26 @@ inline DibPtr RandomImage(LONG width, LONG height, WORD bits, unsigned seed) {
             dib->Row(y)[x] = static_cast<BYTE>(rng() & 255);
         }
     }
+    return dib;
+}
+
+// An image of `kind` with random samples (for Bitonal random bits), an
+// embedded `profile` when one is given, row padding zero; repeatable by
+// seed.
+inline DibPtr RandomKindImage(LONG width, LONG height, PixelKind kind, unsigned seed,
+                              std::span<const BYTE> profile = {}) {
+    const DibPtr dib = NewDib(width, height, kind, profile);
+    if (!dib) {
+        throw std::runtime_error("cannot create test image");
+    }
+    std::mt19937 rng(seed);
+    const std::size_t rowBytes = (std::size_t{InfoOf(kind).bitCount} * width + 7) / 8;
+    for (LONG y = 0; y < height; ++y) {
+        for (std::size_t x = 0; x < rowBytes; ++x) {
+            dib->Row(y)[x] = static_cast<BYTE>(rng() & 255);
+        }
+    }
+    ClearRowPadding(*dib);
     return dib;
 }
 

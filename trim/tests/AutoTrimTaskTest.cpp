@@ -21,6 +21,7 @@
 #include "tests/support/ScanGenerator.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestImages.h"
+#include "trim/AppSettings.h"
 
 namespace fs = std::filesystem;
 
@@ -60,7 +61,7 @@ Outcome RunOn(const TempDir& dir, const scangen::GeneratedScan& scan, const RunS
     outcome.task->SetParams(setup.params);
     outcome.task->SetPreviewSize(setup.preview.cx, setup.preview.cy);
     if (setup.saver) {
-        EXPECT_EQ(SetPngSaver(outcome.task->Saver()), S_OK);
+        EXPECT_EQ(SetFormatSaver(outcome.task->Saver(), SaveTypePng, 0, 0), S_OK);
     }
     outcome.task->SetRunner(setup.runner);
     outcome.task->Run();
@@ -72,7 +73,7 @@ AutoTrimTaskPtr RunFiles(const DibPtr& empty, const std::string& source,
                          const std::string& output) {
     AutoTrimTaskPtr task(new CAutoTrimTask);
     task->Init(empty, 0, source, output, nullptr);
-    EXPECT_EQ(SetPngSaver(task->Saver()), S_OK);
+    EXPECT_EQ(SetFormatSaver(task->Saver(), SaveTypePng, 0, 0), S_OK);
     task->Run();
     return task;
 }
