@@ -2,7 +2,7 @@
 // the event loop and Quit ends the loop with the exit code. An interrupt
 // (SIGINT, SIGTERM, SIGHUP, SIGQUIT) stops the batch the way the Stop button
 // does. Given a progress line, it passes the batch's start, progress and
-// summary on to it.
+// summary on to it. Notices go to standard error.
 #pragma once
 
 #include <QObject>
@@ -30,6 +30,8 @@ class CHeadlessView : public QObject, public CHeadlessBatchView {
     void SetRunningState(bool running) override;
     void SetProgress(int processed, int total) override;
     void ShowBatchSummary(const BatchSummary& summary) override;
+    // On standard error, clear of the progress line.
+    void ShowNotice(const std::string& text) override;
 
   private:
     void Tick();

@@ -338,6 +338,7 @@ void CBatchDriver::StartQueued(std::size_t count, const std::set<std::string>& o
     m_startTick = GetTickCount32();
     m_total = static_cast<int>(count);
     m_processed = 0;
+    m_reductionTold = false;
     m_outputFolders.assign(outputFolders.begin(), outputFolders.end());
     ClearFinished();
     m_pool.SetThreadCount(m_settings.ThreadCount);
@@ -413,6 +414,13 @@ void CBatchDriver::TimerTick() {
         }
     }
     for (int i = m_processed; i < count; ++i) {
+        const CAutoTrimTask& task = *snapshot[i];
+        if (!m_reductionTold && task.KindReduced()) {
+            m_reductionTold = true;
+            m_view.ShowNotice(Formatted(kMsgKindsReduced, ResString(PixelKindNameId(*task.OutputKind())),
+                                        ResString(PixelKindNameId(*task.SavedKind())),
+                                        task.SourcePath()));
+        }
         snapshot[i]->ReleaseImages();
     }
     m_processed = count;

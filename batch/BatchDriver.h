@@ -22,7 +22,10 @@
 //               thread could be started): status 197 without a message box;
 //               exit code 1. So a batch can never stay running with nothing
 //               left to run it.
-// Each ends in the idle state, reported once more to
+// The first newly finished task of a batch whose file holds less than its
+// result (CAutoTrimTask::KindReduced: a format that cannot hold 16 bits or
+// alpha) is told once, through IBatchView::ShowNotice (40350 with the two
+// kinds and the source). Each ends in the idle state, reported once more to
 // IBatchView::ShowBatchSummary with the number of results saved; output
 // folders the batch created and left empty (every file failed or was
 // stopped) are removed again. Under the end option the pool is then shut
@@ -207,6 +210,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     bool m_timerRunning = false;
     int m_total = 0;
     int m_processed = 0;
+    bool m_reductionTold = false;  // 40350 shown in this batch
     std::uint32_t m_startTick = 0;
     std::vector<std::string> m_outputFolders;   // of the running batch, once each
     std::vector<std::string> m_createdFolders;  // deepest first

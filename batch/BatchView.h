@@ -58,6 +58,10 @@ class IBatchView {
     // The pixel size of the last written result, for the two read-only size
     // edits (150, 151); called only when the task has an output image.
     virtual void ShowResultSize(LONG width, LONG height) = 0;
+    // A remark on the batch that fails nothing (at most once per batch: the
+    // first result whose file holds less than its source, 40350), for the
+    // terminal of a run without a window; a window ignores it.
+    virtual void ShowNotice(const std::string&) {}
 
     // Running: settings controls and Open Folder disabled, Stop enabled.
     // Idle: the reverse, the JPEG quality controls only with JPEG chosen.

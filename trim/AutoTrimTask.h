@@ -96,6 +96,7 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     const DibPtr& PreviewImage() const { return m_preview; }
     void ReleaseImages();
 
+    const std::string& SourcePath() const { return m_sourcePath; }
     const std::string& OutputFolder() const { return m_outputFolder; }
     std::int32_t FilePosition() const { return m_filePosition; }
     // What the last run decided: the sides cut (in order), the skew angle in

@@ -14,6 +14,7 @@
 
 #include "batch/tests/Sync.h"
 #include "image_io/ImageFile.h"
+#include "image/PixelKind.h"
 #include "image_io/ImageSaver.h"
 #include "msg/Exception.h"
 #include "msg/tests/LanguageScope.h"
@@ -35,6 +36,7 @@ class FakeView : public qv::IBatchView {
     void SetStatusText(const std::string& text) override { statuses.push_back(text); }
     void ShowPreview(const DibPtr&) override { ++previews; }
     void ShowResultSize(LONG width, LONG height) override { resultSize = {width, height}; }
+    void ShowNotice(const std::string& text) override { notices.push_back(text); }
     void SetRunningState(bool r) override { running = r; }
     void EnableOpenFolder(bool enable) override { openFolder = enable; }
     void FlashCaption() override { ++flashes; }
@@ -49,7 +51,7 @@ class FakeView : public qv::IBatchView {
     std::string Status() const { return statuses.empty() ? std::string() : statuses.back(); }
 
     std::vector<int> focused, exitCodes;
-    std::vector<std::string> statuses, opened;
+    std::vector<std::string> statuses, opened, notices;
     int processed = -1, previews = 0, flashes = 0, timerStarts = 0;
     SIZE resultSize{0, 0};
     bool running = false, openFolder = false, shellOpenWorks = true;
@@ -188,6 +190,38 @@ TEST_F(BatchDriverTest, OneFileBatchCompletes) {
     driver.OpenFolder();
     ASSERT_EQ(msg_.errors.size(), 1u);
     EXPECT_EQ(msg_.errors[0].id, 40014u);
+}
+
+// A format that holds less than the results (16-bit colour in JPEG) is told
+// once per batch, naming both kinds and the first such source; a format
+// that holds them all tells nothing.
+TEST_F(BatchDriverTest, ReducedKindsAreToldOncePerBatch) {
+    DibPtr deep;
+    ASSERT_EQ(ToKind(deep, scan_->scan, PixelKind::Bgr48), S_OK);
+    std::vector<std::string> files;
+    for (int i = 0; i < 2; ++i) {
+        files.push_back(Path("deep" + std::to_string(i) + ".png"));
+        WritePng(deep, files.back());
+    }
+    settings_.SaveType = SaveTypeJpeg;
+    CBatchDriver& driver = Driver(qv::BatchOptions{true, false});
+    ASSERT_TRUE(driver.StartBatch(files));
+    ASSERT_TRUE(RunToEnd(driver));
+    EXPECT_TRUE(msg_.errors.empty());
+    EXPECT_EQ(view_.notices, std::vector<std::string>{
+                                 "The chosen format cannot hold every source's pixels: 16-bit "
+                                 "colour is written as 8-bit colour (first: " +
+                                 files[0] + ")"});
+    const AutoTrimTaskPtr task = driver.FinishedTasks().at(1);
+    EXPECT_EQ(task->OutputKind(), PixelKind::Bgr48);
+    EXPECT_EQ(task->SavedKind(), PixelKind::Bgr24);
+
+    view_.notices.clear();
+    settings_.SaveType = SaveTypeTiff;
+    ASSERT_TRUE(driver.StartBatch(files));
+    ASSERT_TRUE(RunToEnd(driver));
+    EXPECT_TRUE(view_.notices.empty());
+    EXPECT_FALSE(driver.FinishedTasks().at(0)->KindReduced());
 }
 
 TEST(BatchDriverFormat, ElapsedTimeAndOutputPaths) {

@@ -126,32 +126,6 @@ Bytes FlatJpeg(int width, int height, const std::vector<std::uint8_t>& sample, b
     return out;
 }
 
-Bytes IccProfile(const char* space, std::size_t dataBytes) {
-    const std::size_t padded = (dataBytes + 3) / 4 * 4;
-    Bytes p;
-    PutBE32(p, static_cast<std::uint32_t>(128 + 4 + 12 + padded));
-    PutBE32(p, 0);
-    PutBE32(p, 0x04300000);  // version 4.3
-    p.insert(p.end(), {'m', 'n', 't', 'r'});
-    p.insert(p.end(), space, space + 4);
-    p.insert(p.end(), {'X', 'Y', 'Z', ' '});
-    p.resize(36, 0);
-    p.insert(p.end(), {'a', 'c', 's', 'p'});
-    p.resize(68, 0);
-    for (const std::uint32_t v : {0x0000F6D6u, 0x00010000u, 0x0000D32Du}) {  // D50
-        PutBE32(p, v);
-    }
-    p.resize(128, 0);
-    PutBE32(p, 1);  // one tag: a description
-    p.insert(p.end(), {'d', 'e', 's', 'c'});
-    PutBE32(p, 128 + 4 + 12);
-    PutBE32(p, static_cast<std::uint32_t>(dataBytes));
-    for (std::size_t i = 0; i < padded; ++i) {
-        p.push_back(static_cast<std::uint8_t>(i < dataBytes ? 'a' + i % 26 : 0));
-    }
-    return p;
-}
-
 // The JPEG header is walked by hand, marker by marker; the profile is
 // libjpeg's.
 JpegHeader ReadJpegHeader(const std::string& path) {

@@ -59,11 +59,6 @@ struct TiffEntry {
 // A TIFF header and one directory with the given entries (no image data).
 Bytes TiffStructure(bool bigEndian, const std::vector<TiffEntry>& entries);
 
-// A small ICC profile of the colour space `space` ("GRAY", "RGB "): the
-// header, a tag table of one tag and `dataBytes` bytes of that tag, as
-// libpng's checks of a profile want it.
-Bytes IccProfile(const char* space, std::size_t dataBytes);
-
 // Independent readers (the libraries used directly, or headers walked by
 // hand); `ok` is false when the file could not be read.
 struct JpegHeader {
