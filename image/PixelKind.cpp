@@ -43,53 +43,45 @@ inline void Store16(BYTE* p, std::uint16_t v) {
     std::memcpy(p, &v, 2);
 }
 
-void Unpack(PixelKind kind, const BYTE* in, LONG first, LONG count, Wide* px) {
-    const PixelKindInfo& info = InfoOf(kind);
+// Unpack and Pack are made for each kind, so that their loops know the
+// layout.
+template <PixelKind Kind>
+void UnpackKind(const BYTE* in, LONG first, LONG count, Wide* px) {
+    constexpr PixelKindInfo info = kInfo[static_cast<std::size_t>(Kind)];
+    constexpr int n = info.channels;
     for (LONG i = 0; i < count; ++i) {
         const LONG x = first + i;
         std::uint16_t* p = px[i];
-        if (kind == PixelKind::Bitonal) {
+        if constexpr (Kind == PixelKind::Bitonal) {
             const bool white = (in[x >> 3] >> (7 - (x & 7))) & 1;
             p[0] = p[1] = p[2] = white ? 65535 : 0;
             p[3] = 65535;
-            continue;
-        }
-        std::uint16_t s[4] = {0, 0, 0, 65535};
-        const int n = info.channels;
-        for (int c = 0; c < n; ++c) {
-            s[c] = info.sampleBits == 16 ? Load16(in + 2 * (std::size_t(n) * x + c))
-                                         : static_cast<std::uint16_t>(in[n * x + c] * 257);
-        }
-        if (info.colour) {
-            p[0] = s[0];
-            p[1] = s[1];
-            p[2] = s[2];
-            p[3] = info.alpha ? s[3] : 65535;
         } else {
-            p[0] = p[1] = p[2] = s[0];
-            p[3] = info.alpha ? s[1] : 65535;
+            std::uint16_t s[4] = {0, 0, 0, 65535};
+            for (int c = 0; c < n; ++c) {
+                s[c] = info.sampleBits == 16 ? Load16(in + 2 * (std::size_t{n} * x + c))
+                                             : static_cast<std::uint16_t>(in[n * x + c] * 257);
+            }
+            p[0] = s[0];
+            p[1] = info.colour ? s[1] : s[0];
+            p[2] = info.colour ? s[2] : s[0];
+            p[3] = !info.alpha ? 65535 : s[info.colour ? 3 : 1];
         }
     }
 }
 
-void Pack(PixelKind kind, const Wide* px, LONG first, LONG count, BYTE* out) {
-    const PixelKindInfo& info = InfoOf(kind);
-    const int n = info.channels;
+template <PixelKind Kind>
+void PackKind(const Wide* px, LONG first, LONG count, BYTE* out) {
+    constexpr PixelKindInfo info = kInfo[static_cast<std::size_t>(Kind)];
+    constexpr int n = info.channels;
     for (LONG i = 0; i < count; ++i) {
         const std::uint16_t* p = px[i];
-        std::uint16_t s[4];
-        if (info.colour) {
-            s[0] = p[0];
-            s[1] = p[1];
-            s[2] = p[2];
-            s[3] = p[3];
-        } else {
-            s[0] = p[1];
-            s[1] = p[3];
-        }
-        const std::size_t at = std::size_t{static_cast<std::size_t>(n)} * (first + i);
+        // Grey takes green: the three are equal, grey having come from grey.
+        const std::uint16_t s[4] = {info.colour ? p[0] : p[1], info.colour ? p[1] : p[3], p[2],
+                                    p[3]};
+        const std::size_t at = std::size_t{n} * static_cast<std::size_t>(first + i);
         for (int c = 0; c < n; ++c) {
-            if (info.sampleBits == 16) {
+            if constexpr (info.sampleBits == 16) {
                 Store16(out + 2 * (at + c), s[c]);
             } else {
                 out[at + c] = Reduce16To8(s[c]);
@@ -97,6 +89,46 @@ void Pack(PixelKind kind, const Wide* px, LONG first, LONG count, BYTE* out) {
         }
     }
 }
+
+// The function of each kind, in PixelKind order.
+template <template <PixelKind> class Fn, class... Args>
+void ForKind(PixelKind kind, Args... args) {
+    using K = PixelKind;
+    switch (kind) {
+        case K::Bitonal:
+            return Fn<K::Bitonal>::Run(args...);
+        case K::Grey8:
+            return Fn<K::Grey8>::Run(args...);
+        case K::GreyAlpha8:
+            return Fn<K::GreyAlpha8>::Run(args...);
+        case K::Grey16:
+            return Fn<K::Grey16>::Run(args...);
+        case K::GreyAlpha16:
+            return Fn<K::GreyAlpha16>::Run(args...);
+        case K::Bgr24:
+            return Fn<K::Bgr24>::Run(args...);
+        case K::Bgra32:
+            return Fn<K::Bgra32>::Run(args...);
+        case K::Bgr48:
+            return Fn<K::Bgr48>::Run(args...);
+        case K::Bgra64:
+            return Fn<K::Bgra64>::Run(args...);
+    }
+}
+
+template <PixelKind Kind>
+struct Unpacker {
+    static void Run(const BYTE* in, LONG first, LONG count, Wide* px) {
+        UnpackKind<Kind>(in, first, count, px);
+    }
+};
+
+template <PixelKind Kind>
+struct Packer {
+    static void Run(const Wide* px, LONG first, LONG count, BYTE* out) {
+        PackKind<Kind>(px, first, count, out);
+    }
+};
 
 }  // namespace
 
@@ -279,8 +311,8 @@ bool ConvertRow(PixelKind from, const BYTE* in, PixelKind to, BYTE* out, LONG wi
     Wide px[kChunk];
     for (LONG first = 0; first < width; first += kChunk) {
         const LONG count = std::min(kChunk, width - first);
-        Unpack(from, in, first, count, px);
-        Pack(to, px, first, count, out);
+        ForKind<Unpacker>(from, in, first, count, static_cast<Wide*>(px));
+        ForKind<Packer>(to, static_cast<const Wide*>(px), first, count, out);
     }
     return true;
 }

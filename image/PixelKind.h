@@ -92,8 +92,9 @@ std::optional<PixelKind> KindToWrite(PixelKind kind, PixelKindSet held);
 bool LosesSamples(PixelKind from, PixelKind to);
 
 // Bytes of the pixel block of a width × height image of `kind` (stride ×
-// height): what a decoder allocates for it. Also what a memory budget
-// reserves before a file is decoded.
+// height): what a decoder allocates for it, and what a memory budget
+// reserves before a file is decoded. (The pipeline holds a Bgra32 copy for
+// the analyses beside an image of any other kind.)
 std::uint64_t DecodedImageBytes(std::uint64_t width, std::uint64_t height, PixelKind kind);
 
 // A 16-bit sample as the nearest 8-bit one: round(v × 255 / 65535).
