@@ -219,7 +219,7 @@ TEST(LoadImage, JpegColourGreyAndCmyk) {
 // analyses get 8-bit colour of every kind.
 TEST(LoadImage, QtDecodedFilesKeepTheirKinds) {
     TempDir dir;
-    QImage mono(9, 130, QImage::Format_Mono);  // taller than one conversion band
+    QImage mono(9, 130, QImage::Format_Mono);                  // taller than one conversion band
     mono.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});  // 0 is white here
     mono.fill(0);
     mono.setPixel(3, 129, 1);
@@ -257,7 +257,7 @@ TEST(LoadImage, QtDecodedFilesKeepTheirKinds) {
 
 // A TIFF file written by libtiff with the given samples, one strip or 16 x
 // 16 tiles.
-struct TiffSpec {
+struct TiffContent {
     std::uint32_t width, height;
     std::uint16_t bits, samples, photometric, extra, compression;
     bool tiled;
@@ -265,42 +265,44 @@ struct TiffSpec {
     Bytes profile;
 };
 
-void WriteTiffFile(const std::string& path, const TiffSpec& spec) {
+void WriteTiffFile(const std::string& path, const TiffContent& content) {
     TIFF* t = TIFFOpen(path.c_str(), "w");
     ASSERT_NE(t, nullptr);
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, spec.width);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, spec.height);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, spec.bits);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, spec.samples);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, spec.photometric);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, content.width);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, content.height);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, content.bits);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, content.samples);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, content.photometric);
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, spec.compression);
-    if (spec.extra != 0) {
-        const std::uint16_t extra[1] = {spec.extra};
+    TIFFSetField(t, TIFFTAG_COMPRESSION, content.compression);
+    if (content.extra != 0) {
+        const std::uint16_t extra[1] = {content.extra};
         TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
     }
-    if (!spec.profile.empty()) {
-        TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(spec.profile.size()),
-                     spec.profile.data());
+    if (!content.profile.empty()) {
+        TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(content.profile.size()),
+                     content.profile.data());
     }
-    const std::size_t rowBytes = (std::size_t{spec.width} * spec.samples * spec.bits + 7) / 8;
-    if (!spec.tiled) {
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, spec.height);
-        for (std::uint32_t y = 0; y < spec.height; ++y) {
-            Bytes row(spec.pixels.begin() + rowBytes * y, spec.pixels.begin() + rowBytes * (y + 1));
+    const std::size_t rowBytes =
+        (std::size_t{content.width} * content.samples * content.bits + 7) / 8;
+    if (!content.tiled) {
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, content.height);
+        for (std::uint32_t y = 0; y < content.height; ++y) {
+            Bytes row(content.pixels.begin() + rowBytes * y,
+                      content.pixels.begin() + rowBytes * (y + 1));
             ASSERT_EQ(TIFFWriteScanline(t, row.data(), y, 0), 1);
         }
     } else {
         TIFFSetField(t, TIFFTAG_TILEWIDTH, 16);
         TIFFSetField(t, TIFFTAG_TILELENGTH, 16);
-        const std::size_t pixel = spec.samples * spec.bits / 8;
-        for (std::uint32_t ty = 0; ty < spec.height; ty += 16) {
-            for (std::uint32_t tx = 0; tx < spec.width; tx += 16) {
+        const std::size_t pixel = content.samples * content.bits / 8;
+        for (std::uint32_t ty = 0; ty < content.height; ty += 16) {
+            for (std::uint32_t tx = 0; tx < content.width; tx += 16) {
                 Bytes tile(16 * 16 * pixel, 0);
-                for (std::uint32_t y = ty; y < std::min(ty + 16, spec.height); ++y) {
-                    for (std::uint32_t x = tx; x < std::min(tx + 16, spec.width); ++x) {
+                for (std::uint32_t y = ty; y < std::min(ty + 16, content.height); ++y) {
+                    for (std::uint32_t x = tx; x < std::min(tx + 16, content.width); ++x) {
                         std::memcpy(&tile[((y - ty) * 16 + (x - tx)) * pixel],
-                                    &spec.pixels[rowBytes * y + pixel * x], pixel);
+                                    &content.pixels[rowBytes * y + pixel * x], pixel);
                     }
                 }
                 ASSERT_GT(TIFFWriteTile(t, tile.data(), tx, ty, 0, 0), 0);
@@ -328,37 +330,83 @@ TEST(LoadImage, TiffFilesKeepTheirKinds) {
     };
     struct Case {
         const char* what;
-        TiffSpec spec;
+        TiffContent content;
         PixelKind kind;
         bool alpha;
         Bytes row0;  // the kept image's first row, as far as given
     };
     const Case cases[] = {
         {"1-bit white is zero, Group 4",
-         {10, 3, 1, 1, PHOTOMETRIC_MINISWHITE, 0, COMPRESSION_CCITTFAX4, false,
-          {0x0F, 0x00, 0xFF, 0xC0, 0x00, 0x00}, greyProfile},
-         PixelKind::Bitonal, false, {0xF0, 0xC0}},
-        {"8-bit grey, white is zero", {2, 1, 8, 1, PHOTOMETRIC_MINISWHITE, 0, kLzw, false, {0, 200}, {}},
-         PixelKind::Grey8, false, {255, 55}},
+         {10,
+          3,
+          1,
+          1,
+          PHOTOMETRIC_MINISWHITE,
+          0,
+          COMPRESSION_CCITTFAX4,
+          false,
+          {0x0F, 0x00, 0xFF, 0xC0, 0x00, 0x00},
+          greyProfile},
+         PixelKind::Bitonal,
+         false,
+         {0xF0, 0xC0}},
+        {"8-bit grey, white is zero",
+         {2, 1, 8, 1, PHOTOMETRIC_MINISWHITE, 0, kLzw, false, {0, 200}, {}},
+         PixelKind::Grey8,
+         false,
+         {255, 55}},
         {"8-bit grey and premultiplied alpha",
-         {2, 1, 8, 2, PHOTOMETRIC_MINISBLACK, EXTRASAMPLE_ASSOCALPHA, kNone, false, {50, 100, 0, 0}, {}},
-         PixelKind::GreyAlpha8, true, {128, 100, 0, 0}},
+         {2,
+          1,
+          8,
+          2,
+          PHOTOMETRIC_MINISBLACK,
+          EXTRASAMPLE_ASSOCALPHA,
+          kNone,
+          false,
+          {50, 100, 0, 0},
+          {}},
+         PixelKind::GreyAlpha8,
+         true,
+         {128, 100, 0, 0}},
         {"16-bit colour, tiled",
          {17, 18, 16, 3, PHOTOMETRIC_RGB, 0, kLzw, true, Bytes(17 * 18 * 6, 0x81), rgbProfile},
-         PixelKind::Bgr48, false, le16({0x8181, 0x8181, 0x8181})},
+         PixelKind::Bgr48,
+         false,
+         le16({0x8181, 0x8181, 0x8181})},
         {"8-bit colour, unassociated alpha",
-         {2, 1, 8, 4, PHOTOMETRIC_RGB, EXTRASAMPLE_UNASSALPHA, kNone, false,
-          {200, 100, 50, 128, 10, 20, 30, 255}, rgbProfile},
-         PixelKind::Bgra32, true, {50, 100, 200, 128, 30, 20, 10, 255}},
+         {2,
+          1,
+          8,
+          4,
+          PHOTOMETRIC_RGB,
+          EXTRASAMPLE_UNASSALPHA,
+          kNone,
+          false,
+          {200, 100, 50, 128, 10, 20, 30, 255},
+          rgbProfile},
+         PixelKind::Bgra32,
+         true,
+         {50, 100, 200, 128, 30, 20, 10, 255}},
         {"16-bit grey, one extra sample that is not alpha",
-         {1, 1, 16, 2, PHOTOMETRIC_MINISBLACK, EXTRASAMPLE_UNSPECIFIED, kNone, false,
-          le16({1000, 7}), {}},
-         PixelKind::Grey16, false, le16({1000})},
+         {1,
+          1,
+          16,
+          2,
+          PHOTOMETRIC_MINISBLACK,
+          EXTRASAMPLE_UNSPECIFIED,
+          kNone,
+          false,
+          le16({1000, 7}),
+          {}},
+         PixelKind::Grey16,
+         false,
+         le16({1000})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string path = dir.File("k.tif");
-        WriteTiffFile(path, c.spec);
+        WriteTiffFile(path, c.content);
         ImagePtr image;
         DibPtr kept;
         ASSERT_EQ(LoadImageFromFile(image, path), S_OK);
@@ -366,8 +414,8 @@ TEST(LoadImage, TiffFilesKeepTheirKinds) {
         ASSERT_EQ(ImageToKeptDib(image, kept), S_OK);
         ASSERT_EQ(KindOf(*kept), c.kind);
         EXPECT_EQ(Bytes(kept->Row(0), kept->Row(0) + c.row0.size()), c.row0);
-        EXPECT_TRUE(std::ranges::equal(kept->Profile(), c.spec.profile));
-        if (c.spec.tiled) {
+        EXPECT_TRUE(std::ranges::equal(kept->Profile(), c.content.profile));
+        if (c.content.tiled) {
             EXPECT_EQ(Bytes(kept->Row(17), kept->Row(17) + 6 * 17), Bytes(6 * 17, 0x81))
                 << "the last row, from the last row of tiles";
         }
