@@ -20,6 +20,7 @@
 #include "ui/AppIcon.h"
 #include "ui/MainDlg.h"
 #include "ui/MessageBoxMsg.h"
+#include "ui/QtTranslations.h"
 
 namespace {
 
@@ -48,6 +49,10 @@ class CGui {
             // The run ends only through the window's quit, with its exit code.
             QApplication::setQuitOnLastWindowClosed(false);
             QApplication::setWindowIcon(qv::AppIcon());
+            // Qt's own buttons and dialogs speak the interface language.
+            if (!qv::InstallQtTranslations(UiLanguage())) {
+                std::cerr << "Qt's translations for the interface language are not installed\n";
+            }
         }
         return *m_app;
     }

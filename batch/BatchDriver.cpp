@@ -108,7 +108,7 @@ SettingsCheck MakeOutputPath(const std::string& source, const AppSettings& setti
     const std::string subFolder = settings.SubFolderName();
     if (subFolder.empty()) {
         check.error.Set(kMsgSubFolderEmpty);
-        check.control = kCtlSubFolderCombo;
+        check.field = SettingsField::SubFolder;
         return check;
     }
     const std::size_t slash = source.find_last_of('/');
@@ -151,8 +151,8 @@ CMsg& CBatchDriver::Msg() const {
 
 void CBatchDriver::Report(const SettingsCheck& check) {
     Msg().ShowError(check.error);
-    if (check.control != 0) {
-        m_view.FocusControl(check.control);
+    if (check.field != SettingsField::None) {
+        m_view.FocusField(check.field);
     }
 }
 
@@ -160,6 +160,8 @@ bool CBatchDriver::StartBatch(const std::vector<std::string>& files) {
     if (m_running) {
         return false;
     }
+    // The bar of the previous batch goes, whether this one starts or not.
+    m_view.SetProgress(0, static_cast<int>(files.size()));
     bool started = false;
     CSimpleErr err;
     InvokeGuarded(err, [&] { started = StartBatchChecked(files); });
@@ -341,6 +343,7 @@ void CBatchDriver::StartQueued(std::size_t count, const std::set<std::string>& o
     m_reductionTold = false;
     m_outputFolders.assign(outputFolders.begin(), outputFolders.end());
     ClearFinished();
+    m_view.EnableOpenFolder(false);
     m_pool.SetThreadCount(m_settings.ThreadCount);
     m_running = true;
     // A worker that fails to start is noticed by the timer: the batch then
@@ -424,7 +427,7 @@ void CBatchDriver::TimerTick() {
         snapshot[i]->ReleaseImages();
     }
     m_processed = count;
-    m_view.EnableOpenFolder(count != 0);
+    m_view.EnableOpenFolder(count != 0);  // every one of them was written
     m_view.SetProgress(m_processed, m_total);
 
     if (m_pool.AnyWorkerRunning()) {
@@ -482,11 +485,19 @@ void CBatchDriver::EndBatch(End end, const std::string& errorText) {
             m_view.FlashCaption();
             break;
     }
-    const std::vector<AutoTrimTaskPtr> finished = FinishedTasks();
-    const auto written = std::count_if(finished.begin(), finished.end(),
-                                       [](const AutoTrimTaskPtr& t) { return t->ResultId() == 0; });
-    m_view.ShowBatchSummary(
-        BatchSummary{end, m_total, static_cast<int>(written), elapsed, m_outputFolders});
+    BatchSummary summary{end, m_total, 0, elapsed, m_outputFolders, {}};
+    for (const AutoTrimTaskPtr& task : FinishedTasks()) {
+        if (task->ResultId() != 0) {
+            continue;
+        }
+        ++summary.written;
+        if (task->Verdict().NeedsReview()) {
+            summary.review.push_back(ReviewItem{task->SourcePath(), task->OutputPath(),
+                                                VerdictReasonTexts(task->Verdict(), UiLanguage())});
+        }
+    }
+    m_view.EnableOpenFolder(summary.written != 0);
+    m_view.ShowBatchSummary(summary);
     RemoveEmptyCreatedFolders();
     // Running until the message was answered: no drop starts a batch meanwhile.
     m_running = false;
@@ -521,17 +532,23 @@ void CBatchDriver::OpenFolder() {
     std::string folder;
     {
         std::lock_guard<std::mutex> lock(m_finishedLock);
-        if (m_finished.empty()) {
+        const auto last =
+            std::find_if(m_finished.rbegin(), m_finished.rend(),
+                         [](const AutoTrimTaskPtr& task) { return task->ResultId() == 0; });
+        if (last == m_finished.rend()) {
             return;
         }
-        folder = m_finished.back()->OutputFolder();
+        folder = (*last)->OutputFolder();
     }
     // The shell is called without the lock: a worker may be waiting for it.
-    bool opened = false;
+    std::string reason;
     CSimpleErr err;
-    InvokeGuarded(err, [&] { opened = m_view.ShellOpen(folder); });
-    if (err.Failed() || !opened) {
-        Msg().ShowError(ErrorRecord(kMsgOpenPathFailed));
+    InvokeGuarded(err, [&] { reason = m_view.ShellOpen(folder); });
+    if (err.Failed()) {
+        reason = err.message;
+    }
+    if (!reason.empty()) {
+        Msg().ShowError(ErrorRecord(kMsgOpenPathFailed, folder, reason));
     }
 }
 

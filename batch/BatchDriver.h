@@ -26,7 +26,8 @@
 // result (CAutoTrimTask::KindReduced: a format that cannot hold 16 bits or
 // alpha) is told once, through IBatchView::ShowNotice (40350 with the two
 // kinds and the source). Each ends in the idle state, reported once more to
-// IBatchView::ShowBatchSummary with the number of results saved; output
+// IBatchView::ShowBatchSummary with the number of results saved and the
+// written pages whose verdict asks for a look; output
 // folders the batch created and left empty (every file failed or was
 // stopped) are removed again. Under the end option the pool is then shut
 // down, the finished tasks released and
@@ -72,7 +73,7 @@ using SettingsSaver = std::function<void(const AppSettings&)>;
 // part from its last '.'; a leading '.' starts no extension) and "." +
 // Extension(). '/' is inserted between parts unless the left one is empty or
 // already ends with '/'; '\\' is an ordinary character. Fails with 40018
-// (control 148) for an empty subfolder name, 40019 with the source when the
+// (field SubFolder) for an empty subfolder name, 40019 with the source when the
 // source has no file name (empty or ending with '/'). `output` is set only
 // on success.
 // Example: "/scan/p001.tif", subfolder "trim", SaveType 2 gives
@@ -101,8 +102,9 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // Checks everything, then starts the workers on `files` (full paths, in
     // order); true when the batch runs. Steps, each failure shown with
     // ShowError and returning false with no worker started:
+    //   0   the progress bar is reset to (0, number of files);
     //   1-2 the view's values into a copy of the settings (its failure is
-    //       shown, then its control focused);
+    //       shown, then its field focused);
     //   3   a non-empty EmptyImagePath must be an existing non-directory
     //       (40016) and load (40017);
     //   4   every file must exist and not be a directory (40015, the path);
@@ -113,7 +115,8 @@ class CBatchDriver : public CAutoTrimTaskClient {
     //       them (anything but OK: false, no message); then deleted in order
     //       (40020 at the first that fails; those deleted stay deleted);
     //   8   the copy becomes the global record and is saved (40007);
-    //   9   workers started, timer started, running state.
+    //   9   the previous results let go (Open Folder disabled), workers
+    //       started, timer started, running state.
     // Refused without a message while a batch runs. Unexpected exceptions
     // are shown as their error records.
     bool StartBatch(const std::vector<std::string>& files);
@@ -146,8 +149,9 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // Closing the window: shuts the pool down without time limit, releases
     // the finished tasks, stops the timer, Quit(0). No confirmation.
     void Close();
-    // Open Folder: opens the output folder of the last finished task with
-    // the view's ShellOpen; failure shows 40014. Nothing without tasks.
+    // Open Folder: opens the output folder of the last written result with
+    // the view's ShellOpen; failure shows 40014 with the folder and the
+    // reason. Nothing without a result.
     void OpenFolder();
 
     bool Running() const { return m_running; }

@@ -18,6 +18,14 @@
 
 namespace qv {
 
+// A page written by the batch that the engine thinks needs a look
+// (TrimVerdict::NeedsReview).
+struct ReviewItem {
+    std::string source;                // the scan
+    std::string output;                // its result
+    std::vector<std::string> reasons;  // in the interface language, most important first
+};
+
 // How a batch ended (see CBatchDriver for the three ends).
 struct BatchSummary {
     enum class End { Completed, Failed, Stopped };
@@ -28,6 +36,8 @@ struct BatchSummary {
     // Every output folder of the batch, once each, in file order, each
     // ending with '/'.
     std::vector<std::string> outputFolders;
+    // The written pages that need a look, in the order they finished.
+    std::vector<ReviewItem> review;
 };
 
 class IBatchView {
@@ -37,15 +47,16 @@ class IBatchView {
     // Reads the dialog's values into `settings` (a copy of the global record)
     // and validates them in the dialog's order (see SettingsValidation.h).
     // A failure is returned, not shown: the driver shows it, then calls
-    // FocusControl with its control.
+    // FocusField with its field.
     virtual SettingsCheck ReadSettings(AppSettings& settings) = 0;
-    virtual void FocusControl(int controlId) = 0;
+    virtual void FocusField(SettingsField field) = 0;
 
     // Size in pixels of the preview pane; every task of a batch scales its
     // preview to it ((0, 0): no scaled preview).
     virtual SIZE PreviewSize() const = 0;
 
-    // Progress bar: range 0..total, position processed.
+    // Progress bar: range 0..total, position processed. Each start of a
+    // batch, refused or not, begins with (0, number of files).
     virtual void SetProgress(int processed, int total) = 0;
     // Status line under the progress bar.
     virtual void SetStatusText(const std::string& text) = 0;
@@ -55,17 +66,19 @@ class IBatchView {
     // The last finished result: its preview image (possibly empty) is drawn
     // in the preview pane.
     virtual void ShowPreview(const DibPtr& preview) = 0;
-    // The pixel size of the last written result, for the two read-only size
-    // edits (150, 151); called only when the task has an output image.
+    // The pixel size of the last written result, shown beside the preview;
+    // called only when the task has an output image.
     virtual void ShowResultSize(LONG width, LONG height) = 0;
     // A remark on the batch that fails nothing (at most once per batch: the
     // first result whose file holds less than its source, 40350), for the
     // terminal of a run without a window; a window ignores it.
     virtual void ShowNotice(const std::string&) {}
 
-    // Running: settings controls and Open Folder disabled, Stop enabled.
-    // Idle: the reverse, the JPEG quality controls only with JPEG chosen.
+    // Running: settings controls disabled, Stop enabled. Idle: the
+    // reverse, the JPEG quality controls only with JPEG chosen.
     virtual void SetRunningState(bool running) = 0;
+    // Open Folder, enabled exactly while there is a result to show: from the
+    // first file a batch wrote until the next batch starts.
     virtual void EnableOpenFolder(bool enable) = 0;
     // Flashes the window's caption once (end of a successful batch).
     virtual void FlashCaption() = 0;
@@ -76,9 +89,9 @@ class IBatchView {
     // Stops it; no tick already pending may arrive afterwards.
     virtual void KillBatchTimer() = 0;
 
-    // Opens `path` with the desktop's default action; false on failure
-    // (may also throw).
-    virtual bool ShellOpen(const std::string& path) = 0;
+    // Opens `path` with the desktop's default action; "" when it was
+    // opened, else why not (may also throw).
+    virtual std::string ShellOpen(const std::string& path) = 0;
 
     // Destroys the window and ends the event loop with `exitCode`.
     virtual void Quit(int exitCode) = 0;
@@ -86,14 +99,14 @@ class IBatchView {
 
 // The view of a run without a window: ReadSettings validates the record as
 // it stands (ValidateSettings(settings)), the preview size is (0, 0), the
-// display calls do nothing, ShellOpen fails. Timer and Quit stay to the
+// display calls do nothing, ShellOpen fails (there is no desktop). Timer and Quit stay to the
 // owner, who drives OnBatchTimer from its own loop.
 class CHeadlessBatchView : public IBatchView {
   public:
     SettingsCheck ReadSettings(AppSettings& settings) override {
         return ValidateSettings(settings);
     }
-    void FocusControl(int) override {}
+    void FocusField(SettingsField) override {}
     SIZE PreviewSize() const override { return SIZE{0, 0}; }
     void SetProgress(int, int) override {}
     void SetStatusText(const std::string&) override {}
@@ -102,7 +115,7 @@ class CHeadlessBatchView : public IBatchView {
     void SetRunningState(bool) override {}
     void EnableOpenFolder(bool) override {}
     void FlashCaption() override {}
-    bool ShellOpen(const std::string&) override { return false; }
+    std::string ShellOpen(const std::string&) override { return "no desktop"; }
 };
 
 }  // namespace qv

@@ -1,14 +1,23 @@
 // Accuracy of the per-file pipeline on hard scans: generated 300 dpi scans of
 // an A4 bed (2480 × 3508) with a known truth, each run through the real task
 // (file in, file out) twice: against its empty-bed image and with the
-// margins' colour model, always cutting all four sides.
+// margins' colour model.
 //
-// Classes (fixed seeds, a few cases each): ordinary pages on a light and on
-// a dark lid; a page running off one border by 0 to 3 mm (or touching it) on
-// a dark, a light and a woven lid; dark text on a dark lid; a pale page on a
+// Classes. Fixed cases, a few each: ordinary pages on a light and on a dark
+// lid; a page running off one border by 0 to 3 mm (or touching it) on a
+// dark, a light and a woven lid; dark text on a dark lid; a pale page on a
 // pale lid with a gradient and a drop shadow on two sides; a woven lid; a
 // page filling the frame on some or all sides; near-blank pages; JPEG
-// inputs.
+// inputs. Drawn cases (sizes, places, skews, lids, papers, shadows drawn
+// from fixed seeds, so that no one kind of scan decides): pages covering 45
+// to 95 % of the bed's width and height anywhere on a light, a black or a
+// woven lid, skewed up to ±8°; such pages pushed into a corner; drop shadows
+// 0.3 to 1 mm wide and 12 to 35 % darker on one or two sides; a thin dark
+// frame strip along one border of the bed; a light grey woven lid; JPEG
+// 4:2:0 at qualities 70 to 92; and ten book pages of one batch cut "rtb+"
+// (right, top, bottom on even positions, left, top, bottom on odd ones),
+// each 0 to 4 mm off its gutter border, half of them on a dark cover with
+// the page block's edges around. Every other case cuts all four sides.
 //
 // One table, a row per class and mode and a total per mode:
 //  - failed: no output (the file failed), or an output that misses a corner
@@ -23,13 +32,22 @@
 //    inside the span of a visible edge, or inside the image border for an
 //    edge hidden beyond it (all of the page that is in the scan is kept
 //    there);
-//  - lid > 3 px: visible edges whose cut keeps more than 3 px of the lid.
+//  - lid > 3 px: visible edges whose cut keeps more than 3 px of the lid;
+//  - wrong: results that keep more than 3 px of lid on a cut side, cut into
+//    the page by more than 3 px, are skewed by more than 0.1°, or failed;
+//    caught: those of them whose verdict is `review`; alarms: correct
+//    results whose verdict is `review`, of the correct pages that lie wholly
+//    in the scan on their cut sides.
 // Percentages are of the visible edges (within, lid) or of every cut side
-// (cut in) of the cases with an output.
+// (cut in) of the cases with an output. Below the table, per mode: the
+// verdict's recall (caught of wrong) and false alarms (alarms of correct),
+// and how many of the correct pages that run off a cut border were flagged
+// (a page partly beyond the scan is worth a look however well it was cut).
 //
-// Usage: accuracy_bench [--only CLASS] [--cases] [--keep FOLDER]
+// Usage: accuracy_bench [--only CLASS] [--case N] [--cases] [--keep FOLDER]
 //  --only CLASS  runs the classes whose name contains CLASS;
-//  --cases       lists every run with its outcome after the table;
+//  --case N      runs the N-th case only (as numbered by --cases);
+//  --cases       lists every run with its outcome and verdict after the table;
 //  --keep DIR    writes the scans and results into DIR and keeps them.
 #include <algorithm>
 #include <array>
@@ -37,6 +55,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -47,6 +66,8 @@
 #include "tests/support/ScanGenerator.h"
 #include "trim/AppSettings.h"
 #include "trim/AutoTrimTask.h"
+#include "trim/TrimRect.h"
+#include "trim/TrimVerdict.h"
 
 namespace fs = std::filesystem;
 
@@ -68,6 +89,23 @@ struct Case {
     bool jpeg = false;
     // The page reaches the border; otherwise it must lie 2 mm inside.
     bool reachesBorder = false;
+    std::uint32_t quality = 85;
+    std::uint32_t space = TrimEdgesAll;
+    int position = 0;  // in its batch
+};
+
+// Uniform draws from a fixed seed, the same on every platform.
+class Draw {
+  public:
+    explicit Draw(std::uint32_t seed) : m_gen(seed) {}
+    double Uniform(double lo, double hi) { return lo + (hi - lo) * (m_gen() / 4294967296.0); }
+    int Below(int n) { return static_cast<int>(m_gen() % static_cast<std::uint32_t>(n)); }
+    bool Chance(double p) { return Uniform(0.0, 1.0) < p; }
+    double Sign() { return Chance(0.5) ? 1.0 : -1.0; }
+    std::uint32_t Seed() { return m_gen(); }
+
+  private:
+    std::mt19937 m_gen;
 };
 
 scangen::ScanOptions Page(double widthMm, double heightMm, double skew, std::uint32_t seed) {
@@ -116,6 +154,202 @@ void RunOff(scangen::ScanOptions& o, Side side, double overhangMm) {
         default:
             o.centreY = kHeight - reachY + d;
             break;
+    }
+}
+
+// Half extents of a page turned by its skew (to its outermost corners).
+void TurnedHalfExtents(const scangen::ScanOptions& o, double& halfX, double& halfY) {
+    const double a = std::fabs(o.skewDegrees) * kPi / 180.0;
+    halfX = o.pageWidth / 2.0 * std::cos(a) + o.pageHeight / 2.0 * std::sin(a);
+    halfY = o.pageHeight / 2.0 * std::cos(a) + o.pageWidth / 2.0 * std::sin(a);
+}
+
+enum class Lid { Light, Dark, Woven, Grey };
+
+// A drawn lid: a light one with some lamp fall-off, a black one, a light
+// grey woven one.
+void DrawLid(Draw& d, scangen::ScanOptions& o, Lid lid) {
+    o.bedGradient = d.Uniform(0.5, 3.0);
+    switch (lid) {
+        case Lid::Light:
+            o.bedLevel = d.Uniform(215, 236);
+            break;
+        case Lid::Dark:
+            o.bed = scangen::BedKind::Dark;
+            o.bedLevel = d.Uniform(8, 42);
+            o.bedGradient = d.Uniform(0.5, 2.0);
+            break;
+        case Lid::Woven:
+            o.bedLevel = d.Uniform(185, 228);
+            o.weaveAmplitude = d.Uniform(3.5, 6.0);
+            o.weavePeriod = d.Uniform(6.5, 9.5);
+            o.weaveShift = d.Uniform(0.0, 4.0);
+            break;
+        case Lid::Grey:
+            o.bedLevel = d.Uniform(170, 210);
+            break;
+    }
+}
+
+// A drop shadow of drawn width, depth and sides.
+void DrawShadow(Draw& d, scangen::ScanOptions& o) {
+    o.shadow = true;
+    o.shadowWidth = Mm(d.Uniform(0.3, 1.0));
+    o.shadowStrength = d.Uniform(0.12, 0.35);
+    o.shadowSide = static_cast<Side>(d.Below(4));
+    o.shadowNextSide = d.Chance(0.5);
+}
+
+// A drawn page: 45 to 95 % of the bed on each axis, skewed up to ±maxSkew,
+// anywhere on the bed at least 2 mm inside it; a paper, print, blur and
+// noise of its own.
+scangen::ScanOptions DrawPage(Draw& d, double maxSkew) {
+    scangen::ScanOptions o = Page(0, 0, d.Uniform(-maxSkew, maxSkew), d.Seed() % 100000);
+    static constexpr scangen::RgbColour kPapers[] = {
+        {243, 241, 233}, {249, 248, 245}, {238, 231, 212}, {228, 227, 221}, {240, 236, 226}};
+    o.paper = kPapers[d.Below(5)];
+    o.paperTexture = d.Uniform(1.0, 4.0);
+    o.textPoints = d.Uniform(8.5, 12.5);
+    o.marginX = d.Uniform(0.07, 0.16);
+    o.marginY = d.Uniform(0.06, 0.12);
+    o.blurPasses = 1 + d.Below(3);
+    o.noiseSigma = d.Uniform(1.2, 3.0);
+    o.shadow = false;
+    for (;;) {
+        o.pageWidth = d.Uniform(0.45, 0.95) * kWidth;
+        o.pageHeight = d.Uniform(0.45, 0.95) * kHeight;
+        double halfX, halfY;
+        TurnedHalfExtents(o, halfX, halfY);
+        const double spareX = kWidth / 2.0 - halfX - Mm(2.0);
+        const double spareY = kHeight / 2.0 - halfY - Mm(2.0);
+        if (spareX > 0 && spareY > 0) {
+            o.centreX = kWidth / 2.0 + d.Uniform(-spareX, spareX);
+            o.centreY = kHeight / 2.0 + d.Uniform(-spareY, spareY);
+            return o;
+        }
+    }
+}
+
+// Pushes the page into a corner of the bed: its outermost corners 0 to
+// 1.5 mm from the two borders.
+void PushIntoCorner(Draw& d, scangen::ScanOptions& o) {
+    double halfX, halfY;
+    TurnedHalfExtents(o, halfX, halfY);
+    const double gapX = Mm(d.Uniform(0.0, 1.5));
+    const double gapY = Mm(d.Uniform(0.0, 1.5));
+    o.centreX = d.Chance(0.5) ? halfX + gapX : kWidth - halfX - gapX;
+    o.centreY = d.Chance(0.5) ? halfY + gapY : kHeight - halfY - gapY;
+}
+
+void AddDrawnCases(std::vector<Case>& cases) {
+    using scangen::BedKind;
+    const auto add = [&cases](const char* cls, const scangen::ScanOptions& o, bool reaches) {
+        cases.push_back(Case{cls, o, false, reaches});
+    };
+    const Lid lids[] = {Lid::Light, Lid::Dark, Lid::Woven};
+    const char* const names[] = {"page on bed, light lid", "page on bed, black lid",
+                                 "page on bed, woven lid"};
+    for (int lid = 0; lid < 3; ++lid) {
+        Draw d(1500 + lid);
+        for (int i = 0; i < 6; ++i) {
+            scangen::ScanOptions o = DrawPage(d, 8.0);
+            DrawLid(d, o, lids[lid]);
+            if (lids[lid] != Lid::Dark && d.Chance(0.4)) {
+                DrawShadow(d, o);
+            }
+            add(names[lid], o, false);
+        }
+    }
+    {
+        Draw d(1510);
+        for (int i = 0; i < 8; ++i) {
+            scangen::ScanOptions o = DrawPage(d, 8.0);
+            DrawLid(d, o, static_cast<Lid>(d.Below(4)));
+            PushIntoCorner(d, o);
+            add("page in a corner", o, true);
+        }
+    }
+    {
+        Draw d(1520);
+        for (int i = 0; i < 8; ++i) {
+            scangen::ScanOptions o = DrawPage(d, 8.0);
+            DrawLid(d, o, d.Chance(0.7) ? Lid::Light : Lid::Grey);
+            DrawShadow(d, o);
+            add("drop shadow", o, false);
+        }
+    }
+    {
+        Draw d(1530);
+        for (int i = 0; i < 6; ++i) {
+            scangen::ScanOptions o = DrawPage(d, 8.0);
+            DrawLid(d, o, d.Chance(0.6) ? Lid::Light : Lid::Woven);
+            o.frameSide = static_cast<Side>(d.Below(4));
+            o.frameWidth = Mm(d.Uniform(0.4, 2.5));
+            o.frameLevel = d.Uniform(12, 60);
+            add("frame strip", o, false);
+        }
+    }
+    {
+        // A page skewed 3 to 8° on a light grey lid woven every 7 to 9 px.
+        Draw d(1540);
+        for (int i = 0; i < 6; ++i) {
+            scangen::ScanOptions o = DrawPage(d, 8.0);
+            o.skewDegrees = d.Sign() * d.Uniform(3.0, 8.0);
+            DrawLid(d, o, Lid::Woven);
+            o.weaveAmplitude = d.Uniform(4.0, 6.0);
+            o.weavePeriod = d.Uniform(7.0, 9.0);
+            while (true) {
+                double halfX, halfY;
+                TurnedHalfExtents(o, halfX, halfY);
+                if (halfX < kWidth / 2.0 - Mm(2.0) && halfY < kHeight / 2.0 - Mm(2.0)) {
+                    break;
+                }
+                o.pageWidth *= 0.95;
+                o.pageHeight *= 0.95;
+            }
+            o.centreX = kWidth / 2.0;
+            o.centreY = kHeight / 2.0;
+            add("woven grey lid", o, false);
+        }
+    }
+    {
+        Draw d(1550);
+        for (int i = 0; i < 6; ++i) {
+            scangen::ScanOptions o = DrawPage(d, 8.0);
+            DrawLid(d, o, static_cast<Lid>(d.Below(4)));
+            if (d.Chance(0.5)) {
+                DrawShadow(d, o);
+            }
+            Case c{"jpeg 4:2:0", o, true, false};
+            c.quality = static_cast<std::uint32_t>(d.Uniform(70, 92));
+            cases.push_back(c);
+        }
+    }
+    {
+        // Ten pages of one book, "rtb+": the gutter is on the left of even
+        // pages and on the right of odd ones.
+        Draw d(1560);
+        for (int i = 0; i < 10; ++i) {
+            scangen::ScanOptions o = DrawPage(d, 2.5);
+            o.pageWidth = Mm(d.Uniform(135, 185));
+            o.pageHeight = Mm(d.Uniform(200, 265));
+            o.centreY = kHeight / 2.0 + d.Uniform(-1, 1) * (kHeight - o.pageHeight) / 2.0 * 0.6;
+            o.bookEdge = i % 2 == 0 ? scangen::BookEdge::Left : scangen::BookEdge::Right;
+            o.bookOverhang = Mm(d.Uniform(0.05, 4.0));
+            DrawLid(d, o, d.Chance(0.5) ? Lid::Light : Lid::Dark);
+            if (i % 4 == 0 || i % 4 == 3) {
+                o.coverMargin = Mm(d.Uniform(3.0, 8.0));
+                o.blockWidth = Mm(d.Uniform(1.0, 2.5));
+                o.blockPitch = d.Uniform(2.0, 4.0);
+                o.coverLevel = d.Uniform(15, 45);
+            } else if (d.Chance(0.5)) {
+                DrawShadow(d, o);
+            }
+            Case c{"book pages", o, false, true};
+            c.space = TrimEdgesRightLeftAlternate;
+            c.position = i;
+            cases.push_back(c);
+        }
     }
 }
 
@@ -257,6 +491,7 @@ std::vector<Case> MakeCases() {
         o.shadowNextSide = true;
         add("jpeg", o, true);
     }
+    AddDrawnCases(cases);
     return cases;
 }
 
@@ -309,19 +544,51 @@ struct Outcome {
     // Per side, pixels cut into the page (> 0) or of lid kept (< 0) beyond
     // the edge's span; 0 within it.
     std::array<double, 4> miss{};
+    // The verdict against the result: wrong (see the table), flagged
+    // `review`, and whether the page runs off a border that is cut.
+    bool wrong = false;
+    bool review = false;
+    bool offScan = false;
+    std::string reasons;
 };
+
+// Whether a corner of the page lies beyond a border that is cut.
+bool RunsOffACutBorder(const scangen::ScanTruth& truth, const CutFlags& cut) {
+    for (const scangen::PointD p : truth.corners) {
+        if ((cut[SideLeft] && p.x < 0) || (cut[SideTop] && p.y < 0) ||
+            (cut[SideRight] && p.x > kWidth) || (cut[SideBottom] && p.y > kHeight)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void JudgeResult(const CAutoTrimTask& task, const scangen::ScanTruth& truth, Outcome& o);
 
 Outcome Judge(const CAutoTrimTask& task, const scangen::ScanTruth& truth) {
     Outcome o;
+    const CutFlags cut = CutFlagsFromSides(task.CutSides());
+    o.offScan = RunsOffACutBorder(truth, cut);
+    o.review = task.Verdict().NeedsReview();
+    for (const std::string& text : VerdictReasonTexts(task.Verdict(), Language::English)) {
+        o.reasons += (o.reasons.empty() ? "" : "; ") + text;
+    }
+    JudgeResult(task, truth, o);
+    o.wrong = o.failed || o.lid > 0 || o.cutIn > 0 || (o.angleJudged && o.angleError > 0.1);
+    return o;
+}
+
+void JudgeResult(const CAutoTrimTask& task, const scangen::ScanTruth& truth, Outcome& o) {
     if (task.ResultId() != 0 || !task.OutputImage()) {
         o.failed = true;
         o.why = task.MessageText();
         for (char& c : o.why) {
             c = c == '\n' ? ' ' : c;
         }
-        return o;
+        return;
     }
     o.output = true;
+    const CutFlags cutSide = CutFlagsFromSides(task.CutSides());
     const double angle = task.SkewAngle();
     const RECT& r = task.CropRect();
     const double page = std::min(truth.pageWidth, truth.pageHeight);
@@ -345,6 +612,9 @@ Outcome Judge(const CAutoTrimTask& task, const scangen::ScanTruth& truth) {
     for (int side = 0; side < 4; ++side) {
         const bool vertical = side == SideLeft || side == SideRight;
         const bool low = side == SideLeft || side == SideTop;
+        if (!cutSide[side]) {
+            continue;
+        }
         ++o.cutSides;
         if (!truth.sideVisible[side]) {
             // Hidden beyond the border: everything up to the border is page.
@@ -373,16 +643,28 @@ Outcome Judge(const CAutoTrimTask& task, const scangen::ScanTruth& truth) {
         o.angleJudged = true;
         o.angleError = std::fabs(angle * 180.0 / kPi + truth.skewDegrees);
     }
-    return o;
 }
 
 struct Row {
     int cases = 0, failed = 0, angles = 0;
     double angleSum = 0, angleMax = 0;
     int visible = 0, within = 0, lid = 0, cutSides = 0, cutIn = 0;
+    // Verdict: wrong results, those flagged; correct pages in the scan,
+    // those flagged; correct pages running off a cut border, those flagged.
+    int wrong = 0, caught = 0, correct = 0, alarms = 0, offScan = 0, offFlagged = 0;
 
     void Add(const Outcome& o) {
         ++cases;
+        if (o.wrong) {
+            ++wrong;
+            caught += o.review ? 1 : 0;
+        } else if (o.offScan) {
+            ++offScan;
+            offFlagged += o.review ? 1 : 0;
+        } else {
+            ++correct;
+            alarms += o.review ? 1 : 0;
+        }
         failed += o.failed ? 1 : 0;
         if (o.angleJudged) {
             ++angles;
@@ -398,9 +680,19 @@ struct Row {
 
     void Print(const std::string& name, const char* mode) const {
         auto pct = [](int n, int of) { return of == 0 ? 0.0 : 100.0 * n / of; };
-        std::printf("%-24s %-6s %5d %6d   %6.3f %6.3f   %6.1f %8.1f %7.1f\n", name.c_str(), mode,
-                    cases, failed, angles ? angleSum / angles : 0.0, angleMax, pct(within, visible),
-                    pct(cutIn, cutSides), pct(lid, visible));
+        std::printf("%-24s %-6s %5d %6d   %6.3f %6.3f   %6.1f %8.1f %7.1f   %5d %6d %6d\n",
+                    name.c_str(), mode, cases, failed, angles ? angleSum / angles : 0.0, angleMax,
+                    pct(within, visible), pct(cutIn, cutSides), pct(lid, visible), wrong, caught,
+                    alarms);
+    }
+
+    void PrintVerdict(const char* mode) const {
+        auto pct = [](int n, int of) { return of == 0 ? 0.0 : 100.0 * n / of; };
+        std::printf(
+            "verdict, empty image %-3s: recall %d/%d = %.1f %%, false alarms %d/%d = %.1f %%; "
+            "correct pages off a cut border flagged %d/%d\n",
+            mode, caught, wrong, pct(caught, wrong), alarms, correct, pct(alarms, correct),
+            offFlagged, offScan);
     }
 };
 
@@ -411,18 +703,59 @@ struct Run {
     Outcome outcome;
     RECT crop;
     double angle;
+    std::string scan;
 };
+
+// The scan's options in short, for the list of runs.
+std::string Describe(const Case& c) {
+    const scangen::ScanOptions& o = c.options;
+    char text[400];
+    int n =
+        std::snprintf(text, sizeof text,
+                      "%s lid %.0f grad %.1f, page %.0fx%.0f mm at %.0f,%.0f skew %.2f, paper %d, "
+                      "blur %d noise %.1f",
+                      o.bed == scangen::BedKind::Dark ? "dark" : "light", o.bedLevel, o.bedGradient,
+                      o.pageWidth / kDpi * 25.4, o.pageHeight / kDpi * 25.4, o.centreX, o.centreY,
+                      o.skewDegrees, o.paper.green, o.blurPasses, o.noiseSigma);
+    const auto more = [&](const char* format, auto... args) {
+        n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), format, args...);
+    };
+    if (o.weaveAmplitude > 0) {
+        more(", weave %.1f/%.1f", o.weaveAmplitude, o.weavePeriod);
+    }
+    if (o.shadow) {
+        more(", shadow %.2f mm %.0f %% side %d%s", o.shadowWidth / kDpi * 25.4,
+             o.shadowStrength * 100, int(o.shadowSide), o.shadowNextSide ? "+1" : "");
+    }
+    if (o.frameWidth > 0) {
+        more(", frame %.1f mm side %d level %.0f", o.frameWidth / kDpi * 25.4, int(o.frameSide),
+             o.frameLevel);
+    }
+    if (o.bookEdge != scangen::BookEdge::None) {
+        more(", gutter %s %.1f mm", o.bookEdge == scangen::BookEdge::Left ? "left" : "right",
+             o.bookOverhang / kDpi * 25.4);
+    }
+    if (o.coverMargin > 0) {
+        more(", cover %.1f mm level %.0f, block %.1f mm", o.coverMargin / kDpi * 25.4, o.coverLevel,
+             o.blockWidth / kDpi * 25.4);
+    }
+    if (c.jpeg) {
+        more(", jpeg q%u", c.quality);
+    }
+    return text;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string only;
+    int onlyCase = 0;
     bool listCases = false;
     fs::path keep;
-    BenchArgs args(argc, argv, "[--only CLASS] [--cases] [--keep FOLDER]");
+    BenchArgs args(argc, argv, "[--only CLASS] [--case N] [--cases] [--keep FOLDER]");
     while (args.Next()) {
-        args.Text("--only", only) || args.Flag("--cases", listCases) || args.Text("--keep", keep) ||
-            args.Unknown();
+        args.Text("--only", only) || args.Number("--case", onlyCase, 1, 1000) ||
+            args.Flag("--cases", listCases) || args.Text("--keep", keep) || args.Unknown();
     }
     const fs::path dir = keep.empty() ? fs::temp_directory_path() / "quorvel-accuracy-bench" : keep;
     if (keep.empty()) {
@@ -435,7 +768,8 @@ int main(int argc, char** argv) {
     int index = 0;
     for (const Case& c : MakeCases()) {
         ++index;
-        if (!only.empty() && c.cls.find(only) == std::string::npos) {
+        if ((!only.empty() && c.cls.find(only) == std::string::npos) ||
+            (onlyCase != 0 && index != onlyCase)) {
             continue;
         }
         if (std::find(order.begin(), order.end(), c.cls) == order.end()) {
@@ -456,7 +790,7 @@ int main(int argc, char** argv) {
         const std::string name = "case" + std::to_string(index);
         const std::string source = (dir / (name + (c.jpeg ? ".jpg" : ".png"))).string();
         const std::string emptyPath = (dir / (name + "-empty.png")).string();
-        const bool written = (c.jpeg ? scangen::WriteJpeg(scan.scan, source, kDpi, 85)
+        const bool written = (c.jpeg ? scangen::WriteJpeg(scan.scan, source, kDpi, c.quality)
                                      : scangen::WritePng(scan.scan, source, kDpi)) &&
                              scangen::WritePng(scan.emptyBed, emptyPath, kDpi);
         DibPtr empty;
@@ -468,23 +802,25 @@ int main(int argc, char** argv) {
             AutoTrimTaskPtr task(new CAutoTrimTask);
             const std::string output =
                 (dir / "trim" / (name + (withEmpty ? "-empty" : "-model") + ".png")).string();
-            task->Init(withEmpty ? empty : DibPtr(), 0, source, output, nullptr);
+            task->Init(withEmpty ? empty : DibPtr(), c.position, source, output, nullptr);
             AutoTrimParams params;
-            params.SpaceType = TrimEdgesAll;
+            params.SpaceType = c.space;
             task->SetParams(params);
             SetFormatSaver(task->Saver(), SaveTypePng, 0, 0);
             task->Run();
             runs.push_back(Run{c.cls, index, withEmpty, Judge(*task, scan.truth), task->CropRect(),
-                               task->SkewAngle()});
+                               task->SkewAngle(), Describe(c)});
         }
     }
 
-    std::printf("accuracy_bench: %zu runs of %d x %d px at %.0f dpi, cut ltrb\n", runs.size(),
-                kWidth, kHeight, kDpi);
-    std::printf("%-24s %-6s %5s %6s   %6s %6s   %6s %8s %7s\n", "class", "empty", "cases", "failed",
-                "angle", "max", "within", "cut in", "lid");
+    std::printf("accuracy_bench: %zu runs of %d x %d px at %.0f dpi, cut ltrb (book pages rtb+)\n",
+                runs.size(), kWidth, kHeight, kDpi);
+    std::printf("%-24s %-6s %5s %6s   %6s %6s   %6s %8s %7s   %5s %6s %6s\n", "class", "empty",
+                "cases", "failed", "angle", "max", "within", "cut in", "lid", "wrong", "caught",
+                "alarms");
     std::printf("%-24s %-6s %5s %6s   %6s %6s   %6s %8s %7s\n", "", "image", "", "", "mean", "deg",
                 "3 px %", ">3 px %", ">3 px %");
+    std::vector<Row> totals;
     for (const bool withEmpty : {true, false}) {
         Row total;
         for (const std::string& cls : order) {
@@ -498,18 +834,25 @@ int main(int argc, char** argv) {
             row.Print(cls, withEmpty ? "yes" : "no");
         }
         total.Print("all", withEmpty ? "yes" : "no");
+        totals.push_back(total);
     }
+    totals[0].PrintVerdict("yes");
+    totals[1].PrintVerdict("no");
     if (listCases) {
         std::printf("\n");
         for (const Run& run : runs) {
             const Outcome& o = run.outcome;
             std::printf(
                 "case %2d %-22s %-5s angle %7.3f err %6.3f crop %5d,%5d-%5d,%5d "
-                "miss %5.0f %5.0f %5.0f %5.0f  %s%s\n",
+                "miss %5.0f %5.0f %5.0f %5.0f %s%s%s%s%s\n",
                 run.index, run.cls.c_str(), run.withEmpty ? "empty" : "model",
                 run.angle * 180 / kPi, o.angleError, run.crop.left, run.crop.top, run.crop.right,
                 run.crop.bottom, o.miss[0], o.miss[1], o.miss[2], o.miss[3],
-                o.failed ? "FAILED " : "", o.why.c_str());
+                o.wrong ? " WRONG" : "", o.review ? " REVIEW: " : "", o.reasons.c_str(),
+                o.failed ? " FAILED " : "", o.why.c_str());
+            if (run.withEmpty) {
+                std::printf("        %s\n", run.scan.c_str());
+            }
         }
     }
     if (keep.empty()) {

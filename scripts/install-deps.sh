@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quorvel needs to build, test and benchmark
-# (xvfb, xauth and xdotool drive the window's end-to-end test; fonts-vlgothic
-# gives the Japanese screenshots their glyphs; desktop-file-utils checks the
-# desktop entry).
+# (xvfb, xauth and xdotool drive the window's end-to-end test; Qt's
+# translations give Qt's own buttons and dialogs the interface language;
+# fonts-noto-cjk, fonts-vlgothic and fonts-dejavu-core are the fonts the
+# window's layout is checked with; desktop-file-utils checks the desktop
+# entry).
 # Idempotent and quiet; runs as root (or through sudo) with no terminal.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang-format
   libboost-dev libboost-regex-dev
-  qt6-base-dev qt6-image-formats-plugins qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-image-formats-plugins qt6-qpa-plugins qt6-translations-l10n libgl-dev
   libpng-dev libdeflate-dev libtiff-dev libjpeg62-turbo-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev file
-  xvfb xauth xdotool fonts-vlgothic desktop-file-utils
+  xvfb xauth xdotool fonts-noto-cjk fonts-vlgothic fonts-dejavu-core desktop-file-utils
   clang-14 libclang-rt-14-dev
 )
 

@@ -6,7 +6,7 @@
 //   Setting              SaveType (1), JpegQuality (80), TiffCompression (8),
 //                        SizeToOutputAdd (-2), ThreadCount (1; clamped to
 //                        1..99 after loading)
-//   Setting\AutoTrim     EdgeType (1), SpaceType (0), Flags (2), OutputCx,
+//   Setting\AutoTrim     EdgeType (1), SpaceType (1), Flags (2), OutputCx,
 //                        OutputCy, TrimCx, TrimCy (0 each), MedianCount (3),
 //                        SmallMedianCount (3)
 //   Setting\Window       FullScreen (0; any non-zero reads as maximised),

@@ -214,7 +214,9 @@ struct AutoTrimParams {
     static constexpr DWORD FlagAdditionalTrim = 4;  // take Trim off the result
 
     DWORD EdgeType = RotateEdgeAuto;  // a RotateEdge value; outside 0..9 reads as auto
-    DWORD SpaceType = TrimEdgesAuto;  // a TrimEdges value; outside 1..15 reads as auto
+    // A TrimEdges value; outside 1..15 reads as auto. All four sides by
+    // default: auto needs an empty image, and none is given by default.
+    DWORD SpaceType = TrimEdgesAll;
     DWORD Flags = FlagDeepCut;
     SIZE Output{0, 0};          // fixed output width, height
     SIZE Trim{0, 0};            // pixels taken off the width (cx) and the height (cy) in total

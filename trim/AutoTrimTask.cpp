@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <new>
 #include <system_error>
@@ -206,20 +207,25 @@ class CAutoTrimTask::Pipeline {
 
     bool FindSkew() {
         const SideList sides = p.RotateSides(t.m_filePosition, t.m_cutSides);
-        const HRESULT hr =
-            FitRotationEdgeLines(m_rotationLines, *m_foreground, sides, m_band, p.MaxSkewDegrees,
-                                 p.AngleStepsPerDegree, t.m_runner);
+        TrimVerdict& verdict = t.m_verdict;
+        verdict.fixedRotationEdge = p.EdgeType >= RotateEdgeLeft && p.EdgeType <= 9;
+        verdict.rotationEdge = verdict.fixedRotationEdge ? sides.front() : SideLeft;
+        HRESULT hr = FitRotationEdgeLines(m_rotationLines, *m_foreground, sides, m_band,
+                                          p.MaxSkewDegrees, p.AngleStepsPerDegree, t.m_runner);
+        if (SUCCEEDED(hr)) {
+            hr = CheckRotationLines();
+        }
         if (FAILED(hr)) {
             return Fail(kMsgEdgeFailed, ResultText(hr));
         }
-        // A line that rests on too few points is no edge to straighten by
-        // (nor to fit again at its level).
-        for (EdgeLine& line : m_rotationLines) {
-            if (line.votes > 0 && !RestsOnEnoughPoints(line, *m_foreground)) {
-                line.votes = 0;
-            }
+        const int strongest = StrongestEdgeLine(m_rotationLines);
+        if (strongest >= 0) {
+            const EdgeLine& line = m_rotationLines[static_cast<std::size_t>(strongest)];
+            m_angle = EdgeLineSkew(line);
+            verdict.angleSide = line.side;
+            verdict.angleVotes = line.votes;
         }
-        m_angle = SkewAngleFromEdgeLines(m_rotationLines);
+        verdict.angle = m_angle;
         t.m_skewAngle = m_angle;
         if (m_angle == 0.0) {
             return true;
@@ -235,9 +241,47 @@ class CAutoTrimTask::Pipeline {
         return true;
     }
 
+    // A line that is no page edge never straightens the page: the rotation
+    // lines go through the rectangle check on the unturned foreground, and
+    // a refused line loses its votes (so it is not fitted again at its
+    // level either). A fixed rotation edge was chosen in the settings: it
+    // keeps a line that only the other rules refuse, and the verdict says
+    // that the edge gave no sound line.
+    HRESULT CheckRotationLines() {
+        ManuscriptLines lines;
+        CutFlags listed{};
+        for (const Side side : kAllSides) {
+            lines[side] = BorderEdgeLine(*m_foreground, side);
+            lines[side].votes = 0;
+        }
+        for (const EdgeLine& record : m_rotationLines) {
+            if (!listed[record.side]) {
+                lines[record.side] = record;
+                listed[record.side] = true;
+            }
+        }
+        LineRules rules{};
+        const HRESULT hr = CheckManuscriptLines(lines, listed, *m_foreground, &rules);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        const bool fixed = t.m_verdict.fixedRotationEdge;
+        for (EdgeLine& record : m_rotationLines) {
+            const LineRule rule = rules[record.side];
+            if (fixed && (rule != LineRule::None || record.votes <= 0)) {
+                t.m_verdict.flags |= VerdictRotationEdgeRefused;
+            }
+            if (rule != LineRule::None && (!fixed || rule == LineRule::TooFewPoints)) {
+                record.votes = 0;
+            }
+        }
+        return S_OK;
+    }
+
     bool FindRectangle() {
         const CutFlags cut = CutFlagsFromSides(t.m_cutSides);
         ManuscriptLines lines;
+        std::array<SideVerdict, 4>& sides = t.m_verdict.sides;
         for (const Side side : kAllSides) {
             EdgeLine& line = lines[side];
             if (!cut[side]) {
@@ -259,13 +303,23 @@ class CAutoTrimTask::Pipeline {
             if (FAILED(hr)) {
                 return Fail(kMsgRectFailed, ResultText(hr));
             }
+            sides[side] =
+                SideVerdict{line.votes > 0 ? SideFate::Cut : SideFate::AtBorder, LineRule::None,
+                            line.votes, static_cast<std::int32_t>(line.points.size())};
         }
-        HRESULT hr = CheckManuscriptLines(lines, cut, *m_foreground, nullptr);
+        LineRules rules{};
+        HRESULT hr = CheckManuscriptLines(lines, cut, *m_foreground, &rules);
         if (FAILED(hr)) {
             return Fail(kMsgRectFailed, ResultText(hr));
         }
-        const TrimRect trim =
-            ComputeTrimRect(ManuscriptCorners(lines), p.Flags, cut, p.Output, p.Trim);
+        for (const Side side : kAllSides) {
+            if (rules[side] != LineRule::None) {
+                sides[side].fate = SideFate::Refused;
+                sides[side].rule = rules[side];
+            }
+        }
+        const TrimCorners corners = ManuscriptCorners(lines);
+        const TrimRect trim = ComputeTrimRect(corners, p.Flags, cut, p.Output, p.Trim);
         // After the check the lines leave a rectangle; should they not, the
         // file fails rather than a sliver being written.
         if (!(trim.edges[SideRight] > trim.edges[SideLeft] &&
@@ -273,7 +327,105 @@ class CAutoTrimTask::Pipeline {
             return Fail(kMsgRectFailed, ResultText(HRESULT_FROM_WIN32(ERROR_INVALID_DATA)));
         }
         m_rect = trim.rect;
+        JudgePage(lines, corners, trim);
         return true;
+    }
+
+    // The verdict from what the rectangle stage knows; no pass over the
+    // image but a look along the borders of sides kept there.
+    void JudgePage(const ManuscriptLines& lines, const TrimCorners& corners, const TrimRect& trim) {
+        TrimVerdict& verdict = t.m_verdict;
+        const CDib& foreground = *m_foreground;
+        const LONG width = foreground.Width();
+        const LONG height = foreground.Height();
+        for (std::size_t i = 0; i < 4; ++i) {
+            verdict.pageCorners[i] = UnturnedPoint(corners[i], m_angle, width, height);
+        }
+        const int ceiling = LidCeiling(foreground);
+        for (const Side side : kAllSides) {
+            SideVerdict& s = verdict.sides[side];
+            if (s.fate == SideFate::NotCut) {
+                continue;
+            }
+            s.pageAtBorder =
+                s.fate == SideFate::Cut
+                    ? CornerBeyondBorder(verdict.pageCorners, lines, side, width, height)
+                    : PageAlongBorder(lines, side, ceiling);
+        }
+        // The page's skew that is left: the best supported line of a cut
+        // side, fitted after the turn.
+        EdgeLineList accepted;
+        for (const Side side : kAllSides) {
+            if (verdict.sides[side].fate == SideFate::Cut) {
+                accepted.push_back(lines[side]);
+            }
+        }
+        const int strongest = StrongestEdgeLine(accepted);
+        constexpr double kStraight = 0.15 * 3.14159265358979323846 / 180.0;
+        if (strongest >= 0 &&
+            std::fabs(EdgeLineSkew(accepted[static_cast<std::size_t>(strongest)])) > kStraight) {
+            verdict.flags |= VerdictNotStraightened;
+        }
+        const RECT placed = PlaceRect(m_rect, width, height);
+        if (m_angle == 0.0 && placed.left <= 0 && placed.top <= 0 && placed.right >= width &&
+            placed.bottom >= height) {
+            verdict.flags |= VerdictNothingCut;
+        }
+        if ((p.Flags & AutoTrimParams::FlagOutputSize) != 0 && p.Output.cx > 0 && p.Output.cy > 0 &&
+            (p.Output.cx > width || p.Output.cy > height)) {
+            verdict.flags |= VerdictOutputSizeBeyondScan;
+        }
+        if (trim.trimSkipped) {
+            verdict.flags |= VerdictTrimRemovesPage;
+        }
+        ExplainVerdict(verdict);
+    }
+
+    // Whether a corner where two found lines meet lies beyond the border of
+    // `side` (in the source), by more than a small tolerance.
+    static bool CornerBeyondBorder(const std::array<PointD, 4>& pageCorners,
+                                   const ManuscriptLines& lines, Side side, LONG width,
+                                   LONG height) {
+        constexpr double kTolerance = 3.0;
+        for (std::size_t i = 0; i < 4; ++i) {
+            if (lines[i].votes <= 0 || lines[(i + 1) % 4].votes <= 0) {
+                continue;
+            }
+            const PointD& c = pageCorners[i];
+            if ((side == SideLeft && c.x < -kTolerance) || (side == SideTop && c.y < -kTolerance) ||
+                (side == SideRight && c.x > width - 1 + kTolerance) ||
+                (side == SideBottom && c.y > height - 1 + kTolerance)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Whether the page lies on the outermost pixels of the border of
+    // `side` along a quarter or more of the stretch between the lines of
+    // the neighbouring sides (every 4th pixel looked at).
+    bool PageAlongBorder(const ManuscriptLines& lines, Side side, int ceiling) const {
+        const CDib& foreground = *m_foreground;
+        const LONG width = foreground.Width();
+        const LONG height = foreground.Height();
+        const bool vertical = side == SideLeft || side == SideRight;
+        const LONG across = vertical ? width : height;
+        const LONG at = side == SideLeft || side == SideTop ? 0 : across - 1;
+        const EdgeLine& low = lines[vertical ? SideTop : SideLeft];
+        const EdgeLine& high = lines[vertical ? SideBottom : SideRight];
+        const LONG length = vertical ? height : width;
+        const LONG from = std::clamp<LONG>(
+            static_cast<LONG>(std::ceil(low.slope * at + low.intercept)), 0, length);
+        const LONG to = std::clamp<LONG>(
+            static_cast<LONG>(std::floor(high.slope * at + high.intercept)) + 1, 0, length);
+        LONG samples = 0;
+        LONG page = 0;
+        for (LONG t = from; t < to; t += 4) {
+            const BYTE v = vertical ? foreground.Row(t)[at] : foreground.Row(at)[t];
+            ++samples;
+            page += v > ceiling ? 1 : 0;
+        }
+        return samples > 0 && 4 * page >= samples;
     }
 
     // Rotation, crop and the dropping of an opaque source's alpha plane in

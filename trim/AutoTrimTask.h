@@ -81,7 +81,7 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     // Run takes its result instead of loading the file, and lets it go.
     // Init drops it.
     void SetSourcePreload(SourcePreloadPtr preload) { m_sourcePreload = std::move(preload); }
-    // Slot for the saver factories (SetPngSaver and friends).
+    // Slot for the saver (SetFormatSaver).
     boost::shared_ptr<Gdiplus::CImageSaver>& Saver() { return m_saver; }
     // Set by the worker just before Run; asked for stop requests.
     void SetRunner(const CTerminable* runner) { m_runner = runner; }
@@ -97,6 +97,7 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     void ReleaseImages();
 
     const std::string& SourcePath() const { return m_sourcePath; }
+    const std::string& OutputPath() const { return m_outputPath; }
     const std::string& OutputFolder() const { return m_outputFolder; }
     std::int32_t FilePosition() const { return m_filePosition; }
     // What the last run decided: the sides cut (in order), the skew angle in

@@ -346,15 +346,25 @@ bool RestsOnEnoughPoints(const EdgeLine& line, const CDib& image) {
     return 2 * count >= std::int64_t{last} - first + 1;
 }
 
-double SkewAngleFromEdgeLines(const EdgeLineList& records) {
-    std::int32_t best = 0;
-    double angle = 0.0;
-    for (const EdgeLine& record : records) {
-        if (record.votes > best) {
-            best = record.votes;
-            angle = IsHorizontalSide(record.side) ? -(record.theta - kHalfPi) : -record.theta;
-        }
-    }
+double EdgeLineSkew(const EdgeLine& line) {
+    const double angle = IsHorizontalSide(line.side) ? -(line.theta - kHalfPi) : -line.theta;
     // -0.0 means "no skew" like 0.0; hand back the plain zero.
     return angle == 0.0 ? 0.0 : angle;
+}
+
+int StrongestEdgeLine(const EdgeLineList& records) {
+    int strongest = -1;
+    std::int32_t best = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (records[i].votes > best) {
+            best = records[i].votes;
+            strongest = static_cast<int>(i);
+        }
+    }
+    return strongest;
+}
+
+double SkewAngleFromEdgeLines(const EdgeLineList& records) {
+    const int strongest = StrongestEdgeLine(records);
+    return strongest < 0 ? 0.0 : EdgeLineSkew(records[static_cast<std::size_t>(strongest)]);
 }

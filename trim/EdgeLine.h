@@ -106,10 +106,18 @@ HRESULT FitRotationEdgeLines(EdgeLineList& records, const CDib& foreground, cons
 // another edge, or the ragged starts of text lines, do not.
 bool RestsOnEnoughPoints(const EdgeLine& line, const CDib& image);
 
-// The skew angle in radians from the records of FitRotationEdgeLines: the
-// first record with the most votes (records with 0 votes never count) gives
-// -theta (left, right) or -(theta - 1.570796) (top, bottom). 0 (never -0)
-// when no record has votes. A positive angle turns the picture clockwise as
-// seen on the screen, which straightens a page whose left edge drifts to
-// the right going down.
+// The angle that turns `line` upright (left, right) or level (top,
+// bottom): -theta or -(theta - 1.570796), in radians; 0 (never -0) for a
+// line on its axis. A positive angle turns the picture clockwise as seen on
+// the screen, which straightens a page whose left edge drifts to the right
+// going down.
+double EdgeLineSkew(const EdgeLine& line);
+
+// The index of the first record with the most votes; -1 when no record has
+// a vote.
+int StrongestEdgeLine(const EdgeLineList& records);
+
+// The skew angle in radians from the records of FitRotationEdgeLines:
+// EdgeLineSkew of StrongestEdgeLine (records with 0 votes never count); 0
+// when no record has votes.
 double SkewAngleFromEdgeLines(const EdgeLineList& records);

@@ -25,12 +25,16 @@ LONG ToLong(double v) {
     return static_cast<LONG>(std::clamp(v, -kLimit, kLimit));
 }
 
-void FitSpanIfLonger(LONG& low, LONG& high, bool cutLow, bool cutHigh, double edgeLow,
+// False when the trimming would leave nothing and an edge of the axis is
+// cut (so it would have moved).
+bool FitSpanIfLonger(LONG& low, LONG& high, bool cutLow, bool cutHigh, double edgeLow,
                      double edgeHigh, LONG trim) {
     const LONG target = (high - low) - trim;
     if (target > 0) {
         FitSpan(low, high, cutLow, cutHigh, edgeLow, edgeHigh, target);
+        return true;
     }
+    return !cutLow && !cutHigh;
 }
 
 }  // namespace
@@ -124,21 +128,26 @@ bool Meet(const EdgeLine& low, const EdgeLine& high, LONG length) {
 }  // namespace
 
 HRESULT CheckManuscriptLines(ManuscriptLines& lines, const CutFlags& cut, const CDib& foreground,
-                             std::array<bool, 4>* refused) {
+                             LineRules* refused) {
     if (foreground.BitCount() != 8 || foreground.Bits() == nullptr || foreground.Width() <= 0 ||
         foreground.Height() <= 0) {
         return E_INVALIDARG;
     }
     const int ceiling = LidCeiling(foreground);
-    std::array<bool, 4> refuse{};
+    LineRules refuse{};
     std::array<LONG, 4> outside{};
     LONG total = 0;
     CountPageOutside(lines, foreground, ceiling, outside, total);
     for (std::size_t side = 0; side < 4; ++side) {
-        if (cut[side] && lines[side].votes > 0) {
-            refuse[side] = !RestsOnEnoughPoints(lines[side], foreground) ||
-                           !HasLidOutside(lines[side], foreground, ceiling) ||
-                           4 * outside[side] > total;
+        if (!cut[side] || lines[side].votes <= 0) {
+            continue;
+        }
+        if (!RestsOnEnoughPoints(lines[side], foreground)) {
+            refuse[side] = LineRule::TooFewPoints;
+        } else if (!HasLidOutside(lines[side], foreground, ceiling)) {
+            refuse[side] = LineRule::InsidePage;
+        } else if (4 * outside[side] > total) {
+            refuse[side] = LineRule::CutsPageAway;
         }
     }
     const auto giveUp = [&](std::size_t side) {
@@ -146,7 +155,7 @@ HRESULT CheckManuscriptLines(ManuscriptLines& lines, const CutFlags& cut, const 
         lines[side].votes = 0;
     };
     for (std::size_t side = 0; side < 4; ++side) {
-        if (refuse[side]) {
+        if (refuse[side] != LineRule::None) {
             giveUp(side);
         }
     }
@@ -162,7 +171,7 @@ HRESULT CheckManuscriptLines(ManuscriptLines& lines, const CutFlags& cut, const 
         if (lowFitted || highFitted) {
             const std::size_t weaker =
                 !highFitted || (lowFitted && lines[low].votes < lines[high].votes) ? low : high;
-            refuse[weaker] = true;
+            refuse[weaker] = LineRule::CrossesOpposite;
             giveUp(weaker);
         }
     }
@@ -170,6 +179,16 @@ HRESULT CheckManuscriptLines(ManuscriptLines& lines, const CutFlags& cut, const 
         *refused = refuse;
     }
     return S_OK;
+}
+
+PointD UnturnedPoint(PointD p, double angle, LONG width, LONG height) {
+    const double cx = width / 2.0;
+    const double cy = height / 2.0;
+    const double c = std::cos(angle);
+    const double s = std::sin(angle);
+    const double x = p.x + 0.5 - cx;
+    const double y = p.y + 0.5 - cy;
+    return PointD{cx + c * x + s * y - 0.5, cy - s * x + c * y - 0.5};
 }
 
 CutFlags CutFlagsFromSides(const SideList& cutSides) {
@@ -212,10 +231,11 @@ TrimRect ComputeTrimRect(const TrimCorners& corners, DWORD flags, const CutFlags
                 output.cy);
     }
     if ((flags & AutoTrimParams::FlagAdditionalTrim) != 0) {
-        FitSpanIfLonger(r.left, r.right, cut[SideLeft], cut[SideRight], e[SideLeft], e[SideRight],
-                        trim.cx);
-        FitSpanIfLonger(r.top, r.bottom, cut[SideTop], cut[SideBottom], e[SideTop], e[SideBottom],
-                        trim.cy);
+        const bool across = FitSpanIfLonger(r.left, r.right, cut[SideLeft], cut[SideRight],
+                                            e[SideLeft], e[SideRight], trim.cx);
+        const bool down = FitSpanIfLonger(r.top, r.bottom, cut[SideTop], cut[SideBottom],
+                                          e[SideTop], e[SideBottom], trim.cy);
+        result.trimSkipped = !across || !down;
     }
     return result;
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 
 #include "image/BitmapTypes.h"
 #include "image/Dib.h"
@@ -30,11 +31,25 @@ using CutFlags = std::array<bool, 4>;
 using ManuscriptLines = std::array<EdgeLine, 4>;
 
 // The rectangle and the unrounded edge positions it was rounded from:
-// edges = left x, top y, right x, bottom y.
+// edges = left x, top y, right x, bottom y. trimSkipped: the additional
+// trimming was left out on an axis with a cut side because it would have
+// left nothing of the page.
 struct TrimRect {
     RECT rect{0, 0, 0, 0};
     std::array<double, 4> edges{};
+    bool trimSkipped = false;
 };
+
+// Which rule of the rectangle check refused a side's line; None for a line
+// that was kept (or not checked).
+enum class LineRule : std::uint8_t {
+    None,
+    TooFewPoints,     // rests on too few points to be an edge
+    InsidePage,       // no lid outside it: it lies inside the page
+    CutsPageAway,     // too much of the page lies outside it
+    CrossesOpposite,  // it meets the opposite side's line inside the image
+};
+using LineRules = std::array<LineRule, 4>;
 
 // Meeting point of a left/right line (x = m_v·y + c_v) and a top/bottom line
 // (y = m_h·x + c_h), in either order (told apart by their `side`):
@@ -45,6 +60,12 @@ PointD IntersectEdgeLines(const EdgeLine& a, const EdgeLine& b);
 
 // The four corners of `lines` (left, top, right, bottom).
 TrimCorners ManuscriptCorners(const ManuscriptLines& lines);
+
+// Where a point of the picture turned by RotateImage(angle) (image/Rotate.h)
+// lay before the turn: the inverse of p' = c + R(angle)·(p − c) about the
+// centre c = (width / 2, height / 2), taken at pixel centres (the pixel
+// (x, y) covers [x, x + 1) × [y, y + 1)).
+PointD UnturnedPoint(PointD p, double angle, LONG width, LONG height);
 
 // True for every side listed in `cutSides`; values outside 0 to 3 are
 // ignored.
@@ -70,11 +91,12 @@ CutFlags CutFlagsFromSides(const SideList& cutSides);
 //     others.
 // A refused line becomes BorderEdgeLine(foreground, side) with 0 votes, so
 // that side ends at the image border, as a side without edge points does.
-// `refused` (may be null) receives which sides were refused. S_OK; or
+// `refused` (may be null) receives, per side, the first rule that refused
+// its line (0 to 3 in the order above), None for the others. S_OK; or
 // E_INVALIDARG, with `lines` untouched, when the foreground is not an 8-bit
 // image with pixels.
 HRESULT CheckManuscriptLines(ManuscriptLines& lines, const CutFlags& cut, const CDib& foreground,
-                             std::array<bool, 4>* refused);
+                             LineRules* refused);
 
 // The trim rectangle from the corners (x_i, y_i).
 //  1. Edge positions. AutoTrimParams::FlagDeepCut set (only what lies inside
@@ -86,7 +108,8 @@ HRESULT CheckManuscriptLines(ManuscriptLines& lines, const CutFlags& cut, const 
 //  3. FlagOutputSize with output.cx > 0 and output.cy > 0: FitSpan of each
 //     axis to output.
 //  4. FlagAdditionalTrim: each axis whose span s exceeds trim (s − trim > 0)
-//     is fitted to s − trim, after step 3.
+//     is fitted to s − trim, after step 3; on an axis with a cut side where
+//     it does not, nothing is trimmed and trimSkipped is set.
 // FitSpan gets the unrounded positions of step 1. Positions that are not
 // finite or lie beyond ±2^30 (degenerate lines only) are clamped to ±2^30
 // (NaN to 0) before the conversion to integers.

@@ -29,14 +29,8 @@ enum class SideFate : std::uint8_t {
     AtBorder,  // cut side without a line (no lid seen there): kept to the border
 };
 
-// Why a found line was refused.
-enum class LineRule : std::uint8_t {
-    None,
-    TooFewPoints,     // rests on too few points to be an edge
-    InsidePage,       // no lid outside it: it lies inside the page
-    CutsPageAway,     // too much of the page lies outside it
-    CrossesOpposite,  // it meets the opposite side's line inside the image
-};
+// Why a found line was refused: LineRule (trim/TrimRect.h), the rules of
+// the rectangle check.
 
 struct SideVerdict {
     SideFate fate = SideFate::NotCut;
@@ -44,6 +38,8 @@ struct SideVerdict {
     // Of the line the side was cut on, or of the refused line; 0 otherwise.
     std::int32_t votes = 0;
     std::int32_t points = 0;
+    // A cut side only: the page touches or runs off this border of the scan.
+    bool pageAtBorder = false;
 };
 
 // Flags of a verdict; any of them makes the page need a look.
@@ -71,6 +67,11 @@ struct TrimVerdict {
     // line did (then `angle` is 0).
     Side angleSide = SideLeft;
     std::int32_t angleVotes = 0;
+    // The rotation edge the settings name for this file (left, right, top
+    // or bottom); `fixedRotationEdge` is false when the edge is chosen
+    // automatically or the page is not to be turned.
+    bool fixedRotationEdge = false;
+    Side rotationEdge = SideLeft;
     std::uint32_t flags = 0;  // VerdictFlag bits
     // The page's corners in the source image: top left, top right, bottom
     // right, bottom left, where the four lines meet (a side kept to the
@@ -81,6 +82,15 @@ struct TrimVerdict {
 
     bool NeedsReview() const { return !reasons.empty(); }
 };
+
+// Completes a verdict whose sides, angle and other flags are set: adds
+// VerdictCutSideAtBorder (a cut side refused or without a line) and
+// VerdictPageAtBorder (a side's pageAtBorder), then replaces the reasons by
+// one per finding, most important first: the page running off a border
+// (per side), nothing cut, not straightened, the rotation edge without a
+// sound line, each cut side refused (its rule) or not found (a side the
+// page runs off is not named twice), the output size, the trimming.
+void ExplainVerdict(TrimVerdict& verdict);
 
 // The reasons as short sentences ("right edge not found: kept to the image
 // border"), in `language`, in the verdict's order.

@@ -1,13 +1,18 @@
 #include "ui/AboutDlg.h"
 
-#include <QApplication>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSysInfo>
+#include <QVBoxLayout>
 
-#include "ui/DecimalText.h"
-#include "ui/DialogTemplates.h"
+#include "batch/SettingsValidation.h"
+#include "msg/MessageIds.h"
+#include "ui/AppIcon.h"
+#include "ui/Controls.h"
 
 namespace qv {
 
@@ -24,23 +29,54 @@ std::string ProductLine(const AboutInfo& info) {
     return line + "   " + ArchitectureName();
 }
 
-CAboutDlg::CAboutDlg(QWidget* parent, const AboutInfo& info, UrlOpener open)
-    : QDialog(parent), m_open(std::move(open)) {
-    m_controls = CreateControls(*this, AboutDlgTemplate());
-    static_cast<QLabel*>(Control(kCtlProductLine))
-        ->setText(QString::fromStdString(ProductLine(info)));
-    if (!info.legalNotice.empty()) {
-        static_cast<QLabel*>(Control(kCtlLegalNotice))
-            ->setText(QString::fromStdString(info.legalNotice));
-    }
-    Control(kCtlHomePageLink)->installEventFilter(this);
-    connect(static_cast<QPushButton*>(Control(kCtlOk)), &QPushButton::clicked, this,
-            &QDialog::accept);
+CAboutDlg::CAboutDlg(QWidget* parent, const AboutInfo& info, UrlOpener open, CMsg& msg)
+    : QDialog(parent), m_open(std::move(open)), m_msg(msg) {
+    setWindowTitle(Caption(kStrAboutTitle));
+    auto* icon = new QLabel;
+    icon->setPixmap(AppIcon().pixmap(32, 32));
+    auto* product = WithId(new QLabel(QString::fromStdString(ProductLine(info))), kCtlProductLine);
+    auto* legal =
+        WithId(new QLabel(info.legalNotice.empty() ? QStringLiteral("Copyright (C) Kelvaro")
+                                                   : QString::fromStdString(info.legalNotice)),
+               kCtlLegalNotice);
+    auto* link = WithId(new QLabel(Caption("https://kelvaro.example/quorvel/",
+                                           "https://kelvaro.example/ja/quorvel/")),
+                        kCtlHomePageLink);
+    QFont underlined = link->font();
+    underlined.setUnderline(true);
+    link->setFont(underlined);
+    QPalette blue = link->palette();
+    blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    link->setPalette(blue);
+    link->setCursor(Qt::PointingHandCursor);
+    link->installEventFilter(this);
+
+    auto* frame = new QVBoxLayout;
+    frame->addWidget(
+        new QLabel(Caption("Homepage shows more details:", "詳しくはホームページをご覧ください")));
+    frame->addWidget(link);
+    auto* group = new QGroupBox;
+    group->setLayout(frame);
+    auto* buttons = new QDialogButtonBox;
+    QPushButton* ok = buttons->addButton(Caption(kStrOk), QDialogButtonBox::AcceptRole);
+    SetControlId(ok, kCtlOk);
+    ok->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
+    grid->addWidget(product, 0, 1);
+    grid->addWidget(legal, 1, 1, Qt::AlignTop);
+    grid->setRowStretch(1, 1);  // room to spare goes below the notice
+    grid->addWidget(group, 2, 0, 1, 2);
+    grid->addWidget(buttons, 3, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+    const QSize least = CDialogUnits(font()).Size(332, 113);
+    setFixedSize(grid->sizeHint().expandedTo(least));
 }
 
 QWidget* CAboutDlg::Control(int id) const {
-    const auto it = m_controls.find(id);
-    return it != m_controls.end() ? it->second : nullptr;
+    return FindControl(*this, id);
 }
 
 bool CAboutDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -55,8 +91,10 @@ bool CAboutDlg::eventFilter(QObject* watched, QEvent* event) {
 void CAboutDlg::OpenLink() {
     const std::string address =
         TrimControlText(static_cast<QLabel*>(Control(kCtlHomePageLink))->text().toStdString());
-    if (!m_open || !m_open(QUrl(QString::fromStdString(address)))) {
-        QApplication::beep();
+    const std::string reason =
+        m_open ? m_open(QUrl(QString::fromStdString(address))) : std::string("no desktop");
+    if (!reason.empty()) {
+        m_msg.ShowError(OpenFailure(address, reason));
     }
 }
 

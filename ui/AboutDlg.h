@@ -1,13 +1,14 @@
 // CAboutDlg: the modal about box (template 137): the product line, the
-// legal notice and a link to the maker's home page.
+// legal notice and a link to the maker's home page, laid out from their
+// texts.
 #pragma once
 
 #include <QDialog>
 #include <array>
 #include <cstdint>
-#include <map>
 #include <string>
 
+#include "msg/Msg.h"
 #include "ui/ShellOpen.h"
 
 namespace qv {
@@ -30,9 +31,11 @@ std::string ProductLine(const AboutInfo& info);
 
 class CAboutDlg : public QDialog {
   public:
-    // A click on the link hands its address to `open`; when that fails the
-    // box beeps and stays open. OK answers 1 (QDialog::Accepted), Esc 2.
-    CAboutDlg(QWidget* parent, const AboutInfo& info, UrlOpener open);
+    // A click on the link (58374: hand cursor, pure blue, underlined) hands
+    // its address to `open`; when that fails, 40014 with the address and the
+    // reason is shown on `msg` and the box stays open. OK answers 1
+    // (QDialog::Accepted), Esc 2.
+    CAboutDlg(QWidget* parent, const AboutInfo& info, UrlOpener open, CMsg& msg);
 
     QWidget* Control(int id) const;
 
@@ -42,8 +45,8 @@ class CAboutDlg : public QDialog {
   private:
     void OpenLink();
 
-    std::map<int, QWidget*> m_controls;
     UrlOpener m_open;
+    CMsg& m_msg;
 };
 
 }  // namespace qv

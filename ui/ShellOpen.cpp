@@ -3,7 +3,6 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 
-#include "msg/Exception.h"
 #include "msg/MessageIds.h"
 #include "msg/SystemErrorText.h"
 
@@ -14,26 +13,52 @@ namespace {
 constexpr std::uint32_t kErrorFileNotFound = 2;
 constexpr std::uint32_t kErrorNoAssociation = 1155;
 
+// Collects what Qt reports while a URL is handed over (user-interface
+// thread only), and passes it on to the handler before.
+QString* g_reported = nullptr;
+QtMessageHandler g_previous = nullptr;
+
+void Collect(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (g_reported != nullptr && type != QtDebugMsg) {
+        *g_reported += (g_reported->isEmpty() ? QString() : QStringLiteral("\n")) + text;
+    }
+    if (g_previous != nullptr) {
+        g_previous(type, context, text);
+    }
+}
+
 }  // namespace
 
 UrlOpener DesktopUrlOpener() {
-    return [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    return [](const QUrl& url) -> std::string {
+        QString reported;
+        g_reported = &reported;
+        g_previous = qInstallMessageHandler(Collect);
+        const bool opened = QDesktopServices::openUrl(url);
+        qInstallMessageHandler(g_previous);
+        g_reported = nullptr;
+        if (opened) {
+            return {};
+        }
+        return reported.isEmpty() ? SystemErrorText(kErrorNoAssociation) : reported.toStdString();
+    };
 }
 
-void ShellOpen(const UrlOpener& open, const std::string& file, const std::string& parameters) {
-    const QString path = QString::fromStdString(file);
-    std::uint32_t code = 0;
-    if (file.empty() || !QFileInfo::exists(path)) {
-        code = kErrorFileNotFound;
-    } else if (!open || !open(QUrl::fromLocalFile(path))) {
-        code = kErrorNoAssociation;
+std::string ShellOpen(const UrlOpener& open, const std::string& path) {
+    const QString local = QString::fromStdString(path);
+    if (path.empty() || !QFileInfo::exists(local)) {
+        return SystemErrorText(kErrorFileNotFound);
     }
-    if (code != 0) {
-        CSimpleErr err;
-        err.Set(kMsgShellOpenFailed, SystemErrorText(code), file + " " + parameters);
-        err.code = code;
-        throw my::CException(err);
+    if (!open) {
+        return SystemErrorText(kErrorNoAssociation);
     }
+    return open(QUrl::fromLocalFile(local));
+}
+
+CSimpleErr OpenFailure(const std::string& target, const std::string& reason) {
+    CSimpleErr err;
+    err.Set(kMsgOpenPathFailed, target, reason);
+    return err;
 }
 
 }  // namespace qv

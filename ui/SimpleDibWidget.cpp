@@ -1,6 +1,5 @@
 #include "ui/SimpleDibWidget.h"
 
-#include <QImage>
 #include <QPainter>
 #include <cstring>
 
@@ -68,41 +67,43 @@ QImage OpaqueCopy(const CDib& image) {
 
 }  // namespace
 
-void CWidget::Create(const QRect* rect, bool shown) {
-    m_rect = rect != nullptr ? *rect : QRect();
-    m_shown = shown;
+CSimpleDibWidget::CSimpleDibWidget(QSize hint, QWidget* parent) : QWidget(parent), m_hint(hint) {
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
-bool CWidget::SetShown(bool shown) {
-    if (shown == m_shown) {
-        return false;
+void CSimpleDibWidget::SetImage(DibPtr image) {
+    m_image = std::move(image);
+    m_picture = QImage();
+    if (m_image && m_image->IsValid()) {
+        if (m_image->BitCount() == 32) {
+            m_picture = PremultipliedCopy(*m_image);
+        }
+        if (m_picture.isNull()) {
+            m_picture = OpaqueCopy(*m_image);
+        }
     }
-    m_shown = shown;
-    return true;
+    update();
 }
 
-void CSimpleDibWidget::Draw(QPainter& painter) const {
-    if (!m_image || !m_image->IsValid()) {
+void CSimpleDibWidget::Draw(QPainter& painter, const QRect& r) const {
+    if (m_picture.isNull()) {
         return;
     }
-    const CDib& image = *m_image;
-    const QRect& r = Rect();
-    const RECT fitted = FitPreviewRect(
-        RECT{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}, image.Size());
-    const QRect target(fitted.left, fitted.top, fitted.right - fitted.left,
-                       fitted.bottom - fitted.top);
-    QImage picture = image.BitCount() == 32 ? PremultipliedCopy(image) : QImage();
-    if (picture.isNull()) {
-        picture = OpaqueCopy(image);
-    }
-    if (picture.isNull()) {
-        return;
-    }
+    const RECT fitted =
+        FitPreviewRect(RECT{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()},
+                       SIZE{m_picture.width(), m_picture.height()});
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter.drawImage(target, picture, picture.rect());
+    painter.drawImage(
+        QRect(fitted.left, fitted.top, fitted.right - fitted.left, fitted.bottom - fitted.top),
+        m_picture, m_picture.rect());
     painter.restore();
+}
+
+void CSimpleDibWidget::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    Draw(painter, rect());
 }
 
 }  // namespace qv

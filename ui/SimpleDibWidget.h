@@ -1,55 +1,47 @@
-// Window-less widgets: a rectangle of a parent window's client area that the
-// parent paints from its own paint handler. CSimpleDibWidget draws a CDib
-// there, fitted to the rectangle.
+// CSimpleDibWidget: the preview pane, a widget that shows a CDib fitted into
+// its rectangle.
 //
-// Rectangles are in the parent's client coordinates, pixels. Everything
-// runs on the user-interface thread.
+// The picture is converted once, when it is set; painting only scales the
+// cached copy. A 32-bit image is drawn with its alpha over the window's
+// background from a premultiplied copy (the image itself is never
+// changed); 24- and 8-bit images are drawn opaque, smoothly scaled; other
+// depths draw nothing. Fitting is FitPreviewRect's (same aspect within
+// 0.01: the whole rectangle; otherwise the full height or width, centred,
+// stretched to the full rectangle when fewer than 5 pixels would stay free).
+//
+// Everything runs on the user-interface thread.
 #pragma once
 
-#include <QRect>
+#include <QImage>
+#include <QWidget>
 
 #include "image/Dib.h"
 
-class QPainter;
-class QWidget;
-
 namespace qv {
 
-class CWidget {
+class CSimpleDibWidget : public QWidget {
   public:
-    virtual ~CWidget() = default;
+    // `hint`: the size the pane asks the layout for.
+    explicit CSimpleDibWidget(QSize hint, QWidget* parent = nullptr);
 
-    // Sets the rectangle (empty for null) and the shown flag.
-    void Create(const QRect* rect, bool shown);
-    // False when unchanged; else sets it, true.
-    bool SetShown(bool shown);
-
-    const QRect& Rect() const { return m_rect; }
-    bool IsShown() const { return m_shown; }
-
-  private:
-    QRect m_rect;
-    bool m_shown = false;
-};
-
-class CSimpleDibWidget : public CWidget {
-  public:
-    // Replaces the image (the previous one is released). The image is only
-    // read, never changed.
-    void SetImage(DibPtr image) { m_image = std::move(image); }
+    // Replaces the picture (the previous one is released) and repaints.
+    void SetImage(DibPtr image);
     const DibPtr& Image() const { return m_image; }
+    // The picture as it is drawn (null without one it can draw).
+    const QImage& Picture() const { return m_picture; }
 
-    // Draws the image into the rectangle, fitted by FitPreviewRect (same
-    // aspect within 0.01: the whole rectangle; otherwise the full height or
-    // width, centred, stretched to the full rectangle when fewer than 5
-    // pixels would stay free). A 32-bit image is drawn with its alpha over
-    // what is already there, from a premultiplied copy; 24- and 8-bit images
-    // are drawn opaque, smoothly scaled. Nothing without an image or for
-    // other depths.
-    void Draw(QPainter& painter) const;
+    // Draws the picture fitted into `target` (pixels of `painter`).
+    void Draw(QPainter& painter, const QRect& target) const;
+
+    QSize sizeHint() const override { return m_hint; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
 
   private:
+    QSize m_hint;
     DibPtr m_image;
+    QImage m_picture;
 };
 
 }  // namespace qv

@@ -562,6 +562,12 @@ TEST(Quorvel, OverwriteQuestionOnTheTerminal) {
 TEST(Quorvel, SettingsSurviveBetweenRunsAndResetRestoresDefaults) {
     Workspace ws;
     ws.Scan("a.png");
+    // A first run without stored settings works without any option: all
+    // four sides are cut, no empty image is needed.
+    const Result first = ws.Run({"/hide", "a.png"});
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    ASSERT_TRUE(fs::exists(ws / "trim/a.png"));
+    fs::remove(ws / "trim/a.png");
     ASSERT_EQ(ws.Run({"/hide", "/cut:ltrb", "/format:tif", "/out:done", "/size:200,300",
                       "/trim:20,0", "a.png"})
                   .exitCode,
@@ -574,15 +580,16 @@ TEST(Quorvel, SettingsSurviveBetweenRunsAndResetRestoresDefaults) {
     EXPECT_EQ(image->GetWidth(), 180u);  // the output size less the trimming
     EXPECT_EQ(image->GetHeight(), 300u);
 
-    // /reset brings the defaults back: PNG into "trim", automatic sides
-    // (which need an empty image, so this batch is refused).
+    // /reset brings the defaults back: PNG into "trim", all four sides.
     const Result reset = ws.Run({"/reset", "/hide", "a.png"});
-    EXPECT_EQ(reset.exitCode, 1);
-    EXPECT_NE(reset.err.find("If you do not specify Empty-image path"), std::string::npos)
-        << reset.err;
-    const Result after = ws.Run({"/hide", "/cut:ltrb", "a.png"});
-    EXPECT_EQ(after.exitCode, 0) << after.err;
+    EXPECT_EQ(reset.exitCode, 0) << reset.err;
     EXPECT_TRUE(fs::exists(ws / "trim/a.png"));
+    // A stored choice of automatic sides stays, and still needs an empty image.
+    ASSERT_EQ(ws.Run({"/hide", "/yes", "/cut:auto", "a.png"}).exitCode, 1);
+    const Result stored = ws.Run({"/hide", "/yes", "a.png"});
+    EXPECT_EQ(stored.exitCode, 1);
+    EXPECT_NE(stored.err.find("If you do not specify Empty-image path"), std::string::npos)
+        << stored.err;
 }
 
 TEST(Quorvel, NeverOverwritesOneResultWithAnother) {

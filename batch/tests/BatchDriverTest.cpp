@@ -30,7 +30,7 @@ namespace {
 class FakeView : public qv::IBatchView {
   public:
     qv::SettingsCheck ReadSettings(AppSettings& s) override { return qv::ValidateSettings(s); }
-    void FocusControl(int id) override { focused.push_back(id); }
+    void FocusField(qv::SettingsField field) override { focused.push_back(field); }
     SIZE PreviewSize() const override { return SIZE{120, 160}; }
     void SetProgress(int p, int) override { processed = p; }
     void SetStatusText(const std::string& text) override { statuses.push_back(text); }
@@ -40,18 +40,23 @@ class FakeView : public qv::IBatchView {
     void SetRunningState(bool r) override { running = r; }
     void EnableOpenFolder(bool enable) override { openFolder = enable; }
     void FlashCaption() override { ++flashes; }
+    void ShowBatchSummary(const qv::BatchSummary& summary) override {
+        summaries.push_back(summary);
+    }
     void StartBatchTimer() override { ++timerStarts; }
     void KillBatchTimer() override {}
-    bool ShellOpen(const std::string& path) override {
+    std::string ShellOpen(const std::string& path) override {
         opened.push_back(path);
-        return shellOpenWorks;
+        return shellOpenWorks ? std::string() : std::string("no launcher");
     }
     void Quit(int exitCode) override { exitCodes.push_back(exitCode); }
 
     std::string Status() const { return statuses.empty() ? std::string() : statuses.back(); }
 
-    std::vector<int> focused, exitCodes;
+    std::vector<qv::SettingsField> focused;
+    std::vector<int> exitCodes;
     std::vector<std::string> statuses, opened, notices;
+    std::vector<qv::BatchSummary> summaries;
     int processed = -1, previews = 0, flashes = 0, timerStarts = 0;
     SIZE resultSize{0, 0};
     bool running = false, openFolder = false, shellOpenWorks = true;
@@ -189,7 +194,32 @@ TEST_F(BatchDriverTest, OneFileBatchCompletes) {
     view_.shellOpenWorks = false;
     driver.OpenFolder();
     ASSERT_EQ(msg_.errors.size(), 1u);
-    EXPECT_EQ(msg_.errors[0].id, 40014u);
+    EXPECT_EQ(msg_.errors[0].message,
+              "failed to open path\n\n" + Path("trim/") + "\n\nno launcher");
+}
+
+// A written page whose verdict asks for a look reaches the view with its
+// result and the engine's reasons; a page that needs none is left out.
+TEST_F(BatchDriverTest, PagesThatNeedALookAreSummarisedWithTheirReasons) {
+    scangen::ScanOptions options = scangen::MakeScanOptions(320, 440, 40);
+    options.bookEdge = scangen::BookEdge::Left;
+    const scangen::GeneratedScan offBorder = scangen::GenerateScan(options);
+    ASSERT_EQ(offBorder.result, S_OK);
+    std::vector<std::string> files = MakeScans(1);
+    files.push_back(Path("off.png"));
+    WritePng(offBorder.scan, files.back());
+    settings_.EmptyPath = {""};
+    settings_.AutoTrim.SpaceType = TrimEdgesAll;
+    CBatchDriver& driver = Driver();
+    ASSERT_TRUE(driver.StartBatch(files));
+    ASSERT_TRUE(RunToEnd(driver));
+    ASSERT_EQ(view_.summaries.size(), 1u);
+    const std::vector<qv::ReviewItem>& review = view_.summaries[0].review;
+    ASSERT_EQ(review.size(), 1u);
+    EXPECT_EQ(review[0].source, files[1]);
+    EXPECT_EQ(review[0].output, Path("trim/off.png"));
+    ASSERT_FALSE(review[0].reasons.empty());
+    EXPECT_EQ(review[0].reasons[0], "page runs off the left border of the scan");
 }
 
 // A format that holds less than the results (16-bit colour in JPEG) is told
@@ -250,7 +280,7 @@ TEST(BatchDriverFormat, ElapsedTimeAndOutputPaths) {
     settings.SubFolder = {""};
     check = qv::MakeOutputPath("/scan/p.png", settings, out);
     EXPECT_EQ(check.error.id, 40018u);
-    EXPECT_EQ(check.control, 148);
+    EXPECT_EQ(check.field, qv::SettingsField::SubFolder);
 }
 
 TEST_F(BatchDriverTest, CancelledOverwriteQuestionKeepsEverything) {
@@ -422,7 +452,7 @@ TEST_F(BatchDriverTest, RefusedStarts) {
     settings_.EmptyPath = {""};
     EXPECT_FALSE(driver.StartBatch(files));
     ExpectRefused(driver, 40035);
-    EXPECT_EQ(view_.focused, std::vector<int>{147});
+    EXPECT_EQ(view_.focused, std::vector<qv::SettingsField>{qv::SettingsField::TrimEdges});
     EXPECT_EQ(settings_.EmptyPath, HistoryList{""});
 
     settings_.EmptyPath = {Path("nothing.png")};

@@ -90,7 +90,7 @@ TEST(SettingsStore, FilePathFirstRunAndFirstSave) {
              kSetting + "]\n\"SaveType\"=dword:00000001\n\"JpegQuality\"=dword:00000050\n"
                         "\"TiffCompression\"=dword:00000008\n"
                         "\"SizeToOutputAdd\"=dword:fffffffe\n\"ThreadCount\"=dword:00000001\n",
-             kSetting + "\\AutoTrim]\n\"EdgeType\"=dword:00000001\n\"SpaceType\"=dword:00000000\n"
+             kSetting + "\\AutoTrim]\n\"EdgeType\"=dword:00000001\n\"SpaceType\"=dword:00000001\n"
                         "\"Flags\"=dword:00000002\n\"OutputCx\"=dword:00000000\n",
              kSetting + "\\SubFolder\\00]\n@=\"trim\"\n",
          }) {

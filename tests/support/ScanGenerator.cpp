@@ -256,6 +256,9 @@ struct BedModel {
     std::vector<int> columns;  // per column, blue, green, red, in sixteenths
     double weaveAmplitude = 0.0;
     double weavePeriod = 8.0;
+    Side frameSide = SideLeft;
+    double frameWidth = 0.0;
+    int frameLevel = 0;  // sixteenths
     std::array<double, 3> base{};
     std::array<double, 3> tiltY{};
     std::array<double, 3> vignetteY{};
@@ -267,6 +270,9 @@ struct BedModel {
         height = o.height;
         weaveAmplitude = o.weaveAmplitude;
         weavePeriod = o.weavePeriod;
+        frameSide = o.frameSide;
+        frameWidth = o.frameWidth;
+        frameLevel = ToFix(o.frameLevel);
         // Blue, green, red. A white lid is a little cooler at one end and
         // darker towards its borders; a black lid brightens towards them.
         std::array<double, 3> tiltX;
@@ -332,6 +338,31 @@ struct BedModel {
         }
     }
 
+    // Lays the frame strip over row y of the bed (sixteenths, 3 per pixel),
+    // mixed by its coverage of each pixel.
+    void FrameRow(LONG y, std::vector<int>& row) const {
+        if (frameWidth <= 0.0) {
+            return;
+        }
+        const auto cover = [this](LONG inside) { return Clamp01(frameWidth - inside); };
+        const auto mix = [&row, this](LONG x, double c) {
+            int* px = row.data() + 3 * static_cast<std::size_t>(x);
+            for (int i = 0; i < 3 && c > 0.0; ++i) {
+                px[i] = RoundInt(px[i] + (frameLevel - px[i]) * c);
+            }
+        };
+        if (frameSide == SideTop || frameSide == SideBottom) {
+            const double c = cover(frameSide == SideTop ? y : height - 1 - y);
+            for (LONG x = 0; x < width && c > 0.0; ++x) {
+                mix(x, c);
+            }
+            return;
+        }
+        for (LONG i = 0; i < width && i < frameWidth + 1.0; ++i) {
+            mix(frameSide == SideLeft ? i : width - 1 - i, cover(i));
+        }
+    }
+
     std::array<int, 3> RowTerms(LONG y) const {
         const double ny = (y + 0.5) / height;
         const double e = 2.0 * ny - 1.0;
@@ -363,6 +394,10 @@ struct PageModel {
     BookEdge book = BookEdge::None;
     double gutterWidth = 1.0;
     double gutterStrength = 0.0;
+    double coverMargin = 0.0;
+    double coverLevel = 0.0;  // sixteenths
+    double blockWidth = 0.0;
+    double blockPitch = 1.0;
     double margin = 1.0;  // beyond the page edges where a row still needs the full model
 
     void Build(std::mt19937& gen, const ScanOptions& o) {
@@ -399,7 +434,12 @@ struct PageModel {
         book = o.bookEdge;
         gutterWidth = 0.15 * o.pageWidth;
         gutterStrength = 0.22;
-        margin = 1.0 + (shadow ? shadowWidth : 0.0);
+        coverMargin = o.coverMargin;
+        coverLevel = o.coverLevel * kFix;
+        blockWidth = std::min(o.blockWidth, o.coverMargin);
+        blockPitch = std::max(1.0, o.blockPitch);
+        shadow = shadow && coverMargin <= 0.0;
+        margin = 1.0 + std::max(shadow ? shadowWidth : 0.0, coverMargin);
     }
 
     // Columns [first, last) of row y that the page or its shadow can touch.
@@ -463,6 +503,28 @@ struct PageModel {
         return 1.0 - shadowStrength * t * t * ends;
     }
 
+    // Replaces the bed colour `px` (sixteenths) at page point (u, v) outside
+    // the page with the cover and the page block's edges, mixed by the
+    // cover's coverage.
+    void CoverAt(double u, double v, double px[3]) const {
+        const double cover = Clamp01(halfW + coverMargin + 0.5 - std::fabs(u)) *
+                             Clamp01(halfH + coverMargin + 0.5 - std::fabs(v));
+        if (cover <= 0.0) {
+            return;
+        }
+        // Distance beyond the page's outline; the page block's edges lie
+        // in the first blockWidth of it, each sheet a little deeper in.
+        const double d = std::max(std::fabs(u) - halfW, std::fabs(v) - halfH);
+        const double block = Clamp01(blockWidth + 0.5 - d);
+        const double phase = d / blockPitch - FloorInt(d / blockPitch);
+        const double shade = (0.8 - 0.25 * Clamp01(d / std::max(1.0, blockWidth))) *
+                             (1.0 - 0.12 * std::fabs(2.0 * phase - 1.0));
+        for (int c = 0; c < 3; ++c) {
+            const double board = coverLevel + (paper[c] * shade - coverLevel) * block;
+            px[c] += (board - px[c]) * cover;
+        }
+    }
+
     // Paper colour (sixteenths) at page point (u, v), with texture,
     // binding shade and ink.
     void PaperAt(double u, double v, double out[3]) const {
@@ -503,6 +565,13 @@ struct PageModel {
                 continue;
             }
             const double bedFactor = shadow ? ShadowFactor(u, v) : 1.0;
+            if (coverMargin > 0.0) {
+                double under[3] = {double(px[0]), double(px[1]), double(px[2])};
+                CoverAt(u, v, under);
+                for (int c = 0; c < 3; ++c) {
+                    px[c] = RoundInt(under[c]);
+                }
+            }
             if (cover <= 0.0) {
                 if (bedFactor < 1.0) {
                     for (int c = 0; c < 3; ++c) {
@@ -612,6 +681,7 @@ class RowBlur {
                 row[3 * x + c] += m_weave[x];
             }
         }
+        m_bed.FrameRow(y, row);
     }
 
     int Scale() const { return 1 << (2 * m_radius); }
@@ -678,7 +748,11 @@ bool ValidOptions(const ScanOptions& o) {
            InRange(o.bookOverhang, 0.0, 1e6) && InRange(o.noiseSigma, 0.0, 20.0) &&
            o.bedLevel <= 255.0 && InRange(o.bedGradient, 0.0, 10.0) &&
            InRange(o.weaveAmplitude, 0.0, 64.0) && InRange(o.weavePeriod, 2.0, 1e4) &&
-           InRange(o.weaveShift, -1e4, 1e4) && o.blurPasses >= 0 && o.blurPasses <= 4;
+           InRange(o.weaveShift, -1e4, 1e4) && o.blurPasses >= 0 && o.blurPasses <= 4 &&
+           o.frameSide >= SideLeft && o.frameSide <= SideBottom &&
+           InRange(o.frameWidth, 0.0, 1e5) && InRange(o.frameLevel, 0.0, 255.0) &&
+           InRange(o.coverMargin, 0.0, 1e5) && InRange(o.coverLevel, 0.0, 255.0) &&
+           InRange(o.blockWidth, 0.0, 1e5) && InRange(o.blockPitch, 0.0, 1e5);
 }
 
 DibPtr MakeImage(const ScanOptions& o) {

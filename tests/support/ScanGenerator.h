@@ -123,6 +123,24 @@ struct ScanOptions {
     double shadowWidth = 0.0;
     double shadowStrength = 0.35;
 
+    // A strip of the scanner's dark frame along one border of the bed, in
+    // the scan and the empty image alike: `frameWidth` pixels (0: none) of
+    // grey level `frameLevel` along `frameSide`. The page lies over it.
+    Side frameSide = SideLeft;
+    double frameWidth = 0.0;
+    double frameLevel = 30.0;
+
+    // A book's cover under the page, in the scan only: a board of grey
+    // level `coverLevel` reaching `coverMargin` pixels (0: none) beyond
+    // every page edge, turned with the page. Between the page and the
+    // board's edge the edges of the page block show: a band `blockWidth`
+    // pixels wide (less than coverMargin) of shaded paper, striped every
+    // `blockPitch` pixels. No shadow is cast on a cover.
+    double coverMargin = 0.0;
+    double coverLevel = 28.0;
+    double blockWidth = 0.0;
+    double blockPitch = 3.0;
+
     // Book mode: the page reaches past the left or right image border by
     // bookOverhang pixels (0: 5 % of the page width), measured from the
     // border to the innermost corner of the page's cut edge; centreX is then

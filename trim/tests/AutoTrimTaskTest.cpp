@@ -9,6 +9,8 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -23,6 +25,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/TestImages.h"
 #include "trim/AppSettings.h"
+#include "trim/TrimVerdict.h"
 
 namespace fs = std::filesystem;
 
@@ -35,8 +38,15 @@ struct Outcome {
     std::string outputPath;
 };
 
-struct RunSetup {
+// Automatic sides unless a test chooses others.
+AutoTrimParams AutoSides() {
     AutoTrimParams params;
+    params.SpaceType = TrimEdgesAuto;
+    return params;
+}
+
+struct RunSetup {
+    AutoTrimParams params = AutoSides();
     bool withEmpty = true;
     int position = 0;
     const CTerminable* runner = nullptr;
@@ -161,6 +171,15 @@ TEST(AutoTrimTask, StraightensAndCutsAcrossSkewsBedsAndCutModes) {
             EXPECT_EQ(out.task->SkewAngle(), 0.0);
         }
         ExpectCutEdgesOnPage(*out.task, scan.truth, out.task->CutSides());
+        // A page cut right is not to be looked at; the verdict's corners are
+        // the page's own in the source.
+        const TrimVerdict& verdict = out.task->Verdict();
+        EXPECT_FALSE(verdict.NeedsReview())
+            << VerdictReasonTexts(verdict, Language::English).front();
+        for (std::size_t i = 0; i < 4; ++i) {
+            EXPECT_NEAR(verdict.pageCorners[i].x, scan.truth.corners[i].x, 2.5) << i;
+            EXPECT_NEAR(verdict.pageCorners[i].y, scan.truth.corners[i].y, 2.5) << i;
+        }
         if (!c.deep) {  // the rectangle surrounds the page
             const std::array<double, 4> page = StraightenedPage(scan.truth, out.task->SkewAngle());
             const RECT& r = out.task->CropRect();
@@ -183,6 +202,10 @@ TEST(AutoTrimTask, HardScansAreCutAtThePageNeverThroughIt) {
         bool withEmpty;
         std::uint32_t rotate;
         void (*setUp)(scangen::ScanOptions&);
+        // The verdict's reasons in English; the first of them only when
+        // `more` is set.
+        std::vector<std::string> reasons;
+        bool more = false;
     };
     // A faint, blurred page edge that high levels do not see, and the lid's
     // shadow along the far edge that they do.
@@ -194,24 +217,35 @@ TEST(AutoTrimTask, HardScansAreCutAtThePageNeverThroughIt) {
         o.text = false;
     };
     const Case cases[] = {
-        {"off the left border, dark text on a dark lid", false, RotateEdgeAuto,
+        {"off the left border, dark text on a dark lid",
+         false,
+         RotateEdgeAuto,
          +[](scangen::ScanOptions& o) {
              o.bed = scangen::BedKind::Dark;
              o.bedLevel = 36;
              o.skewDegrees = 1.23;
              o.bookEdge = scangen::BookEdge::Left;
              o.bookOverhang = 12;
-         }},
-        {"near-blank pale page", true, RotateEdgeAuto, nearBlank},
-        {"near-blank pale page, not rotated", true, RotateEdgeNone, nearBlank},
-        {"page filling the frame", false, RotateEdgeAuto,
+         },
+         {"page runs off the left border of the scan"}},
+        {"near-blank pale page", true, RotateEdgeAuto, nearBlank, {}},
+        {"near-blank pale page, not rotated",
+         true,
+         RotateEdgeNone,
+         nearBlank,
+         {"page not straightened although its edges are skewed"}},
+        {"page filling the frame",
+         false,
+         RotateEdgeAuto,
          +[](scangen::ScanOptions& o) {
              o.pageWidth = 1300;
              o.pageHeight = 1800;
              o.paper = {236, 226, 196};
              o.textPoints = 9;
              o.marginX = o.marginY = 0.05;
-         }},
+         },
+         {"nothing was cut: the result is the whole scan"},
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -227,6 +261,12 @@ TEST(AutoTrimTask, HardScansAreCutAtThePageNeverThroughIt) {
         setup.params.EdgeType = c.rotate;
         const Outcome out = RunOn(dir, scan, setup);
         ASSERT_EQ(out.task->ResultId(), 0u) << out.task->MessageText();
+        std::vector<std::string> reasons =
+            VerdictReasonTexts(out.task->Verdict(), Language::English);
+        if (c.more && reasons.size() > 1) {
+            reasons.resize(1);
+        }
+        EXPECT_EQ(reasons, c.reasons);
         if (c.rotate != RotateEdgeNone) {
             EXPECT_NEAR(out.task->SkewAngle() * 180 / kPi, -options.skewDegrees, 0.06);
         }
@@ -286,6 +326,26 @@ TEST(AutoTrimTask, AutomaticSidesAndAlternatingModesFollowTheBookPage) {
             EXPECT_EQ(sorted, expectedSorted);
         }
     }
+}
+
+// Size rules the result cannot follow: a fixed size wider than the scan and
+// trimming that would leave nothing are reported, the trimming left out.
+TEST(AutoTrimTask, SizeRulesTheResultCannotFollowAreReported) {
+    TempDir dir;
+    const scangen::GeneratedScan scan = Generate(1.0);
+    RunSetup setup;
+    setup.params.SpaceType = TrimEdgesLeftRight;
+    setup.params.Flags |= AutoTrimParams::FlagOutputSize | AutoTrimParams::FlagAdditionalTrim;
+    setup.params.Output = SIZE{1300, 1000};
+    setup.params.Trim = SIZE{5000, 0};
+    const Outcome out = RunOn(dir, scan, setup);
+    ASSERT_EQ(out.task->ResultId(), 0u) << out.task->MessageText();
+    EXPECT_EQ(out.task->Verdict().flags, VerdictOutputSizeBeyondScan | VerdictTrimRemovesPage);
+    EXPECT_EQ(
+        VerdictReasonTexts(out.task->Verdict(), Language::English),
+        (std::vector<std::string>{"output size larger than the scan: the result is smaller",
+                                  "additional trimming would remove the whole page: not applied"}));
+    EXPECT_EQ(out.task->CropRect().right - out.task->CropRect().left, 1240);
 }
 
 // The result is cut from the source's own pixels: each kind comes out as

@@ -83,12 +83,17 @@ TEST(ComputeTrimRect, OutputAndTrimGiveExactSizes) {
     const TrimCorners c700 = Box(100.0, 0.0, 799.0, 99.0);
     r = ComputeTrimRect(c700, kDeep | kTrim, kAllCut, {}, SIZE{20, 0});
     EXPECT_EQ(r.rect, (RECT{110, 0, 790, 100}));
+    EXPECT_FALSE(r.trimSkipped);
     r = ComputeTrimRect(c700, kDeep | kTrim, kAllCut, {}, SIZE{700, 100});
     EXPECT_EQ(r.rect, (RECT{100, 0, 800, 100}));
-    // Output size with neither left nor right cut leaves the width.
+    EXPECT_TRUE(r.trimSkipped);
+    // Output size with neither left nor right cut leaves the width; so does
+    // trimming, which is then no trimming left out.
     const CutFlags topBottom{false, true, false, true};
     r = ComputeTrimRect(c700, kDeep | kOutput, topBottom, SIZE{300, 50}, {});
     EXPECT_EQ(r.rect, (RECT{100, 25, 800, 75}));
+    r = ComputeTrimRect(c700, kDeep | kTrim, topBottom, {}, SIZE{700, 0});
+    EXPECT_FALSE(r.trimSkipped);
 }
 
 // An odd pixel goes where the manuscript reaches further (dLow = edgeLow's
@@ -124,25 +129,32 @@ TEST(CheckManuscriptLines, RefusesLinesThatAreNoPageEdge) {
         Side side;
         EdgeLine line;
         Side refused;  // SideLeft .. SideBottom, or -1 for none
+        LineRule rule;
     };
     const DibPtr blank = Foreground(true);
     const Case cases[] = {
-        {"page edges", page, SideLeft, Fitted(SideLeft, 40, 200), static_cast<Side>(-1)},
-        {"inside the page", page, SideLeft, Fitted(SideLeft, 100, 200), SideLeft},
-        {"cutting the page away", page, SideRight, Fitted(SideRight, 30, 200), SideRight},
-        {"too few votes", page, SideTop, Fitted(SideTop, 50, 9, 40, 160), SideTop},
-        {"sparse points", page, SideLeft, Fitted(SideLeft, 40, 200, 50, 250, 3), SideLeft},
+        {"page edges", page, SideLeft, Fitted(SideLeft, 40, 200), static_cast<Side>(-1),
+         LineRule::None},
+        {"inside the page", page, SideLeft, Fitted(SideLeft, 100, 200), SideLeft,
+         LineRule::InsidePage},
+        {"cutting the page away", page, SideRight, Fitted(SideRight, 30, 200), SideRight,
+         LineRule::CutsPageAway},
+        {"too few votes", page, SideTop, Fitted(SideTop, 50, 9, 40, 160), SideTop,
+         LineRule::TooFewPoints},
+        {"sparse points", page, SideLeft, Fitted(SideLeft, 40, 200, 50, 250, 3), SideLeft,
+         LineRule::TooFewPoints},
         // Nothing above the lid: of two crossing lines the weaker goes.
-        {"crossing", blank, SideLeft, Fitted(SideLeft, 170, 250), SideRight},
+        {"crossing", blank, SideLeft, Fitted(SideLeft, 170, 250), SideRight,
+         LineRule::CrossesOpposite},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ManuscriptLines lines = good;
         lines[c.side] = c.line;
-        std::array<bool, 4> refused{};
+        LineRules refused{};
         ASSERT_EQ(CheckManuscriptLines(lines, kAllCut, *c.foreground, &refused), S_OK);
         for (int side = 0; side < 4; ++side) {
-            EXPECT_EQ(refused[side], side == c.refused) << side;
+            EXPECT_EQ(refused[side], side == c.refused ? c.rule : LineRule::None) << side;
             if (side == c.refused) {
                 const EdgeLine border = BorderEdgeLine(*c.foreground, static_cast<Side>(side));
                 EXPECT_EQ(lines[side].intercept, border.intercept);

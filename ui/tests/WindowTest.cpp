@@ -1,30 +1,40 @@
 // The main window and the about box as real widgets on the offscreen
-// platform: reading and validation, enabling, histories, placement, drops,
-// a real batch with its preview, Stop, and the about box's link.
+// platform: fields named and focused, enabling, keyboard, placement, drops,
+// a real batch with its preview, Stop, closing during a batch, the review
+// list, Qt's translations, the file filters and the about box's link.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTest>
+#include <QTreeWidget>
 #include <QUrl>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "image_io/ImageFile.h"
 #include "msg/StringTable.h"
 #include "ui/AboutDlg.h"
-#include "ui/DecimalText.h"
-#include "ui/DialogTemplates.h"
+#include "ui/BatchPanel.h"
+#include "ui/Controls.h"
 #include "ui/MainDlg.h"
+#include "ui/QtTranslations.h"
+#include "ui/ReviewDlg.h"
+#include "ui/SettingsForm.h"
+#include "ui/SimpleDibWidget.h"
 #include "ui/tests/WindowTestSupport.h"
 
 namespace {
@@ -41,7 +51,7 @@ struct Window {
         env.saveSettings = [this](const AppSettings&) { ++saves; };
         env.openUrl = [this](const QUrl& url) {
             opened.push_back(url);
-            return openSucceeds;
+            return openSucceeds ? std::string() : std::string("Unable to detect a launcher");
         };
         env.quit = [this](int code) { exitCode = code; };
         dialog = std::make_unique<CMainDlg>(settings, std::move(env));
@@ -113,86 +123,62 @@ AppSettings CutAllSides() {
     return s;
 }
 
-TEST(DecimalText, ReadsTheDialogsNumbers) {
-    // {text, value}; kBad for text that is no number.
-    constexpr LONG kBad = 12345;
-    const std::pair<const char*, LONG> cases[] = {
-        {"", 0},
-        {"12.7", 12},
-        {"-3.", -3},
-        {"+5", 5},
-        {"1.2.3", kBad},
-        {"1e3", kBad},
-        {".5", kBad},
-        {"99999999999", 2147483647},
-        {"-99999999999", -2147483647 - 1},
-    };
-    for (const auto& [text, expected] : cases) {
-        LONG value = kBad;
-        EXPECT_EQ(ReadDecimal(text, value), expected != kBad) << text;
-        EXPECT_EQ(value, expected) << text;
-    }
-}
-
-TEST(MainDlg, ReadingTheControlsStopsAtTheFirstInvalidOneWithItsMessageAndControl) {
-    struct Case {
-        const char* name;
-        std::function<void(Window&)> edit;
-        std::string message;  // "" when the values are valid
-        int control;
-    };
-    const std::vector<Case> cases = {
-        {"output size ticked, width empty",
-         [](Window& w) {
-             w.Get<QCheckBox>(kCtlOutputSizeCheck)->setChecked(true);
-             w.SetText(kCtlOutputCxEdit, "");
-         },
-         "Uncheck output size or input over 0", kCtlOutputCxEdit},
-        // Unticked, the empty width reads 0; the next check then fails.
-        {"output size not ticked, width empty",
-         [](Window& w) {
-             w.SetText(kCtlOutputCxEdit, "");
-             w.SetText(kCtlSubFolderCombo, " ");
-         },
-         "subfolder's path is empty", kCtlSubFolderCombo},
-        {"width not a number", [](Window& w) { w.SetText(kCtlOutputCyEdit, "1x"); },
-         "failed to get a value from a editbox ID: 154", kCtlOutputCyEdit},
-        {"no rotation selected",
-         [](Window& w) { w.Get<QComboBox>(kCtlRotateCombo)->setCurrentIndex(-1); },
-         "failed to get a value from a combobox ID: 143", kCtlRotateCombo},
-        {"threads not a number", [](Window& w) { w.SetText(kCtlThreadCombo, "two"); },
-         "failed to get a value from a combobox ID: 149", kCtlThreadCombo},
-        {"addend not a number", [](Window& w) { w.SetText(kCtlSizeToOutputAddCombo, "-"); },
-         "failed to get a value from a combobox ID: 145", kCtlSizeToOutputAddCombo},
-        {"threads 12.7", [](Window& w) { w.SetText(kCtlThreadCombo, "12.7"); }, "", 0},
-    };
-    for (const Case& c : cases) {
-        Window w(CutAllSides());
-        c.edit(w);
-        AppSettings read = w.settings;
-        const SettingsCheck check = w.dialog->ReadSettings(read);
-        EXPECT_EQ(check.error.message, c.message) << c.name;
-        EXPECT_EQ(check.control, c.control) << c.name;
-        if (c.message.empty()) {
-            EXPECT_EQ(read.ThreadCount, 12);
-        }
-    }
-
-    // Through the batch start: the message is shown and its control focused.
-    Window w(CutAllSides());
+TEST(MainDlg, AFirstRunCutsAllFourSidesAndMessagesNameTheFieldByItsCaption) {
+    // Without stored settings the window starts with a choice that works
+    // without an empty image.
+    Window first;
+    EXPECT_EQ(first.Text(kCtlTrimEdgesCombo), "left, top, right, bottom");
     qvtest::CTempFolder folder;
-    w.Get<QCheckBox>(kCtlOutputSizeCheck)->setChecked(true);
-    w.SetText(kCtlOutputCxEdit, "");
-    EXPECT_FALSE(w.dialog->Driver().StartBatch(folder.Scans(1)));
-    EXPECT_EQ(w.msg.Last(), "Uncheck output size or input over 0");
-    EXPECT_EQ(w.dialog->focusWidget(), w.Get(kCtlOutputCxEdit));
+    first.msg.answers.push_back(IDOK);
+    EXPECT_TRUE(first.dialog->Driver().StartBatch(folder.Scans(1)));
+    ASSERT_TRUE(qvtest::WaitUntil([&] { return first.Idle(); }));
+    EXPECT_TRUE(first.msg.shown.empty()) << first.msg.Last();
 
-    // A typed thread count beyond what a command line may ask is capped.
-    w.Get<QCheckBox>(kCtlOutputSizeCheck)->setChecked(false);
-    w.SetText(kCtlThreadCombo, "150");
-    AppSettings read = w.settings;
-    EXPECT_FALSE(w.dialog->ReadSettings(read).Failed());
-    EXPECT_EQ(read.ThreadCount, 99);
+    // {field, its control, its caption in English and in Japanese}.
+    struct Case {
+        SettingsField field;
+        int control;
+        const char* english;
+        const char* japanese;
+    };
+    const Case cases[] = {
+        {SettingsField::EmptyPath, kCtlEmptyPathCombo,
+         "Specify Empty-image path scanned with no manuscript",
+         "原稿無しでスキャンした画像を指定してください"},
+        {SettingsField::RotateEdge, kCtlRotateCombo, "Edge for automatic Rotation",
+         "自動回転に使用する原稿の端"},
+        {SettingsField::TrimEdges, kCtlTrimEdgesCombo, "Edges for trim", "切り取る端"},
+        {SettingsField::OutputWidth, kCtlOutputCxEdit, "Output Size (width)", "出力サイズ (幅)"},
+        {SettingsField::OutputHeight, kCtlOutputCyEdit, "Output Size (height)",
+         "出力サイズ (高さ)"},
+        {SettingsField::TrimWidth, kCtlTrimCxEdit, "Vertical", "左右"},
+        {SettingsField::TrimHeight, kCtlTrimCyEdit, "Horizontal", "上下"},
+        {SettingsField::SubFolder, kCtlSubFolderCombo, "Create subfolder",
+         "ファイルのあるフォルダの下に子フォルダ"},
+        {SettingsField::SaveType, kCtlBmpRadio, "Save image type", "保存形式"},
+        {SettingsField::JpegQuality, kCtlJpegQualityEdit, "Quality", "画質"},
+        {SettingsField::SizeToOutputAdd, kCtlSizeToOutputAddCombo, "number added to the size",
+         "サイズに加える値"},
+        {SettingsField::ThreadCount, kCtlThreadCombo, "Threads", "スレッド数"},
+    };
+    for (const Language language : {Language::English, Language::Japanese}) {
+        SetUiLanguage(language);
+        Window w(CutAllSides());
+        for (const Case& c : cases) {
+            EXPECT_EQ(w.dialog->Form().ControlOf(c.field), w.Get(c.control)) << c.english;
+            EXPECT_EQ(w.dialog->Form().CaptionOf(c.field),
+                      language == Language::English ? c.english : c.japanese);
+        }
+        // Through the batch start: shown with the caption, the control focused.
+        w.dialog->show();
+        w.SetText(kCtlThreadCombo, "two");
+        EXPECT_FALSE(w.dialog->Driver().StartBatch(folder.Scans(1)));
+        EXPECT_EQ(w.msg.Last(), language == Language::English
+                                    ? "failed to get a value from a combobox: Threads"
+                                    : "コンボボックスからの値の取得に失敗しました: スレッド数");
+        EXPECT_EQ(w.dialog->focusWidget(), w.Get(kCtlThreadCombo));
+    }
+    SetUiLanguage(Language::English);
 }
 
 TEST(MainDlg, QualityPresetsFollowTheEditAndJpegEnablesThem) {
@@ -220,6 +206,25 @@ TEST(MainDlg, QualityPresetsFollowTheEditAndJpegEnablesThem) {
         EXPECT_EQ(w.Get(kCtlJpegQualityEdit)->isEnabled(), jpeg) << radio;
         EXPECT_EQ(presets->isEnabled(), jpeg) << radio;
     }
+}
+
+TEST(MainDlg, TabEntersTheFormatsOnTheChosenOneAndArrowsMoveWithinThem) {
+    Window w;  // PNG chosen
+    w.dialog->show();
+    QApplication::setActiveWindow(w.dialog.get());
+    w.Get(kCtlSubFolderCombo)->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.Get(kCtlPngRadio));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    EXPECT_EQ(QApplication::focusWidget(), w.Get(kCtlTiffRadio));
+    EXPECT_TRUE(w.Get<QRadioButton>(kCtlTiffRadio)->isChecked());
+    // Out of the group and back in: on the chosen one again.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), w.Get(kCtlSubFolderCombo));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.Get(kCtlTiffRadio));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.Get(kCtlThreadCombo));  // JPEG's controls off
 }
 
 TEST(MainDlg, PlacementIsRestoredInsideTheScreensAndSavedWhenTheWindowEnds) {
@@ -254,6 +259,38 @@ TEST(MainDlg, HiddenWindowIgnoresTheKeyboardAndEscClosesAShownOne) {
     QTest::keyClick(w.dialog.get(), Qt::Key_Escape);
     EXPECT_EQ(w.exitCode, 0);
     EXPECT_FALSE(w.dialog->isVisible());
+}
+
+TEST(MainDlg, ClosingDuringABatchAsksAndYesStopsItFirst) {
+    Window w(CutAllSides());
+    w.dialog->show();
+    qvtest::CTempFolder folder;
+    ASSERT_TRUE(w.dialog->Driver().StartBatch(folder.Scans(30)));
+    ASSERT_TRUE(qvtest::WaitUntil([&] { return w.dialog->Driver().Processed() >= 1; }));
+    QTest::keyClick(w.dialog.get(), Qt::Key_Escape);  // answered No
+    ASSERT_EQ(w.msg.shown.size(), 1u);
+    EXPECT_EQ(w.msg.Last(), "A batch is running. Stop it and close?");
+    EXPECT_EQ(w.msg.shown[0].type, MB_YESNO | MB_ICONWARNING);
+    EXPECT_EQ(w.exitCode, -1);
+    EXPECT_TRUE(w.dialog->Driver().Running());
+
+    w.msg.answers.push_back(IDYES);
+    w.dialog->close();
+    EXPECT_EQ(w.exitCode, 0);
+    EXPECT_FALSE(w.dialog->Driver().Pool().AnyWorkerRunning());
+    std::size_t written = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder / "trim")) {
+        written += entry.path().extension() == ".png";
+    }
+    EXPECT_LT(written, 30u);  // stopped, not run to its end
+
+    SetUiLanguage(Language::Japanese);
+    Window ja(CutAllSides());
+    qvtest::CTempFolder other;
+    ASSERT_TRUE(ja.dialog->Driver().StartBatch(other.Scans(2)));
+    ja.dialog->close();
+    EXPECT_EQ(ja.msg.Last(), "処理を実行中です。中止して閉じますか？");
+    SetUiLanguage(Language::English);
 }
 
 TEST(MainDlg, DropsOnTheEmptyImageBoxOrElsewhere) {
@@ -320,7 +357,8 @@ TEST(MainDlg, DropsOnTheEmptyImageBoxOrElsewhere) {
 TEST(MainDlg, BatchFromADropShowsPreviewSizeAndOffersItAsOutputSize) {
     Window w(CutAllSides());
     const DibPtr placeholder = w.dialog->Preview().Image();
-    ASSERT_TRUE(placeholder);  // picture 139
+    ASSERT_TRUE(placeholder);                                // picture 139
+    EXPECT_FALSE(w.Get(kCtlOpenFolderButton)->isEnabled());  // no result yet
     // Before any result there is no size to take.
     w.Click(kCtlUseAsOutputSizeButton);
     EXPECT_EQ(w.msg.Last(), "Image size is none. The size can be set by test prosessing");
@@ -345,7 +383,7 @@ TEST(MainDlg, BatchFromADropShowsPreviewSizeAndOffersItAsOutputSize) {
 
     w.SetText(kCtlSizeToOutputAddCombo, "x");
     w.Click(kCtlUseAsOutputSizeButton);
-    EXPECT_EQ(w.msg.Last(), "failed to get a value from a editbox ID: 145");
+    EXPECT_EQ(w.msg.Last(), "failed to get a value from a editbox: number added to the size");
     w.SetText(kCtlSizeToOutputAddCombo, "-2");
     w.Click(kCtlUseAsOutputSizeButton);
     EXPECT_EQ(w.Text(kCtlOutputCxEdit).toInt(), width - 2);
@@ -358,12 +396,65 @@ TEST(MainDlg, BatchFromADropShowsPreviewSizeAndOffersItAsOutputSize) {
     EXPECT_EQ(w.opened[0], QUrl::fromLocalFile(QString::fromStdString(folder / "trim/")));
     w.openSucceeds = false;
     w.Click(kCtlOpenFolderButton);
-    EXPECT_EQ(w.msg.Last(), "failed to open path");
-    // So is a missing empty image for Open image.
+    EXPECT_EQ(w.msg.Last(),
+              "failed to open path\n\n" + (folder / "trim/") + "\n\nUnable to detect a launcher");
+    // Open image on a missing file names it, and why.
     w.SetText(kCtlEmptyPathCombo, "/none/bed.png");
     w.Click(kCtlOpenImageButton);
     EXPECT_EQ(w.opened.size(), 2u);
-    EXPECT_EQ(w.msg.Last(), "failed to open path");
+    EXPECT_TRUE(w.msg.Last().starts_with("failed to open path\n\n/none/bed.png\n\n"))
+        << w.msg.Last();
+    EXPECT_GT(w.msg.Last().size(), std::string("failed to open path\n\n/none/bed.png\n\n").size());
+
+    // A full bar from this batch goes at the next start, also a refused one.
+    auto* bar = w.Get<QProgressBar>(kCtlProgress);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_FALSE(w.dialog->Driver().StartBatch({"/none/x.png"}));
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_TRUE(w.Get(kCtlOpenFolderButton)->isEnabled());  // the results are still there
+}
+
+// The review list, fed a batch's pages that need a look (the engine's verdict
+// stands in here; the batch itself is real).
+TEST(MainDlg, PagesThatNeedALookAreCountedAndListedAndOpenTheirResults) {
+    Window w(CutAllSides());
+    qvtest::CTempFolder folder;
+    const std::vector<std::string> scans = folder.Scans(3);
+    ASSERT_TRUE(w.dialog->Driver().StartBatch(scans));
+    ASSERT_TRUE(qvtest::WaitUntil([&] { return w.Idle(); }));
+    EXPECT_FALSE(w.Get(kCtlReviewButton)->isVisibleTo(w.dialog.get()));  // none needs a look
+    const std::string status = w.Text(kCtlStatusText).toStdString();
+
+    BatchSummary summary;
+    summary.review = {
+        {scans[0], folder / "trim/p0.png", {"right edge not found: kept to the image border"}},
+        {scans[2], folder / "trim/p2.png", {"the page touches a border", "second reason"}},
+    };
+    w.dialog->ShowBatchSummary(summary);
+    EXPECT_EQ(w.Text(kCtlStatusText).toStdString(), status + " - pages to look at: 2");
+    ASSERT_TRUE(w.Get(kCtlReviewButton)->isVisibleTo(w.dialog.get()));
+    w.dialog->show();
+    w.Click(kCtlReviewButton);
+    CReviewDlg* list = w.dialog->Panel().ReviewList();
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->List().topLevelItemCount(), 2);
+    EXPECT_EQ(list->List().topLevelItem(1)->text(0).toStdString(), scans[2]);
+    EXPECT_EQ(list->List().topLevelItem(1)->text(1), "the page touches a border");
+    const QRect row = list->List().visualItemRect(list->List().topLevelItem(1));
+    QTest::mouseClick(list->List().viewport(), Qt::LeftButton, {}, row.center());
+    QTest::mouseDClick(list->List().viewport(), Qt::LeftButton, {}, row.center());
+    ASSERT_FALSE(w.opened.empty());
+    EXPECT_EQ(w.opened.back(), QUrl::fromLocalFile(QString::fromStdString(folder / "trim/p2.png")));
+    w.openSucceeds = false;
+    list->OpenResult(0);
+    EXPECT_EQ(w.msg.Last(), "failed to open path\n\n" + (folder / "trim/p0.png") +
+                                "\n\nUnable to detect a launcher");
+
+    // The next batch starts without them.
+    w.msg.answers.push_back(IDOK);  // overwrite
+    ASSERT_TRUE(w.dialog->Driver().StartBatch(scans));
+    EXPECT_FALSE(w.Get(kCtlReviewButton)->isVisibleTo(w.dialog.get()));
+    ASSERT_TRUE(qvtest::WaitUntil([&] { return w.Idle(); }));
 }
 
 TEST(MainDlg, DropsAreRefusedWhileRunningAndStopEndsTheBatchAsTerminated) {
@@ -403,20 +494,18 @@ TEST(MainDlg, DrawsThePreviewFittedAndCentredFromAPremultipliedCopy) {
             p[0] = 0, p[1] = 0, p[2] = 255, p[3] = 128;
         }
     }
-    CSimpleDibWidget widget;
-    const QRect box(0, 0, 100, 60);
-    widget.Create(&box, true);
+    CSimpleDibWidget widget(QSize(100, 60));
     widget.SetImage(picture);
     QImage canvas(100, 60, QImage::Format_RGB32);
     canvas.fill(Qt::white);
     for (int pass = 0; pass < 2; ++pass) {
         QPainter painter(&canvas);
-        widget.Draw(painter);
+        widget.Draw(painter, QRect(0, 0, 100, 60));
     }
     EXPECT_EQ(canvas.pixel(41, 30), qRgb(255, 255, 255));
     EXPECT_EQ(canvas.pixel(57, 30), qRgb(255, 255, 255));
-    // Twice over white: the copy is premultiplied afresh each time, the
-    // picture itself keeps its pixels.
+    // Twice over white: the cached copy is premultiplied, the picture itself
+    // keeps its pixels.
     const QRgb drawn = canvas.pixel(50, 30);
     EXPECT_EQ(qRed(drawn), 255);
     EXPECT_NEAR(qGreen(drawn), 255 * 127 / 255 * 127 / 255, 2);
@@ -430,18 +519,25 @@ TEST(AboutDlg, ShowsTheProductLineAndOpensTheLink) {
         EXPECT_EQ(ProductLine(info), "Quorvel  1.2.9.0   x64");
     }
     std::vector<QUrl> opened;
-    CAboutDlg about(nullptr, info, [&](const QUrl& url) {
-        opened.push_back(url);
-        return false;
-    });
+    qvtest::CRecordingMsg msg;
+    CAboutDlg about(
+        nullptr, info,
+        [&](const QUrl& url) {
+            opened.push_back(url);
+            return std::string("Unable to detect a launcher");
+        },
+        msg);
     about.show();
     EXPECT_EQ(qobject_cast<QLabel*>(about.Control(kCtlProductLine))->text().toStdString(),
               ProductLine(info));
-    QTest::mouseClick(about.Control(kCtlHomePageLink),
-                      Qt::LeftButton);  // refused: a beep, the box stays
+    // Refused: the box says where and why, and stays.
+    QTest::mouseClick(about.Control(kCtlHomePageLink), Qt::LeftButton);
     EXPECT_TRUE(about.isVisible());
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], QUrl("https://kelvaro.example/quorvel/"));
+    EXPECT_EQ(
+        msg.Last(),
+        "failed to open path\n\nhttps://kelvaro.example/quorvel/\n\nUnable to detect a launcher");
     QTest::keyClick(&about, Qt::Key_Escape);
     EXPECT_EQ(about.result(), QDialog::Rejected);
 
@@ -454,6 +550,42 @@ TEST(AboutDlg, ShowsTheProductLineAndOpensTheLink) {
         box->accept();
     });
     w.Click(kCtlAboutButton);
+}
+
+// Qt's own texts and the file dialog of Select by Dialog speak the
+// interface language; its filters offer the images the program reads, then
+// every file.
+TEST(SelectByDialog, OffersImagesThenAllFilesInTheInterfaceLanguage) {
+    for (const Language language : {Language::English, Language::Japanese}) {
+        SetUiLanguage(language);
+        ASSERT_TRUE(InstallQtTranslations(language)) << "qt6-translations-l10n is not installed";
+        const bool japanese = language == Language::Japanese;
+        QMessageBox box(QMessageBox::Question, "", "", QMessageBox::Yes | QMessageBox::No);
+        EXPECT_EQ(box.button(QMessageBox::Yes)->text(), japanese ? "はい(&Y)" : "&Yes");
+
+        Window w;
+        w.dialog->show();
+        QStringList filters;
+        QString fileNameLabel;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            filters = dialog->nameFilters();
+            fileNameLabel = dialog->labelText(QFileDialog::FileName);
+            dialog->reject();
+        });
+        w.Click(kCtlSelectByDialogButton);
+        ASSERT_EQ(filters.size(), 2);
+        EXPECT_TRUE(filters[0].startsWith(japanese ? "画像 (*." : "Images (*."))
+            << filters[0].toStdString();
+        for (const char* type : {"*.png", "*.jpg", "*.jpeg", "*.tif", "*.tiff", "*.bmp"}) {
+            EXPECT_TRUE(filters[0].contains(type)) << type;
+        }
+        EXPECT_EQ(filters[1], japanese ? "すべてのファイル (*)" : "All files (*)");
+        EXPECT_EQ(fileNameLabel.contains("ファイル"), japanese) << fileNameLabel.toStdString();
+    }
+    SetUiLanguage(Language::English);
+    InstallQtTranslations(Language::English);
 }
 
 TEST(DesktopEntry, OffersOnlyImageTypesTheProgramReads) {
