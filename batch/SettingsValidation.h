@@ -16,7 +16,8 @@
 //   6. additional-trim flag, trim width, height  text no number 40011
 //   7. subfolder name      empty 40018; absolute 40019 naming it; else added
 //                          to the SubFolder history
-//   8. save type           nothing chosen 40013
+//   8. save type           nothing chosen 40013; its TIFF compression (a
+//                          choice, never fails)
 //   9. JPEG quality        text no number 40011; outside 0..100 40012
 //  10. size addend         text no number 40009
 //  11. thread count        text no number 40009; below 1 58589 with the
@@ -81,6 +82,9 @@ struct SettingsInput {
     std::string trimWidth, trimHeight;
     std::string subFolder;
     std::optional<LONG> saveType;  // a SaveFormat value
+    // A TIFF Compression tag value (AppSettings::TiffCompression); none
+    // leaves the record's as it is.
+    std::optional<std::uint32_t> tiffCompression;
     std::string jpegQuality;
     std::string sizeToOutputAdd;
     std::string threadCount;

@@ -11,7 +11,8 @@ using K = PixelKind;
 // The TIFF Compression tag's values.
 constexpr std::uint32_t kTiffLzw = 5;
 constexpr std::uint32_t kTiffDeflate = 8;
-constexpr FormatChoice kTiffCompressions[] = {{"deflate", kTiffDeflate}, {"lzw", kTiffLzw}};
+constexpr FormatChoice kTiffCompressions[] = {{"deflate", kTiffDeflate, "Deflate"},
+                                              {"lzw", kTiffLzw, "LZW"}};
 constexpr std::uint32_t kDefaultJpegQuality = 75;
 constexpr PixelKindSet kEveryKind = {K::Bitonal, K::Grey8,       K::GreyAlpha8,
                                      K::Grey16,  K::GreyAlpha16, K::Bgr24,

@@ -1,7 +1,7 @@
 // The formats results are written in: one row per format, the one place
 // that knows them. The saver reads a row's encoder, writer, kinds and
 // option; the settings record its stored number, extension, /format
-// keywords and option; the window its name.
+// keywords and option; the window its name and option.
 //
 // A new format is a new row here (and its writer); a new kind of option
 // also a field of the settings record that stores its value.
@@ -56,6 +56,7 @@ enum class FormatOption {
 struct FormatChoice {
     std::string_view keyword;  // ASCII case ignored
     std::uint32_t value;
+    std::string_view caption;  // the window's
 };
 
 struct OutputFormat {
