@@ -9,6 +9,7 @@
 
 #include "app/AppInfo.h"
 #include "app/HeadlessView.h"
+#include "app/RunReport.h"
 #include "app/StartupCommands.h"
 #include "app/TerminalProgress.h"
 #include "batch/BatchDriver.h"
@@ -105,24 +106,56 @@ int AnswerRequest(qv::CCommandLineParser::Request request) {
     return std::cout ? 0 : 1;
 }
 
+// The run report of --report, opened before the batch: a report that cannot
+// be written stops the run before any file is touched (shown, false).
+bool OpenReport(const qv::CCommandLineParser& parser, const qv::BatchOptions& options,
+                std::optional<qv::CRunReport>& report) {
+    if (parser.ReportPath().empty()) {
+        return true;
+    }
+    CSimpleErr err;
+    InvokeGuarded(err, [&] { report.emplace(parser.ReportPath(), options); });
+    if (err.Failed()) {
+        qv::GlobalMsg().ShowError(err);
+        return false;
+    }
+    return true;
+}
+
+qv::BatchOptions OptionsOf(const qv::CCommandLineParser& parser) {
+    return qv::BatchOptions{.yes = parser.Yes(),
+                            .end = parser.End(),
+                            .skipExisting = parser.SkipExisting(),
+                            .strict = parser.Strict()};
+}
+
 int RunHidden(qv::CCommandLineParser& parser) {
     QCoreApplication app(g_argc, g_argv);
+    // A hidden run always ends by itself; the terminal lists a few pages
+    // that need a look, the report all of them.
+    qv::BatchOptions options = OptionsOf(parser);
+    options.end = true;
+    options.reviewItems = qv::CTerminalProgress::kReviewLines;
+    std::optional<qv::CRunReport> report;
+    if (!OpenReport(parser, options, report)) {
+        return 1;
+    }
     qv::CBatchDriver* driverPtr = nullptr;
     qv::CHeadlessView view([&] { driverPtr->OnBatchTimer(); }, [&] { driverPtr->Stop(); });
     // On a terminal the progress shows on standard error; scripts and logs
     // see nothing of it.
     std::optional<qv::CTerminalProgress> progress;
     if (qv::CTerminalProgress::StandardErrorIsTerminal()) {
-        progress.emplace(qv::GlobalMsg(), std::cerr, parser.Files());
+        progress.emplace(qv::GlobalMsg(), std::cerr,
+                         [&](int task) { return driverPtr->TaskSource(task); });
         view.SetProgressLine(&*progress);
     }
-    // A hidden run always ends by itself.
     qv::CBatchDriver driver(
-        view, Settings(), qv::BatchOptions{parser.Yes(), true},
-        [](const AppSettings& s) { SaveSettingsAndWarn(s); },
+        view, Settings(), options, [](const AppSettings& s) { SaveSettingsAndWarn(s); },
         progress ? static_cast<CMsg*>(&*progress) : &qv::GlobalMsg());
     driverPtr = &driver;
-    driver.StartFromCommandLine(parser.Files());
+    driver.SetRecorder(report ? &*report : nullptr);
+    driver.StartFromCommandLine(parser.TakeFiles());
     const int exitCode = app.exec();
     driver.Close();
     SaveSettingsShowingErrors(Settings());
@@ -139,14 +172,20 @@ int RunVisible(qv::CCommandLineParser& parser, CGui& gui) {
                      "cannot be reached); use /hide to process files without a window.\n";
         return 1;
     }
+    const qv::BatchOptions options = OptionsOf(parser);
+    std::optional<qv::CRunReport> report;
+    if (!OpenReport(parser, options, report)) {
+        return 1;
+    }
     QApplication& app = gui.App();
     qv::MainDlgEnv env;
-    env.options = qv::BatchOptions{parser.Yes(), parser.End()};
+    env.options = options;
     env.saveSettings = [](const AppSettings& s) { SaveSettingsAndWarn(s); };
     env.about = qv::AboutInfo{AppInfo().displayName, AppInfo().version, AppInfo().legalNotice};
     qv::CMainDlg dialog(Settings(), std::move(env));
+    dialog.Driver().SetRecorder(report ? &*report : nullptr);
     dialog.show();
-    dialog.AfterCreate(parser.Files());
+    dialog.AfterCreate(parser.TakeFiles());
     return app.exec();
 }
 

@@ -83,6 +83,36 @@ std::string Duration(std::uint32_t elapsedMs) {
     return std::to_string(elapsedMs / 1000) + "." + std::to_string(elapsedMs / 100 % 10) + " s";
 }
 
+// Text for the terminal with every control character (C0, DEL, C1) and
+// every byte that is no UTF-8 shown as an escape ("\n", "\x1b"), so that
+// no file name can move the cursor or change the terminal.
+std::string TerminalSafe(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string safe;
+    safe.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const Utf8Char character = DecodeUtf8(text, i);
+        const char32_t c = character.codePoint;
+        const std::size_t length = std::max<std::size_t>(character.length, 1);
+        if (character.length != 0 && c >= 0x20 && (c < 0x7F || c >= 0xA0)) {
+            safe.append(text.substr(i, length));
+        } else {
+            for (std::size_t k = i; k < i + length; ++k) {
+                const auto byte = static_cast<unsigned char>(text[k]);
+                if (byte == '\n') {
+                    safe += "\\n";
+                } else if (byte == '\t') {
+                    safe += "\\t";
+                } else {
+                    safe += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+                }
+            }
+        }
+        i += length;
+    }
+    return safe;
+}
+
 std::string_view FileName(std::string_view path) {
     return path.substr(path.find_last_of('/') + 1);
 }
@@ -104,8 +134,8 @@ std::size_t LineColumns() {
 
 }  // namespace
 
-CTerminalProgress::CTerminalProgress(CMsg& sink, std::ostream& out, std::vector<std::string> files)
-    : m_sink(sink), m_out(out), m_files(std::move(files)) {}
+CTerminalProgress::CTerminalProgress(CMsg& sink, std::ostream& out, TaskSource taskSource)
+    : m_sink(sink), m_out(out), m_taskSource(std::move(taskSource)) {}
 
 bool CTerminalProgress::StandardErrorIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
@@ -113,15 +143,17 @@ bool CTerminalProgress::StandardErrorIsTerminal() {
 
 void CTerminalProgress::Start() {
     m_startTick = GetTickCount32();
+    m_started = true;
 }
 
 void CTerminalProgress::Update(int processed, int total) {
-    if (total <= 0) {
+    // The view's bar is reset before the batch's checks: no line yet.
+    if (total <= 0 || !m_started) {
         return;
     }
     const std::uint32_t elapsed = GetTickCount32() - m_startTick;
-    const auto next = static_cast<std::size_t>(std::clamp(processed, 0, total - 1));
-    const std::string name(next < m_files.size() ? FileName(m_files[next]) : "");
+    const int next = std::clamp(processed, 0, total - 1);
+    const std::string name(m_taskSource ? FileName(m_taskSource(next)) : "");
     const auto line = [&](std::string_view shownName) {
         if (processed <= 0 || processed >= total) {
             return Formatted(kMsgProgress, processed, total, shownName, FormatElapsed(elapsed));
@@ -160,19 +192,37 @@ void CTerminalProgress::Finish(const BatchSummary& summary) {
         where = Formatted(kMsgSummaryFolders, FileName(first));
     }
     const std::string took = Duration(summary.elapsedMs);
+    std::string line;
     switch (summary.end) {
         case BatchSummary::End::Completed:
-            Draw(Formatted(kMsgSummaryWritten, summary.written, where, took), "\n");
+            line = Formatted(kMsgSummaryWritten, summary.written, where, took);
             break;
         case BatchSummary::End::Failed:
-            Draw(Formatted(kMsgSummaryFailed, summary.written, summary.total, where, took), "\n");
+            line = Formatted(kMsgSummaryFailed, summary.written, summary.total, where, took);
             break;
         case BatchSummary::End::Stopped:
-            Draw(Formatted(kMsgSummaryStopped, summary.written, summary.total, where, took), "\n");
+            line = Formatted(kMsgSummaryStopped, summary.written, summary.total, where, took);
             break;
     }
+    if (summary.skipped > 0) {
+        line += Formatted(kMsgSummarySkipped, summary.skipped);
+    }
+    if (summary.reviewCount > 0) {
+        line += Formatted(kMsgSummaryNeedLook, summary.reviewCount);
+    }
+    Draw(line, "\n");
     m_drawnColumns = 0;
     m_drawn.clear();
+    const std::size_t listed = std::min(summary.review.size(), kReviewLines);
+    for (std::size_t i = 0; i < listed; ++i) {
+        const ReviewItem& item = summary.review[i];
+        const std::string reason = item.reasons.empty() ? std::string() : item.reasons.front();
+        m_out << Formatted(kMsgReviewLine, TerminalSafe(item.source), TerminalSafe(reason)) << '\n';
+    }
+    if (summary.reviewCount > static_cast<int>(listed)) {
+        m_out << Formatted(kMsgReviewMore, summary.reviewCount - static_cast<int>(listed)) << '\n';
+    }
+    m_out << std::flush;
 }
 
 int CTerminalProgress::ShowError(const CSimpleErr& err) {

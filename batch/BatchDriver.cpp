@@ -1,13 +1,17 @@
 #include "batch/BatchDriver.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <boost/make_shared.hpp>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <set>
+#include <string_view>
 #include <system_error>
-#include <unordered_set>
+#include <tuple>
 #include <utility>
 
 #include "batch/TickCount.h"
@@ -37,9 +41,33 @@ bool IsExistingFile(const std::string& path) {
     return !ec && fs::exists(status) && !fs::is_directory(status);
 }
 
-bool IsFolder(const std::string& path) {
-    std::error_code ec;
-    return fs::is_directory(fs::path(path), ec);
+// What stat says of a path (links followed): nothing when it cannot be
+// reached.
+struct PathFacts {
+    bool exists = false;
+    bool folder = false;
+    bool regular = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    timespec modified{};
+};
+
+PathFacts FactsOf(const std::string& path) {
+    PathFacts facts;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        facts.exists = true;
+        facts.folder = S_ISDIR(info.st_mode);
+        facts.regular = S_ISREG(info.st_mode);
+        facts.device = info.st_dev;
+        facts.inode = info.st_ino;
+        facts.modified = info.st_mtim;
+    }
+    return facts;
+}
+
+bool NotEarlier(const timespec& a, const timespec& b) {
+    return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec >= b.tv_nsec;
 }
 
 std::string JoinPath(const std::string& left, const std::string& right) {
@@ -49,48 +77,54 @@ std::string JoinPath(const std::string& left, const std::string& right) {
     return left + '/' + right;
 }
 
-// A path with every symbolic link, "." and ".." resolved as far as the path
-// exists, the rest normalised lexically; the same text means the same file.
-std::string PathKey(const std::string& path) {
-    std::error_code ec;
-    fs::path key = fs::weakly_canonical(fs::path(path), ec);
-    if (ec) {
-        key = fs::absolute(fs::path(path), ec).lexically_normal();
-        if (ec) {
-            key = fs::path(path).lexically_normal();
-        }
-    }
-    return key.string();
+// The folder of an output path: up to and including its last '/'.
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// The files a batch must never write over: its sources and its empty image.
-class CProtectedFiles {
+// Output paths with every symbolic link, "." and ".." of their folder
+// resolved as far as the folder exists, the rest normalised lexically: the
+// same text means the same file, also through a folder the batch will
+// create ("new/../p.png" is "p.png"). The folder of the last path is kept:
+// a list's outputs come folder by folder.
+class COutputKeys {
   public:
-    void Add(const std::string& path) {
-        m_paths.push_back(path);
-        m_keys.insert(PathKey(path));
-    }
-
-    bool Contains(const std::string& output) const {
-        if (m_keys.count(PathKey(output)) != 0) {
-            return true;
+    std::string Key(const std::string& output) {
+        const std::size_t slash = output.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? "." : output.substr(0, slash);
+        if (folder != m_folder || !m_valid) {
+            m_folder = folder;
+            m_key = Resolved(folder.empty() ? "/" : folder);
+            m_valid = true;
         }
-        // A second name of the same file is only possible for a file with
-        // several hard links; only then is every protected file compared.
-        std::error_code ec;
-        const std::uintmax_t links = fs::hard_link_count(fs::path(output), ec);
-        if (ec || links < 2) {
-            return false;
+        const std::string_view name = slash == std::string::npos
+                                          ? std::string_view(output)
+                                          : std::string_view(output).substr(slash + 1);
+        std::string key = m_key;
+        if (key.empty() || key.back() != '/') {
+            key += '/';
         }
-        return std::any_of(m_paths.begin(), m_paths.end(), [&](const std::string& path) {
-            std::error_code equivalentEc;
-            return fs::equivalent(fs::path(path), fs::path(output), equivalentEc) && !equivalentEc;
-        });
+        key += name;
+        return key;
     }
 
   private:
-    std::vector<std::string> m_paths;
-    std::unordered_set<std::string> m_keys;
+    static std::string Resolved(const std::string& folder) {
+        std::error_code ec;
+        fs::path key = fs::weakly_canonical(fs::path(folder), ec);
+        if (ec) {
+            key = fs::absolute(fs::path(folder), ec).lexically_normal();
+            if (ec) {
+                key = fs::path(folder).lexically_normal();
+            }
+        }
+        return key.string();
+    }
+
+    std::string m_folder;
+    std::string m_key;
+    bool m_valid = false;
 };
 
 template <class... Args>
@@ -100,7 +134,58 @@ CSimpleErr ErrorRecord(std::uint32_t id, const Args&... args) {
     return err;
 }
 
+// The output of a source whose output path was made once already at the
+// start with the same settings (so it cannot fail now).
+std::string OutputOf(std::string_view source, const AppSettings& settings) {
+    std::string output;
+    (void)MakeOutputPath(std::string(source), settings, output);
+    return output;
+}
+
 }  // namespace
+
+// Makes the batch's tasks as the workers ask for them, in the plan's order.
+class CBatchDriver::CTaskFeed : public ITaskFeed<CAutoTrimTask> {
+  public:
+    CTaskFeed(PlanPtr plan, SourcePreloadPtr firstSource, CAutoTrimTaskClient* client)
+        : m_plan(std::move(plan)), m_firstSource(std::move(firstSource)), m_client(client) {}
+
+    AutoTrimTaskPtr Next() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed || m_next >= m_plan->taskFiles.size()) {
+            return AutoTrimTaskPtr();
+        }
+        const std::uint32_t file = m_plan->taskFiles[m_next++];
+        const std::string_view source = m_plan->files[file];
+        AutoTrimTaskPtr task(new CAutoTrimTask);
+        task->Init(m_plan->emptyImage, static_cast<std::int32_t>(file), std::string(source),
+                   OutputOf(source, m_plan->settings), m_client);
+        if (file == 0) {
+            task->SetSourcePreload(std::move(m_firstSource));
+        }
+        task->SetParams(m_plan->settings.AutoTrim);
+        task->SetPreviewSize(m_plan->previewSize.cx, m_plan->previewSize.cy);
+        // The saver was tried at the start; should it fail now, the task
+        // fails with 40033 itself.
+        (void)SetTaskSaver(*task, m_plan->settings);
+        return task;
+    }
+
+    void Close() override {
+        SourcePreloadPtr dropped;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        dropped = std::move(m_firstSource);
+    }
+
+  private:
+    std::mutex m_mutex;
+    const PlanPtr m_plan;
+    SourcePreloadPtr m_firstSource;
+    CAutoTrimTaskClient* const m_client;
+    std::size_t m_next = 0;
+    bool m_closed = false;
+};
 
 SettingsCheck MakeOutputPath(const std::string& source, const AppSettings& settings,
                              std::string& output) {
@@ -149,71 +234,75 @@ CMsg& CBatchDriver::Msg() const {
     return m_msg != nullptr ? *m_msg : qv::GlobalMsg();
 }
 
+void CBatchDriver::Refuse(const CSimpleErr& err) {
+    m_refusal = err.message;
+    Msg().ShowError(err);
+}
+
 void CBatchDriver::Report(const SettingsCheck& check) {
-    Msg().ShowError(check.error);
+    Refuse(check.error);
     if (check.field != SettingsField::None) {
         m_view.FocusField(check.field);
     }
 }
 
-bool CBatchDriver::StartBatch(const std::vector<std::string>& files) {
+bool CBatchDriver::StartBatch(CPathList files) {
     if (m_running) {
         return false;
     }
+    m_refusal.clear();
+    const std::size_t count = files.size();
     // The bar of the previous batch goes, whether this one starts or not.
-    m_view.SetProgress(0, static_cast<int>(files.size()));
+    m_view.SetProgress(0, static_cast<int>(count));
     bool started = false;
     CSimpleErr err;
-    InvokeGuarded(err, [&] { started = StartBatchChecked(files); });
-    if (!err.Failed()) {
-        return started;
+    InvokeGuarded(err, [&] { started = StartBatchChecked(std::move(files)); });
+    if (err.Failed()) {
+        // Whatever the exception interrupted, nothing of this batch may run on.
+        KillTimer();
+        m_running = false;
+        m_pool.CancelAndWait(kInfinite);
+        m_view.SetRunningState(false);
+        Refuse(err);
     }
-    // Whatever the exception interrupted, nothing of this batch may run on.
-    KillTimer();
-    m_running = false;
-    m_pool.CancelAndWait(kInfinite);
-    m_view.SetRunningState(false);
-    Msg().ShowError(err);
-    return false;
+    if (!started && m_recorder != nullptr) {
+        CSimpleErr recordErr;
+        InvokeGuarded(recordErr, [&] { m_recorder->RecordRefusal(m_refusal, count, m_settings); });
+        if (recordErr.Failed()) {
+            Msg().ShowError(recordErr);
+        }
+    }
+    return started;
 }
 
-bool CBatchDriver::StartBatchChecked(const std::vector<std::string>& files) {
+bool CBatchDriver::StartBatchChecked(CPathList files) {
     PrepareTaskCodecs();
-    AppSettings local = m_settings;
-    DibPtr emptyImage;
+    const PlanPtr plan(new Plan);
+    plan->files = std::move(files);
+    plan->settings = m_settings;
     SourcePreloadPtr firstSource;
-    if (!ReadViewSettings(local) || !LoadEmptyImage(local, files, emptyImage, firstSource) ||
-        !CheckSources(files)) {
+    std::vector<FileId> sources;
+    if (!ReadViewSettings(plan->settings) ||
+        !LoadEmptyImage(plan->settings, plan->files, plan->emptyImage, firstSource) ||
+        !CheckSources(plan->files, sources)) {
         return false;
     }
     // The previous batch's workers are gone and both pool lists empty.
     m_pool.CancelAndWait(kInfinite);
 
-    // From here on a refused start drops the tasks it has queued.
-    struct DropQueuedOnFailure {
-        CTaskThreadPool& pool;
-        bool keep = false;
-        ~DropQueuedOnFailure() {
-            if (!keep) {
-                pool.CancelAndWait(kInfinite);
-            }
-        }
-    } dropQueued{m_pool};
-
-    QueuedOutputs outputs;
-    if (!QueueTasks(files, local, emptyImage, std::move(firstSource), outputs) ||
-        !ConfirmOverwrite(outputs)) {
+    PlannedOutputs outputs;
+    plan->previewSize = m_view.PreviewSize();
+    if (!PlanTasks(*plan, std::move(sources), outputs) || !ConfirmOverwrite(outputs)) {
         return false;
     }
     NoteFoldersToCreate(outputs.folders);
     for (const std::string& folder : outputs.folders) {
         RemoveStaleSaves(folder, kStaleTemporaryAge);
     }
-    if (!AdoptSettings(local)) {
+    if (!AdoptSettings(plan->settings)) {
         return false;
     }
-    dropQueued.keep = true;
-    StartQueued(files.size(), outputs.folders);
+    StartPlanned(plan, std::move(firstSource), outputs.folders);
     return true;
 }
 
@@ -225,95 +314,146 @@ bool CBatchDriver::ReadViewSettings(AppSettings& local) {
     return true;
 }
 
-bool CBatchDriver::LoadEmptyImage(const AppSettings& local, const std::vector<std::string>& files,
+bool CBatchDriver::LoadEmptyImage(const AppSettings& local, const CPathList& files,
                                   DibPtr& emptyImage, SourcePreloadPtr& firstSource) {
     const std::string emptyPath = local.EmptyImagePath();
     if (emptyPath.empty()) {
         return true;
     }
     if (!IsExistingFile(emptyPath)) {
-        Msg().ShowError(ErrorRecord(kMsgEmptyPathNotFound));
+        Refuse(ErrorRecord(kMsgEmptyPathNotFound));
         return false;
     }
-    if (!files.empty() && IsExistingFile(files.front())) {
-        firstSource = StartSourcePreload(files.front());
+    // Under skipExisting the first file may be left alone: nothing is
+    // decoded ahead then.
+    if (!files.empty() && !m_options.skipExisting && IsExistingFile(std::string(files.front()))) {
+        firstSource = StartSourcePreload(std::string(files.front()));
     }
     if (FAILED(LoadImageFile(emptyImage, emptyPath)) || !emptyImage) {
-        Msg().ShowError(ErrorRecord(kMsgEmptyPathLoadFailed));
+        Refuse(ErrorRecord(kMsgEmptyPathLoadFailed));
         return false;
     }
     return true;
 }
 
-bool CBatchDriver::CheckSources(const std::vector<std::string>& files) {
-    for (const std::string& file : files) {
-        if (IsFolder(file)) {
-            Msg().ShowError(ErrorRecord(kMsgIsAFolder, file));
+bool CBatchDriver::CheckSources(const CPathList& files, std::vector<FileId>& sources) {
+    sources.reserve(files.size());
+    for (const std::string_view file : files) {
+        const PathFacts facts = FactsOf(std::string(file));
+        if (facts.folder) {
+            Refuse(ErrorRecord(kMsgIsAFolder, file));
             return false;
         }
-        if (!IsExistingFile(file)) {
-            Msg().ShowError(ErrorRecord(kMsgPathNotFound, file));
+        if (!facts.exists) {
+            Refuse(ErrorRecord(kMsgPathNotFound, file));
             return false;
         }
+        sources.push_back(FileId{facts.device, facts.inode});
     }
     return true;
 }
 
-bool CBatchDriver::QueueTasks(const std::vector<std::string>& files, const AppSettings& local,
-                              const DibPtr& emptyImage, SourcePreloadPtr firstSource,
-                              QueuedOutputs& outputs) {
-    CProtectedFiles protectedFiles;
-    for (const std::string& file : files) {
-        protectedFiles.Add(file);
-    }
+bool CBatchDriver::PlanTasks(Plan& plan, std::vector<FileId> protectedFiles,
+                             PlannedOutputs& outputs) {
+    const AppSettings& local = plan.settings;
+    const CPathList& files = plan.files;
+    // No output may be a source or the empty image, by any name: compared
+    // by the file's identity, where the output's folder exists.
     const std::string emptyPath = local.EmptyImagePath();
     if (!emptyPath.empty()) {
-        protectedFiles.Add(emptyPath);
+        const PathFacts empty = FactsOf(emptyPath);
+        protectedFiles.push_back(FileId{empty.device, empty.inode});
     }
-    const SIZE previewSize = m_view.PreviewSize();
-    // Output → source: two different sources must not share one output
-    // (p.png and p.tif both give trim/p.png), or one result would silently
-    // replace the other. The same source named twice is harmless.
-    std::map<std::string, std::string> sourceOfOutput;
-    for (std::size_t i = 0; i < files.size(); ++i) {
+    std::sort(protectedFiles.begin(), protectedFiles.end());
+    const auto isProtected = [&](const PathFacts& facts) {
+        return facts.exists && std::binary_search(protectedFiles.begin(), protectedFiles.end(),
+                                                  FileId{facts.device, facts.inode});
+    };
+
+    COutputKeys keys;
+    // Each output's key, hashed, with its file: two different sources must
+    // not share one output (p.png and p.tif both give trim/p.png), or one
+    // result would silently replace the other.
+    std::vector<std::pair<std::size_t, std::uint32_t>> outputHashes;
+    outputHashes.reserve(files.size());
+    plan.taskFiles.reserve(files.size());
+    for (std::uint32_t i = 0; i < files.size(); ++i) {
+        const std::string source(files[i]);
         std::string output;
-        if (const SettingsCheck check = MakeOutputPath(files[i], local, output); check.Failed()) {
+        if (const SettingsCheck check = MakeOutputPath(source, local, output); check.Failed()) {
             Report(check);
             return false;
         }
-        const auto [entry, added] = sourceOfOutput.emplace(PathKey(output), PathKey(files[i]));
-        if (protectedFiles.Contains(output) || (!added && entry->second != PathKey(files[i]))) {
-            Msg().ShowError(ErrorRecord(kMsgPathInvalid, output));
+        const std::string key = keys.Key(output);
+        const PathFacts target = FactsOf(key);
+        if (isProtected(target)) {
+            Refuse(ErrorRecord(kMsgPathInvalid, output));
             return false;
         }
-        AutoTrimTaskPtr task(new CAutoTrimTask);
-        task->Init(emptyImage, static_cast<std::int32_t>(i), files[i], output, this);
-        if (i == 0) {
-            task->SetSourcePreload(std::move(firstSource));
+        outputHashes.emplace_back(std::hash<std::string>{}(key), i);
+        outputs.folders.insert(FolderOf(output));
+        if (m_options.skipExisting && target.regular &&
+            NotEarlier(target.modified, FactsOf(source).modified)) {
+            continue;
         }
-        task->SetParams(local.AutoTrim);
-        task->SetPreviewSize(previewSize.cx, previewSize.cy);
-        if (FAILED(SetTaskSaver(*task, local))) {
-            Msg().ShowError(ErrorRecord(kMsgNoSaveLibrary));
-            return false;
-        }
-        m_pool.AddTask(task);
         // An existing output is replaced only by its new file, whole, when
         // that is renamed over it; here it is only checked that it can be.
-        const HRESULT target = CheckOutputTarget(output);
-        if (FAILED(target)) {
-            Msg().ShowError(ErrorRecord(kMsgDeleteFileFailed, output));
+        const HRESULT replaceable = CheckOutputTarget(output);
+        if (FAILED(replaceable)) {
+            Refuse(ErrorRecord(kMsgDeleteFileFailed, output));
             return false;
         }
-        if (target == S_OK) {
+        if (replaceable == S_OK && !m_options.yes) {
             outputs.existing.push_back(output);
         }
-        outputs.folders.insert(task->OutputFolder());
+        plan.taskFiles.push_back(i);
+    }
+
+    // Outputs of equal hash are compared by their keys; the same source
+    // named twice (the same file) is harmless. The clash reported is the
+    // first file in order whose output an earlier, different source has.
+    std::sort(outputHashes.begin(), outputHashes.end());
+    std::uint32_t clash = UINT32_MAX;
+    for (std::size_t first = 0, last; first < outputHashes.size(); first = last) {
+        for (last = first + 1;
+             last < outputHashes.size() && outputHashes[last].first == outputHashes[first].first;
+             ++last) {
+        }
+        if (last - first < 2) {
+            continue;
+        }
+        // (key, file, identity) of the group, by key and then file order:
+        // within a key every file is compared with the first.
+        std::vector<std::tuple<std::string, std::uint32_t, FileId>> group;
+        for (std::size_t j = first; j < last; ++j) {
+            const std::uint32_t file = outputHashes[j].second;
+            const PathFacts source = FactsOf(std::string(files[file]));
+            group.emplace_back(keys.Key(OutputOf(files[file], local)), file,
+                               FileId{source.device, source.inode});
+        }
+        std::sort(group.begin(), group.end());
+        for (std::size_t j = 1, head = 0; j < group.size(); ++j) {
+            if (std::get<0>(group[j]) != std::get<0>(group[head])) {
+                head = j;
+            } else if (std::get<2>(group[j]) != std::get<2>(group[head])) {
+                clash = std::min(clash, std::get<1>(group[j]));
+            }
+        }
+    }
+    if (clash != UINT32_MAX) {
+        Refuse(ErrorRecord(kMsgPathInvalid, OutputOf(files[clash], local)));
+        return false;
+    }
+
+    CAutoTrimTask probe;
+    if (FAILED(SetTaskSaver(probe, local))) {
+        Refuse(ErrorRecord(kMsgNoSaveLibrary));
+        return false;
     }
     return true;
 }
 
-bool CBatchDriver::ConfirmOverwrite(const QueuedOutputs& outputs) {
+bool CBatchDriver::ConfirmOverwrite(const PlannedOutputs& outputs) {
     // One question for all of them. Nothing is deleted: a file that fails or
     // is never reached keeps its old output.
     return outputs.existing.empty() || m_options.yes ||
@@ -329,21 +469,43 @@ bool CBatchDriver::AdoptSettings(const AppSettings& local) {
         m_saveSettings(m_settings);
         return true;
     } catch (const my::CException& e) {
-        Msg().ShowError(e);
+        Refuse(e);
     } catch (...) {
-        Msg().ShowError(ErrorRecord(kMsgSaveSettingsFailed));
+        Refuse(ErrorRecord(kMsgSaveSettingsFailed));
     }
     return false;
 }
 
-void CBatchDriver::StartQueued(std::size_t count, const std::set<std::string>& outputFolders) {
+void CBatchDriver::StartPlanned(PlanPtr plan, SourcePreloadPtr firstSource,
+                                const std::set<std::string>& outputFolders) {
+    // Sources left alone are recorded first; the file of a task is the next
+    // one in the list that has one.
+    if (m_recorder != nullptr && plan->taskFiles.size() < plan->files.size()) {
+        std::size_t task = 0;
+        for (std::uint32_t i = 0; i < plan->files.size(); ++i) {
+            if (task < plan->taskFiles.size() && plan->taskFiles[task] == i) {
+                ++task;
+            } else {
+                m_recorder->RecordSkipped(plan->files[i], OutputOf(plan->files[i], plan->settings));
+            }
+        }
+    }
+    if (plan->taskFiles.empty() || plan->taskFiles.front() != 0) {
+        firstSource.reset();
+    }
     m_startTick = GetTickCount32();
-    m_total = static_cast<int>(count);
+    m_total = static_cast<int>(plan->taskFiles.size());
     m_processed = 0;
     m_reductionTold = false;
+    m_stopRequested = false;
+    m_tally = BatchSummary{};
+    m_tally.skipped = static_cast<int>(plan->files.size() - plan->taskFiles.size());
     m_outputFolders.assign(outputFolders.begin(), outputFolders.end());
     ClearFinished();
+    m_lastWritten.reset();
     m_view.EnableOpenFolder(false);
+    m_plan = plan;
+    m_pool.SetFeed(boost::make_shared<CTaskFeed>(std::move(plan), std::move(firstSource), this));
     m_pool.SetThreadCount(m_settings.ThreadCount);
     m_running = true;
     // A worker that fails to start is noticed by the timer: the batch then
@@ -353,24 +515,43 @@ void CBatchDriver::StartQueued(std::size_t count, const std::set<std::string>& o
     m_view.SetRunningState(true);
 }
 
-void CBatchDriver::StartFromCommandLine(const std::vector<std::string>& files) {
+void CBatchDriver::StartFromCommandLine(CPathList files) {
     if (files.empty()) {
+        if (m_recorder != nullptr) {
+            RecordEnd(BatchSummary{});
+        }
         if (m_options.end) {
             ShutdownAndQuit(0);
         }
         return;
     }
-    if (!StartBatch(files) && m_options.end) {
+    if (!StartBatch(std::move(files)) && m_options.end) {
         ShutdownAndQuit(1);
     }
 }
 
+std::string_view CBatchDriver::TaskSource(int task) const {
+    if (!m_plan || task < 0 || static_cast<std::size_t>(task) >= m_plan->taskFiles.size()) {
+        return {};
+    }
+    return m_plan->files[m_plan->taskFiles[static_cast<std::size_t>(task)]];
+}
+
 void CBatchDriver::OnTaskFinished(boost::shared_ptr<CAutoTrimTask> task) {
+    // Recorded here, at once: a run killed a moment later has the file in
+    // its record (its result is written already).
+    CSimpleErr recordErr;
+    if (m_recorder != nullptr) {
+        InvokeGuarded(recordErr, [&] { m_recorder->RecordTask(*task); });
+    }
     if (m_pool.IsClosing()) {
         return;
     }
     std::lock_guard<std::mutex> lock(m_finishedLock);
     m_finished.push_back(std::move(task));
+    if (recordErr.Failed() && !m_recordErr.Failed()) {
+        m_recordErr = std::move(recordErr);
+    }
 }
 
 void CBatchDriver::OnBatchTimer() {
@@ -391,43 +572,80 @@ void CBatchDriver::OnBatchTimer() {
     }
 }
 
-void CBatchDriver::TimerTick() {
-    std::vector<AutoTrimTaskPtr> snapshot;
-    {
-        std::lock_guard<std::mutex> lock(m_finishedLock);
-        snapshot = m_finished;
+std::vector<AutoTrimTaskPtr> CBatchDriver::TakeFinished(CSimpleErr* recordErr) {
+    std::vector<AutoTrimTaskPtr> taken;
+    std::lock_guard<std::mutex> lock(m_finishedLock);
+    taken.swap(m_finished);
+    if (recordErr != nullptr) {
+        *recordErr = std::exchange(m_recordErr, CSimpleErr());
     }
-    const int count = static_cast<int>(snapshot.size());
+    return taken;
+}
 
-    for (int i = m_processed; i < count; ++i) {
-        if (snapshot[i]->ResultId() != 0) {
+void CBatchDriver::RecordFinished(const AutoTrimTaskPtr& task) {
+    const FileStatus status = StatusOf(*task);
+    if (status == FileStatus::Failed) {
+        ++m_tally.failed;
+        return;
+    }
+    ++m_tally.written;
+    m_lastWritten = task;
+    if (status == FileStatus::Review) {
+        ++m_tally.reviewCount;
+        if (m_tally.review.size() < m_options.reviewItems) {
+            m_tally.review.push_back(ReviewItem{task->SourcePath(), task->OutputPath(),
+                                                VerdictReasonTexts(task->Verdict(), UiLanguage())});
+        }
+    }
+}
+
+void CBatchDriver::TimerTick() {
+    CSimpleErr recordErr;
+    const std::vector<AutoTrimTaskPtr> fresh = TakeFinished(&recordErr);
+    const int count = static_cast<int>(fresh.size());
+    // Every report is counted once, the failed one and those after it
+    // included.
+    for (const AutoTrimTaskPtr& task : fresh) {
+        RecordFinished(task);
+    }
+    if (recordErr.Failed()) {
+        for (const AutoTrimTaskPtr& task : fresh) {
+            task->ReleaseImages();
+        }
+        throw my::CException(recordErr.id, recordErr.message);
+    }
+
+    for (const AutoTrimTaskPtr& task : fresh) {
+        if (task->ResultId() != 0) {
+            for (const AutoTrimTaskPtr& shown : fresh) {
+                shown->ReleaseImages();
+            }
             KillTimer();
             m_pool.Cancel(true);
             m_pool.WaitAll(kInfinite);
-            FinishBatch(snapshot[i]);
+            FinishBatch(task);
             return;
         }
     }
 
-    if (m_processed < count) {
-        const CAutoTrimTask& last = *snapshot[count - 1];
+    if (count > 0) {
+        const CAutoTrimTask& last = *fresh.back();
         m_view.ShowPreview(last.PreviewImage());
         if (const DibPtr& output = last.OutputImage()) {
             m_view.ShowResultSize(output->Width(), std::abs(output->Height()));
         }
     }
-    for (int i = m_processed; i < count; ++i) {
-        const CAutoTrimTask& task = *snapshot[i];
-        if (!m_reductionTold && task.KindReduced()) {
+    for (const AutoTrimTaskPtr& task : fresh) {
+        if (!m_reductionTold && task->KindReduced()) {
             m_reductionTold = true;
-            m_view.ShowNotice(Formatted(kMsgKindsReduced, ResString(PixelKindNameId(*task.OutputKind())),
-                                        ResString(PixelKindNameId(*task.SavedKind())),
-                                        task.SourcePath()));
+            m_view.ShowNotice(
+                Formatted(kMsgKindsReduced, ResString(PixelKindNameId(*task->OutputKind())),
+                          ResString(PixelKindNameId(*task->SavedKind())), task->SourcePath()));
         }
-        snapshot[i]->ReleaseImages();
+        task->ReleaseImages();
     }
-    m_processed = count;
-    m_view.EnableOpenFolder(count != 0);  // every one of them was written
+    m_processed += count;
+    m_view.EnableOpenFolder(m_processed != 0);  // every one of them was written
     m_view.SetProgress(m_processed, m_total);
 
     if (m_pool.AnyWorkerRunning()) {
@@ -440,8 +658,8 @@ void CBatchDriver::TimerTick() {
         KillTimer();
         m_pool.WaitAll(kInfinite);
         FinishBatch(AutoTrimTaskPtr());
-    } else if (FinishedCount() == snapshot.size()) {
-        // No worker is left and no report arrived after the snapshot (a
+    } else if (NoReportWaiting()) {
+        // No worker is left and no report arrived after the last take (a
         // worker appends before its thread ends): the missing tasks were
         // cancelled or lost with their worker and will never report.
         KillTimer();
@@ -485,17 +703,25 @@ void CBatchDriver::EndBatch(End end, const std::string& errorText) {
             m_view.FlashCaption();
             break;
     }
-    BatchSummary summary{end, m_total, 0, elapsed, m_outputFolders, {}};
-    for (const AutoTrimTaskPtr& task : FinishedTasks()) {
-        if (task->ResultId() != 0) {
-            continue;
-        }
-        ++summary.written;
-        if (task->Verdict().NeedsReview()) {
-            summary.review.push_back(ReviewItem{task->SourcePath(), task->OutputPath(),
-                                                VerdictReasonTexts(task->Verdict(), UiLanguage())});
-        }
+    // Every worker has ended: the reports that came in meanwhile are the
+    // last. A record that could not be kept does not keep the batch from
+    // ending.
+    CSimpleErr recordErr;
+    for (const AutoTrimTaskPtr& task : TakeFinished(&recordErr)) {
+        RecordFinished(task);
+        task->ReleaseImages();
     }
+    bool recorded = !recordErr.Failed();
+    if (!recorded) {
+        Msg().ShowError(recordErr);
+    }
+    BatchSummary summary = m_tally;
+    summary.end = end;
+    summary.total = m_total;
+    summary.stopRequested = m_stopRequested;
+    summary.elapsedMs = elapsed;
+    summary.outputFolders = m_outputFolders;
+    recorded = RecordEnd(summary) && recorded;
     m_view.EnableOpenFolder(summary.written != 0);
     m_view.ShowBatchSummary(summary);
     RemoveEmptyCreatedFolders();
@@ -503,11 +729,26 @@ void CBatchDriver::EndBatch(End end, const std::string& errorText) {
     m_running = false;
     m_view.SetRunningState(false);
     if (m_options.end) {
-        ShutdownAndQuit(end == End::Completed ? 0 : 1);
+        const bool lookNeeded = m_options.strict && summary.reviewCount > 0;
+        ShutdownAndQuit(end != End::Completed || !recorded ? 1 : lookNeeded ? 3 : 0);
     }
 }
 
+bool CBatchDriver::RecordEnd(const BatchSummary& summary) {
+    if (m_recorder == nullptr) {
+        return true;
+    }
+    CSimpleErr err;
+    InvokeGuarded(err, [&] { m_recorder->RecordEnd(summary, m_settings); });
+    if (err.Failed()) {
+        Msg().ShowError(err);
+        return false;
+    }
+    return true;
+}
+
 void CBatchDriver::Stop() {
+    m_stopRequested = m_running;
     m_pool.Cancel(true);
 }
 
@@ -529,18 +770,10 @@ void CBatchDriver::ShutdownAndQuit(int exitCode) {
 }
 
 void CBatchDriver::OpenFolder() {
-    std::string folder;
-    {
-        std::lock_guard<std::mutex> lock(m_finishedLock);
-        const auto last =
-            std::find_if(m_finished.rbegin(), m_finished.rend(),
-                         [](const AutoTrimTaskPtr& task) { return task->ResultId() == 0; });
-        if (last == m_finished.rend()) {
-            return;
-        }
-        folder = (*last)->OutputFolder();
+    if (!m_lastWritten) {
+        return;
     }
-    // The shell is called without the lock: a worker may be waiting for it.
+    const std::string folder = m_lastWritten->OutputFolder();
     std::string reason;
     CSimpleErr err;
     InvokeGuarded(err, [&] { reason = m_view.ShellOpen(folder); });
@@ -552,14 +785,9 @@ void CBatchDriver::OpenFolder() {
     }
 }
 
-std::vector<AutoTrimTaskPtr> CBatchDriver::FinishedTasks() const {
+bool CBatchDriver::NoReportWaiting() const {
     std::lock_guard<std::mutex> lock(m_finishedLock);
-    return m_finished;
-}
-
-std::size_t CBatchDriver::FinishedCount() const {
-    std::lock_guard<std::mutex> lock(m_finishedLock);
-    return m_finished.size();
+    return m_finished.empty();
 }
 
 void CBatchDriver::ClearFinished() {

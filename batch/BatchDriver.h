@@ -10,7 +10,8 @@
 // ends. A batch ends, always from a timer tick, in one of three ways:
 //   completed   every task reported success and no worker runs any more:
 //               status "%d files are successfully processed - m:ss" (198),
-//               caption flashed; exit code 0 under the end option;
+//               caption flashed; exit code 0 under the end option (3 with
+//               `strict` when a written page needs a look);
 //   failed      the first task (in report order) with a non-zero result:
 //               the timer stops, queued tasks are cancelled, running tasks
 //               are waited for (the user-interface thread blocks), status
@@ -26,12 +27,23 @@
 // result (CAutoTrimTask::KindReduced: a format that cannot hold 16 bits or
 // alpha) is told once, through IBatchView::ShowNotice (40350 with the two
 // kinds and the source). Each ends in the idle state, reported once more to
-// IBatchView::ShowBatchSummary with the number of results saved and the
+// IBatchView::ShowBatchSummary with the counts of the batch and the
 // written pages whose verdict asks for a look; output
 // folders the batch created and left empty (every file failed or was
 // stopped) are removed again. Under the end option the pool is then shut
 // down, the finished tasks released and
 // IBatchView::Quit called with the exit code.
+//
+// Scale: the files are held as one CPathList; the tasks are made as the
+// workers ask for them (a feed behind the pool's queue), and a finished
+// task is let go once its report has been taken, so that a batch of a
+// million files holds a few tasks at a time. The checks of the start take
+// a few bytes per file.
+//
+// With `skipExisting`, a source whose output exists and was last written no
+// earlier than the source is left alone: it gets no task, is not counted in
+// the batch's total, and is recorded as skipped. An injected IBatchRecorder
+// receives every source's outcome (see BatchRecorder.h).
 //
 // Messages go to the injected sink, or to qv::GlobalMsg() when none is.
 // Safety beyond the checks of the start: no output path may be the same
@@ -45,23 +57,32 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "batch/BatchRecorder.h"
 #include "batch/BatchView.h"
 #include "batch/SettingsValidation.h"
 #include "batch/TaskThreadPool.h"
 #include "msg/Msg.h"
 #include "trim/AppSettings.h"
 #include "trim/AutoTrimTask.h"
+#include "trim/PathList.h"
 
 namespace qv {
 
 // Command-line switches that shape a batch: `yes` overwrites existing
 // outputs without asking; `end` quits the program when the batch is over
-// (and when a command-line start is refused).
+// (and when a command-line start is refused); `skipExisting` leaves sources
+// with an up-to-date output alone; `strict` makes the exit code of a
+// completed batch 3 when a written page needs a look; `reviewItems` is the
+// most pages that need a look the summary lists (they are all counted).
 struct BatchOptions {
     bool yes = false;
     bool end = false;
+    bool skipExisting = false;
+    bool strict = false;
+    std::size_t reviewItems = SIZE_MAX;
 };
 
 // Stores the settings record persistently; throws my::CException (40007)
@@ -98,6 +119,8 @@ class CBatchDriver : public CAutoTrimTaskClient {
     CBatchDriver& operator=(const CBatchDriver&) = delete;
 
     const BatchOptions& Options() const { return m_options; }
+    // `recorder` (not owned, may be null) must outlive the driver's batches.
+    void SetRecorder(IBatchRecorder* recorder) { m_recorder = recorder; }
 
     // Checks everything, then starts the workers on `files` (full paths, in
     // order); true when the batch runs. Steps, each failure shown with
@@ -107,27 +130,33 @@ class CBatchDriver : public CAutoTrimTaskClient {
     //       shown, then its field focused);
     //   3   a non-empty EmptyImagePath must be an existing non-directory
     //       (40016) and load (40017);
-    //   4   every file must exist and not be a directory (40015, the path);
+    //   4   every file must exist and not be a directory (40015, the path;
+    //       40043 for a folder);
     //   5   earlier workers are waited for and the pool's lists emptied;
-    //   6   per file: MakeOutputPath, the source protection (40019), a task
-    //       with its saver by SaveType (40033); existing outputs noted;
+    //   6   per file: MakeOutputPath, the source protection (40019), the
+    //       up-to-date test of `skipExisting`, an existing output must be
+    //       replaceable (40020), existing outputs noted; then the saver of
+    //       SaveType must be available (40033);
     //   7   existing outputs: unless `yes`, one OK/Cancel question listing
-    //       them (anything but OK: false, no message); then deleted in order
-    //       (40020 at the first that fails; those deleted stay deleted);
+    //       them (anything but OK: false, no message); nothing is deleted
+    //       (each is replaced when its new result is whole);
     //   8   the copy becomes the global record and is saved (40007);
-    //   9   the previous results let go (Open Folder disabled), workers
-    //       started, timer started, running state.
+    //   9   skipped sources recorded; the previous results let go (Open
+    //       Folder disabled), workers started, timer started, running state.
     // Refused without a message while a batch runs. Unexpected exceptions
-    // are shown as their error records.
-    bool StartBatch(const std::vector<std::string>& files);
+    // are shown as their error records. A refused start is recorded with the
+    // text shown for it.
+    bool StartBatch(CPathList files);
 
     // Start-up with the command line's files: StartBatch when there are
     // files; under the end option a refused start quits with 1 and no files
-    // quit with 0 (the pool shut down and the finished list emptied first).
-    void StartFromCommandLine(const std::vector<std::string>& files);
+    // quit with 0 (the pool shut down and the finished list emptied first;
+    // the recorder gets an empty batch's end).
+    void StartFromCommandLine(CPathList files);
 
-    // Worker thread: appends the task to the finished list, or drops it once
-    // the pool is closing.
+    // Worker thread: hands the task to the recorder, then appends it to the
+    // finished list, or drops it once the pool is closing. A record that
+    // cannot be kept ends the batch as failed at the next tick.
     void OnTaskFinished(boost::shared_ptr<CAutoTrimTask> task) override;
 
     // One tick of the batch timer; ignored while the timer is not running.
@@ -157,17 +186,36 @@ class CBatchDriver : public CAutoTrimTaskClient {
     bool Running() const { return m_running; }
     bool TimerRunning() const { return m_timerRunning; }
     int Processed() const { return m_processed; }
-    // A copy of the finished list (kept after a batch until the next start).
-    std::vector<AutoTrimTaskPtr> FinishedTasks() const;
+    // The source of the batch's task number `task` (0-based, in the order
+    // the tasks are made); "" out of range. Valid until the next start.
+    std::string_view TaskSource(int task) const;
+    // The last written result's task whose report was taken (its images
+    // released), kept after a batch until the next start; empty before.
+    const AutoTrimTaskPtr& LastWritten() const { return m_lastWritten; }
     CTaskThreadPool& Pool() { return m_pool; }
 
   private:
     using End = BatchSummary::End;
 
+    // The files of a batch and what its start decided for them; shared with
+    // the feed that makes their tasks on the workers' threads, and never
+    // changed once the batch runs.
+    struct Plan {
+        CPathList files;
+        std::vector<std::uint32_t> taskFiles;  // the file of each task, in order
+        AppSettings settings;
+        DibPtr emptyImage;
+        SIZE previewSize{0, 0};
+    };
+    using PlanPtr = boost::shared_ptr<Plan>;
+    class CTaskFeed;
+
     CMsg& Msg() const;
+    // Shows why a start is refused, and keeps the text for the recorder.
+    void Refuse(const CSimpleErr& err);
     void Report(const SettingsCheck& check);
     // The steps of a start, in order; each shows why it refuses.
-    bool StartBatchChecked(const std::vector<std::string>& files);
+    bool StartBatchChecked(CPathList files);
     // The view's values into a copy of the settings.
     bool ReadViewSettings(AppSettings& local);
     // The empty image, loaded once for every task (none without a path).
@@ -175,54 +223,77 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // first task: on two cores the empty image then costs the batch hardly
     // any time. That decode writes and shows nothing; a refused start drops
     // it.
-    bool LoadEmptyImage(const AppSettings& local, const std::vector<std::string>& files,
-                        DibPtr& emptyImage, SourcePreloadPtr& firstSource);
-    // Every source must be an existing file.
-    bool CheckSources(const std::vector<std::string>& files);
-    // One queued task per source (the first takes `firstSource`); the
-    // outputs that exist already and the output folders, once each.
-    struct QueuedOutputs {
+    bool LoadEmptyImage(const AppSettings& local, const CPathList& files, DibPtr& emptyImage,
+                        SourcePreloadPtr& firstSource);
+    // Every source must be an existing file; the identities of the sources
+    // (the files no output may replace), sorted.
+    struct FileId {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        auto operator<=>(const FileId&) const = default;
+    };
+    bool CheckSources(const CPathList& files, std::vector<FileId>& sources);
+    // The tasks of the plan (its files without those left alone); the
+    // outputs that exist already (unless `yes`) and the output folders,
+    // once each.
+    struct PlannedOutputs {
         std::vector<std::string> existing;
         std::set<std::string> folders;
     };
-    bool QueueTasks(const std::vector<std::string>& files, const AppSettings& local,
-                    const DibPtr& emptyImage, SourcePreloadPtr firstSource, QueuedOutputs& outputs);
-    bool ConfirmOverwrite(const QueuedOutputs& outputs);
+    bool PlanTasks(Plan& plan, std::vector<FileId> protectedFiles, PlannedOutputs& outputs);
+    bool ConfirmOverwrite(const PlannedOutputs& outputs);
     // The checked values become the settings of the process, and are saved.
     bool AdoptSettings(const AppSettings& local);
-    void StartQueued(std::size_t count, const std::set<std::string>& outputFolders);
+    void StartPlanned(PlanPtr plan, SourcePreloadPtr firstSource,
+                      const std::set<std::string>& outputFolders);
     void StartTimer();
     void KillTimer();
     void TimerTick();
+    // The reports of the workers not yet taken, in their order, and the
+    // first record that could not be kept since the last take.
+    std::vector<AutoTrimTaskPtr> TakeFinished(CSimpleErr* recordErr = nullptr);
+    // Counts a finished task and notes a page that needs a look.
+    void RecordFinished(const AutoTrimTaskPtr& task);
     void AbortWith(const std::string& message);
     void EndBatch(End end, const std::string& errorText);
+    // The recorder's end of the batch; false when it could not be written
+    // (the error shown).
+    bool RecordEnd(const BatchSummary& summary);
     void ShutdownAndQuit(int exitCode);
     // Output folders (and parents) that do not exist yet: the batch creates
     // them. Those still empty when it ends are removed again.
     void NoteFoldersToCreate(const std::set<std::string>& folders);
     void RemoveEmptyCreatedFolders();
     void ClearFinished();
-    std::size_t FinishedCount() const;
+    bool NoReportWaiting() const;
 
     IBatchView& m_view;
     AppSettings& m_settings;
     BatchOptions m_options;
     SettingsSaver m_saveSettings;
     CMsg* m_msg;
+    IBatchRecorder* m_recorder = nullptr;
 
     bool m_running = false;
     bool m_timerRunning = false;
+    bool m_stopRequested = false;
     int m_total = 0;
     int m_processed = 0;
     bool m_reductionTold = false;  // 40350 shown in this batch
     std::uint32_t m_startTick = 0;
+    std::string m_refusal;                      // the text of the last refusal
+    PlanPtr m_plan;                             // of the running or last batch
     std::vector<std::string> m_outputFolders;   // of the running batch, once each
     std::vector<std::string> m_createdFolders;  // deepest first
+    // What the batch's finished tasks came to, for its summary.
+    BatchSummary m_tally;
+    AutoTrimTaskPtr m_lastWritten;
 
-    // Appended by workers, read by the timer; emptied only at a start and
-    // at the end of the driver. Never held together with a pool lock.
+    // Appended by workers, taken by the timer; emptied at a start and at the
+    // end of the driver. Never held together with a pool lock.
     mutable std::mutex m_finishedLock;
     std::vector<AutoTrimTaskPtr> m_finished;
+    CSimpleErr m_recordErr;  // a worker's record that could not be kept
 
     // Last member: destroyed (and its workers joined) first.
     CTaskThreadPool m_pool;

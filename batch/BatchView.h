@@ -30,14 +30,19 @@ struct ReviewItem {
 struct BatchSummary {
     enum class End { Completed, Failed, Stopped };
     End end = End::Completed;
-    int total = 0;                // files of the batch
+    int total = 0;                // files of the batch to process
     int written = 0;              // results saved
     std::uint32_t elapsedMs = 0;  // from the start to the end
     // Every output folder of the batch, once each, in file order, each
     // ending with '/'.
     std::vector<std::string> outputFolders;
-    // The written pages that need a look, in the order they finished.
+    // The written pages that need a look, in the order they finished (the
+    // first BatchOptions::reviewItems of them).
     std::vector<ReviewItem> review;
+    int reviewCount = 0;         // every written page that needs a look
+    int failed = 0;              // files whose pipeline failed
+    int skipped = 0;             // left alone, their results up to date (not in total)
+    bool stopRequested = false;  // Stop was asked for (an interrupt, the button)
 };
 
 class IBatchView {

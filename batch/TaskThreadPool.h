@@ -69,11 +69,17 @@ class CBasicTaskThreadPool {
 
     // Appends to the end of the queued list (std::length_error when full).
     void AddTask(TaskPtr task) { m_queued.Append(std::move(task)); }
+    // Tasks that follow the queued ones, made as workers ask for them (see
+    // CLockedTaskList::SetFeed). Cancel, CancelAndWait and Shutdown close it.
+    void SetFeed(typename CLockedTaskList<TTask>::FeedPtr feed) {
+        m_queued.SetFeed(std::move(feed));
+    }
 
-    // Moves every queued task, in order, to the end of the cancelled list
-    // (where it is never run), then writes `terminate` into every worker's
-    // terminate flag. Running tasks go on; does not wait.
+    // Closes the feed, moves every queued task, in order, to the end of the
+    // cancelled list (where it is never run), then writes `terminate` into
+    // every worker's terminate flag. Running tasks go on; does not wait.
     void Cancel(bool terminate) {
+        m_queued.SetFeed(nullptr);
         while (TaskPtr task = m_queued.Pop()) {
             m_cancelled.Append(std::move(task));
         }
@@ -95,6 +101,7 @@ class CBasicTaskThreadPool {
     // are running finish; nothing further is taken from the list.
     void Shutdown(std::uint32_t timeoutMs) {
         m_closing.store(true);
+        m_queued.SetFeed(nullptr);
         for (const WorkerPtr& worker : m_workers) {
             worker->SetQuit(true);
         }

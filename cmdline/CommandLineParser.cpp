@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <boost/regex.hpp>
 
+#include "cmdline/FileList.h"
 #include "msg/Exception.h"
 #include "msg/Format.h"
 #include "msg/MessageIds.h"
@@ -48,10 +49,14 @@ void ApplySize(const OptionWord& o, SIZE& size, AutoTrimParams& params, DWORD fl
     params.SetFlag(flag, true);
 }
 
-void ApplyRotate(const OptionWord& o, AppSettings& settings) {
+void RejectEmpty(const OptionWord& o) {
     if (o.value.empty()) {
         Reject(kMsgOptionNeedsValue, o.name, o.word);
     }
+}
+
+void ApplyRotate(const OptionWord& o, AppSettings& settings) {
+    RejectEmpty(o);
     RotateEdge edge{};
     if (!RotateEdgeFromKeyword(o.value, edge)) {
         Reject(kMsgOptionValueUnknown, o.name, o.word);
@@ -101,13 +106,15 @@ void ApplyThread(const OptionWord& o, AppSettings& settings, LONG maxThreads) {
 }  // namespace
 
 void CCommandLineParser::OnArguments(const std::vector<std::string>& arguments) {
-    m_files.clear();
-    m_hide = m_end = m_yes = false;
+    m_files = CPathList();
+    m_lists.clear();
+    m_reportPath.clear();
+    m_hide = m_end = m_yes = m_null = m_skipExisting = m_strict = false;
     for (size_t index = 0; index < arguments.size(); ++index) {
         const std::string& word = arguments[index];
         if (word == kEndOfOptions) {
             for (++index; index < arguments.size(); ++index) {
-                m_files.push_back(ToFullPath(arguments[index]));
+                m_files.Add(ToFullPath(arguments[index]));
             }
             break;
         }
@@ -117,6 +124,31 @@ void CCommandLineParser::OnArguments(const std::vector<std::string>& arguments) 
             AddFile(index, word);
         }
     }
+    // Read once every word is known: /null applies wherever it stands.
+    InsertListedFiles();
+}
+
+void CCommandLineParser::InsertListedFiles() {
+    if (m_lists.empty()) {
+        return;
+    }
+    const CPathList named = std::move(m_files);
+    m_files = CPathList();
+    std::size_t next = 0;
+    for (const ListWord& list : m_lists) {
+        for (; next < list.position; ++next) {
+            m_files.Add(named[next]);
+        }
+        AddListedFiles(list.list, m_null, m_files);
+    }
+    for (; next < named.size(); ++next) {
+        m_files.Add(named[next]);
+    }
+}
+
+void CCommandLineParser::AddListedFiles(const std::string& list, bool nulSeparated,
+                                        CPathList& files) {
+    ReadFileList(list, nulSeparated, files);
 }
 
 CCommandLineParser::Request CCommandLineParser::RequestOf(
@@ -147,7 +179,7 @@ void CCommandLineParser::AddFile(size_t /*index*/, const std::string& word) {
     if (word.starts_with('/') && !IsFilePathWord(word)) {
         Reject(kMsgUnknownOption, word);
     }
-    m_files.push_back(ToFullPath(word));
+    m_files.Add(ToFullPath(word));
 }
 
 bool CCommandLineParser::TakeOption(size_t index, const std::string& word) {
@@ -200,6 +232,21 @@ bool CCommandLineParser::TakeOption(size_t index, const std::string& word) {
          [](CCommandLineParser& p, const OptionWord& o) {
              ApplyThread(o, p.m_settings, MaxThreadCount);
          }},
+        {"/files_from", true,
+         [](CCommandLineParser& p, const OptionWord& o) {
+             RejectEmpty(o);
+             p.m_lists.push_back(
+                 {o.value == "-" ? o.value : ToFullPath(o.value), p.m_files.size()});
+         }},
+        {"/null", false, [](CCommandLineParser& p, const OptionWord&) { p.m_null = true; }},
+        {"/report", true,
+         [](CCommandLineParser& p, const OptionWord& o) {
+             RejectEmpty(o);
+             p.m_reportPath = o.value == "-" ? o.value : ToFullPath(o.value);
+         }},
+        {"/skip_existing", false,
+         [](CCommandLineParser& p, const OptionWord&) { p.m_skipExisting = true; }},
+        {"/strict", false, [](CCommandLineParser& p, const OptionWord&) { p.m_strict = true; }},
     };
 
     for (const Option& option : kOptions) {

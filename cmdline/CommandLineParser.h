@@ -26,13 +26,21 @@
 //   /out:name     name, unchanged, first in SubFolder
 //   /format:f     bmp, png, tif[f], jp[e]g[,quality] (letters in any case)
 //   /thread:n     ThreadCount := n (n >= 1, capped at MaxThreadCount)
+//   /files_from:list    the paths listed in the file `list` ("-": standard
+//                 input), one per line, join the files where the option
+//                 stands (ReadFileList)
+//   /null         the lists of /files_from are NUL-separated (wherever
+//                 /null stands)
+//   /report:file  ReportPath := ToFullPath(file), "-" kept as it is
+//   /skip_existing, /strict   set their flags
 // Numbers are base-10; one beyond 2147483647 reads as 2147483647. Sizes of 0
 // and a JPEG quality above 100 pass here; the batch start judges them.
 //
 // Each option also has its GNU spelling, handled by the same handler with
 // the same values and messages: --hide, --end, --yes, --reset,
 // --empty=path, --rotate=kw, --cut=letters, --deep-cut=on|off,
-// --size=cx,cy|off, --trim=cx,cy|off, --out=name, --format=f, --thread=n
+// --size=cx,cy|off, --trim=cx,cy|off, --out=name, --format=f, --thread=n,
+// --files-from=list, --null, --report=file, --skip-existing, --strict
 // (see CCommandLineParserUtil). The word "--" ends the options: every word
 // after it is a file, whatever it looks like. --help, -h, /?, --version and
 // -V are answered before any parse (RequestOf); other words beginning with
@@ -50,7 +58,9 @@
 //   58749 (word)           a word beginning with '/' that no option takes
 //   40042 (word)           /reset that is not the first argument
 //   58751 (name, word)     a value option without ':' right after its name
-//   58752 (name, word)     /rotate: or /cut: with an empty value
+//   58752 (name, word)     /rotate:, /cut:, /files_from: or /report: with
+//                          an empty value
+//   40250 (system text, list)  a list of /files_from that cannot be read
 //   58753 (name, word)     a value outside the accepted set
 //   58754 (word)           /cut with a repeated letter
 //   58755 ("ltrb+", word)  /cut with a letter outside "ltrb+"
@@ -64,6 +74,7 @@
 #include "cmdline/CommandLineParserUtil.h"
 #include "cmdline/SimpleCommandLineParser.h"
 #include "trim/AppSettings.h"
+#include "trim/PathList.h"
 
 namespace qv {
 
@@ -85,16 +96,27 @@ class CCommandLineParser : public CSimpleCommandLineParser, public CCommandLineP
     enum class Request { Run, Help, Version };
     static Request RequestOf(const std::vector<std::string>& arguments);
 
-    // The image paths named on the command line, absolute, in order.
-    const std::vector<std::string>& Files() const { return m_files; }
+    // The image paths named on the command line and in its lists, absolute,
+    // in order.
+    const CPathList& Files() const { return m_files; }
+    // Hands the files over, leaving none (a long list is not copied).
+    CPathList TakeFiles() { return std::move(m_files); }
     bool Hide() const { return m_hide; }  // no window; implies End
     bool End() const { return m_end; }    // quit when the command-line batch is over
     bool Yes() const { return m_yes; }    // answer the overwrite question yes
+    // Where the run report goes: an absolute path, "-" for standard output,
+    // "" for no report.
+    const std::string& ReportPath() const { return m_reportPath; }
+    bool SkipExisting() const { return m_skipExisting; }  // leave up-to-date results alone
+    bool Strict() const { return m_strict; }              // exit 3 when a page needs a look
 
   protected:
     // Whether path names an existing file or folder (the POSIX path rule);
     // CCommandLineParserUtil::PathExists unless overridden.
     virtual bool NamesExistingPath(const std::string& path) const;
+    // Appends the paths listed in `list` to `files` (ReadFileList) unless
+    // overridden.
+    virtual void AddListedFiles(const std::string& list, bool nulSeparated, CPathList& files);
 
   private:
     // Applies the option word is, if any (index: its 0-based place among the
@@ -105,12 +127,25 @@ class CCommandLineParser : public CSimpleCommandLineParser, public CCommandLineP
     void AddFile(size_t index, const std::string& word);
 
     bool IsFilePathWord(const std::string& word) const;
+    // Reads the lists of /files_from into the files, each where it stood.
+    void InsertListedFiles();
+
+    // A /files_from list and the number of files named before it.
+    struct ListWord {
+        std::string list;
+        std::size_t position;
+    };
 
     AppSettings& m_settings;
-    std::vector<std::string> m_files;
+    CPathList m_files;
+    std::vector<ListWord> m_lists;
+    std::string m_reportPath;
     bool m_hide = false;
     bool m_end = false;
     bool m_yes = false;
+    bool m_null = false;
+    bool m_skipExisting = false;
+    bool m_strict = false;
 };
 
 }  // namespace qv

@@ -46,21 +46,6 @@ bool HasDotComponent(std::string_view path) {
     return false;
 }
 
-// The shell's logical current directory when $PWD is trustworthy (absolute,
-// no "." or "..", the same folder as "."), else the physical one.
-std::string CurrentDirectory() {
-    const char* pwd = std::getenv("PWD");
-    if (pwd != nullptr && pwd[0] == '/' && !HasDotComponent(pwd)) {
-        struct stat logical {};
-        struct stat here {};
-        if (stat(pwd, &logical) == 0 && stat(".", &here) == 0 && logical.st_dev == here.st_dev &&
-            logical.st_ino == here.st_ino) {
-            return pwd;
-        }
-    }
-    return PhysicalCurrentDirectory();
-}
-
 [[noreturn]] void ThrowNeedsColon(std::string_view name, std::string_view word) {
     throw my::CException(kMsgOptionNeedsColon, Formatted(kMsgOptionNeedsColon, name, word));
 }
@@ -120,7 +105,27 @@ bool CCommandLineParserUtil::IsValueOption(std::string_view word,
     return false;
 }
 
+// The shell's logical current directory when $PWD is trustworthy (absolute,
+// no "." or "..", the same folder as "."), else the physical one.
+std::string CCommandLineParserUtil::CurrentDirectory() {
+    const char* pwd = std::getenv("PWD");
+    if (pwd != nullptr && pwd[0] == '/' && !HasDotComponent(pwd)) {
+        struct stat logical {};
+        struct stat here {};
+        if (stat(pwd, &logical) == 0 && stat(".", &here) == 0 && logical.st_dev == here.st_dev &&
+            logical.st_ino == here.st_ino) {
+            return pwd;
+        }
+    }
+    return PhysicalCurrentDirectory();
+}
+
 std::string CCommandLineParserUtil::ToFullPath(std::string_view path) {
+    return ToFullPath(path, !path.empty() && path.front() != '/' ? CurrentDirectory() : "");
+}
+
+std::string CCommandLineParserUtil::ToFullPath(std::string_view path,
+                                               std::string_view currentDirectory) {
     if (path.empty()) {
         return {};
     }
@@ -128,10 +133,11 @@ std::string CCommandLineParserUtil::ToFullPath(std::string_view path) {
     if (path.front() == '/') {
         joined.assign(path);
     } else {
-        joined = CurrentDirectory();
-        if (joined.empty()) {
+        if (currentDirectory.empty()) {
             return std::string(path);
         }
+        joined.reserve(currentDirectory.size() + 1 + path.size());
+        joined.assign(currentDirectory);
         joined += '/';
         joined += path;
     }

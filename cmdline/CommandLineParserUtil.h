@@ -45,6 +45,13 @@ class CCommandLineParserUtil {
     // symbolic link. No length limit. When the current directory cannot be
     // read, path is returned unchanged.
     static std::string ToFullPath(std::string_view path);
+    // The same against a current directory asked for beforehand (one of
+    // CurrentDirectory, so that a long list asks once): a relative path with
+    // an empty currentDirectory is returned unchanged.
+    static std::string ToFullPath(std::string_view path, std::string_view currentDirectory);
+    // The current directory ToFullPath joins relative paths to, "" when it
+    // cannot be read.
+    static std::string CurrentDirectory();
 
     // True for a word beginning with '/' whose text before its first ':'
     // (the whole word when it has none) contains a second '/':

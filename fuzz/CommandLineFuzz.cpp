@@ -14,17 +14,22 @@
 
 namespace {
 
-// Words beginning with '/' are judged without looking at the file system.
+// Words beginning with '/' are judged without looking at the file system;
+// lists of /files_from are not read (one would be any file, or the fuzzer's
+// own standard input).
 class CParser : public qv::CCommandLineParser {
   public:
     using qv::CCommandLineParser::CCommandLineParser;
 
   protected:
     bool NamesExistingPath(const std::string&) const override { return false; }
+    void AddListedFiles(const std::string& list, bool, CPathList& files) override {
+        files.Add(list);
+    }
 };
 
 void Check(const CParser& parser) {
-    for (const std::string& file : parser.Files()) {
+    for (const std::string_view file : parser.Files()) {
         if (file.empty()) {
             std::abort();
         }

@@ -10,15 +10,15 @@
 namespace {
 
 constexpr std::array<PixelKindInfo, 9> kInfo{{
-    {1, BI_RGB, 1, 1, false, false},          // Bitonal
-    {8, BI_RGB, 1, 8, false, false},          // Grey8
-    {16, BI_GREYALPHA8, 2, 8, false, true},   // GreyAlpha8
-    {16, BI_SAMPLES16, 1, 16, false, false},  // Grey16
-    {32, BI_SAMPLES16, 2, 16, false, true},   // GreyAlpha16
-    {24, BI_RGB, 3, 8, true, false},          // Bgr24
-    {32, BI_RGB, 4, 8, true, true},           // Bgra32
-    {48, BI_SAMPLES16, 3, 16, true, false},   // Bgr48
-    {64, BI_SAMPLES16, 4, 16, true, true},    // Bgra64
+    {1, BI_RGB, 1, 1, false, false, "bitonal"},
+    {8, BI_RGB, 1, 8, false, false, "grey8"},
+    {16, BI_GREYALPHA8, 2, 8, false, true, "grey_alpha8"},
+    {16, BI_SAMPLES16, 1, 16, false, false, "grey16"},
+    {32, BI_SAMPLES16, 2, 16, false, true, "grey_alpha16"},
+    {24, BI_RGB, 3, 8, true, false, "colour8"},
+    {32, BI_RGB, 4, 8, true, true, "colour_alpha8"},
+    {48, BI_SAMPLES16, 3, 16, true, false, "colour16"},
+    {64, BI_SAMPLES16, 4, 16, true, true, "colour_alpha16"},
 }};
 
 constexpr RGBQUAD kBlack{0, 0, 0, 255};

@@ -43,12 +43,13 @@ enum class PixelKind : std::uint8_t {
 };
 
 struct PixelKindInfo {
-    WORD bitCount;      // bits a pixel (biBitCount)
-    DWORD compression;  // biCompression
-    int channels;       // samples a pixel, alpha included
-    int sampleBits;     // 1, 8 or 16
-    bool colour;        // blue, green, red rather than grey
-    bool alpha;         // the last sample is alpha
+    WORD bitCount;        // bits a pixel (biBitCount)
+    DWORD compression;    // biCompression
+    int channels;         // samples a pixel, alpha included
+    int sampleBits;       // 1, 8 or 16
+    bool colour;          // blue, green, red rather than grey
+    bool alpha;           // the last sample is alpha
+    const char* keyword;  // "bitonal", "grey8", "grey_alpha16", "colour16" ...
 };
 
 const PixelKindInfo& InfoOf(PixelKind kind);

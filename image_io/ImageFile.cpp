@@ -57,15 +57,6 @@ DecodeFunction DirectDecoderFor(const CMemoryStream& stream) {
     return nullptr;
 }
 
-bool IsDeepFormat(QImage::Format format) {
-    return format == QImage::Format_RGBX64 || format == QImage::Format_RGBA64 ||
-           format == QImage::Format_RGBA64_Premultiplied || format == QImage::Format_RGBX16FPx4 ||
-           format == QImage::Format_RGBA16FPx4 ||
-           format == QImage::Format_RGBA16FPx4_Premultiplied ||
-           format == QImage::Format_RGBX32FPx4 || format == QImage::Format_RGBA32FPx4 ||
-           format == QImage::Format_RGBA32FPx4_Premultiplied;
-}
-
 // Whether a 1-bit image's two colours are black and white, and which is
 // entry 0.
 bool IsBlackAndWhite(const QImage& image, bool& whiteFirst) {
@@ -130,11 +121,13 @@ HRESULT DecodeWithQt(const CMemoryStream& stream, QImage& pixels) {
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
+    // The declared size is judged as 32-bit pixels, the kind most files Qt
+    // decodes are kept as; the decoded image's own kind is judged after.
+    // The reader's pixel format is not asked before: some plugins leave it
+    // unset for a file they cannot read.
     const QSize declared = reader.size();
-    const PixelKind largest =
-        IsDeepFormat(reader.imageFormat()) ? PixelKind::Bgra64 : PixelKind::Bgra32;
     if ((declared.isValid() &&
-         !WithinDecodeLimits(declared.width(), declared.height(), largest, kLimits)) ||
+         !WithinDecodeLimits(declared.width(), declared.height(), PixelKind::Bgra32, kLimits)) ||
         !TiffSamplesWithinLimits(stream.Data(), stream.Size(), kLimits)) {
         return kNoMemory;
     }

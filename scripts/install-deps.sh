@@ -4,17 +4,20 @@
 # translations give Qt's own buttons and dialogs the interface language;
 # fonts-noto-cjk, fonts-vlgothic and fonts-dejavu-core are the fonts the
 # window's layout is checked with; desktop-file-utils checks the desktop
-# entry).
+# entry; Slurm, munge, iproute2, python3 and perl run the cluster recipe's
+# test on a cluster of one node; the services the Slurm and munge packages
+# install are not used).
 # Idempotent and quiet; runs as root (or through sudo) with no terminal.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang-format
-  libboost-dev libboost-regex-dev
+  libboost1.81-dev libboost-regex1.81-dev libboost-json1.81-dev
   qt6-base-dev qt6-image-formats-plugins qt6-qpa-plugins qt6-translations-l10n libgl-dev
   libpng-dev libdeflate-dev libtiff-dev libjpeg62-turbo-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev file
+  slurmctld slurmd slurm-client munge iproute2 python3 perl
   xvfb xauth xdotool fonts-noto-cjk fonts-vlgothic fonts-dejavu-core desktop-file-utils
   clang-14 libclang-rt-14-dev
 )

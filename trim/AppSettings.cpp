@@ -55,6 +55,32 @@ bool AppSettings::ApplyFormatOption(std::string_view value) {
     return false;
 }
 
+std::string AppSettings::FormatOptionValue() const {
+    const OutputFormat& format = OutputFormatOf(SaveType);
+    std::string value(format.keywords[0]);
+    switch (format.option) {
+        case FormatOption::None:
+            break;
+        case FormatOption::Quality:
+            value += "," + std::to_string(JpegQuality);
+            break;
+        case FormatOption::Compression: {
+            // An unknown value is saved with the default.
+            const auto chosen = [&](std::uint32_t v) {
+                return std::find_if(format.choices.begin(), format.choices.end(),
+                                    [v](const FormatChoice& c) { return c.value == v; });
+            };
+            auto choice = chosen(static_cast<std::uint32_t>(TiffCompression));
+            if (choice == format.choices.end()) {
+                choice = chosen(format.defaultOption);
+            }
+            value += "," + std::string(choice->keyword);
+            break;
+        }
+    }
+    return value;
+}
+
 void AppSettings::AddToHistory(HistoryList& list, std::string_view text) {
     // Copied first: `text` may point into an entry that is about to be erased.
     std::string entry(text);

@@ -90,6 +90,9 @@ struct AppSettings {
     // TiffCompression) and returns true; false, nothing changed, for any
     // other value.
     bool ApplyFormatOption(std::string_view value);
+    // The /format value of SaveType and its option, as ApplyFormatOption
+    // reads it: "png", "bmp", "jpg,80", "tif,deflate".
+    std::string FormatOptionValue() const;
 
     // Removes every entry equal to `text` (exact, case-sensitive), puts `text`
     // first and drops the oldest entries beyond MaxHistory. `text` may refer

@@ -105,8 +105,8 @@ class CAutoTrimTask::Pipeline {
         HRESULT hr = preload ? preload->Take(image) : LoadImageFromFile(image, t.m_sourcePath);
         if (SUCCEEDED(hr)) {
             m_hasAlpha = image->HasAlpha();
-            m_dpiX = image->GetHorizontalResolution();
-            m_dpiY = image->GetVerticalResolution();
+            m_dpiX = t.m_dpiX = image->GetHorizontalResolution();
+            m_dpiY = t.m_dpiY = image->GetVerticalResolution();
             hr = ImageToKeptDib(image, m_kept);
         }
         // The analyses see 8-bit colour; a page of 8-bit colour is that
@@ -549,6 +549,7 @@ void CAutoTrimTask::Init(DibPtr emptyImage, std::int32_t filePosition, std::stri
     m_cutSides.clear();
     m_skewAngle = 0.0;
     m_cropRect = RECT{0, 0, 0, 0};
+    m_dpiX = m_dpiY = 0;
     m_verdict = TrimVerdict{};
     m_outputKind.reset();
     m_savedKind.reset();

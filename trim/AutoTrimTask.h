@@ -100,6 +100,10 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     const std::string& OutputPath() const { return m_outputPath; }
     const std::string& OutputFolder() const { return m_outputFolder; }
     std::int32_t FilePosition() const { return m_filePosition; }
+    // The source's resolution in dots per inch, which the output keeps;
+    // (0, 0) until the source was read.
+    float DpiX() const { return m_dpiX; }
+    float DpiY() const { return m_dpiY; }
     // What the last run decided: the sides cut (in order), the skew angle in
     // radians (positive turns the picture clockwise on screen; 0 when not
     // rotated) and the crop rectangle in the straightened image.
@@ -151,6 +155,8 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     SideList m_cutSides;
     double m_skewAngle = 0.0;
     RECT m_cropRect{0, 0, 0, 0};
+    float m_dpiX = 0;
+    float m_dpiY = 0;
     TrimVerdict m_verdict;
     std::optional<PixelKind> m_outputKind;
     std::optional<PixelKind> m_savedKind;

@@ -93,8 +93,8 @@ CMainDlg::~CMainDlg() {
     Destroy();
 }
 
-void CMainDlg::AfterCreate(const std::vector<std::string>& files) {
-    m_driver.StartFromCommandLine(files);
+void CMainDlg::AfterCreate(CPathList files) {
+    m_driver.StartFromCommandLine(std::move(files));
 }
 
 CMsg& CMainDlg::Msg() const {

@@ -62,7 +62,7 @@ class CMainDlg : public QDialog, public IBatchView {
     // After the window was created (and shown, unless hidden): a batch over
     // the command line's files; under /end, a refused start quits with 1 and
     // no files quit with 0.
-    void AfterCreate(const std::vector<std::string>& files);
+    void AfterCreate(CPathList files);
 
     // The control with this id, or null.
     QWidget* Control(int id) const;

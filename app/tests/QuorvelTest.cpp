@@ -11,6 +11,9 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
+#include <boost/json/value.hpp>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -57,18 +60,25 @@ class Workspace {
     std::string Registry() const { return (root_ / "settings.reg").string(); }
 
     // Writes a small generated scan (RGB PNG at 40 dpi), and its empty bed
-    // when asked.
-    void Scan(const std::string& name, double skew = 1.5, std::uint32_t seed = 3,
-              const std::string& bedName = {}, int width = 320, int height = 440) const {
+    // when asked; its truth.
+    scangen::ScanTruth Scan(const std::string& name, double skew = 1.5, std::uint32_t seed = 3,
+                            const std::string& bedName = {}, int width = 320, int height = 440,
+                            scangen::BookEdge bookEdge = scangen::BookEdge::None) const {
         scangen::ScanOptions options = scangen::MakeScanOptions(width, height, 40);
         options.skewDegrees = skew;
         options.seed = seed;
+        options.bookEdge = bookEdge;
         const scangen::GeneratedScan scan = scangen::GenerateScan(options);
-        ASSERT_EQ(scan.result, S_OK);
+        EXPECT_EQ(scan.result, S_OK);
         EXPECT_TRUE(scangen::WritePng(scan.scan, (root_ / name).string(), 40));
         if (!bedName.empty()) {
             EXPECT_TRUE(scangen::WritePng(scan.emptyBed, (root_ / bedName).string(), 40));
         }
+        return scan.truth;
+    }
+    // A page running off the left border: written, but it needs a look.
+    void OffBorderScan(const std::string& name) const {
+        Scan(name, 0.0, 5, {}, 320, 440, scangen::BookEdge::Left);
     }
 
     // Runs the program in the workspace with no display and English texts;
@@ -76,15 +86,19 @@ class Workspace {
     Result Run(const std::vector<std::string>& args,
                const std::map<std::string, std::string>& env = {},
                const std::function<void(pid_t)>& meanwhile = {}) const {
-        int outPipe[2], errPipe[2];
+        int outPipe[2], errPipe[2], inPipe[2];
         EXPECT_EQ(pipe(outPipe), 0);
         EXPECT_EQ(pipe(errPipe), 0);
+        EXPECT_EQ(pipe(inPipe), 0);
+        // Small enough for the pipe's buffer: written before the program reads.
+        EXPECT_EQ(write(inPipe[1], input_.data(), input_.size()), ssize_t(input_.size()));
+        close(inPipe[1]);
         const pid_t pid = fork();
         if (pid == 0) {
             dup2(outPipe[1], 1);
             dup2(errPipe[1], 2);
             close(outPipe[0]), close(errPipe[0]);
-            dup2(open("/dev/null", O_RDONLY), 0);  // no terminal either
+            dup2(inPipe[0], 0);  // no terminal either
             setsid();
             if (memoryLimit_ != 0) {
                 const rlimit limit{memoryLimit_, memoryLimit_};
@@ -92,7 +106,7 @@ class Workspace {
             }
             Exec(args, env);
         }
-        close(outPipe[1]), close(errPipe[1]);
+        close(outPipe[1]), close(errPipe[1]), close(inPipe[0]);
         if (meanwhile) {
             meanwhile(pid);
         }
@@ -172,6 +186,8 @@ class Workspace {
   public:
     // Address space the program may use (RLIMIT_AS), 0 for no limit.
     rlim_t memoryLimit_ = 0;
+    // What the program reads on its standard input.
+    std::string input_;
 
   private:
     TempDir dir_;
@@ -192,6 +208,28 @@ std::function<void(pid_t)> SignalWhen(std::function<bool()> ready, int signal) {
 bool IsImage(const fs::path& path) {
     ImagePtr image;
     return LoadImageFromFile(image, path.string()) == S_OK;
+}
+
+// The lines of a run report, each parsed (file names may hold any bytes);
+// a line that is no JSON object fails the test.
+std::vector<boost::json::object> ReportLines(const std::string& text) {
+    std::vector<boost::json::object> lines;
+    boost::json::parse_options options;
+    options.allow_invalid_utf8 = true;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        boost::system::error_code ec;
+        const boost::json::value line =
+            boost::json::parse(std::string_view(text).substr(start, end - start), ec, {}, options);
+        EXPECT_TRUE(!ec && line.is_object()) << text.substr(start, end - start);
+        lines.push_back(line.is_object() ? line.as_object() : boost::json::object());
+    }
+    EXPECT_EQ(start, text.size()) << "the last line is ended";
+    return lines;
+}
+
+std::string Text(const boost::json::value& value) {
+    return value.is_string() ? std::string(value.as_string()) : "(" + serialize(value) + ")";
 }
 
 TEST(Quorvel, ProcessesFilesIntoTheSubfolderWithTheirResolutionAndNames) {
@@ -287,11 +325,18 @@ TEST(Quorvel, VisibleRunsNeedADisplayAndBoxesOnlyWhereSomeoneSeesThem) {
 TEST(Quorvel, MissingInputsAndFailingFilesEndWithTheirMessage) {
     Workspace ws;
     ws.Scan("a.png");
-    const Result missing = ws.Run({"/hide", "/cut:ltrb", "a.png", "nothere.png"});
+    const Result missing = ws.Run({"/hide", "/cut:ltrb", "--report=-", "a.png", "nothere.png"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("Path not found\n\n" + (ws / "nothere.png").string()),
               std::string::npos)
         << missing.err;
+    // The report says the run was refused, and why.
+    const std::vector<boost::json::object> refused = ReportLines(missing.out);
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(Text(refused[0].at("summary").at("end")), "refused");
+    EXPECT_EQ(Text(refused[0].at("summary").at("message")),
+              "Path not found\n\n" + (ws / "nothere.png").string());
+    EXPECT_EQ(refused[0].at("summary").at("not_processed"), 2);
     fs::create_directory(ws / "folder");
     const Result folder = ws.Run({"/hide", "a.png", "folder"});
     EXPECT_EQ(folder.exitCode, 1);
@@ -514,6 +559,29 @@ TEST(Quorvel, ProgressAndSummaryOnlyOnATerminal) {
     EXPECT_NE(written.out.find("2 files written to " + (ws / "trim").string() + " in "),
               std::string::npos)
         << written.out;
+    // Each progress line counts from the batch's start (seconds here).
+    for (std::size_t at = written.out.find(" elapsed"); at != std::string::npos;
+         at = written.out.find(" elapsed", at + 1)) {
+        EXPECT_EQ(written.out.substr(at - 4, 3), "0:0") << written.out;
+    }
+
+    const Result skipped = ws.RunOnTerminal({"/hide", "--skip-existing", "a.png", "b.png"}, "");
+    EXPECT_EQ(skipped.exitCode, 0) << skipped.out;
+    EXPECT_NE(skipped.out.find("0 files written to " + (ws / "trim").string() + " in "),
+              std::string::npos)
+        << skipped.out;
+    EXPECT_NE(skipped.out.find("; 2 skipped\r\n"), std::string::npos) << skipped.out;
+
+    // A page that needs a look: counted and listed under the summary; the
+    // run ends with 0, with --strict with 3.
+    ws.OffBorderScan("off.png");
+    const Result review = ws.RunOnTerminal({"/hide", "/yes", "--strict", "a.png", "off.png"}, "");
+    EXPECT_EQ(review.exitCode, 3) << review.out;
+    EXPECT_NE(review.out.find("; 1 need a look\r\n  " + (ws / "off.png").string() +
+                              ": page runs off the left border of the scan\r\n"),
+              std::string::npos)
+        << review.out;
+    EXPECT_EQ(ws.Run({"/hide", "/yes", "a.png", "off.png"}).exitCode, 0);
 
     const Result failed = ws.RunOnTerminal({"/hide", "/yes", "a.png", "broken.png"}, "");
     EXPECT_EQ(failed.exitCode, 1);
@@ -610,6 +678,162 @@ TEST(Quorvel, NeverOverwritesOneResultWithAnother) {
               std::string::npos)
         << lost.err;
     EXPECT_FALSE(fs::exists(ws / "trim/dup.bmp"));
+}
+
+// A report of every source (ok, review, failed; then skipped and redone in
+// a run that appends to it), with each run's summary. A result older than
+// its source is made again, a newer one left alone.
+TEST(Quorvel, RunReportAndSkippingUpToDateResults) {
+    Workspace ws;
+    const scangen::ScanTruth truth = ws.Scan("a.png", 1.5, 3);
+    ws.Scan("b.png", -2.0, 4);
+    ws.OffBorderScan("off.png");
+    std::ofstream(ws / "broken.png") << "this is no image";
+    const std::vector<std::string> args{
+        "/hide", "/yes",  "/cut:ltrb", "/thread:1", "--report=report.jsonl",
+        "a.png", "b.png", "off.png",   "broken.png"};
+    const Result first = ws.Run(args);
+    EXPECT_EQ(first.exitCode, 1);
+    std::vector<boost::json::object> lines =
+        ReportLines(ReadFileBytes((ws / "report.jsonl").string()));
+    ASSERT_EQ(lines.size(), 5u);
+
+    const boost::json::object& ok = lines[0];
+    std::vector<std::string> keys;
+    for (const auto& entry : ok) {
+        keys.emplace_back(entry.key());
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"source", "output", "status", "reasons", "message",
+                                              "angle_deg", "rotate_side", "page_corners", "crop",
+                                              "output_size", "dpi", "ms", "kind", "saved_kind"}));
+    EXPECT_EQ(Text(ok.at("source")), (ws / "a.png").string());
+    EXPECT_EQ(Text(ok.at("output")), (ws / "trim/a.png").string());
+    EXPECT_EQ(Text(ok.at("status")), "ok");
+    EXPECT_TRUE(ok.at("reasons").as_array().empty());
+    EXPECT_TRUE(ok.at("message").is_null());
+    EXPECT_NEAR(ok.at("angle_deg").to_number<double>(), -1.5, 0.2);
+    const std::string side = Text(ok.at("rotate_side"));
+    EXPECT_TRUE(side == "left" || side == "top" || side == "right" || side == "bottom") << side;
+    // Source pixels, top left first, clockwise.
+    const boost::json::array& corners = ok.at("page_corners").as_array();
+    ASSERT_EQ(corners.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_NEAR(corners[i].at(0).to_number<double>(), truth.corners[i].x, 2.0) << i;
+        EXPECT_NEAR(corners[i].at(1).to_number<double>(), truth.corners[i].y, 2.0) << i;
+    }
+    ImagePtr image;
+    ASSERT_EQ(LoadImageFromFile(image, (ws / "trim/a.png").string()), S_OK);
+    const boost::json::array& crop = ok.at("crop").as_array();
+    ASSERT_EQ(crop.size(), 4u);
+    EXPECT_EQ(crop[2].as_int64() - crop[0].as_int64(), image->GetWidth());
+    EXPECT_EQ(ok.at("output_size"), (boost::json::array{image->GetWidth(), image->GetHeight()}));
+    EXPECT_NEAR(ok.at("dpi").at(0).to_number<double>(), 40.0, 0.01);  // 1575 pixels per metre
+    EXPECT_EQ(ok.at("dpi").at(0), ok.at("dpi").at(1));
+    EXPECT_GE(ok.at("ms").as_int64(), 0);
+    EXPECT_EQ(Text(ok.at("kind")), "colour8");
+    EXPECT_EQ(Text(ok.at("saved_kind")), "colour8");
+
+    const boost::json::object& review = lines[2];
+    EXPECT_EQ(Text(review.at("status")), "review");
+    ASSERT_FALSE(review.at("reasons").as_array().empty());
+    EXPECT_EQ(Text(review.at("reasons").at(0)), "page runs off the left border of the scan");
+    EXPECT_TRUE(IsImage(Text(review.at("output"))));
+    const boost::json::object& failed = lines[3];
+    EXPECT_EQ(Text(failed.at("status")), "failed");
+    EXPECT_TRUE(Text(failed.at("message")).starts_with("failed to read image - not an image file"));
+    EXPECT_TRUE(failed.at("crop").is_null() && failed.at("dpi").is_null() &&
+                failed.at("kind").is_null());
+    const boost::json::object& summary = lines[4].at("summary").as_object();
+    EXPECT_EQ(Text(summary.at("end")), "failed");
+    EXPECT_EQ(summary.at("files"), 4);
+    EXPECT_EQ(summary.at("ok"), 2);
+    EXPECT_EQ(summary.at("review"), 1);
+    EXPECT_EQ(summary.at("failed"), 1);
+    EXPECT_EQ(summary.at("not_processed"), 0);
+    EXPECT_EQ(Text(summary.at("version")), QUORVEL_VERSION);
+    EXPECT_EQ(Text(summary.at("settings").at("cut")), "ltrb");
+
+    // b's result older than b: made again; a's left alone.
+    const auto aWritten = fs::last_write_time(ws / "trim/a.png");
+    fs::last_write_time(ws / "trim/b.png",
+                        fs::last_write_time(ws / "b.png") - std::chrono::hours(1));
+    std::vector<std::string> again = args;
+    again.insert(again.begin(), "--skip-existing");
+    EXPECT_EQ(ws.Run(again).exitCode, 1);
+    lines = ReportLines(ReadFileBytes((ws / "report.jsonl").string()));
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(Text(lines[5].at("source")), (ws / "a.png").string());
+    EXPECT_EQ(Text(lines[5].at("status")), "skipped");
+    EXPECT_TRUE(lines[5].at("angle_deg").is_null() && lines[5].at("ms").is_null());
+    EXPECT_EQ(Text(lines[7].at("source")), (ws / "b.png").string());
+    EXPECT_EQ(Text(lines[7].at("status")), "ok");
+    EXPECT_EQ(fs::last_write_time(ws / "trim/a.png"), aWritten);
+    EXPECT_GT(fs::last_write_time(ws / "trim/b.png"), fs::last_write_time(ws / "b.png"));
+    const boost::json::object& resumed = lines[9].at("summary").as_object();
+    EXPECT_EQ(resumed.at("skipped"), 2);
+    EXPECT_EQ(resumed.at("ok"), 1);
+    EXPECT_EQ(resumed.at("settings").at("skip_existing"), true);
+}
+
+// Interrupted, the report ends with a summary; killed, it holds whole lines
+// of what finished; a line a killed run left unended is ended before the
+// next run appends.
+TEST(Quorvel, ReportOfAnInterruptedOrKilledRunIsValidJsonLines) {
+    Workspace ws;
+    std::vector<std::string> args{"/hide", "/yes", "/cut:ltrb", "/thread:1", "--report=r.jsonl"};
+    ws.Scan("p0.png", 1.0, 30, {}, 640, 880);
+    for (int i = 0; i < 10; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".png";
+        if (i > 0) {
+            fs::copy_file(ws / "p0.png", ws / name);
+        }
+        args.push_back(name);
+    }
+    auto written = [&] { return fs::exists(ws / "trim/p2.png"); };
+    const Result stopped = ws.Run(args, {}, SignalWhen(written, SIGINT));
+    EXPECT_EQ(stopped.exitCode, 1);
+    std::vector<boost::json::object> lines = ReportLines(ReadFileBytes((ws / "r.jsonl").string()));
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(Text(lines.back().at("summary").at("end")), "stopped");
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+        if (Text(lines[i].at("status")) == "ok") {
+            EXPECT_TRUE(IsImage(Text(lines[i].at("output"))));
+        }
+    }
+
+    fs::remove_all(ws / "trim");
+    std::ofstream(ws / "r.jsonl", std::ios::trunc) << "{\"source\":\"cut short";
+    const Result killed = ws.Run(args, {}, SignalWhen(written, SIGKILL));
+    EXPECT_EQ(killed.exitCode, 128 + SIGKILL);
+    const std::string text = ReadFileBytes((ws / "r.jsonl").string());
+    lines = ReportLines(text.substr(text.find('\n') + 1));
+    ASSERT_GE(lines.size(), 2u);
+    for (const boost::json::object& line : lines) {
+        EXPECT_EQ(Text(line.at("status")), "ok");
+    }
+}
+
+// A list of odd names on standard input, NUL-separated, relative and
+// absolute; the report on standard output names each source exactly.
+TEST(Quorvel, FilesFromStandardInputWithOddNames) {
+    Workspace ws;
+    ws.Scan("plain.png");
+    const std::vector<std::string> names{"with space.png", "new\nline.png", "-dash.png",
+                                         "bad\xff\xfe.png"};
+    for (const std::string& name : names) {
+        fs::copy_file(ws / "plain.png", ws / name);
+        ws.input_ += name + '\0';
+    }
+    ws.input_ += (ws / "plain.png").string() + '\0';
+    const Result run = ws.Run({"--hide", "--cut=ltrb", "--files-from=-", "--report=-", "--null"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<boost::json::object> lines = ReportLines(run.out);
+    ASSERT_EQ(lines.size(), names.size() + 2);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(Text(lines[i].at("source")), (ws / names[i]).string());
+        EXPECT_TRUE(IsImage(ws / "trim" / names[i])) << names[i];
+    }
+    EXPECT_EQ(lines.back().at("summary").at("ok"), 5);
 }
 
 }  // namespace

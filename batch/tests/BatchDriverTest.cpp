@@ -9,12 +9,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <set>
 #include <thread>
 
 #include "batch/tests/Sync.h"
-#include "image_io/ImageFile.h"
 #include "image/PixelKind.h"
+#include "image_io/ImageFile.h"
 #include "image_io/ImageSaver.h"
 #include "msg/Exception.h"
 #include "msg/tests/LanguageScope.h"
@@ -77,6 +78,37 @@ class RecordingMsg : public CMsg {
     std::vector<std::pair<std::string, std::uint32_t>> shown;
 };
 
+// Keeps what the driver records of each source (tasks from the workers'
+// threads: read them once the batch has ended).
+class Recorder : public qv::IBatchRecorder {
+  public:
+    struct Task {
+        std::string source;
+        int position;
+        qv::FileStatus status;
+    };
+    void RecordTask(const CAutoTrimTask& task) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        tasks.push_back({task.SourcePath(), task.FilePosition(), qv::StatusOf(task)});
+    }
+    void RecordSkipped(std::string_view source, std::string_view output) override {
+        skipped.emplace_back(source, output);
+    }
+    void RecordEnd(const qv::BatchSummary& s, const AppSettings&) override {
+        summary = s;
+        ++ends;
+    }
+    void RecordRefusal(const std::string& message, std::size_t, const AppSettings&) override {
+        refusals.push_back(message);
+    }
+    std::mutex mutex;
+    std::vector<Task> tasks;
+    std::vector<std::pair<std::string, std::string>> skipped;
+    std::vector<std::string> refusals;
+    qv::BatchSummary summary;
+    int ends = 0;
+};
+
 class BatchDriverTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -117,6 +149,7 @@ class BatchDriverTest : public ::testing::Test {
         driver_ = std::make_unique<CBatchDriver>(
             view_, settings_, options, [this](const AppSettings& s) { saved_.push_back(s); },
             &msg_);
+        driver_->SetRecorder(&recorder_);
         return *driver_;
     }
 
@@ -154,6 +187,7 @@ class BatchDriverTest : public ::testing::Test {
     FakeView view_;
     RecordingMsg msg_;
     std::vector<AppSettings> saved_;
+    Recorder recorder_;
     std::unique_ptr<CBatchDriver> driver_;
 };
 
@@ -183,11 +217,10 @@ TEST_F(BatchDriverTest, OneFileBatchCompletes) {
     DibPtr written;
     ASSERT_EQ(LoadDibFromFile(written, Output(0)), S_OK);
     EXPECT_EQ(written->Width(), view_.resultSize.cx);
-    // The finished list keeps the task, its images released.
-    const std::vector<AutoTrimTaskPtr> finished = driver.FinishedTasks();
-    ASSERT_EQ(finished.size(), 1u);
-    EXPECT_FALSE(finished[0]->OutputImage());
-    EXPECT_FALSE(finished[0]->PreviewImage());
+    // The last task is kept, its images released.
+    ASSERT_TRUE(driver.LastWritten());
+    EXPECT_FALSE(driver.LastWritten()->OutputImage());
+    EXPECT_FALSE(driver.LastWritten()->PreviewImage());
 
     driver.OpenFolder();
     EXPECT_EQ(view_.opened, std::vector<std::string>{Path("trim/")});
@@ -242,16 +275,12 @@ TEST_F(BatchDriverTest, ReducedKindsAreToldOncePerBatch) {
                                  "The chosen format cannot hold every source's pixels: 16-bit "
                                  "colour is written as 8-bit colour (first: " +
                                  files[0] + ")"});
-    const AutoTrimTaskPtr task = driver.FinishedTasks().at(1);
-    EXPECT_EQ(task->OutputKind(), PixelKind::Bgr48);
-    EXPECT_EQ(task->SavedKind(), PixelKind::Bgr24);
 
     view_.notices.clear();
     settings_.SaveType = SaveTypeTiff;
     ASSERT_TRUE(driver.StartBatch(files));
     ASSERT_TRUE(RunToEnd(driver));
     EXPECT_TRUE(view_.notices.empty());
-    EXPECT_FALSE(driver.FinishedTasks().at(0)->KindReduced());
 }
 
 TEST(BatchDriverFormat, ElapsedTimeAndOutputPaths) {
@@ -310,11 +339,12 @@ TEST_F(BatchDriverTest, YesWithMoreThreadsThanFiles) {
     EXPECT_TRUE(msg_.shown.empty());
     EXPECT_TRUE(msg_.errors.empty());
     std::set<int> positions;
-    for (const AutoTrimTaskPtr& task : driver.FinishedTasks()) {
-        EXPECT_EQ(task->ResultId(), 0u) << task->MessageText();
-        positions.insert(task->FilePosition());
+    for (const Recorder::Task& task : recorder_.tasks) {
+        EXPECT_EQ(task.status, qv::FileStatus::Ok);
+        positions.insert(task.position);
     }
     EXPECT_EQ(positions, (std::set<int>{0, 1}));
+    EXPECT_EQ(recorder_.ends, 1);
     for (int i : {0, 1}) {
         DibPtr written;
         EXPECT_EQ(LoadDibFromFile(written, Output(i)), S_OK);

@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <boost/make_shared.hpp>
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <numeric>
 #include <stdexcept>
 #include <thread>
@@ -191,6 +193,68 @@ TEST(TaskThreadPool, CancelWhileBusyTakesNoFurtherTaskAndKeepsQueuedOrder) {
     for (const TaskPtr& t : next) {
         EXPECT_EQ(t->runs.load(), 1) << "task " << t->id;
     }
+}
+
+// Makes `limit` tasks, ids from 100, and keeps them.
+class TestFeed : public ITaskFeed<TestTask> {
+  public:
+    TestFeed(int limit, TestTask::Work work) : m_limit(limit), m_work(std::move(work)) {}
+    TaskPtr Next() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed || static_cast<int>(made.size()) == m_limit) {
+            return TaskPtr();
+        }
+        made.emplace_back(new TestTask(100 + static_cast<int>(made.size()), m_work));
+        return made.back();
+    }
+    void Close() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+    }
+    std::vector<TaskPtr> Made() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return made;
+    }
+
+  private:
+    std::mutex m_mutex;
+    const int m_limit;
+    const TestTask::Work m_work;
+    std::vector<TaskPtr> made;
+    bool m_closed = false;
+};
+
+// The feed's tasks follow the queued ones, each made and run once; after
+// Cancel it makes none, also for workers that go on.
+TEST(TaskThreadPool, FeedFollowsTheQueueUntilCancelled) {
+    Pool pool;
+    pool.SetThreadCount(3);
+    auto queued = AddTasks(pool, 2);
+    auto feed = boost::make_shared<TestFeed>(50, TestTask::Work());
+    pool.SetFeed(feed);
+    ASSERT_TRUE(pool.StartAll());
+    EXPECT_TRUE(pool.WaitAll(kInfinite));
+    std::vector<TaskPtr> all = feed->Made();
+    EXPECT_EQ(all.size(), 50u);
+    all.insert(all.end(), queued.begin(), queued.end());
+    for (const TaskPtr& t : all) {
+        EXPECT_EQ(t->runs.load(), 1) << "task " << t->id;
+    }
+
+    Gate gate;
+    Counter started;
+    auto gated = boost::make_shared<TestFeed>(50, [&](TestTask&) {
+        started.Add();
+        gate.WaitOpen();
+    });
+    pool.SetThreadCount(2);
+    pool.SetFeed(gated);
+    ASSERT_TRUE(pool.StartAll());
+    ASSERT_TRUE(started.WaitAtLeast(2));
+    pool.Cancel(false);
+    gate.Open();
+    EXPECT_TRUE(pool.WaitAll(kInfinite));
+    EXPECT_EQ(gated->Made().size(), 2u);
 }
 
 TEST(TaskThreadPool, CancelWithoutTerminateLetsWorkersGoOn) {

@@ -20,7 +20,8 @@ namespace {
 using Words = std::vector<std::string>;
 
 // Knows a fixed set of existing paths, so folders named like options need
-// not be created at the root.
+// not be created at the root; a list under /fake/ reads as
+// "<list>:<separator>" (nul or line).
 class TestParser : public qv::CCommandLineParser {
   public:
     explicit TestParser(AppSettings& settings, std::set<std::string> existing = {})
@@ -29,6 +30,13 @@ class TestParser : public qv::CCommandLineParser {
   protected:
     bool NamesExistingPath(const std::string& path) const override {
         return m_existing.count(path) != 0;
+    }
+    void AddListedFiles(const std::string& list, bool nul, CPathList& files) override {
+        if (list.starts_with("/fake/")) {
+            files.Add(list + (nul ? ":nul" : ":line"));
+        } else {
+            CCommandLineParser::AddListedFiles(list, nul, files);
+        }
     }
 
   private:
@@ -77,6 +85,14 @@ TEST(CommandLineParser, RejectionsAndTheirMessages) {
          "Command line option /reset must be specified at first\n\n--reset"},
         {{"--out"}, 58751, "Command line option --out needs successive ':'\n\n--out"},
         {{"--size=12"}, 58753, "Command line option --size 's value is unknown\n\n--size=12"},
+        {{"--files-from="},
+         58752,
+         "Command line option --files-from needs non-empty value\n\n--files-from="},
+        {{"/report:"}, 58752, "Command line option /report needs non-empty value\n\n/report:"},
+        {{"--files-from=/qv-no-such-folder/list"},
+         40250,
+         "failed to read the list of files - The system cannot find the file specified.\n\n"
+         "/qv-no-such-folder/list"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Rejection(c.arguments), (Refusal{c.id, c.message})) << c.arguments.back();
@@ -89,8 +105,9 @@ TEST(CommandLineParser, RejectionsAndTheirMessages) {
         {"/rotate", {"AUTO"}},
         {"/size", {"OFF", "10,", "-1,5", "1,2,3", "١,٢"}},
         {"/trim", {"0x10,1", "+1,2"}},
-        {"/format", {"gif", "jpg,", "jpg,80,1", "jpgg", "jpg,８０", "png,1", "tif,", "tif,zip",
-                     "tif,lzw,1", "bmp,lzw"}},
+        {"/format",
+         {"gif", "jpg,", "jpg,80,1", "jpgg", "jpg,８０", "png,1", "tif,", "tif,zip", "tif,lzw,1",
+          "bmp,lzw"}},
         {"/thread", {"0", "01", "2 "}},
         {"/deep_cut", {"ON"}},
     };
@@ -117,7 +134,8 @@ TEST(CommandLineParser, GnuSpellingsAreTheSameOptions) {
         const auto& p = s.AutoTrim;
         return std::make_tuple(s.EmptyPath, s.SubFolder, s.SaveType, s.JpegQuality, s.ThreadCount,
                                p.EdgeType, p.SpaceType, p.Flags, p.Output, p.Trim, parser.Hide(),
-                               parser.End(), parser.Yes(), parser.Files());
+                               parser.End(), parser.Yes(), parser.Files().ToVector(),
+                               parser.ReportPath(), parser.SkipExisting(), parser.Strict());
     };
     const std::pair<Words, Words> cases[] = {
         {{"--hide", "--yes"}, {"/hide", "/yes"}},
@@ -127,6 +145,8 @@ TEST(CommandLineParser, GnuSpellingsAreTheSameOptions) {
          {"/deep_cut:off", "/size:640,480", "/trim:0,9"}},
         {{"--out=cut", "--format=jpg,85", "--thread=4"},
          {"/out:cut", "/format:jpg,85", "/thread:4"}},
+        {{"--files-from=/fake/l", "--null", "--report=r.jsonl", "--skip-existing", "--strict"},
+         {"/files_from:/fake/l", "/null", "/report:r.jsonl", "/skip_existing", "/strict"}},
         // Neither spelling of an option: files, as before.
         {{"--output.png", "--deep_cut=on", "-hide"}, {"--output.png", "--deep_cut=on", "-hide"}},
     };
@@ -139,12 +159,45 @@ TEST(CommandLineParser, GnuSpellingsAreTheSameOptions) {
     parser.OnArguments({"--yes", "--", "--x.png", "/end", "/HIDE", "--"});
     EXPECT_TRUE(parser.Yes());
     EXPECT_FALSE(parser.End());
-    EXPECT_EQ(parser.Files(), (Words{Cwd() + "/--x.png", "/end", "/HIDE", Cwd() + "/--"}));
+    EXPECT_EQ(parser.Files().ToVector(),
+              (Words{Cwd() + "/--x.png", "/end", "/HIDE", Cwd() + "/--"}));
 
     using Request = qv::CCommandLineParser::Request;
     EXPECT_EQ(Request::Help, qv::CCommandLineParser::RequestOf({"/cut:x", "-h", "-V"}));
     EXPECT_EQ(Request::Version, qv::CCommandLineParser::RequestOf({"--version", "--help"}));
     EXPECT_EQ(Request::Run, qv::CCommandLineParser::RequestOf({"--", "--help", "-V"}));
+}
+
+// The paths of a list join the files where the option stands; /null holds
+// wherever it stands; entries are taken byte for byte (blanks, a carriage
+// return, dashes, bytes that are no UTF-8), relative ones made absolute,
+// empty ones skipped, also across the reader's blocks.
+TEST(CommandLineParser, FilesFromLists) {
+    const TempDir dir;
+    const std::string lines = dir.Path() + "/lines.txt";
+    const std::string nul = dir.Path() + "/nul.bin";
+    WriteFileBytes(lines, "a b.png\n-dash.png\n\n/abs/x.png\nwin.png\r\nlast.png");
+    std::string many;
+    for (int i = 0; i < 20000; ++i) {
+        many += "page-" + std::to_string(i) + ".png" + '\0';
+    }
+    WriteFileBytes(nul, std::string("new\nline.png\0\0\xff\xfe.png\0", 21) + many);
+    const std::string cwd = Cwd();
+    AppSettings settings;
+    TestParser parser(settings);
+    parser.OnArguments({"one.png", "--files-from=" + lines, "two.png"});
+    EXPECT_EQ(parser.Files().ToVector(),
+              (Words{cwd + "/one.png", cwd + "/a b.png", cwd + "/-dash.png", "/abs/x.png",
+                     cwd + "/win.png\r", cwd + "/last.png", cwd + "/two.png"}));
+
+    parser.OnArguments({"/files_from:" + nul, "/fake/l", "/null"});
+    const CPathList& files = parser.Files();
+    ASSERT_EQ(files.size(), 20003u);
+    EXPECT_EQ(files[0], cwd + "/new\nline.png");
+    EXPECT_EQ(files[1], cwd + "/\xff\xfe.png");
+    EXPECT_EQ(files[9001], cwd + "/page-8999.png");
+    EXPECT_EQ(files[20001], cwd + "/page-19999.png");
+    EXPECT_EQ(files[20002], "/fake/l");
 }
 
 TEST(CommandLineParser, StopsAtTheFirstBadWordKeepingEarlierOptions) {
@@ -263,9 +316,10 @@ TEST(CommandLineParser, PosixPathRule) {
         "a.png",                    //
     });
     const std::string cwd = Cwd();
-    EXPECT_EQ(parser.Files(), (Words{"/home/me/scan.png", "/home/me/a:b.png", "/hide", "/outdir",
-                                     "/スキャン.png", cwd + "/写真/ページ.png", cwd + "/-hide",
-                                     cwd + R"(/a\b.png)", cwd + "/a.png", cwd + "/a.png"}));
+    EXPECT_EQ(parser.Files().ToVector(),
+              (Words{"/home/me/scan.png", "/home/me/a:b.png", "/hide", "/outdir", "/スキャン.png",
+                     cwd + "/写真/ページ.png", cwd + "/-hide", cwd + R"(/a\b.png)", cwd + "/a.png",
+                     cwd + "/a.png"}));
     EXPECT_FALSE(parser.Hide());
     EXPECT_EQ(settings.EmptyImagePath(), "/home/me/bed.png");
 
@@ -281,13 +335,13 @@ TEST(CommandLineParser, RealFileSystemAndTextCommandLine) {
     qv::CCommandLineParser parser(settings);
     parser.OnArguments({"/end", "/tmp", "/tmp/"});
     EXPECT_TRUE(parser.End());
-    EXPECT_EQ(parser.Files(), (Words{"/tmp", "/tmp/"}));
+    EXPECT_EQ(parser.Files().ToVector(), (Words{"/tmp", "/tmp/"}));
 
     // Every run starts with the flags cleared.
     parser.Parse(R"(quorvel /yes "my scan.png")");
     EXPECT_TRUE(parser.Yes());
     EXPECT_FALSE(parser.End());
-    EXPECT_EQ(parser.Files(), (Words{Cwd() + "/my scan.png"}));
+    EXPECT_EQ(parser.Files().ToVector(), (Words{Cwd() + "/my scan.png"}));
 }
 
 // The option words of a line, without their values: "/cut:SIDES, --cut=SIDES"
