@@ -9,18 +9,6 @@
 
 namespace {
 
-constexpr std::array<PixelKindInfo, 9> kInfo{{
-    {1, BI_RGB, 1, 1, false, false, "bitonal"},
-    {8, BI_RGB, 1, 8, false, false, "grey8"},
-    {16, BI_GREYALPHA8, 2, 8, false, true, "grey_alpha8"},
-    {16, BI_SAMPLES16, 1, 16, false, false, "grey16"},
-    {32, BI_SAMPLES16, 2, 16, false, true, "grey_alpha16"},
-    {24, BI_RGB, 3, 8, true, false, "colour8"},
-    {32, BI_RGB, 4, 8, true, true, "colour_alpha8"},
-    {48, BI_SAMPLES16, 3, 16, true, false, "colour16"},
-    {64, BI_SAMPLES16, 4, 16, true, true, "colour_alpha16"},
-}};
-
 constexpr RGBQUAD kBlack{0, 0, 0, 255};
 constexpr RGBQUAD kWhite{255, 255, 255, 255};
 
@@ -47,7 +35,7 @@ inline void Store16(BYTE* p, std::uint16_t v) {
 // layout.
 template <PixelKind Kind>
 void UnpackKind(const BYTE* in, LONG first, LONG count, Wide* px) {
-    constexpr PixelKindInfo info = kInfo[static_cast<std::size_t>(Kind)];
+    constexpr PixelKindInfo info = InfoOf(Kind);
     constexpr int n = info.channels;
     for (LONG i = 0; i < count; ++i) {
         const LONG x = first + i;
@@ -72,7 +60,7 @@ void UnpackKind(const BYTE* in, LONG first, LONG count, Wide* px) {
 
 template <PixelKind Kind>
 void PackKind(const Wide* px, LONG first, LONG count, BYTE* out) {
-    constexpr PixelKindInfo info = kInfo[static_cast<std::size_t>(Kind)];
+    constexpr PixelKindInfo info = InfoOf(Kind);
     constexpr int n = info.channels;
     for (LONG i = 0; i < count; ++i) {
         const std::uint16_t* p = px[i];
@@ -90,51 +78,7 @@ void PackKind(const Wide* px, LONG first, LONG count, BYTE* out) {
     }
 }
 
-// The function of each kind, in PixelKind order.
-template <template <PixelKind> class Fn, class... Args>
-void ForKind(PixelKind kind, Args... args) {
-    using K = PixelKind;
-    switch (kind) {
-        case K::Bitonal:
-            return Fn<K::Bitonal>::Run(args...);
-        case K::Grey8:
-            return Fn<K::Grey8>::Run(args...);
-        case K::GreyAlpha8:
-            return Fn<K::GreyAlpha8>::Run(args...);
-        case K::Grey16:
-            return Fn<K::Grey16>::Run(args...);
-        case K::GreyAlpha16:
-            return Fn<K::GreyAlpha16>::Run(args...);
-        case K::Bgr24:
-            return Fn<K::Bgr24>::Run(args...);
-        case K::Bgra32:
-            return Fn<K::Bgra32>::Run(args...);
-        case K::Bgr48:
-            return Fn<K::Bgr48>::Run(args...);
-        case K::Bgra64:
-            return Fn<K::Bgra64>::Run(args...);
-    }
-}
-
-template <PixelKind Kind>
-struct Unpacker {
-    static void Run(const BYTE* in, LONG first, LONG count, Wide* px) {
-        UnpackKind<Kind>(in, first, count, px);
-    }
-};
-
-template <PixelKind Kind>
-struct Packer {
-    static void Run(const Wide* px, LONG first, LONG count, BYTE* out) {
-        PackKind<Kind>(px, first, count, out);
-    }
-};
-
 }  // namespace
-
-const PixelKindInfo& InfoOf(PixelKind kind) {
-    return kInfo[static_cast<std::size_t>(kind)];
-}
 
 std::optional<PixelKind> KindOf(const CDib& image) {
     const BITMAPINFOHEADER* h = image.Header();
@@ -311,8 +255,8 @@ bool ConvertRow(PixelKind from, const BYTE* in, PixelKind to, BYTE* out, LONG wi
     Wide px[kChunk];
     for (LONG first = 0; first < width; first += kChunk) {
         const LONG count = std::min(kChunk, width - first);
-        ForKind<Unpacker>(from, in, first, count, static_cast<Wide*>(px));
-        ForKind<Packer>(to, static_cast<const Wide*>(px), first, count, out);
+        VisitKind(from, [&](auto kind) { UnpackKind<kind()>(in, first, count, px); });
+        VisitKind(to, [&](auto kind) { PackKind<kind()>(px, first, count, out); });
     }
     return true;
 }

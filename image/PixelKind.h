@@ -23,9 +23,11 @@
 // (ToKind); 16-bit samples become 8-bit ones by Reduce16To8.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <type_traits>
 
 #include "image/Dib.h"
 #include "msg/Result.h"
@@ -52,7 +54,49 @@ struct PixelKindInfo {
     const char* keyword;  // "bitonal", "grey8", "grey_alpha16", "colour16" ...
 };
 
-const PixelKindInfo& InfoOf(PixelKind kind);
+inline constexpr std::array<PixelKindInfo, 9> kPixelKinds{{
+    {1, BI_RGB, 1, 1, false, false, "bitonal"},
+    {8, BI_RGB, 1, 8, false, false, "grey8"},
+    {16, BI_GREYALPHA8, 2, 8, false, true, "grey_alpha8"},
+    {16, BI_SAMPLES16, 1, 16, false, false, "grey16"},
+    {32, BI_SAMPLES16, 2, 16, false, true, "grey_alpha16"},
+    {24, BI_RGB, 3, 8, true, false, "colour8"},
+    {32, BI_RGB, 4, 8, true, true, "colour_alpha8"},
+    {48, BI_SAMPLES16, 3, 16, true, false, "colour16"},
+    {64, BI_SAMPLES16, 4, 16, true, true, "colour_alpha16"},
+}};
+
+constexpr const PixelKindInfo& InfoOf(PixelKind kind) {
+    return kPixelKinds[static_cast<std::size_t>(kind)];
+}
+
+// fn(std::integral_constant<PixelKind, K>()) with K the value of `kind`, so
+// that a pixel loop is made for each kind with its layout known.
+template <class Fn>
+decltype(auto) VisitKind(PixelKind kind, Fn&& fn) {
+    using K = PixelKind;
+    switch (kind) {
+        case K::Bitonal:
+            return fn(std::integral_constant<K, K::Bitonal>());
+        case K::Grey8:
+            return fn(std::integral_constant<K, K::Grey8>());
+        case K::GreyAlpha8:
+            return fn(std::integral_constant<K, K::GreyAlpha8>());
+        case K::Grey16:
+            return fn(std::integral_constant<K, K::Grey16>());
+        case K::GreyAlpha16:
+            return fn(std::integral_constant<K, K::GreyAlpha16>());
+        case K::Bgr24:
+            return fn(std::integral_constant<K, K::Bgr24>());
+        case K::Bgra32:
+            return fn(std::integral_constant<K, K::Bgra32>());
+        case K::Bgr48:
+            return fn(std::integral_constant<K, K::Bgr48>());
+        case K::Bgra64:
+            break;
+    }
+    return fn(std::integral_constant<K, K::Bgra64>());
+}
 
 // A set of kinds (what a file format can hold).
 class PixelKindSet {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <type_traits>
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -948,36 +949,15 @@ HRESULT RotateImageRect(DibPtr& out, const CDib& image, double angle, const RECT
         return kNotEnoughMemory;
     }
     const Cut cut{*result, image, angle, rect, *kind, outKind, stop};
-    HRESULT hr = E_INVALIDARG;
-    switch (*kind) {
-        case PixelKind::Bitonal:
-            hr = CutBitonal(cut);
-            break;
-        case PixelKind::Grey8:
-            hr = CutRows<1, BYTE>(cut);
-            break;
-        case PixelKind::GreyAlpha8:
-            hr = CutRows<2, BYTE>(cut);
-            break;
-        case PixelKind::Bgr24:
-            hr = CutRows<3, BYTE>(cut);
-            break;
-        case PixelKind::Bgra32:
-            hr = CutRows<4, BYTE>(cut);
-            break;
-        case PixelKind::Grey16:
-            hr = CutRows<1, std::uint16_t>(cut);
-            break;
-        case PixelKind::GreyAlpha16:
-            hr = CutRows<2, std::uint16_t>(cut);
-            break;
-        case PixelKind::Bgr48:
-            hr = CutRows<3, std::uint16_t>(cut);
-            break;
-        case PixelKind::Bgra64:
-            hr = CutRows<4, std::uint16_t>(cut);
-            break;
-    }
+    const HRESULT hr = VisitKind(*kind, [&cut](auto k) {
+        constexpr PixelKindInfo info = InfoOf(k());
+        if constexpr (k() == PixelKind::Bitonal) {
+            return CutBitonal(cut);
+        } else {
+            using Sample = std::conditional_t<info.sampleBits == 16, std::uint16_t, BYTE>;
+            return CutRows<info.channels, Sample>(cut);
+        }
+    });
     if (FAILED(hr)) {
         return hr;
     }
