@@ -187,34 +187,50 @@ inline std::size_t PhaseOf(std::int64_t f) {
     return static_cast<std::size_t>(f >> (kFracBits - kPhaseBits)) & (kPhases - 1);
 }
 
+// The 4 × 4 taps of the pixel at (fx, fy): its phases' weights, the rows
+// and the byte offsets of the columns (`pixel` bytes a pixel), clamped to
+// the border pixels unless `Clamp` is false.
+struct Taps {
+    const std::int32_t* wx;
+    const std::int32_t* wy;
+    const BYTE* rows[4];
+    std::int64_t cols[4];
+};
+
+template <bool Clamp>
+inline Taps TapsAt(const Source& src, std::int64_t fx, std::int64_t fy, std::int64_t pixel) {
+    const CubicWeights& table = Weights();
+    const std::int64_t ix = fx >> kFracBits;
+    const std::int64_t iy = fy >> kFracBits;
+    Taps taps{table.w[PhaseOf(fx)], table.w[PhaseOf(fy)], {}, {}};
+    for (int k = 0; k < 4; ++k) {
+        const std::int64_t sy =
+            Clamp ? std::clamp<std::int64_t>(iy - 1 + k, 0, src.height - 1) : iy - 1 + k;
+        const std::int64_t sx =
+            Clamp ? std::clamp<std::int64_t>(ix - 1 + k, 0, src.width - 1) : ix - 1 + k;
+        taps.rows[k] = src.bits + src.row0 + sy * src.rowStep;
+        taps.cols[k] = sx * pixel;
+    }
+    return taps;
+}
+
 // Interpolates pixels [first, last) of one output row whose 4 × 4 taps may
 // leave the picture; taps are clamped to the border pixels. `dst` receives
 // pixel `first`; fx, fy are the positions of pixel 0 of the row.
 template <int C>
 void SampleClamped(const Source& src, BYTE* dst, LONG first, LONG last, std::int64_t fx,
                    std::int64_t fy, std::int64_t dfx, std::int64_t dfy) {
-    const CubicWeights& table = Weights();
     fx += first * dfx;
     fy += first * dfy;
     for (LONG x = first; x < last; ++x, fx += dfx, fy += dfy) {
-        const std::int64_t ix = fx >> kFracBits;
-        const std::int64_t iy = fy >> kFracBits;
-        const std::int32_t* wx = table.w[PhaseOf(fx)];
-        const std::int32_t* wy = table.w[PhaseOf(fy)];
-        const BYTE* rows[4];
-        std::int64_t cols[4];
-        for (int k = 0; k < 4; ++k) {
-            const std::int64_t sy = std::clamp<std::int64_t>(iy - 1 + k, 0, src.height - 1);
-            rows[k] = src.bits + src.row0 + sy * src.rowStep;
-            cols[k] = std::clamp<std::int64_t>(ix - 1 + k, 0, src.width - 1) * C;
-        }
+        const Taps t = TapsAt<true>(src, fx, fy, C);
         std::int32_t acc[C] = {};
         for (int k = 0; k < 4; ++k) {
             for (int c = 0; c < C; ++c) {
-                const std::size_t i = static_cast<std::size_t>(cols[k] + c);
-                const std::int32_t v = wy[0] * rows[0][i] + wy[1] * rows[1][i] +
-                                       wy[2] * rows[2][i] + wy[3] * rows[3][i];
-                acc[c] += wx[k] * (v >> kMidShift);
+                const std::size_t i = static_cast<std::size_t>(t.cols[k] + c);
+                const std::int32_t v = t.wy[0] * t.rows[0][i] + t.wy[1] * t.rows[1][i] +
+                                       t.wy[2] * t.rows[2][i] + t.wy[3] * t.rows[3][i];
+                acc[c] += t.wx[k] * (v >> kMidShift);
             }
         }
         for (int c = 0; c < C; ++c) {
@@ -276,31 +292,18 @@ inline void Store16(BYTE* p, std::int64_t acc) {
 template <int C, bool Interior>
 void Sample16(const Source& src, BYTE* dst, LONG first, LONG last, std::int64_t fx, std::int64_t fy,
               std::int64_t dfx, std::int64_t dfy) {
-    const CubicWeights& table = Weights();
     fx += first * dfx;
     fy += first * dfy;
     for (LONG x = first; x < last; ++x, fx += dfx, fy += dfy, dst += 2 * C) {
-        const std::int64_t ix = fx >> kFracBits;
-        const std::int64_t iy = fy >> kFracBits;
-        const std::int32_t* wx = table.w[PhaseOf(fx)];
-        const std::int32_t* wy = table.w[PhaseOf(fy)];
-        const BYTE* rows[4];
-        std::int64_t cols[4];
-        for (int k = 0; k < 4; ++k) {
-            const std::int64_t sy =
-                Interior ? iy - 1 + k : std::clamp<std::int64_t>(iy - 1 + k, 0, src.height - 1);
-            rows[k] = src.bits + src.row0 + sy * src.rowStep;
-            cols[k] =
-                2 * C *
-                (Interior ? ix - 1 + k : std::clamp<std::int64_t>(ix - 1 + k, 0, src.width - 1));
-        }
+        const Taps t = TapsAt<!Interior>(src, fx, fy, 2 * C);
         for (int c = 0; c < C; ++c) {
             std::int64_t acc = 0;
             for (int k = 0; k < 4; ++k) {
-                const std::size_t i = static_cast<std::size_t>(cols[k] + 2 * c);
-                const std::int32_t v = wy[0] * Load16(rows[0] + i) + wy[1] * Load16(rows[1] + i) +
-                                       wy[2] * Load16(rows[2] + i) + wy[3] * Load16(rows[3] + i);
-                acc += std::int64_t{wx[k]} * v;
+                const std::size_t i = static_cast<std::size_t>(t.cols[k] + 2 * c);
+                const std::int32_t v =
+                    t.wy[0] * Load16(t.rows[0] + i) + t.wy[1] * Load16(t.rows[1] + i) +
+                    t.wy[2] * Load16(t.rows[2] + i) + t.wy[3] * Load16(t.rows[3] + i);
+                acc += std::int64_t{t.wx[k]} * v;
             }
             Store16(dst + 2 * c, acc);
         }
