@@ -172,17 +172,18 @@ void CRunReport::RecordEnd(const BatchSummary& summary, const AppSettings& setti
     WriteSummary(end, {}, summary.total + summary.skipped,
                  {summary.written - summary.reviewCount, summary.reviewCount, summary.failed,
                   summary.skipped},
-                 summary.elapsedMs, settings);
+                 summary.reduced, summary.elapsedMs, settings);
 }
 
 void CRunReport::RecordRefusal(const std::string& message, std::size_t files,
                                const AppSettings& settings) {
-    WriteSummary("refused", message, static_cast<std::int64_t>(files), {0, 0, 0, 0}, 0, settings);
+    WriteSummary("refused", message, static_cast<std::int64_t>(files), {0, 0, 0, 0}, 0, 0,
+                 settings);
 }
 
 void CRunReport::WriteSummary(const char* end, const std::string& message, std::int64_t files,
-                              const std::array<std::int64_t, 4>& counts, std::uint32_t ms,
-                              const AppSettings& settings) {
+                              const std::array<std::int64_t, 4>& counts, std::int64_t reduced,
+                              std::uint32_t ms, const AppSettings& settings) {
     json::object body;
     body["end"] = end;
     body["message"] = message.empty() ? json::value() : json::value(message);
@@ -194,6 +195,7 @@ void CRunReport::WriteSummary(const char* end, const std::string& message, std::
         counted += counts[i];
     }
     body["not_processed"] = files - counted;
+    body["reduced"] = reduced;
     body["ms"] = ms;
     const auto& version = AppInfo().version;
     body["version"] = std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +

@@ -43,6 +43,8 @@
 //   files            sources named
 //   ok, review, failed, skipped   sources per status
 //   not_processed    sources neither done nor skipped (the batch ended early)
+//   reduced          written results whose file holds less than the result
+//                    (saved_kind less than kind), 0 when none
 //   ms               milliseconds from the start to the end
 //   version          the program's version, "1.2.9"
 //   settings         the options the run used, as their values are written:
@@ -84,8 +86,8 @@ class CRunReport : public IBatchRecorder {
   private:
     // counts: ok, review, failed, skipped.
     void WriteSummary(const char* end, const std::string& message, std::int64_t files,
-                      const std::array<std::int64_t, 4>& counts, std::uint32_t ms,
-                      const AppSettings& settings);
+                      const std::array<std::int64_t, 4>& counts, std::int64_t reduced,
+                      std::uint32_t ms, const AppSettings& settings);
     boost::json::object Settings(const AppSettings& settings) const;
     void WriteLine(const boost::json::object& record);
     [[noreturn]] void Fail(int error);

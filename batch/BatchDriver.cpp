@@ -496,7 +496,6 @@ void CBatchDriver::StartPlanned(PlanPtr plan, SourcePreloadPtr firstSource,
     m_startTick = GetTickCount32();
     m_total = static_cast<int>(plan->taskFiles.size());
     m_processed = 0;
-    m_reductionTold = false;
     m_stopRequested = false;
     m_tally = BatchSummary{};
     m_tally.skipped = static_cast<int>(plan->files.size() - plan->taskFiles.size());
@@ -590,6 +589,11 @@ void CBatchDriver::RecordFinished(const AutoTrimTaskPtr& task) {
     }
     ++m_tally.written;
     m_lastWritten = task;
+    if (task->KindReduced() && m_tally.reduced++ == 0) {
+        m_view.ShowNotice(
+            Formatted(kMsgKindsReduced, ResString(PixelKindNameId(*task->OutputKind())),
+                      ResString(PixelKindNameId(*task->SavedKind())), task->SourcePath()));
+    }
     if (status == FileStatus::Review) {
         ++m_tally.reviewCount;
         if (m_tally.review.size() < m_options.reviewItems) {
@@ -636,12 +640,6 @@ void CBatchDriver::TimerTick() {
         }
     }
     for (const AutoTrimTaskPtr& task : fresh) {
-        if (!m_reductionTold && task->KindReduced()) {
-            m_reductionTold = true;
-            m_view.ShowNotice(
-                Formatted(kMsgKindsReduced, ResString(PixelKindNameId(*task->OutputKind())),
-                          ResString(PixelKindNameId(*task->SavedKind())), task->SourcePath()));
-        }
         task->ReleaseImages();
     }
     m_processed += count;

@@ -23,10 +23,11 @@
 //               thread could be started): status 197 without a message box;
 //               exit code 1. So a batch can never stay running with nothing
 //               left to run it.
-// The first newly finished task of a batch whose file holds less than its
+// The first written result of a batch whose file holds less than the
 // result (CAutoTrimTask::KindReduced: a format that cannot hold 16 bits or
 // alpha) is told once, through IBatchView::ShowNotice (40350 with the two
-// kinds and the source). Each ends in the idle state, reported once more to
+// kinds and the source), and BatchSummary::reduced counts them all. Each
+// ends in the idle state, reported once more to
 // IBatchView::ShowBatchSummary with the counts of the batch and the
 // written pages whose verdict asks for a look; output
 // folders the batch created and left empty (every file failed or was
@@ -279,7 +280,6 @@ class CBatchDriver : public CAutoTrimTaskClient {
     bool m_stopRequested = false;
     int m_total = 0;
     int m_processed = 0;
-    bool m_reductionTold = false;  // 40350 shown in this batch
     std::uint32_t m_startTick = 0;
     std::string m_refusal;                      // the text of the last refusal
     PlanPtr m_plan;                             // of the running or last batch

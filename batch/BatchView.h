@@ -39,8 +39,11 @@ struct BatchSummary {
     // The written pages that need a look, in the order they finished (the
     // first BatchOptions::reviewItems of them).
     std::vector<ReviewItem> review;
-    int reviewCount = 0;         // every written page that needs a look
-    int failed = 0;              // files whose pipeline failed
+    int reviewCount = 0;  // every written page that needs a look
+    int failed = 0;       // files whose pipeline failed
+    // Written results whose file holds less than the result
+    // (CAutoTrimTask::KindReduced).
+    int reduced = 0;
     int skipped = 0;             // left alone, their results up to date (not in total)
     bool stopRequested = false;  // Stop was asked for (an interrupt, the button)
 };

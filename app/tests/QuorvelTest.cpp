@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "image/PixelKind.h"
 #include "image_io/ImageFile.h"
 #include "image_io/ImageSaver.h"
 #include "tests/support/ScanFiles.h"
@@ -750,6 +751,7 @@ TEST(Quorvel, RunReportAndSkippingUpToDateResults) {
     EXPECT_EQ(summary.at("review"), 1);
     EXPECT_EQ(summary.at("failed"), 1);
     EXPECT_EQ(summary.at("not_processed"), 0);
+    EXPECT_EQ(summary.at("reduced"), 0);
     EXPECT_EQ(Text(summary.at("version")), QUORVEL_VERSION);
     EXPECT_EQ(Text(summary.at("settings").at("cut")), "ltrb");
 
@@ -773,6 +775,32 @@ TEST(Quorvel, RunReportAndSkippingUpToDateResults) {
     EXPECT_EQ(resumed.at("skipped"), 2);
     EXPECT_EQ(resumed.at("ok"), 1);
     EXPECT_EQ(resumed.at("settings").at("skip_existing"), true);
+}
+
+// 16-bit colour written as JPEG: the terminal says so once for the batch,
+// each record names both kinds and the summary counts the reduced results.
+TEST(Quorvel, ReducedResultsAreToldOnceAndCounted) {
+    Workspace ws;
+    for (const std::string name : {"a.png", "b.png"}) {
+        ws.Scan(name);
+        DibPtr scan, deep;
+        ASSERT_EQ(LoadDibFromFile(scan, (ws / name).string()), S_OK);
+        ASSERT_EQ(ToKind(deep, scan, PixelKind::Bgr48), S_OK);
+        ASSERT_TRUE(scangen::WriteImage(deep, (ws / name).string(), 40, "png"));
+    }
+    const Result run =
+        ws.Run({"/hide", "/yes", "/cut:ltrb", "/format:jpg", "--report=r.jsonl", "a.png", "b.png"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string told = "16-bit colour is written as 8-bit colour";
+    const std::size_t first = run.err.find(told);
+    EXPECT_NE(first, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(told, first + 1), std::string::npos) << run.err;
+    const std::vector<boost::json::object> lines =
+        ReportLines(ReadFileBytes((ws / "r.jsonl").string()));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(Text(lines[1].at("kind")), "colour16");
+    EXPECT_EQ(Text(lines[1].at("saved_kind")), "colour8");
+    EXPECT_EQ(lines[2].at("summary").at("reduced"), 2);
 }
 
 // Interrupted, the report ends with a summary; killed, it holds whole lines

@@ -275,12 +275,14 @@ TEST_F(BatchDriverTest, ReducedKindsAreToldOncePerBatch) {
                                  "The chosen format cannot hold every source's pixels: 16-bit "
                                  "colour is written as 8-bit colour (first: " +
                                  files[0] + ")"});
+    EXPECT_EQ(view_.summaries.back().reduced, 2);
 
     view_.notices.clear();
     settings_.SaveType = SaveTypeTiff;
     ASSERT_TRUE(driver.StartBatch(files));
     ASSERT_TRUE(RunToEnd(driver));
     EXPECT_TRUE(view_.notices.empty());
+    EXPECT_EQ(view_.summaries.back().reduced, 0);
 }
 
 TEST(BatchDriverFormat, ElapsedTimeAndOutputPaths) {

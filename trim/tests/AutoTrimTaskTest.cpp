@@ -350,8 +350,8 @@ TEST(AutoTrimTask, SizeRulesTheResultCannotFollowAreReported) {
 
 // The result is cut from the source's own pixels: each kind comes out as
 // that kind (opaque colour without its alpha plane) with the source's
-// profile, a bitonal page not turned keeps its exact bits, and the preview
-// is fitted (or is the result without a preview size).
+// profile (PNG, JPEG and TIFF sources and results), a bitonal page not turned keeps its exact bits,
+// and the preview is fitted (or is the result without a preview size).
 TEST(AutoTrimTask, ResultsKeepTheSourcesKindProfileAndBits) {
     using K = PixelKind;
     struct Case {
@@ -369,6 +369,8 @@ TEST(AutoTrimTask, ResultsKeepTheSourcesKindProfileAndBits) {
         {K::Grey16, "png", 0, "tif", true, K::Grey16},
         {K::Bgr48, "tif", 5, "png", true, K::Bgr48},
         {K::Bgr24, "png", 0, "png", true, K::Bgr24},
+        {K::Grey8, "jpg", 90, "jpg", true, K::Grey8},
+        {K::Bgr24, "jpg", 90, "png", false, K::Bgr24},
         {K::Bgra32, "png", 0, "tif", false, K::Bgra32},  // one translucent pixel
     };
     TempDir dir;
