@@ -22,6 +22,12 @@
 # 1 when it failed.
 set -uo pipefail
 
+[ $# -ge 2 ] || { echo "usage: test-cluster.sh QUORVEL SAMPLES [--measure PAGES THREADS]" >&2; exit 1; }
+if [ ! -f "$1" ] || [ ! -x "$1" ]; then
+  echo "test-cluster.sh: $1 is not a program" >&2
+  exit 1
+fi
+[ -f "$2/empty.png" ] || { echo "test-cluster.sh: $2 is not the samples folder (no empty.png)" >&2; exit 1; }
 quorvel=$(realpath "$1")
 samples=$(realpath "$2")
 shift 2
