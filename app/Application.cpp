@@ -216,7 +216,7 @@ int RunApplication(int argc, char** argv) {
 
     qv::CCommandLineParser parser(Settings());
     qv::CCommandInit init(msg, Settings(), parser, std::move(words));
-    ExecuteCommand(init, true, false);
+    ExecuteCommand(init);
     if (!init.Continue()) {
         return 1;
     }
@@ -224,7 +224,7 @@ int RunApplication(int argc, char** argv) {
         boxes->EchoToStandardError(false);
     }
     qv::CCommandInitConsole console(msg);
-    ExecuteCommand(console, true, false);
+    ExecuteCommand(console);
 
     if (parser.Hide()) {
         return RunHidden(parser);

@@ -9,14 +9,11 @@
 #include "msg/MessageIds.h"
 #include "settings/SettingsStore.h"
 
-void ExecuteCommand(CCommand& command, bool run, bool rethrow) {
+void ExecuteCommand(CCommand& command) {
     my::CCtrlException err;
-    InvokeGuarded(err, [&] { command.Execute(run); });
+    InvokeGuarded(err, [&] { command.Execute(); });
     if (err.Failed()) {
         command.Msg().ShowError(err);
-        if (rethrow) {
-            throw err;
-        }
     }
 }
 
@@ -36,10 +33,7 @@ CCommandInit::CCommandInit(qv::CGlobalMsg& msg, AppSettings& settings, CCommandL
       m_parser(parser),
       m_words(std::move(words)) {}
 
-void CCommandInit::Execute(bool run) {
-    if (!run) {
-        return;
-    }
+void CCommandInit::Execute() {
     m_continue = false;
     const SettingsLoadReport report = LoadSettings(m_settings);
     if (const std::uint32_t warning = report.WarningId(); warning != 0) {
@@ -53,10 +47,8 @@ void CCommandInit::Execute(bool run) {
     m_continue = true;
 }
 
-void CCommandInitConsole::Execute(bool run) {
-    if (run) {
-        std::setlocale(LC_CTYPE, "");
-    }
+void CCommandInitConsole::Execute() {
+    std::setlocale(LC_CTYPE, "");
 }
 
 }  // namespace qv

@@ -22,17 +22,16 @@ class CCommand {
   public:
     explicit CCommand(CMsg& msg) : m_msg(&msg) {}
     virtual ~CCommand() = default;
-    // Does nothing when `run` is false.
-    virtual void Execute(bool run) = 0;
+    virtual void Execute() = 0;
     CMsg& Msg() const { return *m_msg; }
 
   private:
     CMsg* m_msg;
 };
 
-// Runs `command.Execute(run)` guarded; a failure is shown through the
-// command's sink and, when `rethrow` is set, thrown again as CCtrlException.
-void ExecuteCommand(CCommand& command, bool run, bool rethrow);
+// Runs `command.Execute()` guarded; a failure is shown through the
+// command's sink.
+void ExecuteCommand(CCommand& command);
 
 // Saves the settings to the settings file (SaveSettingsOrThrow: 40007 is
 // thrown on failure). When another program kept the file locked too long,
@@ -47,7 +46,7 @@ class CCommandInit : public CCommand {
     // `words` are the program's arguments without the program path.
     CCommandInit(qv::CGlobalMsg& msg, AppSettings& settings, CCommandLineParser& parser,
                  std::vector<std::string> words);
-    void Execute(bool run) override;
+    void Execute() override;
     // True once the settings were loaded, the command line accepted and the
     // sink selected.
     bool Continue() const { return m_continue; }
@@ -64,7 +63,7 @@ class CCommandInit : public CCommand {
 class CCommandInitConsole : public CCommand {
   public:
     explicit CCommandInitConsole(CMsg& msg) : CCommand(msg) {}
-    void Execute(bool run) override;
+    void Execute() override;
 };
 
 }  // namespace qv

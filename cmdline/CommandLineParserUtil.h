@@ -30,7 +30,7 @@ class CCommandLineParserUtil {
     // - anything else (/outdir for /out): my::CException 58751 (name, word).
     // The GNU spelling is matched the same way with '=' for ':', except that
     // a word only beginning with it (--output.png for --out) is not taken:
-    // words beginning with "--" were always file names. name receives the
+    // such a word stays a file name. name receives the
     // spelling that matched. False, name and value untouched, when word is
     // of none of names.
     static bool IsValueOption(std::string_view word, std::initializer_list<std::string_view> names,

@@ -52,7 +52,7 @@ int LidCeiling(const CDib& image);
 //    (a glyph, a lid's weave, a speck, a shadow's rim) is no page.
 // A rise that breaks the second or third rule is passed over: the walk goes
 // on from its end as if it had not opened. On a line from a plain lid
-// margin into the page the first rise counts, where it always did.
+// margin into the page the first rise is the edge.
 //
 // S_OK on success (also when the image has no BI_RGB pixels or a zero
 // width, height or stride: no points). E_INVALIDARG, with nothing

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quorvel needs to build, test and benchmark
-# (xvfb, xauth and xdotool drive the window's end-to-end test; Qt's
+# (xvfb and xdotool drive the window's end-to-end test; Qt's
 # translations give Qt's own buttons and dialogs the interface language;
 # fonts-noto-cjk, fonts-vlgothic and fonts-dejavu-core are the fonts the
 # window's layout is checked with; desktop-file-utils checks the desktop
@@ -18,7 +18,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev file
   slurmctld slurmd slurm-client munge iproute2 python3 perl
-  xvfb xauth xdotool fonts-noto-cjk fonts-vlgothic fonts-dejavu-core desktop-file-utils
+  xvfb xdotool fonts-noto-cjk fonts-vlgothic fonts-dejavu-core desktop-file-utils
   clang-14 libclang-rt-14-dev
 )
 

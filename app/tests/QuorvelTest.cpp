@@ -119,11 +119,13 @@ class Workspace {
         return result;
     }
 
-    // Runs the program on a pseudo-terminal; `answer` is typed once the
-    // prompt appears.
-    Result RunOnTerminal(const std::vector<std::string>& args, const std::string& answer) const {
+    // Runs the program on a pseudo-terminal (`columns` wide, unless 0);
+    // `answer` is typed once the prompt appears.
+    Result RunOnTerminal(const std::vector<std::string>& args, const std::string& answer,
+                         unsigned short columns = 0) const {
         int master = -1;
-        const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+        winsize size{24, columns, 0, 0};
+        const pid_t pid = forkpty(&master, nullptr, nullptr, columns != 0 ? &size : nullptr);
         if (pid == 0) {
             Exec(args);
         }
@@ -227,6 +229,17 @@ std::vector<boost::json::object> ReportLines(const std::string& text) {
     }
     EXPECT_EQ(start, text.size()) << "the last line is ended";
     return lines;
+}
+
+// The columns a text of ASCII and katakana (three bytes of UTF-8, two
+// columns each) takes on a terminal.
+std::size_t TerminalColumns(std::string_view text) {
+    std::size_t columns = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        columns += byte < 0x80 ? 1 : byte >= 0xE0 ? 2 : 0;
+    }
+    return columns;
 }
 
 std::string Text(const boost::json::value& value) {
@@ -375,7 +388,8 @@ TEST(Quorvel, MissingInputsAndFailingFilesEndWithTheirMessage) {
 // Old results are replaced one by one by complete new ones: a file that
 // fails, is interrupted or is never reached keeps its old result. A hang-up
 // stops the run like an interrupt, and no temporary file is left; ours from
-// a run killed more than a day ago are removed.
+// a run killed more than a day ago are removed, younger ones (a save still
+// running, on a slow disk) kept.
 TEST(Quorvel, OldResultsSurviveAFailedOrInterruptedRerun) {
     Workspace ws;
     std::vector<std::string> args{"/hide", "/yes", "/cut:ltrb", "/thread:1"};
@@ -411,12 +425,14 @@ TEST(Quorvel, OldResultsSurviveAFailedOrInterruptedRerun) {
         return count;
     };
     fs::create_directories(ws / "trim");
-    const auto twoDaysAgo = fs::file_time_type::clock::now() - std::chrono::hours(48);
+    const auto now = fs::file_time_type::clock::now();
     for (const char* name : {".p0.png.k3x9a0qz", ".notes.txt.k3x9a0qz"}) {
         std::ofstream(ws / "trim" / name) << "partial";
-        fs::last_write_time(ws / "trim" / name, twoDaysAgo);
+        fs::last_write_time(ws / "trim" / name, now - std::chrono::hours(48));
     }
     std::ofstream(ws / "trim/.p1.png.k3x9a0qz") << "a save running now";
+    std::ofstream(ws / "trim/.p2.png.k3x9a0qz") << "a save on a slow disk";
+    fs::last_write_time(ws / "trim/.p2.png.k3x9a0qz", now - std::chrono::hours(1));
 
     markOld();
     const std::string p1 = ReadFileBytes((ws / "p1.png").string());
@@ -425,6 +441,7 @@ TEST(Quorvel, OldResultsSurviveAFailedOrInterruptedRerun) {
     EXPECT_FALSE(fs::exists(ws / "trim/.p0.png.k3x9a0qz")) << "stale";
     ASSERT_TRUE(fs::remove(ws / "trim/.notes.txt.k3x9a0qz")) << "not ours";
     ASSERT_TRUE(fs::remove(ws / "trim/.p1.png.k3x9a0qz")) << "fresh";
+    ASSERT_TRUE(fs::remove(ws / "trim/.p2.png.k3x9a0qz")) << "an hour old";
     EXPECT_EQ(corrupt.exitCode, 1);
     EXPECT_NE(corrupt.err.find("p1.png"), std::string::npos) << corrupt.err;
     EXPECT_GE(renewed(), 1);
@@ -589,6 +606,38 @@ TEST(Quorvel, ProgressAndSummaryOnlyOnATerminal) {
     EXPECT_NE(failed.out.find("failed to read image"), std::string::npos) << failed.out;
     EXPECT_NE(failed.out.find("1 of 2 files written to "), std::string::npos) << failed.out;
     EXPECT_NE(failed.out.find("; 1 failed"), std::string::npos) << failed.out;
+
+    // A name wider than a narrow terminal, in katakana (two columns each):
+    // every progress line drawn stays within the width, so none wraps, and
+    // the summary leaves nothing of them on its line.
+    const std::string wide =
+        "ページスキャンファイルページスキャンファイルページスキャンファイル.png";
+    fs::copy_file(ws / "a.png", ws / ("ア" + wide));
+    fs::copy_file(ws / "a.png", ws / ("イ" + wide));
+    const Result narrow = ws.RunOnTerminal({"/hide", "/yes", "ア" + wide, "イ" + wide}, "", 60);
+    EXPECT_EQ(narrow.exitCode, 0) << narrow.out;
+    const std::size_t summary = narrow.out.find(" files written");
+    ASSERT_NE(summary, std::string::npos) << narrow.out;
+    const std::size_t begin = narrow.out.rfind('\n', summary) + 1;  // npos + 1 == 0
+    std::vector<std::string> drawn;  // the texts drawn over each other, summary last
+    for (std::size_t at = begin; at < narrow.out.find('\n', summary);) {
+        const std::size_t next = std::min(narrow.out.find_first_of("\r\n", at), narrow.out.size());
+        if (next > at) {
+            drawn.push_back(narrow.out.substr(at, next - at));
+        }
+        at = next + 1;
+    }
+    ASSERT_GE(drawn.size(), 2u) << narrow.out;
+    std::size_t shown = 0;  // the line's columns up to its last one not blank
+    for (std::size_t i = 0; i < drawn.size(); ++i) {
+        const std::string& text = drawn[i];
+        EXPECT_TRUE(i + 1 == drawn.size() || TerminalColumns(text) <= 59u) << text;
+        if (TerminalColumns(text) >= shown) {
+            shown = TerminalColumns(text.substr(0, text.find_last_not_of(' ') + 1));
+        }
+    }
+    const std::string& last = drawn.back();
+    EXPECT_EQ(shown, TerminalColumns(last.substr(0, last.find_last_not_of(' ') + 1))) << narrow.out;
 
     // Standard error a pipe: the message alone.
     const Result piped = ws.Run({"/hide", "/yes", "a.png", "broken.png"});

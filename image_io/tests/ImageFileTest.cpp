@@ -125,7 +125,8 @@ TEST(LoadImage, HugeDeclaredSizesAreRefused) {
 // give "end of file", Qt's decoders where they notice. (PNG files are cut
 // everywhere in the PNG reader's tests.)
 TEST(LoadImage, FilesThatEndEarlyOrAreCorruptFail) {
-    QImage q(120, 90, QImage::Format_RGB32);
+    // An odd width: the BMP's rows of 24-bit pixels are padded to 4 bytes.
+    QImage q(121, 90, QImage::Format_RGB32);
     for (int y = 0; y < q.height(); ++y) {
         for (int x = 0; x < q.width(); ++x) {
             q.setPixel(x, y, qRgb(x * 2, y * 2, (x * y) & 255));
@@ -154,10 +155,11 @@ TEST(LoadImage, FilesThatEndEarlyOrAreCorruptFail) {
     };
     const Bytes jpeg = encoded("JPEG"), bmp = encoded("BMP");
     const Bytes tiff = encoded("TIFF"), webp = encoded("WEBP");
+    ASSERT_EQ(bmp.at(28), 24);
     const std::vector<Case> cases = {
         {"JPEG", jpeg, jpeg.size() / 2, kEnd},
         {"JPEG without its end marker", jpeg, jpeg.size() - 2, kEnd},
-        {"BMP", bmp, bmp.size() - 1, kEnd},
+        {"BMP, the last row's padding and a byte of its pixels missing", bmp, bmp.size() - 2, kEnd},
         {"BMP, run-length encoded", rle, rle.size() - 5, kEnd},
         {"GIF", kGif, kGif.size() - 3, kEnd},
         {"TIFF", tiff, tiff.size() / 2, E_NOT_IMAGE_FILE},

@@ -132,6 +132,11 @@ TEST(CheckManuscriptLines, RefusesLinesThatAreNoPageEdge) {
         LineRule rule;
     };
     const DibPtr blank = Foreground(true);
+    // A dark band (columns 76 to 79) inside the page: lid-like outside a
+    // line at 80, which has a third of the page outside it.
+    const DibPtr banded = PaintedImage(200, 300, 8, [](LONG x, LONG y) {
+        return x >= 40 && x < 160 && y >= 50 && y < 250 && (x < 76 || x >= 80) ? 200 : 0;
+    });
     const Case cases[] = {
         {"page edges", page, SideLeft, Fitted(SideLeft, 40, 200), static_cast<Side>(-1),
          LineRule::None},
@@ -139,6 +144,8 @@ TEST(CheckManuscriptLines, RefusesLinesThatAreNoPageEdge) {
          LineRule::InsidePage},
         {"cutting the page away", page, SideRight, Fitted(SideRight, 30, 200), SideRight,
          LineRule::CutsPageAway},
+        {"along a band with a third of the page outside", banded, SideLeft,
+         Fitted(SideLeft, 80, 200), SideLeft, LineRule::CutsPageAway},
         {"too few votes", page, SideTop, Fitted(SideTop, 50, 9, 40, 160), SideTop,
          LineRule::TooFewPoints},
         {"sparse points", page, SideLeft, Fitted(SideLeft, 40, 200, 50, 250, 3), SideLeft,
