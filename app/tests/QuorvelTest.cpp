@@ -804,12 +804,13 @@ TEST(Quorvel, RunReportAndSkippingUpToDateResults) {
     EXPECT_EQ(Text(summary.at("version")), QUORVEL_VERSION);
     EXPECT_EQ(Text(summary.at("settings").at("cut")), "ltrb");
 
-    // b's result older than b: made again; a's left alone.
+    // b's result older than b: made again, not turned (written, but its
+    // skewed edges want a look; no side gave an angle); a's left alone.
     const auto aWritten = fs::last_write_time(ws / "trim/a.png");
     fs::last_write_time(ws / "trim/b.png",
                         fs::last_write_time(ws / "b.png") - std::chrono::hours(1));
     std::vector<std::string> again = args;
-    again.insert(again.begin(), "--skip-existing");
+    again.insert(again.begin(), {"--skip-existing", "/rotate:none"});
     EXPECT_EQ(ws.Run(again).exitCode, 1);
     lines = ReportLines(ReadFileBytes((ws / "report.jsonl").string()));
     ASSERT_EQ(lines.size(), 10u);
@@ -817,12 +818,19 @@ TEST(Quorvel, RunReportAndSkippingUpToDateResults) {
     EXPECT_EQ(Text(lines[5].at("status")), "skipped");
     EXPECT_TRUE(lines[5].at("angle_deg").is_null() && lines[5].at("ms").is_null());
     EXPECT_EQ(Text(lines[7].at("source")), (ws / "b.png").string());
-    EXPECT_EQ(Text(lines[7].at("status")), "ok");
+    EXPECT_EQ(Text(lines[7].at("status")), "review");
+    EXPECT_EQ(Text(lines[7].at("reasons").at(0)),
+              "page not straightened although its edges are skewed");
+    EXPECT_EQ(lines[7].at("angle_deg"), 0);
+    EXPECT_TRUE(lines[7].at("rotate_side").is_null());
     EXPECT_EQ(fs::last_write_time(ws / "trim/a.png"), aWritten);
     EXPECT_GT(fs::last_write_time(ws / "trim/b.png"), fs::last_write_time(ws / "b.png"));
     const boost::json::object& resumed = lines[9].at("summary").as_object();
+    EXPECT_EQ(resumed.at("files"), 4);
     EXPECT_EQ(resumed.at("skipped"), 2);
-    EXPECT_EQ(resumed.at("ok"), 1);
+    EXPECT_EQ(resumed.at("ok"), 0);
+    EXPECT_EQ(resumed.at("review"), 1);
+    EXPECT_EQ(resumed.at("not_processed"), 0);
     EXPECT_EQ(resumed.at("settings").at("skip_existing"), true);
 }
 

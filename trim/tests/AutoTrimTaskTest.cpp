@@ -192,7 +192,7 @@ TEST(AutoTrimTask, StraightensAndCutsAcrossSkewsBedsAndCutModes) {
     }
 }
 
-// Scans easily cut to slivers or through the text: the cut
+// Scans that used to come out as slivers or cut through the text: the cut
 // follows the page's edges, a page beyond a border keeps all of itself that
 // is in the scan, and a page filling the frame is not cut at all.
 TEST(AutoTrimTask, HardScansAreCutAtThePageNeverThroughIt) {
