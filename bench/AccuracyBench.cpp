@@ -44,9 +44,12 @@
 // and how many of the correct pages that run off a cut border were flagged
 // (a page partly beyond the scan is worth a look however well it was cut).
 //
-// Usage: accuracy_bench [--only CLASS] [--case N] [--cases] [--keep FOLDER]
+// Usage: accuracy_bench [--only CLASS] [--case N] [--draw N] [--cases]
+//                       [--keep FOLDER]
 //  --only CLASS  runs the classes whose name contains CLASS;
 //  --case N      runs the N-th case only (as numbered by --cases);
+//  --draw N      draws the drawn classes from other seeds (0, the default,
+//                gives the cases of the recorded tables);
 //  --cases       lists every run with its outcome and verdict after the table;
 //  --keep DIR    writes the scans and results into DIR and keeps them.
 #include <algorithm>
@@ -241,7 +244,7 @@ void PushIntoCorner(Draw& d, scangen::ScanOptions& o) {
     o.centreY = d.Chance(0.5) ? halfY + gapY : kHeight - halfY - gapY;
 }
 
-void AddDrawnCases(std::vector<Case>& cases) {
+void AddDrawnCases(std::vector<Case>& cases, std::uint32_t draw) {
     using scangen::BedKind;
     const auto add = [&cases](const char* cls, const scangen::ScanOptions& o, bool reaches) {
         cases.push_back(Case{cls, o, false, reaches});
@@ -250,7 +253,7 @@ void AddDrawnCases(std::vector<Case>& cases) {
     const char* const names[] = {"page on bed, light lid", "page on bed, black lid",
                                  "page on bed, woven lid"};
     for (int lid = 0; lid < 3; ++lid) {
-        Draw d(1500 + lid);
+        Draw d(1500 + lid + 1000 * draw);
         for (int i = 0; i < 6; ++i) {
             scangen::ScanOptions o = DrawPage(d, 8.0);
             DrawLid(d, o, lids[lid]);
@@ -261,7 +264,7 @@ void AddDrawnCases(std::vector<Case>& cases) {
         }
     }
     {
-        Draw d(1510);
+        Draw d(1510 + 1000 * draw);
         for (int i = 0; i < 8; ++i) {
             scangen::ScanOptions o = DrawPage(d, 8.0);
             DrawLid(d, o, static_cast<Lid>(d.Below(4)));
@@ -270,7 +273,7 @@ void AddDrawnCases(std::vector<Case>& cases) {
         }
     }
     {
-        Draw d(1520);
+        Draw d(1520 + 1000 * draw);
         for (int i = 0; i < 8; ++i) {
             scangen::ScanOptions o = DrawPage(d, 8.0);
             DrawLid(d, o, d.Chance(0.7) ? Lid::Light : Lid::Grey);
@@ -279,7 +282,7 @@ void AddDrawnCases(std::vector<Case>& cases) {
         }
     }
     {
-        Draw d(1530);
+        Draw d(1530 + 1000 * draw);
         for (int i = 0; i < 6; ++i) {
             scangen::ScanOptions o = DrawPage(d, 8.0);
             DrawLid(d, o, d.Chance(0.6) ? Lid::Light : Lid::Woven);
@@ -291,7 +294,7 @@ void AddDrawnCases(std::vector<Case>& cases) {
     }
     {
         // A page skewed 3 to 8° on a light grey lid woven every 7 to 9 px.
-        Draw d(1540);
+        Draw d(1540 + 1000 * draw);
         for (int i = 0; i < 6; ++i) {
             scangen::ScanOptions o = DrawPage(d, 8.0);
             o.skewDegrees = d.Sign() * d.Uniform(3.0, 8.0);
@@ -313,7 +316,7 @@ void AddDrawnCases(std::vector<Case>& cases) {
         }
     }
     {
-        Draw d(1550);
+        Draw d(1550 + 1000 * draw);
         for (int i = 0; i < 6; ++i) {
             scangen::ScanOptions o = DrawPage(d, 8.0);
             DrawLid(d, o, static_cast<Lid>(d.Below(4)));
@@ -328,7 +331,7 @@ void AddDrawnCases(std::vector<Case>& cases) {
     {
         // Ten pages of one book, "rtb+": the gutter is on the left of even
         // pages and on the right of odd ones.
-        Draw d(1560);
+        Draw d(1560 + 1000 * draw);
         for (int i = 0; i < 10; ++i) {
             scangen::ScanOptions o = DrawPage(d, 2.5);
             o.pageWidth = Mm(d.Uniform(135, 185));
@@ -353,7 +356,7 @@ void AddDrawnCases(std::vector<Case>& cases) {
     }
 }
 
-std::vector<Case> MakeCases() {
+std::vector<Case> MakeCases(std::uint32_t draw) {
     using scangen::BedKind;
     std::vector<Case> cases;
     auto add = [&cases](const char* cls, const scangen::ScanOptions& o, bool jpeg = false) {
@@ -491,7 +494,7 @@ std::vector<Case> MakeCases() {
         o.shadowNextSide = true;
         add("jpeg", o, true);
     }
-    AddDrawnCases(cases);
+    AddDrawnCases(cases, draw);
     return cases;
 }
 
@@ -750,12 +753,14 @@ std::string Describe(const Case& c) {
 int main(int argc, char** argv) {
     std::string only;
     int onlyCase = 0;
+    std::uint32_t draw = 0;
     bool listCases = false;
     fs::path keep;
-    BenchArgs args(argc, argv, "[--only CLASS] [--case N] [--cases] [--keep FOLDER]");
+    BenchArgs args(argc, argv, "[--only CLASS] [--case N] [--draw N] [--cases] [--keep FOLDER]");
     while (args.Next()) {
         args.Text("--only", only) || args.Number("--case", onlyCase, 1, 1000) ||
-            args.Flag("--cases", listCases) || args.Text("--keep", keep) || args.Unknown();
+            args.Number("--draw", draw, 0u, 1000u) || args.Flag("--cases", listCases) ||
+            args.Text("--keep", keep) || args.Unknown();
     }
     const fs::path dir = keep.empty() ? fs::temp_directory_path() / "quorvel-accuracy-bench" : keep;
     if (keep.empty()) {
@@ -766,7 +771,7 @@ int main(int argc, char** argv) {
     std::vector<Run> runs;
     std::vector<std::string> order;
     int index = 0;
-    for (const Case& c : MakeCases()) {
+    for (const Case& c : MakeCases(draw)) {
         ++index;
         if ((!only.empty() && c.cls.find(only) == std::string::npos) ||
             (onlyCase != 0 && index != onlyCase)) {

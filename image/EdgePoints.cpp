@@ -22,6 +22,12 @@ constexpr double kLargestStep = 127.0;
 constexpr std::int16_t kEveryStep = -512;
 constexpr std::int16_t kNoStep = 512;
 
+// The level above which a pixel no longer looks like a lid whose levels
+// have the first quartile q1 and the median q2.
+int CeilingOfQuartiles(int q1, int q2) {
+    return std::min(255, q2 + std::max(3, 3 * (q2 - q1)));
+}
+
 // For n = 1 a line opens where v(p) - v(p - 1) >= this bound. The step
 // (a truncated half difference) rises with the difference, so the bound is
 // the first difference whose step passes the double comparison; 256 when
@@ -325,14 +331,27 @@ void WalkColumns(LONG w, LONG h, int n, const Levels& levels, RowAt rowAt, const
     }
 }
 
-// What keeps a walk's edge position (see ExtractEdgePoints): the lid
-// ceiling and how far before and after the edge the line is looked at.
+bool FitsImage(const LidMargins* margins, const CDib& image) {
+    return margins != nullptr &&
+           margins->lineCeiling[0].size() == static_cast<std::size_t>(image.Height()) &&
+           margins->lineCeiling[1].size() == static_cast<std::size_t>(image.Width()) &&
+           margins->lineFrame[0].size() == static_cast<std::size_t>(image.Height()) &&
+           margins->lineFrame[1].size() == static_cast<std::size_t>(image.Width());
+}
+
+// What keeps a walk's edge position (see ExtractEdgePoints): the lid along
+// the margins and how far before and after the edge the line is looked at.
 struct EdgeRules {
-    int ceiling = 255;
+    LidMargins own;
+    const LidMargins& margins;
     LONG reachIn = 2;
     LONG reachOut = 1;
+    mutable std::vector<int> scratch;
 
-    EdgeRules(const CDib& image, int n) : ceiling(LidCeiling(image)) {
+    // `given` is used when it was found on an image of this size.
+    EdgeRules(const CDib& image, int n, const LidMargins* given)
+        : own(FitsImage(given, image) ? LidMargins{} : FindLidMargins(image)),
+          margins(FitsImage(given, image) ? *given : own) {
         const LONG m = std::min(image.Width(), image.Height());
         reachIn = std::max<LONG>(2 * n, m / 100);
         reachOut = std::max<LONG>(1, m / 50);
@@ -340,38 +359,61 @@ struct EdgeRules {
 };
 
 // The rules on one scan line of `length` pixels, value(p) being its level at
-// position p (0 outermost).
+// position p (0 outermost); `ceiling` is the line's (-1: no lid at its
+// border) and `start` the first position after its frame strip.
 template <typename Value>
 struct LineRules {
     const EdgeRules& rules;
     Value value;
     LONG length;
+    int ceiling;
+    LONG start;
 
     // The line starts on the lid.
-    bool Opens() const { return value(0) <= rules.ceiling; }
+    bool Opens() const { return start < length && value(start) <= ceiling; }
 
     // The lid lies within reach before edge position e, and the page follows.
     bool operator()(LONG e) const {
-        bool lidNear = false;
-        for (LONG q = std::max<LONG>(0, e - rules.reachIn); q < e && !lidNear; ++q) {
-            lidNear = value(q) <= rules.ceiling;
-        }
-        if (!lidNear) {
-            return false;
-        }
         const LONG end = std::min(length, e + rules.reachOut);
         for (LONG q = e; q < end; ++q) {
-            if (value(q) <= rules.ceiling) {
+            if (value(q) <= ceiling) {
                 return false;
             }
         }
-        return true;
+        // Away from the border the lid may read higher (a lid lit
+        // unevenly), by as much as it varies around the margins, while
+        // still far below the page.
+        if (LidWithin(e, ceiling)) {
+            return true;
+        }
+        if (rules.margins.drift == 0 || !LidWithin(e, ceiling + rules.margins.drift)) {
+            return false;
+        }
+        std::vector<int>& page = rules.scratch;
+        page.clear();
+        for (LONG q = e; q < end; ++q) {
+            page.push_back(value(q));
+        }
+        const auto middle = page.begin() + static_cast<std::ptrdiff_t>(page.size() / 2);
+        std::nth_element(page.begin(), middle, page.end());
+        return LidWithin(e, rules.margins.InnerCeiling(ceiling, *middle));
+    }
+
+    bool LidWithin(LONG e, int lid) const {
+        for (LONG q = std::max<LONG>(0, e - rules.reachIn); q < e; ++q) {
+            if (value(q) <= lid) {
+                return true;
+            }
+        }
+        return false;
     }
 };
 
 template <typename Value>
-LineRules<Value> RulesOf(const EdgeRules& rules, Value value, LONG length) {
-    return LineRules<Value>{rules, value, length};
+LineRules<Value> RulesOf(const EdgeRules& rules, Value value, LONG length, int side, LONG line) {
+    return LineRules<Value>{rules, value, length,
+                            rules.margins.CeilingAt(static_cast<Side>(side), line),
+                            rules.margins.lineFrame[side][line]};
 }
 
 bool IsExtractable(const CDib& image, int side, int n) {
@@ -395,7 +437,7 @@ POINT PointAt(int side, LONG i, LONG p, LONG w, LONG h) {
 // Appends the points of every level to its own list (outs[i] for
 // levels[i]); checked input. On failure every list is cut back.
 HRESULT ExtractInto(PointList* const* outs, const double* levelValues, std::size_t count,
-                    const CDib& image, int side, int n) {
+                    const CDib& image, int side, int n, const LidMargins* margins) {
     const LONG w = image.Width();
     const LONG h = image.Height();
     if (count == 0 || image.Header()->biCompression != BI_RGB || w <= 0 || h <= 0 ||
@@ -415,7 +457,7 @@ HRESULT ExtractInto(PointList* const* outs, const double* levelValues, std::size
         }
         // Edge positions by scan line and sorted level, -1 for none.
         std::vector<LONG> results(static_cast<std::size_t>(lines) * count, -1);
-        const EdgeRules rules(image, n);
+        const EdgeRules rules(image, n, margins);
         if (rows) {
             for (LONG y = 0; y < h; ++y) {
                 LONG* const result = results.data() + static_cast<std::size_t>(y) * count;
@@ -432,11 +474,11 @@ HRESULT ExtractInto(PointList* const* outs, const double* levelValues, std::size
                 };
                 if (side == 0) {
                     walk(RulesOf(
-                             rules, [row](LONG p) { return row[p]; }, w),
+                             rules, [row](LONG p) { return row[p]; }, w, side, y),
                          std::false_type{});
                 } else {
                     walk(RulesOf(
-                             rules, [row, w](LONG p) { return row[w - 1 - p]; }, w),
+                             rules, [row, w](LONG p) { return row[w - 1 - p]; }, w, side, y),
                          std::true_type{});
                 }
             }
@@ -444,9 +486,9 @@ HRESULT ExtractInto(PointList* const* outs, const double* levelValues, std::size
             const auto rowAt = [&image, h, side](LONG p) {
                 return image.Row(side == 1 ? p : h - 1 - p);
             };
-            const auto keepAt = [&rules, &rowAt, h](LONG x) {
+            const auto keepAt = [&rules, &rowAt, h, side](LONG x) {
                 return RulesOf(
-                    rules, [&rowAt, x](LONG p) { return rowAt(p)[x]; }, h);
+                    rules, [&rowAt, x](LONG p) { return rowAt(p)[x]; }, h, side, x);
             };
             WalkColumns(w, h, n, levels, rowAt, keepAt, results);
         }
@@ -470,16 +512,17 @@ HRESULT ExtractInto(PointList* const* outs, const double* levelValues, std::size
 
 }  // namespace
 
-HRESULT ExtractEdgePoints(PointList& points, const CDib& image, Side side, int n, double k) {
+HRESULT ExtractEdgePoints(PointList& points, const CDib& image, Side side, int n, double k,
+                          const LidMargins* margins) {
     if (!IsExtractable(image, side, n)) {
         return E_INVALIDARG;
     }
     PointList* const out = &points;
-    return ExtractInto(&out, &k, 1, image, side, n);
+    return ExtractInto(&out, &k, 1, image, side, n, margins);
 }
 
 HRESULT ExtractEdgePointsLevels(std::vector<PointList>& lists, const CDib& image, Side side, int n,
-                                std::span<const double> levels) {
+                                std::span<const double> levels, const LidMargins* margins) {
     lists.clear();
     if (!IsExtractable(image, side, n)) {
         return E_INVALIDARG;
@@ -490,7 +533,8 @@ HRESULT ExtractEdgePointsLevels(std::vector<PointList>& lists, const CDib& image
         for (std::size_t i = 0; i < levels.size(); ++i) {
             outs[i] = &lists[i];
         }
-        const HRESULT hr = ExtractInto(outs.data(), levels.data(), levels.size(), image, side, n);
+        const HRESULT hr =
+            ExtractInto(outs.data(), levels.data(), levels.size(), image, side, n, margins);
         if (FAILED(hr)) {
             lists.clear();
         }
@@ -528,11 +572,179 @@ int LidCeiling(const CDib& image) {
             }
             return level;
         };
-        const int q1 = rank(count / 4);
-        const int q2 = rank(count / 2);
-        ceiling = std::min(ceiling, q1 + std::max(6, 2 * (q2 - q1)));
+        ceiling = std::min(ceiling, CeilingOfQuartiles(rank(count / 4), rank(count / 2)));
     }
     return std::min(ceiling, 255);
+}
+
+int LidMargins::InnerCeiling(int ceiling, int page) const {
+    return std::max(ceiling, std::min(ceiling + drift, page / 4));
+}
+
+int LidMargins::CeilingAt(Side side, LONG line) const {
+    const std::vector<std::int16_t>& lines = lineCeiling[side];
+    return line >= 0 && static_cast<std::size_t>(line) < lines.size() && lines[line] >= 0
+               ? lines[line]
+               : lowest;
+}
+
+namespace {
+
+// The grey level at position p (0 outermost) of scan line i of `side`.
+BYTE MarginPixel(const CDib& image, int side, LONG i, LONG p) {
+    const LONG w = image.Width();
+    const LONG h = image.Height();
+    switch (side) {
+        case 0:
+            return image.Row(i)[p];
+        case 1:
+            return image.Row(p)[i];
+        case 2:
+            return image.Row(i)[w - 1 - p];
+        default:
+            return image.Row(h - 1 - p)[i];
+    }
+}
+
+// One window of the margin band: its scan lines, median and lid ceiling.
+struct MarginWindow {
+    int side;
+    LONG first;
+    LONG last;  // exclusive
+    int median;
+    int ceiling;
+};
+
+// Marks the lid windows of the ring going round from window `from` in steps
+// of `step` (+1 or -1); see FindLidMargins.
+void MarkLid(const std::vector<MarginWindow>& ring, std::size_t from, int step,
+             std::vector<bool>& lid) {
+    constexpr int kStep = 6;
+    constexpr int kDrift = 2;
+    const std::size_t n = ring.size();
+    bool onLid = true;
+    int level = ring[from].median;
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::size_t j = (from + n + (step > 0 ? k : n - k)) % n;
+        const int median = ring[j].median;
+        if (onLid && median > level + kStep) {
+            onLid = false;
+        } else if (!onLid && median <= level + kStep) {
+            onLid = true;
+        }
+        if (onLid) {
+            lid[j] = true;
+            if (std::abs(median - level) <= kDrift) {
+                level = median;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+LidMargins FindLidMargins(const CDib& image) {
+    LidMargins margins;
+    const bool usable =
+        image.BitCount() == 8 && image.Bits() != nullptr && image.Width() > 0 && image.Height() > 0;
+    const LONG w = usable ? image.Width() : 0;
+    const LONG h = usable ? image.Height() : 0;
+    for (int side = 0; side < 4; ++side) {
+        const LONG lines = side == 0 || side == 2 ? h : w;
+        margins.lineCeiling[side].assign(static_cast<std::size_t>(lines), -1);
+        margins.lineFrame[side].assign(static_cast<std::size_t>(lines), 0);
+    }
+    if (!usable) {
+        return margins;
+    }
+    const int lowest = LidCeiling(image);
+    margins.lowest = lowest;
+    const LONG m = std::min(w, h);
+    const SIZE band = BorderBandOf(SIZE{w, h}, kDefaultBorderBandRatio);
+
+    // Frame strips: on each scan line, a run of pixels far above the lid
+    // from the border that ends within reach.
+    const int frameLevel = std::min(255, 2 * lowest + 32);
+    const LONG reach = std::max<LONG>(1, m / 50);
+    for (int side = 0; side < 4; ++side) {
+        const LONG lines = side == 0 || side == 2 ? h : w;
+        const LONG across = side == 0 || side == 2 ? w : h;
+        std::vector<std::int16_t>& frames = margins.lineFrame[side];
+        frames.assign(static_cast<std::size_t>(lines), 0);
+        for (LONG i = 0; i < lines; ++i) {
+            LONG run = 0;
+            while (run < reach && run < across && MarginPixel(image, side, i, run) > frameLevel) {
+                ++run;
+            }
+            frames[static_cast<std::size_t>(i)] =
+                static_cast<std::int16_t>(run < reach && run < across ? run : 0);
+        }
+    }
+
+    // The ring of windows: top, right, bottom (right to left), left (bottom
+    // to top).
+    std::vector<MarginWindow> ring;
+    std::vector<int> values;
+    for (const int side : {1, 2, 3, 0}) {
+        const LONG lines = side == 0 || side == 2 ? h : w;
+        const LONG across = side == 0 || side == 2 ? w : h;
+        const LONG depth = side == 0 || side == 2 ? band.cx : band.cy;
+        // At least 32 pixels a window, so that a speck does not move it.
+        const LONG width = std::max({LONG{4}, m / 150, (32 + depth - 1) / depth});
+        const bool backwards = side == 3 || side == 0;
+        std::vector<MarginWindow> windows;
+        for (LONG first = 0; first < lines; first += width) {
+            const LONG last = std::min(lines, first + width);
+            values.clear();
+            for (LONG i = first; i < last; ++i) {
+                const LONG from = margins.lineFrame[side][static_cast<std::size_t>(i)];
+                for (LONG p = from; p < std::min(across, from + depth); ++p) {
+                    values.push_back(MarginPixel(image, side, i, p));
+                }
+            }
+            const auto rank = [&values](std::size_t r) {
+                std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(r),
+                                 values.end());
+                return values[r];
+            };
+            const int median = rank(values.size() / 2);
+            const int q1 = rank(values.size() / 4);
+            windows.push_back(
+                MarginWindow{side, first, last, median, CeilingOfQuartiles(q1, median)});
+        }
+        if (backwards) {
+            std::reverse(windows.begin(), windows.end());
+        }
+        ring.insert(ring.end(), windows.begin(), windows.end());
+    }
+    std::size_t darkest = 0;
+    for (std::size_t j = 1; j < ring.size(); ++j) {
+        darkest = ring[j].median < ring[darkest].median ? j : darkest;
+    }
+    std::vector<bool> lid(ring.size(), false);
+    MarkLid(ring, darkest, 1, lid);
+    MarkLid(ring, darkest, -1, lid);
+    int lowestLevel = 255;
+    int highestLevel = 0;
+    for (std::size_t j = 0; j < ring.size(); ++j) {
+        if (lid[j]) {
+            lowestLevel = std::min(lowestLevel, ring[j].median);
+            highestLevel = std::max(highestLevel, ring[j].median);
+        }
+    }
+    margins.drift = std::max(0, highestLevel - lowestLevel);
+
+    for (std::size_t j = 0; j < ring.size(); ++j) {
+        const MarginWindow& window = ring[j];
+        if (!lid[j]) {
+            continue;
+        }
+        const auto ceiling = static_cast<std::int16_t>(std::max(window.ceiling, lowest));
+        for (LONG i = window.first; i < window.last; ++i) {
+            margins.lineCeiling[window.side][i] = ceiling;
+        }
+    }
+    return margins;
 }
 
 HRESULT GetStripMaximum(const CDib& image, const RECT& rect, BYTE& maximum) {

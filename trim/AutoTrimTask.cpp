@@ -24,6 +24,7 @@
 #include "msg/InvokeGuarded.h"
 #include "msg/MessageIds.h"
 #include "msg/SystemErrorText.h"
+#include "trim/PageEdges.h"
 #include "trim/TrimRect.h"
 
 namespace {
@@ -210,8 +211,10 @@ class CAutoTrimTask::Pipeline {
         TrimVerdict& verdict = t.m_verdict;
         verdict.fixedRotationEdge = p.EdgeType >= RotateEdgeLeft && p.EdgeType <= 9;
         verdict.rotationEdge = verdict.fixedRotationEdge ? sides.front() : SideLeft;
-        HRESULT hr = FitRotationEdgeLines(m_rotationLines, *m_foreground, sides, m_band,
-                                          p.MaxSkewDegrees, p.AngleStepsPerDegree, t.m_runner);
+        m_margins = FindLidMargins(*m_foreground);
+        HRESULT hr =
+            FitRotationEdgeLines(m_rotationLines, *m_foreground, sides, m_band, p.MaxSkewDegrees,
+                                 p.AngleStepsPerDegree, t.m_runner, &m_margins);
         if (SUCCEEDED(hr)) {
             hr = CheckRotationLines();
         }
@@ -221,7 +224,7 @@ class CAutoTrimTask::Pipeline {
         const int strongest = StrongestEdgeLine(m_rotationLines);
         if (strongest >= 0) {
             const EdgeLine& line = m_rotationLines[static_cast<std::size_t>(strongest)];
-            m_angle = EdgeLineSkew(line);
+            m_angle = RefinedEdgeLineSkew(line);
             verdict.angleSide = line.side;
             verdict.angleVotes = line.votes;
         }
@@ -261,7 +264,7 @@ class CAutoTrimTask::Pipeline {
             }
         }
         LineRules rules{};
-        const HRESULT hr = CheckManuscriptLines(lines, listed, *m_foreground, &rules);
+        const HRESULT hr = CheckManuscriptLines(lines, listed, *m_foreground, &rules, &m_margins);
         if (FAILED(hr)) {
             return hr;
         }
@@ -280,6 +283,9 @@ class CAutoTrimTask::Pipeline {
 
     bool FindRectangle() {
         const CutFlags cut = CutFlagsFromSides(t.m_cutSides);
+        if (m_angle != 0.0) {
+            m_margins = FindLidMargins(*m_foreground);
+        }
         ManuscriptLines lines;
         std::array<SideVerdict, 4>& sides = t.m_verdict.sides;
         for (const Side side : kAllSides) {
@@ -297,9 +303,9 @@ class CAutoTrimTask::Pipeline {
             const HRESULT hr =
                 fitted != m_rotationLines.end() && fitted->votes > 0
                     ? FitEdgeLine(line, *m_foreground, side, fitted->level, m_band,
-                                  p.MaxSkewDegrees, p.AngleStepsPerDegree)
+                                  p.MaxSkewDegrees, p.AngleStepsPerDegree, &m_margins)
                     : FitEdgeLineBestLevel(line, *m_foreground, side, m_band, p.MaxSkewDegrees,
-                                           p.AngleStepsPerDegree, t.m_runner);
+                                           p.AngleStepsPerDegree, t.m_runner, &m_margins);
             if (FAILED(hr)) {
                 return Fail(kMsgRectFailed, ResultText(hr));
             }
@@ -308,7 +314,7 @@ class CAutoTrimTask::Pipeline {
                             line.votes, static_cast<std::int32_t>(line.points.size())};
         }
         LineRules rules{};
-        HRESULT hr = CheckManuscriptLines(lines, cut, *m_foreground, &rules);
+        HRESULT hr = CheckManuscriptLines(lines, cut, *m_foreground, &rules, &m_margins);
         if (FAILED(hr)) {
             return Fail(kMsgRectFailed, ResultText(hr));
         }
@@ -318,6 +324,7 @@ class CAutoTrimTask::Pipeline {
                 sides[side].rule = rules[side];
             }
         }
+        FindPageEdges(lines, cut, *m_source, m_angle);
         const TrimCorners corners = ManuscriptCorners(lines);
         const TrimRect trim = ComputeTrimRect(corners, p.Flags, cut, p.Output, p.Trim);
         // After the check the lines leave a rectangle; should they not, the
@@ -341,7 +348,7 @@ class CAutoTrimTask::Pipeline {
         for (std::size_t i = 0; i < 4; ++i) {
             verdict.pageCorners[i] = UnturnedPoint(corners[i], m_angle, width, height);
         }
-        const int ceiling = LidCeiling(foreground);
+        const LidMargins& margins = m_margins;
         for (const Side side : kAllSides) {
             SideVerdict& s = verdict.sides[side];
             if (s.fate == SideFate::NotCut) {
@@ -350,7 +357,7 @@ class CAutoTrimTask::Pipeline {
             s.pageAtBorder =
                 s.fate == SideFate::Cut
                     ? CornerBeyondBorder(verdict.pageCorners, lines, side, width, height)
-                    : PageAlongBorder(lines, side, ceiling);
+                    : PageAlongBorder(lines, side, margins, width, height);
         }
         // The page's skew that is left: the best supported line of a cut
         // side, fitted after the turn.
@@ -401,31 +408,29 @@ class CAutoTrimTask::Pipeline {
         return false;
     }
 
-    // Whether the page lies on the outermost pixels of the border of
-    // `side` along a quarter or more of the stretch between the lines of
-    // the neighbouring sides (every 4th pixel looked at).
-    bool PageAlongBorder(const ManuscriptLines& lines, Side side, int ceiling) const {
-        const CDib& foreground = *m_foreground;
-        const LONG width = foreground.Width();
-        const LONG height = foreground.Height();
+    // Whether the margin band of `side` shows no lid (the page, as a rule)
+    // along a quarter or more of the stretch between the lines of the
+    // neighbouring sides.
+    static bool PageAlongBorder(const ManuscriptLines& lines, Side side, const LidMargins& margins,
+                                LONG width, LONG height) {
         const bool vertical = side == SideLeft || side == SideRight;
-        const LONG across = vertical ? width : height;
-        const LONG at = side == SideLeft || side == SideTop ? 0 : across - 1;
+        const LONG at = side == SideLeft  ? 0
+                        : side == SideTop ? 0
+                        : vertical        ? width - 1
+                                          : height - 1;
+        const LONG length = vertical ? height : width;
         const EdgeLine& low = lines[vertical ? SideTop : SideLeft];
         const EdgeLine& high = lines[vertical ? SideBottom : SideRight];
-        const LONG length = vertical ? height : width;
         const LONG from = std::clamp<LONG>(
             static_cast<LONG>(std::ceil(low.slope * at + low.intercept)), 0, length);
         const LONG to = std::clamp<LONG>(
             static_cast<LONG>(std::floor(high.slope * at + high.intercept)) + 1, 0, length);
-        LONG samples = 0;
+        const std::vector<std::int16_t>& ceilings = margins.lineCeiling[side];
         LONG page = 0;
-        for (LONG t = from; t < to; t += 4) {
-            const BYTE v = vertical ? foreground.Row(t)[at] : foreground.Row(at)[t];
-            ++samples;
-            page += v > ceiling ? 1 : 0;
+        for (LONG t = from; t < to; ++t) {
+            page += ceilings[static_cast<std::size_t>(t)] < 0 ? 1 : 0;
         }
-        return samples > 0 && 4 * page >= samples;
+        return to > from && 4 * page >= to - from;
     }
 
     // Rotation, crop and the dropping of an opaque source's alpha plane in
@@ -522,6 +527,9 @@ class CAutoTrimTask::Pipeline {
     SIZE m_band{1, 1};
     DibPtr m_foreground;
     EdgeLineList m_rotationLines;
+    // The lid along the margins of the foreground as it is (unturned in the
+    // rotation stage, turned in the rectangle stage).
+    LidMargins m_margins;
     double m_angle = 0.0;
     RECT m_rect{};
 };

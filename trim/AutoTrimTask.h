@@ -6,13 +6,16 @@
 // empty-bed image, or colour distance from a background model of the parts
 // of the margins where the lid shows, SelectLidSamples), filters it, chooses
 // the sides to cut when asked to, takes the skew angle from the manuscript's
-// edge lines, rotates, checks the lines of the cut sides (CheckManuscriptLines:
-// a refused line leaves its side at the image border), computes the trim
-// rectangle, crops, drops the alpha plane of opaque sources, saves the result
-// to the output path and makes a preview copy. The analyses work on 8-bit
-// colour; the output is cut from the source's own pixels (PixelKind.h: a
-// bitonal page stays 1 bit, a grey one grey, 16 bits stay 16) with its ICC
-// profile, and the file holds as much of that as its format can.
+// edge lines (the best supported line the rectangle check accepts, its angle
+// made finer than the search's steps; RefinedEdgeLineSkew), rotates, checks
+// the lines of the cut sides (CheckManuscriptLines: a refused line leaves its
+// side at the image border), moves them past a drop shadow or a book's cover
+// to the page's own edge (FindPageEdges), judges the page (Verdict), computes
+// the trim rectangle, crops, drops the alpha plane of opaque sources, saves
+// the result to the output path and makes a preview copy. The analyses work
+// on 8-bit colour; the output is cut from the source's own pixels
+// (PixelKind.h: a bitonal page stays 1 bit, a grey one grey, 16 bits stay 16)
+// with its ICC profile, and the file holds as much of that as its format can.
 //
 // Nothing is thrown out of Run: a failure is recorded as a message id and
 // its formatted text, which always names the source file (after a blank

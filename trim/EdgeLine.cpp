@@ -46,7 +46,8 @@ HRESULT FitEdgeLineFromPoints(EdgeLine& record, const CDib& image, Side side, do
 // with the most votes replaces `record`, the lower level winning ties. The
 // points of all levels come from one pass over the image.
 HRESULT FitBestLevel(EdgeLine& record, const CDib& image, Side side, SIZE band, int maxSkewDegrees,
-                     int angleStepsPerDegree, const CTerminable* runner) {
+                     int angleStepsPerDegree, const CTerminable* runner,
+                     const LidMargins* margins) {
     static constexpr double kLevels[] = {2, 3, 4, 5, 6, 7, 8, 9};
     static_assert(std::size(kLevels) == kLastLevel - kFirstLevel + 1);
     try {
@@ -56,7 +57,7 @@ HRESULT FitBestLevel(EdgeLine& record, const CDib& image, Side side, SIZE band, 
                 return E_ABORT;
             }
             if (i == 0) {
-                const HRESULT hr = ExtractEdgePointsLevels(lists, image, side, 1, kLevels);
+                const HRESULT hr = ExtractEdgePointsLevels(lists, image, side, 1, kLevels, margins);
                 if (FAILED(hr)) {
                     return hr;
                 }
@@ -263,11 +264,12 @@ HRESULT FitEdgeLineFromPoints(EdgeLine& record, const CDib& image, Side side, do
 }
 
 HRESULT FitEdgeLineUnguarded(EdgeLine& record, const CDib& image, Side side, double level,
-                             SIZE band, int maxSkewDegrees, int angleStepsPerDegree) {
+                             SIZE band, int maxSkewDegrees, int angleStepsPerDegree,
+                             const LidMargins* margins) {
     record.side = side;
     record.level = level;
     PointList found;
-    const HRESULT hr = ExtractEdgePoints(found, image, side, 1, level);
+    const HRESULT hr = ExtractEdgePoints(found, image, side, 1, level, margins);
     if (FAILED(hr)) {
         return hr;
     }
@@ -278,21 +280,21 @@ HRESULT FitEdgeLineUnguarded(EdgeLine& record, const CDib& image, Side side, dou
 }  // namespace
 
 HRESULT FitEdgeLine(EdgeLine& record, const CDib& image, Side side, double level, SIZE band,
-                    int maxSkewDegrees, int angleStepsPerDegree) {
+                    int maxSkewDegrees, int angleStepsPerDegree, const LidMargins* margins) {
     try {
         return FitEdgeLineUnguarded(record, image, side, level, band, maxSkewDegrees,
-                                    angleStepsPerDegree);
+                                    angleStepsPerDegree, margins);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
 }
 
 HRESULT FitEdgeLineBestLevel(EdgeLine& record, const CDib& image, Side side, SIZE band,
-                             int maxSkewDegrees, int angleStepsPerDegree,
-                             const CTerminable* runner) {
+                             int maxSkewDegrees, int angleStepsPerDegree, const CTerminable* runner,
+                             const LidMargins* margins) {
     record.votes = 0;
-    const HRESULT hr =
-        FitBestLevel(record, image, side, band, maxSkewDegrees, angleStepsPerDegree, runner);
+    const HRESULT hr = FitBestLevel(record, image, side, band, maxSkewDegrees, angleStepsPerDegree,
+                                    runner, margins);
     if (FAILED(hr)) {
         return hr;
     }
@@ -305,7 +307,7 @@ HRESULT FitEdgeLineBestLevel(EdgeLine& record, const CDib& image, Side side, SIZ
 
 HRESULT FitRotationEdgeLines(EdgeLineList& records, const CDib& foreground, const SideList& sides,
                              SIZE band, int maxSkewDegrees, int angleStepsPerDegree,
-                             const CTerminable* runner) {
+                             const CTerminable* runner, const LidMargins* margins) {
     records.clear();
     try {
         records.resize(sides.size());
@@ -317,7 +319,7 @@ HRESULT FitRotationEdgeLines(EdgeLineList& records, const CDib& foreground, cons
     }
     for (std::size_t i = 0; i < sides.size(); ++i) {
         const HRESULT hr = FitBestLevel(records[i], foreground, sides[i], band, maxSkewDegrees,
-                                        angleStepsPerDegree, runner);
+                                        angleStepsPerDegree, runner, margins);
         if (FAILED(hr)) {
             return hr;
         }
@@ -325,31 +327,67 @@ HRESULT FitRotationEdgeLines(EdgeLineList& records, const CDib& foreground, cons
     return S_OK;
 }
 
-bool RestsOnEnoughPoints(const EdgeLine& line, const CDib& image) {
+LineSupport SupportOf(const EdgeLine& line) {
     const bool horizontal = IsHorizontalSide(line.side);
-    const LONG length = horizontal ? image.Width() : image.Height();
-    if (20 * static_cast<std::int64_t>(line.votes) < length) {
-        return false;
-    }
-    std::int64_t count = 0;
-    LONG first = 0;
-    LONG last = -1;
+    LineSupport support;
     for (const POINT& p : line.points) {
         const LONG t = horizontal ? p.x : p.y;
         const LONG at = horizontal ? p.y : p.x;
         if (std::fabs(at - (line.slope * t + line.intercept)) <= 2.0) {
-            first = count == 0 ? t : std::min(first, t);
-            last = count == 0 ? t : std::max(last, t);
-            ++count;
+            support.first = support.count == 0 ? t : std::min(support.first, t);
+            support.last = support.count == 0 ? t : std::max(support.last, t);
+            ++support.count;
         }
     }
-    return 2 * count >= std::int64_t{last} - first + 1;
+    return support;
+}
+
+bool HasEnoughVotes(const EdgeLine& line, const CDib& image) {
+    const LONG length = IsHorizontalSide(line.side) ? image.Width() : image.Height();
+    return 20 * static_cast<std::int64_t>(line.votes) >= length;
+}
+
+bool RestsOnEnoughPoints(const EdgeLine& line, const CDib& image) {
+    const LineSupport support = SupportOf(line);
+    return HasEnoughVotes(line, image) &&
+           2 * support.count >= std::int64_t{support.last} - support.first + 1;
 }
 
 double EdgeLineSkew(const EdgeLine& line) {
     const double angle = IsHorizontalSide(line.side) ? -(line.theta - kHalfPi) : -line.theta;
     // -0.0 means "no skew" like 0.0; hand back the plain zero.
     return angle == 0.0 ? 0.0 : angle;
+}
+
+double RefinedEdgeLineSkew(const EdgeLine& line) {
+    const double coarse = EdgeLineSkew(line);
+    if (coarse == 0.0) {
+        return 0.0;
+    }
+    // Least squares of the position across (a) on the position along (t)
+    // over the points near the line.
+    const bool horizontal = IsHorizontalSide(line.side);
+    double n = 0.0, st = 0.0, sa = 0.0, stt = 0.0, sta = 0.0;
+    for (const POINT& p : line.points) {
+        const double t = horizontal ? p.x : p.y;
+        const double a = horizontal ? p.y : p.x;
+        if (std::fabs(a - (line.slope * t + line.intercept)) <= 2.0) {
+            n += 1.0;
+            st += t;
+            sa += a;
+            stt += t * t;
+            sta += t * a;
+        }
+    }
+    const double spread = n * stt - st * st;
+    if (n < 2.0 || !(spread > 0.0)) {
+        return coarse;
+    }
+    const double slope = (n * sta - st * sa) / spread;
+    const double fine = horizontal ? -std::atan(slope) : std::atan(slope);
+    // The fit only settles where within its Hough step the line lies.
+    const double step = kPi / 1800.0;
+    return std::fabs(fine - coarse) <= step ? fine : coarse;
 }
 
 int StrongestEdgeLine(const EdgeLineList& records) {

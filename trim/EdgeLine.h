@@ -74,19 +74,22 @@ HoughPeak HoughLine(const PointList& points, double thetaMin, double thetaMax, i
 // side's border strip of `band` pixels (band.cx for left/right, band.cy for
 // top/bottom) are dropped. The search covers ±maxSkewDegrees around the
 // side's axis in 2·maxSkewDegrees·angleStepsPerDegree steps.
+// `margins` (here and below, may be null): FindLidMargins(image), found
+// once for several fits.
 // S_OK; S_FALSE when no point is left (record := BorderEdgeLine with votes
 // 0); E_INVALIDARG from the edge-point extraction (wrong depth, bad side);
 // E_OUTOFMEMORY.
 HRESULT FitEdgeLine(EdgeLine& record, const CDib& image, Side side, double level, SIZE band,
-                    int maxSkewDegrees, int angleStepsPerDegree);
+                    int maxSkewDegrees, int angleStepsPerDegree,
+                    const LidMargins* margins = nullptr);
 
 // The fit of `side` with the most votes over the levels 2 to 9 (the lower
 // level on equal votes); BorderEdgeLine with 0 votes when no level gives a
 // vote. Asks `runner` (may be null) for a stop request before every fit.
 // S_OK, E_ABORT on a stop request, or the error of a fit.
 HRESULT FitEdgeLineBestLevel(EdgeLine& record, const CDib& image, Side side, SIZE band,
-                             int maxSkewDegrees, int angleStepsPerDegree,
-                             const CTerminable* runner);
+                             int maxSkewDegrees, int angleStepsPerDegree, const CTerminable* runner,
+                             const LidMargins* margins = nullptr);
 
 // One record per side of `sides`, in order; each keeps the fit with the most
 // votes over the levels 2 to 9 (the lower level on equal votes). A side
@@ -96,14 +99,27 @@ HRESULT FitEdgeLineBestLevel(EdgeLine& record, const CDib& image, Side side, SIZ
 // is replaced in every case.
 HRESULT FitRotationEdgeLines(EdgeLineList& records, const CDib& foreground, const SideList& sides,
                              SIZE band, int maxSkewDegrees, int angleStepsPerDegree,
-                             const CTerminable* runner);
+                             const CTerminable* runner, const LidMargins* margins = nullptr);
+
+// The points of a line that lie within 2 px of it: how many, and the first
+// and last scan line (row for left and right, column for top and bottom)
+// they lie on; last < first when there are none.
+struct LineSupport {
+    std::int64_t count = 0;
+    LONG first = 0;
+    LONG last = -1;
+};
+LineSupport SupportOf(const EdgeLine& line);
+
+// Whether a line's votes are at least a twentieth of the image's height
+// (left, right) or width (top, bottom).
+bool HasEnoughVotes(const EdgeLine& line, const CDib& image);
 
 // Whether a fitted line rests on enough of the scan lines of `image` to be
-// an edge: its votes are at least a twentieth of the image's height (left,
-// right) or width (top, bottom), and its points within 2 px of it lie on at
-// least half of the scan lines between the first and the last of them. A
-// page edge holds a point on nearly every line along it; a few points of
-// another edge, or the ragged starts of text lines, do not.
+// an edge: HasEnoughVotes, and its points within 2 px of it lie on at least
+// half of the scan lines between the first and the last of them. A page
+// edge holds a point on nearly every line along it; a few points of another
+// edge, or the ragged starts of text lines, do not.
 bool RestsOnEnoughPoints(const EdgeLine& line, const CDib& image);
 
 // The angle that turns `line` upright (left, right) or level (top,
@@ -112,6 +128,12 @@ bool RestsOnEnoughPoints(const EdgeLine& line, const CDib& image);
 // the screen, which straightens a page whose left edge drifts to the right
 // going down.
 double EdgeLineSkew(const EdgeLine& line);
+
+// EdgeLineSkew made finer than the Hough step: the skew of the least-squares
+// line through the points within 2 px of `line`, when it differs from
+// EdgeLineSkew by no more than a tenth of a degree. A line on its axis
+// (EdgeLineSkew 0) keeps 0, so that a straight page is not turned.
+double RefinedEdgeLineSkew(const EdgeLine& line);
 
 // The index of the first record with the most votes; -1 when no record has
 // a vote.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "image/EdgePoints.h"
 #include "trim/AutoTrimParams.h"
@@ -64,9 +65,34 @@ double LineAt(const EdgeLine& line, double t) {
     return line.slope * t + line.intercept;
 }
 
+// The level `depth` pixels inside `line` (towards the page), the median
+// over its points' stretch (every 4th scan line); 0 without points.
+int PageLevelInside(const EdgeLine& line, const CDib& image, LONG depth) {
+    const LineSupport support = SupportOf(line);
+    const bool vertical = IsVertical(line.side);
+    const LONG across = vertical ? image.Width() : image.Height();
+    const LONG inward = line.side == SideLeft || line.side == SideTop ? 1 : -1;
+    std::vector<int> levels;
+    for (LONG t = support.first; t <= support.last; t += 4) {
+        const LONG q = static_cast<LONG>(std::floor(LineAt(line, t))) + inward * depth;
+        if (q >= 0 && q < across) {
+            levels.push_back(vertical ? image.Row(t)[q] : image.Row(q)[t]);
+        }
+    }
+    if (levels.empty()) {
+        return 0;
+    }
+    const auto middle = levels.begin() + static_cast<std::ptrdiff_t>(levels.size() / 2);
+    std::nth_element(levels.begin(), middle, levels.end());
+    return *middle;
+}
+
 // Check 1: whether the lid shows just outside the line along most of the
-// part of it that lies inside the image.
-bool HasLidOutside(const EdgeLine& line, const CDib& image, int ceiling) {
+// part of it that lies inside the image. A pixel is lid there up to the
+// inner ceiling beside the page's level inside the line (InnerCeiling): a
+// lid lit unevenly may read above its border's ceiling away from the
+// border.
+bool HasLidOutside(const EdgeLine& line, const CDib& image, const LidMargins& margins) {
     constexpr LONG kEvery = 4;
     const LONG w = image.Width();
     const LONG h = image.Height();
@@ -75,6 +101,7 @@ bool HasLidOutside(const EdgeLine& line, const CDib& image, int ceiling) {
     const LONG across = vertical ? w : h;
     const LONG reach = std::max<LONG>(2, std::min(w, h) / 100);
     const LONG outward = line.side == SideLeft || line.side == SideTop ? -1 : 1;
+    const int page = PageLevelInside(line, image, reach);
     LONG samples = 0;
     LONG lid = 0;
     for (LONG t = 0; t < length; t += kEvery) {
@@ -84,6 +111,7 @@ bool HasLidOutside(const EdgeLine& line, const CDib& image, int ceiling) {
         }
         ++samples;
         const LONG p = static_cast<LONG>(at);
+        const int ceiling = margins.InnerCeiling(margins.CeilingAt(line.side, t), page);
         for (LONG q = p + outward, n = 0; n < reach && q >= 0 && q < across; q += outward, ++n) {
             const BYTE v = vertical ? image.Row(t)[q] : image.Row(q)[t];
             if (v <= ceiling) {
@@ -95,19 +123,76 @@ bool HasLidOutside(const EdgeLine& line, const CDib& image, int ceiling) {
     return 2 * lid >= samples;
 }
 
-// Check 2: for each side, the pixels above the ceiling outside its line,
-// and all of them, on a grid of every 4th row and column.
-void CountPageOutside(const ManuscriptLines& lines, const CDib& image, int ceiling,
+// Check 0's other way to hold: a faint page edge, whose points the noise
+// thinned out, has the lid right outside it and the page just inside it
+// along nearly all of it; the starts of text lines (no faint edge), or a
+// line fitted askew through such sparse points, do not.
+bool PageFollows(const EdgeLine& line, const CDib& image, const LidMargins& margins) {
+    constexpr LONG kEvery = 4;
+    constexpr LONG kOutside = 3;
+    const LineSupport support = SupportOf(line);
+    if (!HasEnoughVotes(line, image) || support.last < support.first) {
+        return false;
+    }
+    const bool vertical = IsVertical(line.side);
+    const LONG across = vertical ? image.Width() : image.Height();
+    const LONG depth = std::max<LONG>(1, std::min(image.Width(), image.Height()) / 50);
+    const LONG inward = line.side == SideLeft || line.side == SideTop ? 1 : -1;
+    // Only a faint edge thins out so: its page reads no more than three
+    // times the lid's ceiling (taken half way along its points).
+    const int pageLevel = PageLevelInside(line, image, depth / 2);
+    if (pageLevel > 3 * margins.CeilingAt(line.side, (support.first + support.last) / 2)) {
+        return false;
+    }
+    const auto at = [&](LONG t, LONG q) {
+        return static_cast<int>(vertical ? image.Row(t)[q] : image.Row(q)[t]);
+    };
+    LONG samples = 0;
+    LONG page = 0;
+    for (LONG t = support.first; t <= support.last; t += kEvery) {
+        const double position = std::floor(LineAt(line, t));
+        if (!(position >= 0.0 && position < across)) {
+            continue;
+        }
+        ++samples;
+        const LONG p = static_cast<LONG>(position);
+        const int ceiling = margins.CeilingAt(line.side, t);
+        bool lid = false;
+        for (LONG q = p - inward; q != p - inward * (kOutside + 1) && q >= 0 && q < across;
+             q -= inward) {
+            lid = lid || at(t, q) <= margins.InnerCeiling(ceiling, pageLevel);
+        }
+        LONG above = 0;
+        LONG seen = 0;
+        for (LONG q = p; seen < depth && q >= 0 && q < across; q += inward, ++seen) {
+            above += at(t, q) > ceiling ? 1 : 0;
+        }
+        page += lid && seen > 0 && 4 * above >= 3 * seen ? 1 : 0;
+    }
+    return samples > 0 && 4 * page >= 3 * samples;
+}
+
+// Check 2: for each side, the page's pixels outside its line, and all of
+// them, on a grid of every 4th row and column. A pixel is the page's when
+// it lies above the lid ceilings of the four scan lines through it.
+void CountPageOutside(const ManuscriptLines& lines, const CDib& image, const LidMargins& margins,
                       std::array<LONG, 4>& outside, LONG& total) {
     constexpr LONG kEvery = 4;
     outside = {};
     total = 0;
+    std::vector<int> columns;
+    for (LONG x = 0; x < image.Width(); x += kEvery) {
+        columns.push_back(
+            std::max(margins.CeilingAt(SideTop, x), margins.CeilingAt(SideBottom, x)));
+    }
     for (LONG y = 0; y < image.Height(); y += kEvery) {
         const BYTE* row = image.Row(y);
         const double left = LineAt(lines[SideLeft], y);
         const double right = LineAt(lines[SideRight], y);
+        const int across =
+            std::max(margins.CeilingAt(SideLeft, y), margins.CeilingAt(SideRight, y));
         for (LONG x = 0; x < image.Width(); x += kEvery) {
-            if (row[x] <= ceiling) {
+            if (row[x] <= std::max(across, columns[static_cast<std::size_t>(x / kEvery)])) {
                 continue;
             }
             ++total;
@@ -128,23 +213,29 @@ bool Meet(const EdgeLine& low, const EdgeLine& high, LONG length) {
 }  // namespace
 
 HRESULT CheckManuscriptLines(ManuscriptLines& lines, const CutFlags& cut, const CDib& foreground,
-                             LineRules* refused) {
+                             LineRules* refused, const LidMargins* given) {
     if (foreground.BitCount() != 8 || foreground.Bits() == nullptr || foreground.Width() <= 0 ||
         foreground.Height() <= 0) {
         return E_INVALIDARG;
     }
-    const int ceiling = LidCeiling(foreground);
+    const bool fits =
+        given != nullptr &&
+        given->lineCeiling[SideLeft].size() == static_cast<std::size_t>(foreground.Height()) &&
+        given->lineCeiling[SideTop].size() == static_cast<std::size_t>(foreground.Width());
+    const LidMargins found = fits ? LidMargins{} : FindLidMargins(foreground);
+    const LidMargins& margins = fits ? *given : found;
     LineRules refuse{};
     std::array<LONG, 4> outside{};
     LONG total = 0;
-    CountPageOutside(lines, foreground, ceiling, outside, total);
+    CountPageOutside(lines, foreground, margins, outside, total);
     for (std::size_t side = 0; side < 4; ++side) {
         if (!cut[side] || lines[side].votes <= 0) {
             continue;
         }
-        if (!RestsOnEnoughPoints(lines[side], foreground)) {
+        if (!RestsOnEnoughPoints(lines[side], foreground) &&
+            !PageFollows(lines[side], foreground, margins)) {
             refuse[side] = LineRule::TooFewPoints;
-        } else if (!HasLidOutside(lines[side], foreground, ceiling)) {
+        } else if (!HasLidOutside(lines[side], foreground, margins)) {
             refuse[side] = LineRule::InsidePage;
         } else if (4 * outside[side] > total) {
             refuse[side] = LineRule::CutsPageAway;

@@ -73,17 +73,26 @@ CutFlags CutFlagsFromSides(const SideList& cutSides);
 
 // The rectangle check: the lines of the cut sides, fitted on the
 // straightened 8-bit foreground, are checked before a rectangle is made of
-// them. With C = LidCeiling(foreground) and m the smaller of the
-// foreground's width and height, a cut side's fitted line (votes > 0) is
-// refused when
+// them. With the lid along the margins of the foreground (FindLidMargins:
+// C(s, t) = CeilingAt(s, t), the lid ceiling of scan line t of side s) and
+// m the smaller of the foreground's width and height, a cut side's fitted
+// line (votes > 0) is refused when
 //  0. it does not rest on enough points (RestsOnEnoughPoints), as the
-//     ragged edge of a text block on a page that fills the frame;
+//     ragged edge of a text block on a page that fills the frame, unless
+//     the page follows it: with enough votes (HasEnoughVotes), on three in
+//     four of the scan lines t between its first and last point near it
+//     (SupportOf; every 4th), three in four of the max(1, trunc(m / 50))
+//     pixels from the line inwards are above C(side, t), as along a faint
+//     page edge whose points the noise thinned out;
 //  1. it lies inside the page: of the rows (left, right) or columns (top,
-//     bottom) where the line runs inside the image, sampled every 4th, fewer
-//     than half show a pixel at most C within max(2, trunc(m / 100)) pixels
-//     outside the line (towards its border; the image border is no lid);
-//  2. it cuts the page away: more than a quarter of the pixels above C
-//     (sampled every 4th row and column) lie outside it;
+//     bottom) t where the line runs inside the image, sampled every 4th,
+//     fewer than half show a pixel at most C(side, t) within
+//     max(2, trunc(m / 100)) pixels outside the line (towards its border;
+//     the image border is no lid);
+//  2. it cuts the page away: more than a quarter of the page's pixels lie
+//     outside it, sampled every 4th row and column, a pixel (x, y) being
+//     the page's when it is above C(left, y), C(right, y), C(top, x) and
+//     C(bottom, x);
 //  3. it meets or crosses the opposite side's line between the image's
 //     first and last row (left, right) or column (top, bottom): a fitted
 //     line facing a border line, or of two fitted lines the one with fewer
@@ -92,11 +101,12 @@ CutFlags CutFlagsFromSides(const SideList& cutSides);
 // A refused line becomes BorderEdgeLine(foreground, side) with 0 votes, so
 // that side ends at the image border, as a side without edge points does.
 // `refused` (may be null) receives, per side, the first rule that refused
-// its line (0 to 3 in the order above), None for the others. S_OK; or
+// its line (0 to 3 in the order above), None for the others; `margins` (may
+// be null) is FindLidMargins(foreground) when already found. S_OK; or
 // E_INVALIDARG, with `lines` untouched, when the foreground is not an 8-bit
 // image with pixels.
 HRESULT CheckManuscriptLines(ManuscriptLines& lines, const CutFlags& cut, const CDib& foreground,
-                             LineRules* refused);
+                             LineRules* refused, const LidMargins* margins = nullptr);
 
 // The trim rectangle from the corners (x_i, y_i).
 //  1. Edge positions. AutoTrimParams::FlagDeepCut set (only what lies inside

@@ -46,7 +46,7 @@ struct SideVerdict {
 enum VerdictFlag : std::uint32_t {
     VerdictPageAtBorder = 1u << 0,          // the page touches or runs off a border
     VerdictNothingCut = 1u << 1,            // the result is the whole scan
-    VerdictNotStraightened = 1u << 2,       // edges were found skewed, the page was not turned
+    VerdictNotStraightened = 1u << 2,       // the page's edges are skewed in the result
     VerdictCutSideAtBorder = 1u << 3,       // a side to cut was left at the image border
     VerdictRotationEdgeRefused = 1u << 4,   // the chosen rotation edge gave no sound line
     VerdictOutputSizeBeyondScan = 1u << 5,  // the fixed output size is larger than the scan

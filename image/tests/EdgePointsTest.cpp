@@ -54,7 +54,7 @@ TEST(EdgePointsTest, WalkExamplesOnEverySide) {
 
 // Lines that do not run from the lid into the page give no point; a rise
 // that is not the page's is passed over. 120 × 100, lid 0, so the lid
-// ceiling is 6 and the reaches are 2 pixels before and after the edge.
+// ceiling is 3 and the reaches are 2 pixels before and after the edge.
 TEST(EdgePointsTest, OnlyRisesFromTheLidIntoThePageCount) {
     const DibPtr image = PaintedImage(120, 100, 8, [](LONG x, LONG y) {
         switch (y) {
@@ -69,18 +69,53 @@ TEST(EdgePointsTest, OnlyRisesFromTheLidIntoThePageCount) {
         }
         return 0;
     });
-    EXPECT_EQ(LidCeiling(*image), 6);
+    EXPECT_EQ(LidCeiling(*image), 3);
     EXPECT_EQ(Extract(*image, SideLeft), (PointList{{20, 10}, {30, 40}}));
 
     // The ceiling comes from the side where the lid shows best, and a lid
     // strip that spreads lifts it: the top row reads 10 (first quartile) and
-    // 20 (median), so 10 + 2 × 10.
+    // 20 (median), so 20 + 3 × 10.
     for (LONG y = 0; y < 100; ++y) {
         for (LONG x = 0; x < 120; ++x) {
             image->Row(y)[x] = y == 0 ? (x < 30 ? 0 : x < 60 ? 10 : 20) : 200;
         }
     }
-    EXPECT_EQ(LidCeiling(*image), 30);
+    EXPECT_EQ(LidCeiling(*image), 50);
+}
+
+// The lid along the margins, 400 × 300 (one-pixel bands, windows of 32
+// lines): a lid lit unevenly, 2 at the left to 14 at the right; a dark frame
+// 4 pixels deep along the top; a page covering the right border's rows 100
+// to 199.
+TEST(EdgePointsTest, LidMarginsFollowTheLidAroundTheImage) {
+    const DibPtr image = PaintedImage(400, 300, 8, [](LONG x, LONG y) {
+        if (y < 4) {
+            return 255;
+        }
+        if (x > 300 && y >= 100 && y < 200) {
+            return 200;
+        }
+        return static_cast<int>(2 + 12 * x / 399);
+    });
+    const LidMargins margins = FindLidMargins(*image);
+    EXPECT_EQ(margins.lowest, 5);  // the left border: 2 + 3
+    EXPECT_EQ(margins.drift, 12);
+    for (LONG x = 0; x < 400; x += 57) {
+        EXPECT_EQ(margins.lineFrame[SideTop][x], 4) << x;
+        EXPECT_EQ(margins.lineFrame[SideBottom][x], 0) << x;
+    }
+    // Each border keeps its own lid; the page's rows show none.
+    EXPECT_EQ(margins.CeilingAt(SideLeft, 150), 5);
+    EXPECT_EQ(margins.CeilingAt(SideRight, 40), 17);
+    for (const LONG y : {128, 150, 191}) {
+        EXPECT_EQ(margins.lineCeiling[SideRight][y], -1) << y;
+        EXPECT_EQ(margins.CeilingAt(SideRight, y), 5) << y;
+    }
+    // Away from the border the lid may read up to 12 higher, but not near
+    // a quarter of a faint page's level.
+    EXPECT_EQ(margins.InnerCeiling(5, 255), 17);
+    EXPECT_EQ(margins.InnerCeiling(5, 40), 10);
+    EXPECT_EQ(margins.InnerCeiling(5, 8), 5);
 }
 
 // Plain reference walk with the ring of 2n values written out: a rise opens
@@ -91,32 +126,39 @@ PointList ReferenceEdgePoints(const CDib& image, int side, int n, double k) {
     const LONG h = image.Height();
     const bool rows = side == 0 || side == 2;
     const LONG length = rows ? w : h;
-    const int ceiling = LidCeiling(image);
+    const LidMargins margins = FindLidMargins(image);
     const LONG m = std::min(w, h);
     PointList points;
     for (LONG i = 0; i < (rows ? h : w); ++i) {
+        const int ceiling = margins.CeilingAt(static_cast<Side>(side), i);
+        const LONG start = margins.lineFrame[side][i];
         const auto at = [&](LONG p) {
             const LONG x = side == 0 ? p : side == 2 ? w - 1 - p : i;
             const LONG y = side == 1 ? p : side == 3 ? h - 1 - p : i;
             return static_cast<int>(image.Row(y)[x]);
         };
         const auto fromLidIntoPage = [&](LONG pos) {
+            // The lid before: up to the inner ceiling beside the page's
+            // median level after.
+            std::vector<int> page;
+            for (LONG p = pos; p < std::min(length, pos + std::max<LONG>(1, m / 50)); ++p) {
+                page.push_back(at(p));
+            }
+            std::sort(page.begin(), page.end());
+            const int lid = margins.InnerCeiling(ceiling, page[page.size() / 2]);
             bool lidBefore = false;
             for (LONG p = std::max<LONG>(0, pos - std::max<LONG>(2 * n, m / 100)); p < pos; ++p) {
-                lidBefore = lidBefore || at(p) <= ceiling;
+                lidBefore = lidBefore || at(p) <= lid;
             }
-            bool pageAfter = true;
-            for (LONG p = pos; p < std::min(length, pos + std::max<LONG>(1, m / 50)); ++p) {
-                pageAfter = pageAfter && at(p) > ceiling;
-            }
-            return lidBefore && pageAfter;
+            return lidBefore && page.front() > ceiling;
         };
         std::deque<int> ring;
         bool found = false;
         int best = 0;
         LONG bestPos = 0;
         LONG point = -1;
-        for (LONG p = 0; p < length && point < 0 && at(0) <= ceiling; ++p) {
+        const bool opens = start < length && at(start) <= ceiling;
+        for (LONG p = 0; p < length && point < 0 && opens; ++p) {
             ring.push_back(at(p));
             if (static_cast<int>(ring.size()) > 2 * n) {
                 ring.pop_front();
