@@ -1,6 +1,7 @@
 #include "app/RunReport.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -78,13 +79,23 @@ CRunReport::CRunReport(const std::string& path, const BatchOptions& options)
     }
     m_ownsFd = true;
     // A run killed in the middle of a line: the next record starts a line
-    // of its own.
-    const off_t size = ::lseek(m_fd, 0, SEEK_END);
+    // of its own. The last byte is read through a reading descriptor of its
+    // own: the report's is write-only, so that a pipe whose reader is gone
+    // fails the writes instead of filling up.
+    struct stat status {};
+    if (::fstat(m_fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0) {
+        return;
+    }
     char last = '\n';
-    if (size > 0 && ::pread(m_fd, &last, 1, size - 1) == 1 && last != '\n') {
-        if (::write(m_fd, "\n", 1) != 1) {
-            Fail(errno);
+    const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (reader >= 0) {
+        if (::pread(reader, &last, 1, status.st_size - 1) != 1) {
+            last = '\n';
         }
+        ::close(reader);
+    }
+    if (last != '\n' && ::write(m_fd, "\n", 1) != 1) {
+        Fail(errno);
     }
 }
 

@@ -862,6 +862,7 @@ TEST(Quorvel, ReportOfAnInterruptedOrKilledRunIsValidJsonLines) {
     const std::string text = ReadFileBytes((ws / "r.jsonl").string());
     lines = ReportLines(text.substr(text.find('\n') + 1));
     ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(Text(lines[0].at("source")), (ws / "p0.png").string());
     for (const boost::json::object& line : lines) {
         EXPECT_EQ(Text(line.at("status")), "ok");
     }
