@@ -79,23 +79,24 @@ CRunReport::CRunReport(const std::string& path, const BatchOptions& options)
     }
     m_ownsFd = true;
     // A run killed in the middle of a line: the next record starts a line
-    // of its own. The last byte is read through a reading descriptor of its
-    // own: the report's is write-only, so that a pipe whose reader is gone
-    // fails the writes instead of filling up.
-    struct stat status {};
-    if (::fstat(m_fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0) {
-        return;
-    }
+    // of its own.
+    // The descriptor only writes (a report may be a pipe), so the last byte
+    // of a regular file is read through a descriptor of its own.
+    struct stat info {};
     char last = '\n';
-    const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (reader >= 0) {
-        if (::pread(reader, &last, 1, status.st_size - 1) != 1) {
-            last = '\n';
+    if (::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (reader >= 0) {
+            if (::pread(reader, &last, 1, info.st_size - 1) != 1) {
+                last = '\n';
+            }
+            ::close(reader);
         }
-        ::close(reader);
     }
-    if (last != '\n' && ::write(m_fd, "\n", 1) != 1) {
-        Fail(errno);
+    if (last != '\n') {
+        if (::write(m_fd, "\n", 1) != 1) {
+            Fail(errno);
+        }
     }
 }
 
