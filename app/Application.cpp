@@ -3,6 +3,10 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <boost/make_shared.hpp>
+#include <csignal>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -17,6 +21,7 @@
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
 #include "msg/MessageIds.h"
+#include "msg/TerminalText.h"
 #include "settings/SettingsStore.h"
 #include "ui/AppIcon.h"
 #include "ui/MainDlg.h"
@@ -74,7 +79,7 @@ class CLazyMessageBoxMsg : public CMsg {
     int ShowError(const CSimpleErr& err) override { return Show(err.message, MB_ICONERROR); }
     int Show(const std::string& text, std::uint32_t type) override {
         if (m_echo) {
-            std::cerr << text << '\n' << std::flush;
+            std::cerr << EscapeForTerminal(text, LineBreaks::Keep) << '\n' << std::flush;
         }
         m_gui.App();
         return CMessageBoxMsg().Show(text, type);
@@ -97,7 +102,8 @@ void SaveSettingsShowingErrors(const AppSettings& settings) {
 // are read; 1 only when the answer cannot be written.
 int AnswerRequest(qv::CCommandLineParser::Request request) {
     if (request == qv::CCommandLineParser::Request::Help) {
-        std::cout << Formatted(kMsgUsage, SettingsFilePath()) << '\n';
+        std::cout << EscapeForTerminal(Formatted(kMsgUsage, SettingsFilePath()), LineBreaks::Keep)
+                  << '\n';
     } else {
         const auto& version = AppInfo().version;
         std::cout << "quorvel " << version[0] << '.' << version[1] << '.' << version[2] << '\n';
@@ -150,9 +156,11 @@ int RunHidden(qv::CCommandLineParser& parser) {
                          [&](int task) { return driverPtr->TaskSource(task); });
         view.SetProgressLine(&*progress);
     }
+    // Messages go past the progress line, which they erase first.
+    CMsg* const sink = progress ? static_cast<CMsg*>(&*progress) : &qv::GlobalMsg();
+    view.SetMessageSink(sink);
     qv::CBatchDriver driver(
-        view, Settings(), options, [](const AppSettings& s) { SaveSettingsAndWarn(s); },
-        progress ? static_cast<CMsg*>(&*progress) : &qv::GlobalMsg());
+        view, Settings(), options, [](const AppSettings& s) { SaveSettingsAndWarn(s); }, sink);
     driverPtr = &driver;
     driver.SetRecorder(report ? &*report : nullptr);
     driver.StartFromCommandLine(parser.TakeFiles());
@@ -192,6 +200,18 @@ int RunVisible(qv::CCommandLineParser& parser, CGui& gui) {
 }  // namespace
 
 int RunApplication(int argc, char** argv) {
+    // A file growing past the size the process may write (RLIMIT_FSIZE)
+    // fails its write with EFBIG, reported like a full disk, instead of
+    // ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+#if defined(__GLIBC__)
+    // Blocks of 4 MiB and more (pages, files, codec buffers) come from the
+    // system and go back to it when freed. Left to itself, malloc raises
+    // this threshold after such a free and then keeps freed blocks of up to
+    // 32 MB in each thread's own heap: with N workers the process would hold
+    // about N pages' worth even while the memory budget lets one run.
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
+#endif
     AppInfo().Load();
     std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (const auto request = qv::CCommandLineParser::RequestOf(words);

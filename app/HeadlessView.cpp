@@ -70,6 +70,12 @@ void CHeadlessView::SetProgress(int processed, int total) {
     }
 }
 
+void CHeadlessView::ShowPageWarning(const std::string& text) {
+    if (m_msg != nullptr) {
+        m_msg->Show(text, MB_OK | MB_ICONWARNING);
+    }
+}
+
 void CHeadlessView::ShowBatchSummary(const BatchSummary& summary) {
     if (m_progress == nullptr) {
         return;

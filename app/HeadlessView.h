@@ -2,7 +2,8 @@
 // the event loop and Quit ends the loop with the exit code. An interrupt
 // (SIGINT, SIGTERM, SIGHUP, SIGQUIT) stops the batch the way the Stop button
 // does. Given a progress line, it passes the batch's start, progress and
-// summary on to it. Notices go to standard error.
+// summary on to it. Page warnings are shown through its message sink, as
+// warnings (one line of text and the file); notices go to standard error.
 #pragma once
 
 #include <QObject>
@@ -10,6 +11,7 @@
 #include <functional>
 
 #include "batch/BatchView.h"
+#include "msg/Msg.h"
 
 namespace qv {
 
@@ -27,6 +29,9 @@ class CHeadlessView : public QObject, public CHeadlessBatchView {
 
     // `progress` (may be null: none) must outlive the view.
     void SetProgressLine(CTerminalProgress* progress) { m_progress = progress; }
+    // The sink page warnings go to (null: none); must outlive the view.
+    void SetMessageSink(CMsg* sink) { m_msg = sink; }
+    void ShowPageWarning(const std::string& text) override;
     void SetRunningState(bool running) override;
     void SetProgress(int processed, int total) override;
     void ShowBatchSummary(const BatchSummary& summary) override;
@@ -41,6 +46,7 @@ class CHeadlessView : public QObject, public CHeadlessBatchView {
     std::function<void()> m_onInterrupt;
     bool m_interruptHandled = false;
     CTerminalProgress* m_progress = nullptr;
+    CMsg* m_msg = nullptr;
 };
 
 }  // namespace qv

@@ -1,6 +1,7 @@
 #include "app/RunReport.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -79,9 +80,20 @@ CRunReport::CRunReport(const std::string& path, const BatchOptions& options)
     m_ownsFd = true;
     // A run killed in the middle of a line: the next record starts a line
     // of its own.
-    const off_t size = ::lseek(m_fd, 0, SEEK_END);
+    // The descriptor only writes (a report may be a pipe), so the last byte
+    // of a regular file is read through a descriptor of its own.
+    struct stat info {};
     char last = '\n';
-    if (size > 0 && ::pread(m_fd, &last, 1, size - 1) == 1 && last != '\n') {
+    if (::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (reader >= 0) {
+            if (::pread(reader, &last, 1, info.st_size - 1) != 1) {
+                last = '\n';
+            }
+            ::close(reader);
+        }
+    }
+    if (last != '\n') {
         if (::write(m_fd, "\n", 1) != 1) {
             Fail(errno);
         }

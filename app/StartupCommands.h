@@ -1,11 +1,11 @@
-// The start-up commands: loading the settings, parsing the command line and
-// choosing the message sink (CCommandInit), then preparing the console
-// streams (CCommandInitConsole). A settings file that is not read for what
-// it is (not a regular file, too large) is reported by one warning on
-// standard error. A damaged one (read in part, or unreadable) is reported
-// once the sink is chosen, through it: a message box in a visible run, a
-// line on standard error in a /hide run. ExecuteCommand runs one inside a
-// guarded call and shows its failure through the command's sink.
+// The start-up commands: making the process's memory budget (a warning on
+// standard error when QUORVEL_MEMORY holds no size), loading the settings,
+// parsing the command line and choosing the message sink (CCommandInit),
+// then preparing the console streams (CCommandInitConsole). A settings file that is not read for
+// what it is (not a regular file, too large) is reported by one warning on standard error. A
+// damaged one (read in part, or unreadable) is reported once the sink is chosen, through it: a
+// message box in a visible run, a line on standard error in a /hide run. ExecuteCommand runs one
+// inside a guarded call and shows its failure through the command's sink.
 #pragma once
 
 #include <boost/shared_ptr.hpp>
@@ -33,10 +33,14 @@ class CCommand {
 // command's sink.
 void ExecuteCommand(CCommand& command);
 
-// Saves the settings to the settings file (SaveSettingsOrThrow: 40007 is
-// thrown on failure). When another program kept the file locked too long,
-// the run goes on without saving and warning 40046 is written to standard
-// error, once: later saves of the run skip at once.
+// Saves the settings to the settings file (SaveProgramSettings). Settings
+// that cannot be kept never stop the run: a save that fails (a read-only
+// file or folder, a full disk ...) or finds the file locked by another
+// program too long shows one warning through qv::GlobalMsg() (40402 with
+// the reason and the path, or 40046), and the run goes on. That warning is
+// given once per run: later saves that fail say nothing (after a lock, they
+// skip at once), nor do any when start-up already said that the path is no
+// regular file (40044). Never throws for the file's sake.
 void SaveSettingsAndWarn(const AppSettings& settings);
 
 namespace qv {

@@ -11,6 +11,7 @@
 #include "batch/TickCount.h"
 #include "msg/Format.h"
 #include "msg/MessageIds.h"
+#include "msg/TerminalText.h"
 #include "msg/Utf8.h"
 
 namespace qv {
@@ -83,36 +84,6 @@ std::string Duration(std::uint32_t elapsedMs) {
     return std::to_string(elapsedMs / 1000) + "." + std::to_string(elapsedMs / 100 % 10) + " s";
 }
 
-// Text for the terminal with every control character (C0, DEL, C1) and
-// every byte that is no UTF-8 shown as an escape ("\n", "\x1b"), so that
-// no file name can move the cursor or change the terminal.
-std::string TerminalSafe(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string safe;
-    safe.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const Utf8Char character = DecodeUtf8(text, i);
-        const char32_t c = character.codePoint;
-        const std::size_t length = std::max<std::size_t>(character.length, 1);
-        if (character.length != 0 && c >= 0x20 && (c < 0x7F || c >= 0xA0)) {
-            safe.append(text.substr(i, length));
-        } else {
-            for (std::size_t k = i; k < i + length; ++k) {
-                const auto byte = static_cast<unsigned char>(text[k]);
-                if (byte == '\n') {
-                    safe += "\\n";
-                } else if (byte == '\t') {
-                    safe += "\\t";
-                } else {
-                    safe += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
-                }
-            }
-        }
-        i += length;
-    }
-    return safe;
-}
-
 std::string_view FileName(std::string_view path) {
     return path.substr(path.find_last_of('/') + 1);
 }
@@ -153,7 +124,7 @@ void CTerminalProgress::Update(int processed, int total) {
     }
     const std::uint32_t elapsed = GetTickCount32() - m_startTick;
     const int next = std::clamp(processed, 0, total - 1);
-    const std::string name(m_taskSource ? FileName(m_taskSource(next)) : "");
+    const std::string name = EscapeForTerminal(m_taskSource ? FileName(m_taskSource(next)) : "");
     const auto line = [&](std::string_view shownName) {
         if (processed <= 0 || processed >= total) {
             return Formatted(kMsgProgress, processed, total, shownName, FormatElapsed(elapsed));
@@ -186,10 +157,10 @@ void CTerminalProgress::Clear() {
 void CTerminalProgress::Finish(const BatchSummary& summary) {
     std::string where;
     if (summary.outputFolders.size() == 1) {
-        where = WithoutTrailingSlash(summary.outputFolders.front());
+        where = EscapeForTerminal(WithoutTrailingSlash(summary.outputFolders.front()));
     } else if (!summary.outputFolders.empty()) {
         const std::string first = WithoutTrailingSlash(summary.outputFolders.front());
-        where = Formatted(kMsgSummaryFolders, FileName(first));
+        where = Formatted(kMsgSummaryFolders, EscapeForTerminal(FileName(first)));
     }
     const std::string took = Duration(summary.elapsedMs);
     std::string line;
@@ -217,7 +188,9 @@ void CTerminalProgress::Finish(const BatchSummary& summary) {
     for (std::size_t i = 0; i < listed; ++i) {
         const ReviewItem& item = summary.review[i];
         const std::string reason = item.reasons.empty() ? std::string() : item.reasons.front();
-        m_out << Formatted(kMsgReviewLine, TerminalSafe(item.source), TerminalSafe(reason)) << '\n';
+        m_out << Formatted(kMsgReviewLine, EscapeForTerminal(item.source),
+                           EscapeForTerminal(reason))
+              << '\n';
     }
     if (summary.reviewCount > static_cast<int>(listed)) {
         m_out << Formatted(kMsgReviewMore, summary.reviewCount - static_cast<int>(listed)) << '\n';

@@ -11,7 +11,8 @@
 // is the elapsed time per finished file times the files left. The line
 // stays one column short of the terminal's width so that it never wraps:
 // the file name is shortened from its start ("...") first. Wide (East
-// Asian) characters count two columns.
+// Asian) characters count two columns. Control characters in file and
+// folder names are written out (EscapeForTerminal).
 //
 // Messages shown through it first erase the line, then go to the sink it
 // forwards to (which writes to the same terminal). At the end of the batch

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <boost/make_shared.hpp>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include "msg/GlobalMsg.h"
 #include "msg/InvokeGuarded.h"
 #include "msg/MessageIds.h"
+#include "msg/SystemErrorText.h"
 #include "trim/TaskFiles.h"
 
 namespace qv {
@@ -42,8 +44,9 @@ bool IsExistingFile(const std::string& path) {
 }
 
 // What stat says of a path (links followed): nothing when it cannot be
-// reached.
+// reached, and why.
 struct PathFacts {
+    int error = 0;  // the errno of a stat that failed
     bool exists = false;
     bool folder = false;
     bool regular = false;
@@ -62,6 +65,8 @@ PathFacts FactsOf(const std::string& path) {
         facts.device = info.st_dev;
         facts.inode = info.st_ino;
         facts.modified = info.st_mtim;
+    } else {
+        facts.error = errno;
     }
     return facts;
 }
@@ -126,6 +131,10 @@ class COutputKeys {
     std::string m_key;
     bool m_valid = false;
 };
+
+std::string ReasonText(HRESULT hr) {
+    return SystemErrorText(static_cast<std::uint32_t>(hr));
+}
 
 template <class... Args>
 CSimpleErr ErrorRecord(std::uint32_t id, const Args&... args) {
@@ -281,9 +290,10 @@ bool CBatchDriver::StartBatchChecked(CPathList files) {
     plan->files = std::move(files);
     plan->settings = m_settings;
     SourcePreloadPtr firstSource;
+    CMemoryReservation emptyMemory;
     std::vector<FileId> sources;
     if (!ReadViewSettings(plan->settings) ||
-        !LoadEmptyImage(plan->settings, plan->files, plan->emptyImage, firstSource) ||
+        !LoadEmptyImage(plan->settings, plan->files, plan->emptyImage, emptyMemory, firstSource) ||
         !CheckSources(plan->files, sources)) {
         return false;
     }
@@ -299,9 +309,8 @@ bool CBatchDriver::StartBatchChecked(CPathList files) {
     for (const std::string& folder : outputs.folders) {
         RemoveStaleSaves(folder, kStaleTemporaryAge);
     }
-    if (!AdoptSettings(plan->settings)) {
-        return false;
-    }
+    AdoptSettings(plan->settings);
+    m_emptyImageMemory = std::move(emptyMemory);
     StartPlanned(plan, std::move(firstSource), outputs.folders);
     return true;
 }
@@ -315,7 +324,8 @@ bool CBatchDriver::ReadViewSettings(AppSettings& local) {
 }
 
 bool CBatchDriver::LoadEmptyImage(const AppSettings& local, const CPathList& files,
-                                  DibPtr& emptyImage, SourcePreloadPtr& firstSource) {
+                                  DibPtr& emptyImage, CMemoryReservation& emptyMemory,
+                                  SourcePreloadPtr& firstSource) {
     const std::string emptyPath = local.EmptyImagePath();
     if (emptyPath.empty()) {
         return true;
@@ -324,15 +334,30 @@ bool CBatchDriver::LoadEmptyImage(const AppSettings& local, const CPathList& fil
         Refuse(ErrorRecord(kMsgEmptyPathNotFound));
         return false;
     }
+    // Held for the whole batch: every task shares the image. Reserved before
+    // the first source's preload takes its share.
+    CMemoryReservation memory;
+    std::uint64_t need = 0;
+    if (ReserveImageMemory(memory, emptyPath, need) ==
+        HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY)) {
+        CSimpleErr err;
+        err.id = kMsgImageBeyondBudget;
+        err.message = ImageBeyondBudgetText(need, emptyPath);
+        Refuse(err);
+        return false;
+    }
     // Under skipExisting the first file may be left alone: nothing is
     // decoded ahead then.
     if (!files.empty() && !m_options.skipExisting && IsExistingFile(std::string(files.front()))) {
         firstSource = StartSourcePreload(std::string(files.front()));
     }
-    if (FAILED(LoadImageFile(emptyImage, emptyPath)) || !emptyImage) {
-        Refuse(ErrorRecord(kMsgEmptyPathLoadFailed));
+    const HRESULT loaded = LoadImageFile(emptyImage, emptyPath);
+    if (FAILED(loaded) || !emptyImage) {
+        Refuse(ErrorRecord(kMsgEmptyPathLoadFailed, ReasonText(FAILED(loaded) ? loaded : E_FAIL),
+                           emptyPath));
         return false;
     }
+    emptyMemory = std::move(memory);
     return true;
 }
 
@@ -342,6 +367,13 @@ bool CBatchDriver::CheckSources(const CPathList& files, std::vector<FileId>& sou
         const PathFacts facts = FactsOf(std::string(file));
         if (facts.folder) {
             Refuse(ErrorRecord(kMsgIsAFolder, file));
+            return false;
+        }
+        // Missing is "not found"; a path that cannot even be looked at (too
+        // long, no permission on the way) says why.
+        if (!facts.exists && facts.error != ENOENT && facts.error != ENOTDIR) {
+            Refuse(
+                ErrorRecord(kMsgReadImageFailed, ReasonText(HResultFromErrno(facts.error)), file));
             return false;
         }
         if (!facts.exists) {
@@ -371,6 +403,7 @@ bool CBatchDriver::PlanTasks(Plan& plan, std::vector<FileId> protectedFiles,
     };
 
     COutputKeys keys;
+    std::set<std::string> checkedFolders;
     // Each output's key, hashed, with its file: two different sources must
     // not share one output (p.png and p.tif both give trim/p.png), or one
     // result would silently replace the other.
@@ -396,11 +429,23 @@ bool CBatchDriver::PlanTasks(Plan& plan, std::vector<FileId> protectedFiles,
             NotEarlier(target.modified, FactsOf(source).modified)) {
             continue;
         }
+        // Whatever would keep a result from being saved is found now, before
+        // any page is made.
+        if (const std::string folder = FolderOf(output); checkedFolders.insert(folder).second) {
+            if (const HRESULT hr = CheckOutputFolder(folder); FAILED(hr)) {
+                Refuse(ErrorRecord(kMsgOutputFolderNotWritable, ReasonText(hr), folder));
+                return false;
+            }
+        }
         // An existing output is replaced only by its new file, whole, when
         // that is renamed over it; here it is only checked that it can be.
         const HRESULT replaceable = CheckOutputTarget(output);
-        if (FAILED(replaceable)) {
+        if (replaceable == HResultFromErrno(EISDIR) || replaceable == E_ACCESSDENIED) {
             Refuse(ErrorRecord(kMsgDeleteFileFailed, output));
+            return false;
+        }
+        if (FAILED(replaceable)) {
+            Refuse(ErrorRecord(kMsgOutputNameInvalid, ReasonText(replaceable), output));
             return false;
         }
         if (replaceable == S_OK && !m_options.yes) {
@@ -460,20 +505,21 @@ bool CBatchDriver::ConfirmOverwrite(const PlannedOutputs& outputs) {
            Msg().ConfirmOverwriteFiles(outputs.existing);
 }
 
-bool CBatchDriver::AdoptSettings(const AppSettings& local) {
+void CBatchDriver::AdoptSettings(const AppSettings& local) {
     m_settings = local;
     if (!m_saveSettings) {
-        return true;
+        return;
     }
-    try {
-        m_saveSettings(m_settings);
-        return true;
-    } catch (const my::CException& e) {
-        Refuse(e);
-    } catch (...) {
-        Refuse(ErrorRecord(kMsgSaveSettingsFailed));
+    // Settings that cannot be kept never stop a batch: why is said, as a
+    // warning, and the batch goes on.
+    CSimpleErr err;
+    InvokeGuarded(err, [this] { m_saveSettings(m_settings); });
+    if (err.Failed()) {
+        if (err.id != kMsgSaveSettingsFailed) {
+            err.Set(kMsgSaveSettingsFailed);
+        }
+        Msg().Show(err.message, MB_OK | MB_ICONWARNING);
     }
-    return false;
 }
 
 void CBatchDriver::StartPlanned(PlanPtr plan, SourcePreloadPtr firstSource,
@@ -505,7 +551,9 @@ void CBatchDriver::StartPlanned(PlanPtr plan, SourcePreloadPtr firstSource,
     m_view.EnableOpenFolder(false);
     m_plan = plan;
     m_pool.SetFeed(boost::make_shared<CTaskFeed>(std::move(plan), std::move(firstSource), this));
-    m_pool.SetThreadCount(m_settings.ThreadCount);
+    // Workers beyond the number of tasks would end at once: their stacks
+    // are not worth the address space.
+    m_pool.SetThreadCount(std::min<LONG>(m_settings.ThreadCount, m_total));
     m_running = true;
     // A worker that fails to start is noticed by the timer: the batch then
     // ends as stopped once nothing runs any more.
@@ -594,6 +642,7 @@ void CBatchDriver::RecordFinished(const AutoTrimTaskPtr& task) {
             Formatted(kMsgKindsReduced, ResString(PixelKindNameId(*task->OutputKind())),
                       ResString(PixelKindNameId(*task->SavedKind())), task->SourcePath()));
     }
+    WarnIfNotAsAsked(*task);
     if (status == FileStatus::Review) {
         ++m_tally.reviewCount;
         if (m_tally.review.size() < m_options.reviewItems) {
@@ -666,6 +715,25 @@ void CBatchDriver::TimerTick() {
     }
 }
 
+void CBatchDriver::WarnIfNotAsAsked(const CAutoTrimTask& task) {
+    // Only what the settings asked for and the page could not give; the
+    // other reasons a page needs a look go to the review list.
+    TrimVerdict rules;
+    for (const VerdictReason& reason : task.Verdict().reasons) {
+        if (reason.id == kMsgReasonOutputSizeBeyondScan || reason.id == kMsgReasonTrimRemovesPage) {
+            rules.reasons.push_back(reason);
+        }
+    }
+    if (rules.reasons.empty()) {
+        return;
+    }
+    std::string reasons;
+    for (const std::string& text : VerdictReasonTexts(rules, UiLanguage())) {
+        reasons += (reasons.empty() ? "" : "; ") + text;
+    }
+    m_view.ShowPageWarning(Formatted(kMsgPageNotAsAsked, reasons, task.SourcePath()));
+}
+
 void CBatchDriver::AbortWith(const std::string& message) {
     KillTimer();
     if (!m_running) {
@@ -709,6 +777,8 @@ void CBatchDriver::EndBatch(End end, const std::string& errorText) {
         RecordFinished(task);
         task->ReleaseImages();
     }
+    // The empty image's memory is free for the next batch.
+    m_emptyImageMemory.Release();
     bool recorded = !recordErr.Failed();
     if (!recorded) {
         Msg().ShowError(recordErr);

@@ -65,6 +65,7 @@
 #include "batch/BatchView.h"
 #include "batch/SettingsValidation.h"
 #include "batch/TaskThreadPool.h"
+#include "image/MemoryBudget.h"
 #include "msg/Msg.h"
 #include "trim/AppSettings.h"
 #include "trim/AutoTrimTask.h"
@@ -86,8 +87,9 @@ struct BatchOptions {
     std::size_t reviewItems = SIZE_MAX;
 };
 
-// Stores the settings record persistently; throws my::CException (40007)
-// on failure.
+// Stores the settings record persistently. What it throws is shown as a
+// warning (40007 unless it is one) and the batch goes on; a saver that
+// warns by itself throws nothing.
 using SettingsSaver = std::function<void(const AppSettings&)>;
 
 // The output path of `source`: its folder (up to and including its last
@@ -130,20 +132,28 @@ class CBatchDriver : public CAutoTrimTaskClient {
     //   1-2 the view's values into a copy of the settings (its failure is
     //       shown, then its field focused);
     //   3   a non-empty EmptyImagePath must be an existing non-directory
-    //       (40016) and load (40017);
+    //       (40016), its memory fit the budget (40400) and load (40017, with
+    //       the reason and the path);
     //   4   every file must exist and not be a directory (40015, the path;
-    //       40043 for a folder);
+    //       40043 for a folder); one that cannot be looked at (a path too
+    //       long, no permission on the way) fails with 40022, the reason and
+    //       the path;
     //   5   earlier workers are waited for and the pool's lists emptied;
     //   6   per file: MakeOutputPath, the source protection (40019), the
-    //       up-to-date test of `skipExisting`, an existing output must be
-    //       replaceable (40020), existing outputs noted; then the saver of
-    //       SaveType must be available (40033);
+    //       up-to-date test of `skipExisting`, its output folder must be
+    //       writable or creatable (40403 with the reason and the folder), a
+    //       folder or other non-file in the output's place refuses (40020),
+    //       its output and temporary names must fit the file system (40404
+    //       with the reason and the output), existing outputs noted; then
+    //       the saver of SaveType must be available (40033);
     //   7   existing outputs: unless `yes`, one OK/Cancel question listing
     //       them (anything but OK: false, no message); nothing is deleted
     //       (each is replaced when its new result is whole);
-    //   8   the copy becomes the global record and is saved (40007);
+    //   8   the copy becomes the global record and is saved: a save that
+    //       throws is shown as a warning (40007) and the start goes on;
     //   9   skipped sources recorded; the previous results let go (Open
-    //       Folder disabled), workers started, timer started, running state.
+    //       Folder disabled), workers started (ThreadCount, no more than
+    //       tasks), timer started, running state.
     // Refused without a message while a batch runs. Unexpected exceptions
     // are shown as their error records. A refused start is recorded with the
     // text shown for it.
@@ -162,7 +172,8 @@ class CBatchDriver : public CAutoTrimTaskClient {
 
     // One tick of the batch timer; ignored while the timer is not running.
     // Takes the newly finished tasks: the first failed one ends the batch;
-    // otherwise the last new one's preview and size are shown, the new
+    // otherwise the last new one's preview and size are shown (each written
+    // page not cut as asked said, IBatchView::ShowPageWarning), the new
     // tasks' images released, progress and Open Folder updated, and the
     // status set to "%d / %d processing" (the next file's number, at most
     // total) followed by 0 to 9 dots (a process-wide counter, one more per
@@ -224,8 +235,9 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // first task: on two cores the empty image then costs the batch hardly
     // any time. That decode writes and shows nothing; a refused start drops
     // it.
+    // Its memory is reserved first, for the batch (`emptyMemory`).
     bool LoadEmptyImage(const AppSettings& local, const CPathList& files, DibPtr& emptyImage,
-                        SourcePreloadPtr& firstSource);
+                        CMemoryReservation& emptyMemory, SourcePreloadPtr& firstSource);
     // Every source must be an existing file; the identities of the sources
     // (the files no output may replace), sorted.
     struct FileId {
@@ -244,7 +256,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     bool PlanTasks(Plan& plan, std::vector<FileId> protectedFiles, PlannedOutputs& outputs);
     bool ConfirmOverwrite(const PlannedOutputs& outputs);
     // The checked values become the settings of the process, and are saved.
-    bool AdoptSettings(const AppSettings& local);
+    void AdoptSettings(const AppSettings& local);
     void StartPlanned(PlanPtr plan, SourcePreloadPtr firstSource,
                       const std::set<std::string>& outputFolders);
     void StartTimer();
@@ -253,8 +265,13 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // The reports of the workers not yet taken, in their order, and the
     // first record that could not be kept since the last take.
     std::vector<AutoTrimTaskPtr> TakeFinished(CSimpleErr* recordErr = nullptr);
-    // Counts a finished task and notes a page that needs a look.
+    // Counts a finished task, notes a page that needs a look and says one
+    // not cut as asked (WarnIfNotAsAsked); once per task, at the tick that
+    // takes it or at the batch's end.
     void RecordFinished(const AutoTrimTaskPtr& task);
+    // Tells the view when `task` wrote its page but not as the settings
+    // asked (IBatchView::ShowPageWarning).
+    void WarnIfNotAsAsked(const CAutoTrimTask& task);
     void AbortWith(const std::string& message);
     void EndBatch(End end, const std::string& errorText);
     // The recorder's end of the batch; false when it could not be written
@@ -288,6 +305,7 @@ class CBatchDriver : public CAutoTrimTaskClient {
     // What the batch's finished tasks came to, for its summary.
     BatchSummary m_tally;
     AutoTrimTaskPtr m_lastWritten;
+    CMemoryReservation m_emptyImageMemory;  // while the batch runs
 
     // Appended by workers, taken by the timer; emptied at a start and at the
     // end of the driver. Never held together with a pool lock.

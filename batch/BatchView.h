@@ -71,6 +71,13 @@ class IBatchView {
     // Once at the end of a batch, after its status text and any message.
     // A view whose status line already tells the end ignores it.
     virtual void ShowBatchSummary(const BatchSummary&) {}
+    // A page was written, but not as the settings asked: its fixed output
+    // size is larger than the scan, or its additional trimming would have
+    // removed the whole page (VerdictOutputSizeBeyondScan,
+    // VerdictTrimRemovesPage). Once per such file, as it is done, with the
+    // text to show (40405: the reasons and the source). A window that lists
+    // the pages to review at the end (BatchSummary::review) may ignore it.
+    virtual void ShowPageWarning(const std::string&) {}
     // The last finished result: its preview image (possibly empty) is drawn
     // in the preview pane.
     virtual void ShowPreview(const DibPtr& preview) = 0;

@@ -58,9 +58,10 @@ SettingsCheck ApplySubFolder(AppSettings& settings, const std::string& name) {
     if (name.empty()) {
         return Fail(SettingsField::SubFolder, kMsgSubFolderEmpty);
     }
-    // The name is joined to each source's folder: an absolute path would
-    // silently land below it instead of where it points.
-    if (name.front() == '/') {
+    // The name is joined to each source's folder, and the results must stay
+    // below it: an absolute path, "." or ".." would put them (and replace
+    // files) anywhere else.
+    if (!AppSettings::IsPlainSubFolderName(name)) {
         return Fail(SettingsField::SubFolder, kMsgPathInvalid, name);
     }
     AppSettings::AddToHistory(settings.SubFolder, name);

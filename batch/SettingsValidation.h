@@ -14,8 +14,9 @@
 //   5. output width, height  text no number 40011; below 1 with the output-
 //                          size flag 40040 (any value without it)
 //   6. additional-trim flag, trim width, height  text no number 40011
-//   7. subfolder name      empty 40018; absolute 40019 naming it; else added
-//                          to the SubFolder history
+//   7. subfolder name      empty 40018; no plain subfolder name (absolute,
+//                          a "." or ".." part: IsPlainSubFolderName) 40019
+//                          naming it; else added to the SubFolder history
 //   8. save type           nothing chosen 40013; its TIFF compression (a
 //                          choice, never fails)
 //   9. JPEG quality        text no number 40011; outside 0..100 40012

@@ -1,6 +1,8 @@
 #include "image_io/ImageFile.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QBuffer>
 #include <QByteArray>
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -105,12 +108,35 @@ PixelKind KindOfQtImage(const QImage& image) {
     }
 }
 
+// The canvas an extended WebP file (animated ones are) declares in its VP8X
+// chunk: width and height less one, 24-bit little-endian. Qt's reader
+// allocates the whole canvas just to tell its size.
+bool WebpCanvasSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width,
+                    std::uint32_t& height) {
+    if (size < 30 || std::memcmp(data, "RIFF", 4) != 0 ||
+        std::memcmp(data + 8, "WEBPVP8X", 8) != 0) {
+        return false;
+    }
+    const auto le24 = [&](int at) {
+        return std::uint32_t{data[at]} | (std::uint32_t{data[at + 1]} << 8) |
+               (std::uint32_t{data[at + 2]} << 16);
+    };
+    width = le24(24) + 1;
+    height = le24(27) + 1;
+    return true;
+}
+
 // Decodes through Qt, with our limits checked on the size the header
 // declares before any pixel is decoded.
 HRESULT DecodeWithQt(const CMemoryStream& stream, QImage& pixels) {
     const HRESULT complete = CheckFileComplete(stream.Data(), stream.Size());
     if (FAILED(complete)) {
         return complete;
+    }
+    std::uint32_t canvasWidth = 0, canvasHeight = 0;
+    if (WebpCanvasSize(stream.Data(), stream.Size(), canvasWidth, canvasHeight) &&
+        !WithinDecodeLimits(canvasWidth, canvasHeight, PixelKind::Bgra32, kLimits)) {
+        return kNoMemory;
     }
     QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(stream.Data()),
                                                static_cast<qsizetype>(stream.Size()));
@@ -121,18 +147,27 @@ HRESULT DecodeWithQt(const CMemoryStream& stream, QImage& pixels) {
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
+    (void)QuietDecoderMessages::OutOfMemorySaid();
+    errno = 0;
     // The declared size is judged as 32-bit pixels, the kind most files Qt
     // decodes are kept as; the decoded image's own kind is judged after.
     // The reader's pixel format is not asked before: some plugins leave it
     // unset for a file they cannot read.
     const QSize declared = reader.size();
+    // A decoder tells memory that ran out only by errno (the allocator under
+    // it: the WebP reader allocates its canvas when asked for the size) or
+    // a message (Qt's own allocations).
+    const bool outOfMemoryEarly = errno == ENOMEM;
     if ((declared.isValid() &&
          !WithinDecodeLimits(declared.width(), declared.height(), PixelKind::Bgra32, kLimits)) ||
         !TiffSamplesWithinLimits(stream.Data(), stream.Size(), kLimits)) {
         return kNoMemory;
     }
+    errno = 0;
     if (!reader.read(&pixels) || pixels.isNull()) {
-        return E_NOT_IMAGE_FILE;
+        const bool outOfMemory =
+            outOfMemoryEarly || errno == ENOMEM || QuietDecoderMessages::OutOfMemorySaid();
+        return outOfMemory ? kNoMemory : E_NOT_IMAGE_FILE;
     }
     return WithinDecodeLimits(pixels.width(), pixels.height(), KindOfQtImage(pixels), kLimits)
                ? S_OK
@@ -157,6 +192,83 @@ void ReleaseRows(QImage& image, int first, int count) {
     if (from < to) {
         ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
     }
+}
+
+// The width and height the JPEG file open as `fd` (of `size` bytes) declares
+// in its frame header, found by walking the markers by their lengths (only
+// what lies before the frame header is read).
+bool JpegDeclaredSize(int fd, std::uint64_t size, std::uint32_t& width, std::uint32_t& height) {
+    std::uint8_t b[7];
+    const auto readAt = [&](std::uint64_t at, std::size_t count) {
+        return at + count <= size &&
+               ::pread(fd, b, count, static_cast<off_t>(at)) == static_cast<ssize_t>(count);
+    };
+    std::uint64_t pos = 2;
+    while (readAt(pos, 2) && b[0] == 0xFF) {
+        const std::uint8_t marker = b[1];
+        ++pos;  // a fill byte, or the 0xFF before the marker's code
+        if (marker == 0xFF) {
+            continue;
+        }
+        ++pos;
+        if (marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) {
+            continue;  // no length
+        }
+        if (marker == 0xD9 || marker == 0xDA || !readAt(pos, 2)) {
+            return false;  // the image ends or its data starts before any frame header
+        }
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            if (!readAt(pos, 7)) {
+                return false;
+            }
+            height = (std::uint32_t{b[3]} << 8) | b[4];
+            width = (std::uint32_t{b[5]} << 8) | b[6];
+            return true;
+        }
+        pos += (std::uint64_t{b[0]} << 8) | b[1];
+    }
+    return false;
+}
+
+// The width and height the image file declares, read from its header
+// without decoding it.
+bool DeclaredSize(int fd, std::uint64_t size, const std::string& path, std::uint32_t& width,
+                  std::uint32_t& height) {
+    std::uint8_t head[30];
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    const std::size_t headSize = got > 0 ? static_cast<std::size_t>(got) : 0;
+    if (IsPngData(head, headSize)) {
+        // IHDR must come first: width and height at 16 and 20, big-endian.
+        if (headSize < 24 || std::memcmp(head + 12, "IHDR", 4) != 0) {
+            return false;
+        }
+        const auto be32 = [&](int at) {
+            return (std::uint32_t{head[at]} << 24) | (std::uint32_t{head[at + 1]} << 16) |
+                   (std::uint32_t{head[at + 2]} << 8) | head[at + 3];
+        };
+        width = be32(16);
+        height = be32(20);
+        return true;
+    }
+    if (IsJpegData(head, headSize)) {
+        return JpegDeclaredSize(fd, size, width, height);
+    }
+    if (WebpCanvasSize(head, headSize, width, height)) {
+        return true;
+    }
+    EnsureImageIoSetUp();
+    const QuietDecoderMessages quiet;
+    QImageReader reader(QString::fromStdString(path));
+    reader.setDecideFormatFromContent(true);
+    const QSize declared = reader.size();
+    if (!declared.isValid() || declared.isEmpty()) {
+        return false;
+    }
+    width = static_cast<std::uint32_t>(declared.width());
+    height = static_cast<std::uint32_t>(declared.height());
+    return true;
 }
 
 float DpiFromPelsPerMeter(LONG pelsPerMeter) {
@@ -434,6 +546,30 @@ HRESULT LoadImageFromStream(ImagePtr& image, const StreamPtr& stream) {
     } catch (...) {
         return E_FAIL;
     }
+}
+
+HRESULT ImageMemoryNeed(const std::string& path, std::uint64_t& bytes) {
+    bytes = 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return HResultFromErrno(errno);
+    }
+    struct stat info {};
+    HRESULT hr = S_FALSE;
+    if (::fstat(fd, &info) != 0) {
+        hr = HResultFromErrno(errno);
+    } else if (S_ISREG(info.st_mode)) {
+        const auto size = static_cast<std::uint64_t>(info.st_size);
+        std::uint32_t width = 0, height = 0;
+        bytes = size;
+        if (DeclaredSize(fd, size, path, width, height)) {
+            // The decoded 32-bit image, and as much again.
+            bytes += 2 * 4 * std::uint64_t{width} * height;
+            hr = S_OK;
+        }
+    }
+    ::close(fd);
+    return hr;
 }
 
 void PrepareImageCodecs() {

@@ -60,6 +60,18 @@ constexpr std::uint32_t kMaxDecodedImageSide = 16384;
 HRESULT LoadImageFromStream(ImagePtr& image, const StreamPtr& stream);
 // ReadFileToStream, then LoadImageFromStream; the results of both.
 HRESULT LoadImageFromFile(ImagePtr& image, const std::string& path);
+
+// What loading the image file at `path` and processing its image hold at
+// most, in bytes, judged before any of it is read: the file's bytes, the
+// decoded 32-bit image and as much again (the decoder's buffers while it
+// decodes, the pipeline's working images after), from the width and height
+// its header declares (PNG, JPEG and extended WebP read here, other formats
+// asked of their Qt reader). What a memory budget reserves before the file is
+// decoded (MemoryBudget.h). S_OK; S_FALSE with the file's bytes alone when
+// the file declares no size (not an image, or a format that tells it only
+// when decoded: the decoder's own limits then apply); the error of opening
+// or sizing the file otherwise (bytes 0).
+HRESULT ImageMemoryNeed(const std::string& path, std::uint64_t& bytes);
 // Loads and sets up the decoders and encoders now, on the calling thread,
 // which must live to the end of the process (the codec plugins belong to
 // the thread that loads them). Loading and saving do it themselves when

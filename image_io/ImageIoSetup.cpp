@@ -6,16 +6,20 @@
 
 #include <atomic>
 #include <mutex>
+#include <utility>
 
 #include "image_io/ImageFile.h"
 
 namespace {
 
 thread_local int t_quietDepth = 0;
+thread_local bool t_outOfMemory = false;
 std::atomic<QtMessageHandler> g_previousHandler{nullptr};
 
 void FilteringHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (t_quietDepth > 0 && type != QtFatalMsg) {
+        t_outOfMemory = t_outOfMemory || message.contains(QLatin1String("out of memory")) ||
+                        message.contains(QLatin1String("allocation limit"));
         return;
     }
     if (const QtMessageHandler previous = g_previousHandler.load()) {
@@ -44,4 +48,8 @@ QuietDecoderMessages::QuietDecoderMessages() {
 
 QuietDecoderMessages::~QuietDecoderMessages() {
     --t_quietDepth;
+}
+
+bool QuietDecoderMessages::OutOfMemorySaid() {
+    return std::exchange(t_outOfMemory, false);
 }

@@ -20,11 +20,17 @@
 void EnsureImageIoSetUp();
 
 // While an object lives, Qt messages of this thread are dropped (fatal ones
-// excepted). Nests.
+// excepted). Nests. A decoder that runs out of memory says so only in such
+// a message ("QImage: out of memory ...", "... exceeds the current
+// allocation limit ..."); it is noted, for OutOfMemorySaid.
 class QuietDecoderMessages {
   public:
     QuietDecoderMessages();
     ~QuietDecoderMessages();
     QuietDecoderMessages(const QuietDecoderMessages&) = delete;
     QuietDecoderMessages& operator=(const QuietDecoderMessages&) = delete;
+
+    // Whether a dropped message of this thread said that memory ran out
+    // since the last call; clears the note.
+    static bool OutOfMemorySaid();
 };

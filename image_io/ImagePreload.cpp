@@ -12,7 +12,8 @@ std::pair<HRESULT, ImagePtr> Load(const std::string& path) {
 
 }  // namespace
 
-CImagePreload::CImagePreload(std::string path) : m_path(std::move(path)) {
+CImagePreload::CImagePreload(std::string path, CMemoryReservation memory)
+    : m_path(std::move(path)), m_memory(std::move(memory)) {
     try {
         m_result = std::async(std::launch::async, Load, m_path);
     } catch (...) {
@@ -20,9 +21,14 @@ CImagePreload::CImagePreload(std::string path) : m_path(std::move(path)) {
     }
 }
 
-CImagePreload::~CImagePreload() = default;
+CImagePreload::~CImagePreload() {
+    // The decode ends before its reservation goes.
+    if (m_result.valid()) {
+        m_result.wait();
+    }
+}
 
-HRESULT CImagePreload::Take(ImagePtr& image) {
+HRESULT CImagePreload::Take(ImagePtr& image, CMemoryReservation& memory) {
     std::pair<HRESULT, ImagePtr> result;
     try {
         result = m_result.valid() ? m_result.get() : Load(m_path);
@@ -32,5 +38,6 @@ HRESULT CImagePreload::Take(ImagePtr& image) {
     if (SUCCEEDED(result.first)) {
         image = std::move(result.second);
     }
+    memory = std::move(m_memory);
     return result.first;
 }

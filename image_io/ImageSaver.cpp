@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <ctime>
 #include <new>
@@ -45,6 +46,8 @@ const EncoderParameter* CEncodeParams::Find(const GUID& guid) const {
 
 namespace {
 
+constexpr HRESULT kNoMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
+
 // The value of a parameter of the saver, or `fallback` when it has none.
 std::uint32_t ParameterValue(const Gdiplus::CEncodeParams& params, const Gdiplus::GUID& guid,
                              std::uint32_t fallback) {
@@ -61,6 +64,61 @@ std::uint32_t ParameterValue(const Gdiplus::CEncodeParams& params, const Gdiplus
 constexpr std::size_t kMaxNameBytes = 200;
 constexpr std::size_t kSuffixLength = 8;
 constexpr std::string_view kSuffixChars = "abcdefghijklmnopqrstuvwxyz0123456789";
+
+// The folder part of a path, up to and including its last '/' ("" for none).
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The temporary name for the output file name `name` without its random
+// suffix: "." + name, cut to kMaxNameBytes between UTF-8 characters, + ".";
+// "" for an empty name.
+std::string TemporaryName(std::string name) {
+    if (name.empty()) {
+        return {};
+    }
+    if (name.size() > kMaxNameBytes) {
+        std::size_t cut = kMaxNameBytes;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        name.resize(cut);
+    }
+    return "." + name + ".";
+}
+
+// The longest file name the file system of `folder` takes (255 where it
+// cannot be told); a folder that does not exist yet is asked through its
+// nearest parent that does.
+std::size_t NameMax(std::string folder) {
+    for (;;) {
+        errno = 0;
+        const long max = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+        if (max > 0) {
+            return static_cast<std::size_t>(max);
+        }
+        if (errno != ENOENT || folder.empty()) {
+            return 255;
+        }
+        while (folder.size() > 1 && folder.back() == '/') {
+            folder.pop_back();
+        }
+        const std::size_t slash = folder.rfind('/');
+        folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+    }
+}
+
+// Has the system write the folder's entries to the disk, so that a file
+// renamed into it stays there after a power cut.
+void SyncFolder(const std::string& folder) {
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)::fsync(fd);
+        ::close(fd);
+    }
+}
 
 // Whether a file name has the form of our temporary files, for an output of
 // one of the formats we write.
@@ -98,22 +156,14 @@ class TemporaryFile {
     }
 
     // Creates ".<name>.<random>" beside `target` with the permissions a new
-    // file would get (those of `target` when it exists).
-    bool Create(const std::string& target) {
+    // file would get (those of `target` when it exists). 0, or the errno of
+    // the failure.
+    int Create(const std::string& target) {
         const std::size_t slash = target.rfind('/');
-        const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-        std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+        const std::string folder = FolderOf(target);
+        const std::string name = TemporaryName(target.substr(slash + 1));
         if (name.empty()) {
-            return false;
-        }
-        // Keep room for the prefix and suffix within a file name's limit,
-        // cutting only between UTF-8 characters.
-        if (name.size() > kMaxNameBytes) {
-            std::size_t cut = kMaxNameBytes;
-            while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
-                --cut;
-            }
-            name.resize(cut);
+            return EINVAL;
         }
         static std::atomic<std::uint64_t> counter{0};
         for (int attempt = 0; attempt < 100; ++attempt) {
@@ -122,13 +172,13 @@ class TemporaryFile {
                     std::chrono::steady_clock::now().time_since_epoch().count()) ^
                 (static_cast<std::uint64_t>(::getpid()) << 32) ^
                 (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
-            std::string path = folder + "." + name + "." + Suffix(seed);
+            std::string path = folder + name + Suffix(seed);
             const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd < 0) {
                 if (errno == EEXIST) {
                     continue;
                 }
-                return false;
+                return errno;
             }
             m_path = std::move(path);
             struct stat existing {};
@@ -137,33 +187,47 @@ class TemporaryFile {
             }
             m_file = ::fdopen(fd, "wb");
             if (m_file == nullptr) {
+                const int err = errno;
                 ::close(fd);
-                return false;
+                return err;
             }
-            return true;
+            return 0;
         }
-        return false;
+        return EEXIST;
     }
 
     std::FILE* File() const { return m_file; }
 
-    // Flushes and closes the file; true only when every byte reached the
-    // system.
-    bool Close() {
-        bool ok = std::fflush(m_file) == 0 && std::ferror(m_file) == 0;
-        if (std::fclose(m_file) != 0) {
-            ok = false;
-        }
-        m_file = nullptr;
-        return ok;
+    // Why writing failed when it did: `errnoAfter` (the errno right after
+    // the failing writer returned) when the stream saw a write error,
+    // else 0.
+    int WriteError(int errnoAfter) const {
+        return std::ferror(m_file) != 0 ? (errnoAfter != 0 ? errnoAfter : EIO) : 0;
     }
 
-    bool RenameTo(const std::string& target) {
+    // Flushes the file, has the system write it to the disk and closes it:
+    // 0 only when every byte is on the disk, else the errno of the failure.
+    int Close() {
+        int err = 0;
+        if (std::fflush(m_file) != 0 || std::ferror(m_file) != 0) {
+            err = errno != 0 ? errno : EIO;
+        } else if (::fsync(::fileno(m_file)) != 0) {
+            err = errno;
+        }
+        if (std::fclose(m_file) != 0 && err == 0) {
+            err = errno;
+        }
+        m_file = nullptr;
+        return err;
+    }
+
+    // 0, or the errno of the failure.
+    int RenameTo(const std::string& target) {
         if (::rename(m_path.c_str(), target.c_str()) != 0) {
-            return false;
+            return errno;
         }
         m_path.clear();
-        return true;
+        return 0;
     }
 
   private:
@@ -248,35 +312,72 @@ HRESULT Save(const Gdiplus::CImageSaver& saver, const BitmapPtr& bitmap, const s
         ParameterValue(saver.params, Gdiplus::EncoderCompression, format->defaultOption)};
     try {
         TemporaryFile temporary;
-        if (!temporary.Create(path)) {
-            return E_FAIL;
+        if (const int err = temporary.Create(path); err != 0) {
+            return HResultFromErrno(err);
         }
-        const bool complete = format->writer(temporary.File(), image, settings);
-        if (!temporary.Close() || !complete || !temporary.RenameTo(path)) {
-            return E_FAIL;
+        errno = 0;
+        if (!format->writer(temporary.File(), image, settings)) {
+            const int encodeErrno = errno;
+            const int err = temporary.WriteError(encodeErrno);
+            // A writer that fails without a write error ran out of memory
+            // (the allocators say so in errno) or refused the image.
+            return err != 0 ? HResultFromErrno(err) : encodeErrno == ENOMEM ? kNoMemory : E_FAIL;
         }
+        if (const int err = temporary.Close(); err != 0) {
+            return HResultFromErrno(err);
+        }
+        if (const int err = temporary.RenameTo(path); err != 0) {
+            return HResultFromErrno(err);
+        }
+        // The result is in place; syncing its folder only makes it last.
+        SyncFolder(FolderOf(path));
         return S_OK;
+    } catch (const std::bad_alloc&) {
+        return kNoMemory;
     } catch (...) {
         return E_FAIL;
     }
 }
 
 HRESULT CheckSaveTarget(const std::string& path) {
+    // The output's name and its temporary one must fit the file system's
+    // limits, or the page would be made only to fail when it is saved.
+    const std::string folder = FolderOf(path);
+    const std::size_t name = path.size() - folder.size();
+    const std::size_t longest =
+        std::max(name, TemporaryName(path.substr(folder.size())).size() + kSuffixLength);
+    if (longest > NameMax(folder) || folder.size() + longest >= PATH_MAX) {
+        return HResultFromErrno(ENAMETOOLONG);
+    }
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
-        return errno == ENOENT ? S_FALSE : HResultFromErrno(errno);
+        return errno == ENOENT || errno == ENOTDIR ? S_FALSE : HResultFromErrno(errno);
     }
     if (S_ISDIR(info.st_mode)) {
         return HResultFromErrno(EISDIR);
     }
-    if (!S_ISREG(info.st_mode)) {
-        return E_ACCESSDENIED;
+    return S_ISREG(info.st_mode) ? S_OK : E_ACCESSDENIED;
+}
+
+HRESULT CheckSaveFolder(const std::string& folder) {
+    // The nearest part of the path that exists must be a folder we may
+    // write into: the folder itself, or the one its missing parts are made in.
+    std::string existing = folder.empty() ? "." : folder;
+    struct stat info {};
+    while (::stat(existing.c_str(), &info) != 0) {
+        if (errno != ENOENT) {
+            return HResultFromErrno(errno);
+        }
+        while (existing.size() > 1 && existing.back() == '/') {
+            existing.pop_back();
+        }
+        const std::size_t slash = existing.rfind('/');
+        existing = slash == std::string::npos ? "." : existing.substr(0, slash + 1);
     }
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : path.substr(0, slash);
-    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? S_OK : HResultFromErrno(errno);
+    if (!S_ISDIR(info.st_mode)) {
+        return HResultFromErrno(ENOTDIR);
+    }
+    return ::access(existing.c_str(), W_OK | X_OK) == 0 ? S_OK : HResultFromErrno(errno);
 }
 
 int RemoveStaleTemporaryFiles(const std::string& folder, std::chrono::seconds age) {

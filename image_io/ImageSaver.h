@@ -97,20 +97,34 @@ std::optional<PixelKind> KindSavedAs(const Gdiplus::CImageSaver& saver, PixelKin
 
 // Writes the bitmap to `path` (UTF-8) with the saver's encoder, parameters
 // and the bitmap's resolution. The file is written under a temporary name
-// in the same folder and renamed over `path` only once it is complete and
-// closed, so an existing file at `path` is replaced whole or not at all, and
-// no partial file is ever left behind. Results: S_OK; E_INVALIDARG for an
-// empty bitmap pointer or an image without pixels; E_FAIL when the saver has
-// no encoder, the image is of no pixel kind, or creating, writing, closing
-// or renaming the file fails.
+// in the same folder, written to the disk (fsync) and renamed over `path`
+// only once it is complete and closed, so an existing file at `path` is
+// replaced whole or not at all, and no partial file is ever left behind;
+// the folder is then written to the disk too, so that the result survives
+// a power cut. Results: S_OK; E_INVALIDARG for an empty bitmap pointer or
+// an image without pixels; E_FAIL when the saver has no encoder or the
+// image is of no pixel kind; when creating, writing, syncing,
+// closing or renaming the file fails, the system's reason as
+// HResultFromErrno (0x80070070 a full disk, 0x800700DF a file larger than
+// the process may write, 0x800700CE a name too long, 0x80070005 no
+// permission ...); 0x80070008 when memory is short.
 HRESULT Save(const Gdiplus::CImageSaver& saver, const BitmapPtr& bitmap, const std::string& path);
 
 // Whether Save can put a new file at `path` in place of what is there now,
 // checked without touching anything: S_FALSE when nothing is there; S_OK for
-// a regular file (or a link to one) in a folder we may write to; otherwise
-// the reason as an HRESULT (0x80070005 for a folder we may not write to or a
-// device, pipe or socket in its place, 0x8007010B for a folder).
+// a regular file (or a link to one); otherwise the reason as an HRESULT:
+// 0x800700CE when the name or its temporary name is longer than the file
+// system takes or the path longer than PATH_MAX, 0x8007010B for a folder,
+// 0x80070005 for a device, pipe or socket in its place. Whether its folder
+// can be written is CheckSaveFolder's.
 HRESULT CheckSaveTarget(const std::string& path);
+
+// Whether Save can write into `folder` (made first where it does not
+// exist): S_OK when the folder, or the nearest of its parents that exists,
+// is a folder we may write to; otherwise the reason as HResultFromErrno
+// (0x80070005 no permission, 0x80070013 a read-only file system,
+// 0x80070003 a file in the way).
+HRESULT CheckSaveFolder(const std::string& folder);
 
 // Removes from `folder` the temporary files that Save names like its
 // outputs (".p001.png.k3x9a0qz") and that were last written more than `age`

@@ -17,10 +17,15 @@
 
 namespace {
 
-// Ancillary chunks libpng keeps (text, profiles) are bounded in size and
-// number; of them only the colour profile (iCCP) is used.
-constexpr png_alloc_size_t kMaxChunkBytes = 8u << 20;
+// Text and metadata chunks: what libpng would keep of a chunk, compressed or
+// decompressed (a profile, EXIF), is bounded by kMaxChunkBytes, and the text
+// chunks (any number of them, compressed up to 2^31 bytes each) and
+// suggested palettes, which nothing here uses, are skipped without being
+// decompressed: a few kilobytes of them could otherwise make libpng inflate
+// gigabytes. Of what is kept only the colour profile (iCCP) is used.
+constexpr png_alloc_size_t kMaxChunkBytes = 1u << 20;
 constexpr png_uint_32 kMaxKeptChunks = 256;
+constexpr png_byte kSkippedChunks[] = "tEXt\0zTXt\0iTXt\0sPLT";
 
 struct Source {
     const std::uint8_t* data;
@@ -252,6 +257,8 @@ HRESULT Decode(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::size_
     png_set_user_limits(png, limits.maxSide, limits.maxSide);
     png_set_chunk_malloc_max(png, kMaxChunkBytes);
     png_set_chunk_cache_max(png, kMaxKeptChunks);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkippedChunks,
+                                static_cast<int>(sizeof kSkippedChunks / 5));
     Source source{data, size, 0, false, false};
     png_set_read_fn(png, &source, ReadBytes);
 

@@ -4,6 +4,7 @@
 
 #include "msg/MessageIds.h"
 #include "msg/TerminalKeys.h"
+#include "msg/TerminalText.h"
 #include "msg/Utf8.h"
 
 CConsoleMsg::CConsoleMsg() : CConsoleMsg(std::cerr, std::cout, &ReadControllingTerminalKey) {}
@@ -16,7 +17,7 @@ int CConsoleMsg::ShowError(const CSimpleErr& err) {
 }
 
 int CConsoleMsg::Show(const std::string& text, std::uint32_t type) {
-    *m_err << text << '\n' << std::flush;
+    *m_err << EscapeForTerminal(text, LineBreaks::Keep) << '\n' << std::flush;
     const int negative = NegativeAnswer(type);
     switch (type & MB_TYPEMASK) {
         case MB_OKCANCEL:
@@ -62,7 +63,7 @@ int CConsoleMsg::PromptKey(std::uint32_t promptId, const KeyTable& table, int ne
         } else {
             std::string echo;
             AppendUtf8(echo, static_cast<char32_t>(typed));
-            out << echo;
+            out << EscapeForTerminal(echo);
         }
         for (const auto& [code, answer] : table) {
             if (code == key) {

@@ -1,12 +1,13 @@
 // CConsoleMsg: the message sink of a run without a window.
 //
-// Show writes the text and a line break to the error stream (flushed). For
+// Show writes the text and a line break to the error stream (flushed), its
+// control characters written out (EscapeForTerminal, line breaks kept). For
 // a button set other than MB_OK it then prompts on the output stream: the
 // prompt text (58569-58574) and a line break, then "> ", and reads one key.
 // The key is echoed ("Enter" for 13 and for a line feed, "Esc" for 27,
-// otherwise the character as typed); a key of the button set's table ends
-// the prompt with a line break, any other key writes " !" and a line break
-// and prompts again. Letters a-z count as A-Z.
+// otherwise the character as typed, a control character written out); a key of the button set's
+// table ends the prompt with a line break, any other key writes " !" and a line break and prompts
+// again. Letters a-z count as A-Z.
 //
 //   MB_OKCANCEL           Enter IDOK, Esc IDCANCEL
 //   MB_ABORTRETRYIGNORE   A IDABORT, R IDRETRY, I IDIGNORE

@@ -3,6 +3,8 @@
 #include <boost/make_shared.hpp>
 #include <iostream>
 
+#include "msg/TerminalText.h"
+
 CHeadlessBoxMsg::CHeadlessBoxMsg() : m_err(&std::cerr) {}
 
 int CHeadlessBoxMsg::ShowError(const CSimpleErr& err) {
@@ -10,7 +12,7 @@ int CHeadlessBoxMsg::ShowError(const CSimpleErr& err) {
 }
 
 int CHeadlessBoxMsg::Show(const std::string& text, std::uint32_t type) {
-    *m_err << text << '\n' << std::flush;
+    *m_err << EscapeForTerminal(text, LineBreaks::Keep) << '\n' << std::flush;
     return NegativeAnswer(type);
 }
 

@@ -10,8 +10,9 @@
 
 // Used as the message-box sink while there is no window (and by a window
 // layer that finds no display): writes the text and a line break to the
-// stream and answers as a prompt that cannot be asked (NegativeAnswer:
-// IDOK for MB_OK, Cancel/No/Abort otherwise) at once.
+// stream, control characters written out as on the console, and answers as
+// a prompt that cannot be asked (NegativeAnswer: IDOK for MB_OK,
+// Cancel/No/Abort otherwise) at once.
 class CHeadlessBoxMsg : public CMsg {
   public:
     CHeadlessBoxMsg();  // standard error

@@ -42,7 +42,7 @@ std::uint32_t Win32ErrorFromErrno(int err) {
         case EIO:
             return ERROR_IO_DEVICE;
         case EFBIG:
-            return ERROR_NOT_ENOUGH_MEMORY;
+            return ERROR_FILE_TOO_LARGE;
         case ETIMEDOUT:
             return ERROR_TIMEOUT;
         default:

@@ -49,6 +49,8 @@ constexpr ErrorText kErrorTexts[] = {
     {0x800700B7u, "Cannot create a file when that file already exists.",
      "既に存在するファイルを作成することはできません。"},
     {0x800700CEu, "The filename or extension is too long.", "ファイル名または拡張子が長すぎます。"},
+    {0x800700DFu, "The file size exceeds the limit allowed and cannot be saved.",
+     "ファイル サイズが制限を超えているため、保存できません。"},
     {0x8007010Bu, "The directory name is invalid.", "ディレクトリ名が無効です。"},
     {0x8007045Du, "The request could not be performed because of an I/O device error.",
      "I/O デバイス エラーが発生したため、要求を実行できませんでした。"},

@@ -304,7 +304,7 @@ RegistryFileStatus ReadRegistryFile(const std::string& path, CRegistryStore& sto
 
 RegistryUpdateResult UpdateRegistryFile(const std::string& path,
                                         const std::function<bool(CRegistryStore&)>& edit,
-                                        std::chrono::milliseconds lockWait) {
+                                        std::chrono::milliseconds lockWait, const bool* keepAside) {
     RegistryUpdateResult result;
     if (path.empty()) {
         result.error = HResultFromErrno(ENOENT);
@@ -354,7 +354,9 @@ RegistryUpdateResult UpdateRegistryFile(const std::string& path,
 
     std::string tempPath;
     err = WriteTemporary(resolved, store.Format(), tempPath);
-    if (err == 0 && result.read.NeedsKeepingAside()) {
+    const bool damaged =
+        keepAside != nullptr && *keepAside && result.read.state == RegistryFileStatus::State::Read;
+    if (err == 0 && (result.read.NeedsKeepingAside() || damaged)) {
         err = KeepAside(resolved, result.keptAside);
         if (err != 0) {
             result.keptAside.clear();

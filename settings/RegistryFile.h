@@ -81,7 +81,10 @@ struct RegistryUpdateResult {
 // read or written, lockTimedOut is set and the error is 0x800705B4. On any
 // failure the file at path keeps its content, the temporary file is
 // removed, and the error is returned. The new file keeps the permission
-// bits of the old one.
+// bits of the old one. `keepAside`, when given, is read after edit ran:
+// edit sets it to keep aside a file that parsed cleanly but whose content
+// the caller found damaged.
 RegistryUpdateResult UpdateRegistryFile(const std::string& path,
                                         const std::function<bool(CRegistryStore&)>& edit,
-                                        std::chrono::milliseconds lockWait = kRegistryLockWait);
+                                        std::chrono::milliseconds lockWait = kRegistryLockWait,
+                                        const bool* keepAside = nullptr);

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "msg/Exception.h"
 #include "msg/Format.h"
 #include "msg/MessageIds.h"
 
@@ -245,7 +244,10 @@ bool SaveHistory(RegKey& root, std::string_view path, const HistoryList& list) {
 
 // ---- whole record ----------------------------------------------------------
 
-bool LoadSettings(AppSettings& settings, RegKey& currentUser) {
+bool LoadSettings(AppSettings& settings, RegKey& currentUser, int* outOfRange) {
+    if (outOfRange != nullptr) {
+        *outOfRange = 0;
+    }
     if (currentUser.CreateKey(ProductKeyPath()) == nullptr) {
         return false;
     }
@@ -260,13 +262,18 @@ bool LoadSettings(AppSettings& settings, RegKey& currentUser) {
     ok &= LoadPlacement(currentUser, setting + "\\Window", "", settings.Window);
     ok &= LoadHistory(currentUser, setting + "\\EmptyPath", settings.EmptyPath);
     ok &= LoadHistory(currentUser, setting + "\\SubFolder", settings.SubFolder);
+    settings = KeepWithinRange(settings, AppSettings{}, outOfRange);
     return ok;
 }
 
-bool SaveSettings(const AppSettings& settings, RegKey& currentUser) {
+bool SaveSettings(const AppSettings& wanted, RegKey& currentUser) {
     if (currentUser.CreateKey(ProductKeyPath()) == nullptr) {
         return false;
     }
+    // A value outside its range is not written: the one stored stays.
+    AppSettings stored;
+    LoadSettings(stored, currentUser);
+    const AppSettings settings = KeepWithinRange(wanted, stored);
     const std::string setting = SettingPath();
     RegKey* settingKey = currentUser.CreateKey(setting);
     if (settingKey == nullptr) {
@@ -298,7 +305,7 @@ SettingsLoadReport LoadSettings(AppSettings& settings, const std::string& path) 
     if (!path.empty()) {
         report.file = ReadRegistryFile(path, store);
     }
-    report.allValuesTaken = LoadSettings(settings, store.CurrentUser());
+    report.allValuesTaken = LoadSettings(settings, store.CurrentUser(), &report.valuesOutOfRange);
     return report;
 }
 
@@ -309,13 +316,20 @@ SettingsLoadReport LoadSettings(AppSettings& settings) {
 bool SaveSettings(const AppSettings& settings, const std::string& path, SettingsSaveResult* result,
                   std::chrono::milliseconds lockWait) {
     bool written = false;
+    bool keepAside = false;
     const RegistryUpdateResult update = UpdateRegistryFile(
         path,
         [&](CRegistryStore& store) {
+            // A file holding values out of range was said to be damaged
+            // when it was read: it is kept aside like one.
+            AppSettings stored;
+            int outOfRange = 0;
+            LoadSettings(stored, store.CurrentUser(), &outOfRange);
+            keepAside = outOfRange != 0;
             written = SaveSettings(settings, store.CurrentUser());
             return written;
         },
-        lockWait);
+        lockWait, &keepAside);
     if (result != nullptr) {
         result->error = update.error;
         result->keptAside = update.keptAside;
@@ -325,7 +339,7 @@ bool SaveSettings(const AppSettings& settings, const std::string& path, Settings
     return update.lockTimedOut || (written && SUCCEEDED(update.error));
 }
 
-SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings, const std::string& path) {
+SettingsSaveResult SaveProgramSettings(const AppSettings& settings, const std::string& path) {
     // Set once a save found the file locked: the run does not wait again.
     static std::atomic<bool> s_locked{false};
     SettingsSaveResult result;
@@ -333,10 +347,8 @@ SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings, const std::s
         result.skipped = true;
         return result;
     }
-    if (!SaveSettings(settings, path, &result)) {
-        const HRESULT code = FAILED(result.error) ? result.error : E_FAIL;
-        throw my::CException(kMsgSaveSettingsFailed, Formatted(kMsgSaveSettingsFailed),
-                             static_cast<std::uint32_t>(code));
+    if (!SaveSettings(settings, path, &result) && SUCCEEDED(result.error)) {
+        result.error = E_FAIL;
     }
     if (result.lockTimedOut) {
         s_locked.store(true);
@@ -344,6 +356,6 @@ SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings, const std::s
     return result;
 }
 
-SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings) {
-    return SaveSettingsOrThrow(settings, SettingsFilePath());
+SettingsSaveResult SaveProgramSettings(const AppSettings& settings) {
+    return SaveProgramSettings(settings, SettingsFilePath());
 }

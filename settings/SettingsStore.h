@@ -19,14 +19,19 @@
 // Loading never fails as a whole: a value that is absent or not a 4-byte
 // REG_DWORD (or, for strings, not a terminated REG_SZ / REG_EXPAND_SZ)
 // leaves its field as it was, so damaged data degrades to the defaults field
-// by field. A pair (Output, Trim) and the window rectangle are set only when
-// all their values are readable. A history without a readable "Count" is
-// emptied; a Count above AppSettings::MaxHistory (16) reads only the first
-// 16 entries. Subkeys beyond Count are ignored.
+// by field. A value outside its valid range (AppSettings.h: SaveType 0..3,
+// JpegQuality 0..100, EdgeType 0..9, SpaceType 0..15, MedianCount and
+// SmallMedianCount 0..10, an output size in use at least 1 × 1, SubFolder
+// entries plain subfolder names) is replaced by its default and counts as
+// damage; ThreadCount is clamped instead. A pair (Output, Trim) and the window rectangle are set
+// only when all their values are readable. A history without a readable "Count" is emptied; a Count
+// above AppSettings::MaxHistory (16) reads only the first 16 entries. Subkeys beyond Count are
+// ignored.
 //
-// Saving writes every value above (subkeys are created as needed) and
-// deletes nothing: history subkeys beyond the new Count stay, ignored by the
-// next load because Count bounds it.
+// Saving writes every value above (subkeys are created as needed) except
+// values outside their range, for which the value stored stays (so a value
+// the batch refused is never kept for the next run), and deletes nothing: history subkeys beyond
+// the new Count stay, ignored by the next load because Count bounds it.
 #pragma once
 
 #include <chrono>
@@ -51,9 +56,12 @@ std::string SettingsFilePath();
 // ---- on a store's HKEY_CURRENT_USER key ------------------------------------
 
 // Creates the product key, then reads whatever exists into settings. True
-// when every value was taken (nobody needs the answer).
-bool LoadSettings(AppSettings& settings, RegKey& currentUser);
-// Writes the whole tree; true when every part was written.
+// when every value was taken (nobody needs the answer). `outOfRange`, when
+// given, receives the number of values replaced because they lay outside
+// their range.
+bool LoadSettings(AppSettings& settings, RegKey& currentUser, int* outOfRange = nullptr);
+// Writes the whole tree (values out of range excepted, see above); true
+// when every part was written.
 bool SaveSettings(const AppSettings& settings, RegKey& currentUser);
 
 // The building blocks. Keys are given as a root and a path below it; a Load
@@ -87,12 +95,14 @@ struct SettingsLoadReport {
     std::string path;         // the file read ("" when no path is known)
     RegistryFileStatus file;  // Missing on a first run
     bool allValuesTaken = false;
-    // The file could not be read or parts of it did not parse (whatever
-    // parsed was used); the next save keeps it aside under a new name. A
-    // file too large to read is not counted here: it has its own warning.
+    int valuesOutOfRange = 0;  // replaced by their defaults
+    // The file could not be read, parts of it did not parse (whatever
+    // parsed was used) or values lay outside their range; the next save
+    // keeps it aside under a new name. A file too large to read is not
+    // counted here: it has its own warning.
     bool Damaged() const {
         return file.state == RegistryFileStatus::State::Damaged ||
-               file.state == RegistryFileStatus::State::Unreadable;
+               file.state == RegistryFileStatus::State::Unreadable || valuesOutOfRange != 0;
     }
     // The warning start-up writes for this load, with the path: 40044 for a
     // path that is no regular file (and no character device), 40045 for a
@@ -126,9 +136,11 @@ bool SaveSettings(const AppSettings& settings, const std::string& path,
                   SettingsSaveResult* result = nullptr,
                   std::chrono::milliseconds lockWait = kRegistryLockWait);
 
-// SaveSettings, throwing my::CException 40007 "failed to save settings"
-// (code: the file error's HRESULT, or E_FAIL) when it returns false. Once a
-// save of the process has found the file locked, later ones skip at once
-// (skipped set), so that a run waits for a locked file only once.
-SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings, const std::string& path);
-SettingsSaveResult SaveSettingsOrThrow(const AppSettings& settings);
+// The saves of the running program: SaveSettings, except that once a save
+// of the process has found the file locked, later ones skip at once
+// (skipped set), so that a run waits for a locked file only once. Never
+// throws; result.error tells a save that failed (E_FAIL when the file was
+// fine but the settings could not be put into it).
+SettingsSaveResult SaveProgramSettings(const AppSettings& settings, const std::string& path);
+// To SettingsFilePath().
+SettingsSaveResult SaveProgramSettings(const AppSettings& settings);

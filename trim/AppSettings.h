@@ -3,6 +3,22 @@
 //
 // The record itself never fails and accepts any value; limits are enforced
 // where values enter (dialog, command line, settings store).
+//
+// Valid ranges. The settings store never writes a value outside its range
+// (the value it holds stays), and replaces one it reads by the default
+// (KeepWithinRange); the batch refuses such values (SettingsValidation):
+//   SaveType          0..3
+//   JpegQuality       0..100
+//   ThreadCount       1..99 (a larger stored value is read as 99)
+//   EdgeType          0..9                   (AutoTrimParams)
+//   SpaceType         0..15                  (AutoTrimParams)
+//   output size       with FlagOutputSize set, OutputCx and OutputCy at least
+//                     1 (the flag and both sizes count as one value)
+//   MedianCount,      0..MaxMedianCount (10) (AutoTrimParams)
+//   SmallMedianCount
+//   SubFolder         every entry a plain subfolder name (IsPlainSubFolderName)
+// Any value is valid for SizeToOutputAdd, the other Flags bits, Trim, the
+// window placement and the EmptyPath entries.
 #pragma once
 
 #include <array>
@@ -102,6 +118,11 @@ struct AppSettings {
     // `count` limited to MinThreadCount..MaxStoredThreadCount.
     static LONG ClampThreadCount(LONG count);
 
+    // Whether `name` names a folder below the one it is joined to: not
+    // empty, relative (no leading '/'), and no part between '/' is "." or
+    // "..". Empty parts ("a//b", "a/") are harmless.
+    static bool IsPlainSubFolderName(std::string_view name);
+
     // The `/reset` rule: "" first in EmptyPath (no empty image) and "trim"
     // first in SubFolder, both by the history rule; SaveType, JpegQuality,
     // TiffCompression, SizeToOutputAdd, ThreadCount and the whole AutoTrim
@@ -112,3 +133,10 @@ struct AppSettings {
 // A run of ASCII digits as a number; one too large for 32 bits is
 // 2147483647 (how numbers in option values and typed numbers are read).
 std::int32_t Int32FromDigits(std::string_view digits);
+
+// `wanted` with every value outside its valid range (see above) taken from
+// `fallback` instead, and the SubFolder entries that are no plain subfolder
+// names left out. `fallback` is meant to be within range. `replaced`, when
+// given, receives the number of values taken from `fallback` or left out.
+AppSettings KeepWithinRange(const AppSettings& wanted, const AppSettings& fallback,
+                            int* replaced = nullptr);

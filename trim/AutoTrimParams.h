@@ -218,8 +218,10 @@ struct AutoTrimParams {
     // default: auto needs an empty image, and none is given by default.
     DWORD SpaceType = TrimEdgesAll;
     DWORD Flags = FlagDeepCut;
-    SIZE Output{0, 0};          // fixed output width, height
-    SIZE Trim{0, 0};            // pixels taken off the width (cx) and the height (cy) in total
+    SIZE Output{0, 0};  // fixed output width, height
+    SIZE Trim{0, 0};    // pixels taken off the width (cx) and the height (cy) in total
+    // Valid 0..MaxMedianCount (a stored value outside is never used).
+    static constexpr LONG MaxMedianCount = 10;
     LONG MedianCount = 3;       // 3x3 median passes over the full-size image; <= 0: none
     LONG SmallMedianCount = 3;  // passes over the reduced image of the side choice; <= 0: none
     // Analysis constants, never stored, shown or changed by an option.

@@ -25,6 +25,7 @@
 #include "msg/MessageIds.h"
 #include "msg/SystemErrorText.h"
 #include "trim/PageEdges.h"
+#include "trim/TaskFiles.h"
 #include "trim/TrimRect.h"
 
 namespace {
@@ -103,7 +104,26 @@ class CAutoTrimTask::Pipeline {
     bool LoadSource() {
         ImagePtr image;
         const SourcePreloadPtr preload = std::move(t.m_sourcePreload);
-        HRESULT hr = preload ? preload->Take(image) : LoadImageFromFile(image, t.m_sourcePath);
+        HRESULT hr = S_OK;
+        if (preload) {
+            hr = preload->Take(image, t.m_memory);
+        } else {
+            // The one place a task waits for memory: before its file is
+            // read, for all the run will hold.
+            std::uint64_t need = 0;
+            hr = ImageMemoryNeed(t.m_sourcePath, need);
+            if (SUCCEEDED(hr)) {
+                hr = ProcessMemoryBudget().Reserve(t.m_memory, need, t.m_runner);
+                if (hr == HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY)) {
+                    t.m_resultId = kMsgImageBeyondBudget;
+                    t.m_message = ImageBeyondBudgetText(need, t.m_sourcePath);
+                    return false;
+                }
+            }
+            if (SUCCEEDED(hr)) {
+                hr = LoadImageFromFile(image, t.m_sourcePath);
+            }
+        }
         if (SUCCEEDED(hr)) {
             m_hasAlpha = image->HasAlpha();
             m_dpiX = t.m_dpiX = image->GetHorizontalResolution();
@@ -535,8 +555,14 @@ class CAutoTrimTask::Pipeline {
 };
 
 SourcePreloadPtr StartSourcePreload(const std::string& path) {
+    CMemoryReservation memory;
+    std::uint64_t need = 0;
+    if (FAILED(ImageMemoryNeed(path, need)) ||
+        ProcessMemoryBudget().TryReserve(memory, need) != S_OK) {
+        return {};
+    }
     try {
-        return SourcePreloadPtr(new CImagePreload(path));
+        return SourcePreloadPtr(new CImagePreload(path, std::move(memory)));
     } catch (const std::bad_alloc&) {
         return {};
     }
@@ -570,6 +596,7 @@ void CAutoTrimTask::Init(DibPtr emptyImage, std::int32_t filePosition, std::stri
 void CAutoTrimTask::ReleaseImages() {
     m_output.reset();
     m_preview.reset();
+    m_memory.Release();
 }
 
 void CAutoTrimTask::Run() {
@@ -585,8 +612,13 @@ void CAutoTrimTask::Run() {
     }
     // A batch shows many files: every failure says which source it was, on
     // a line of its own as the messages that carry it themselves do.
-    if (m_resultId != 0 && m_resultId != kMsgSizeMismatch && m_resultId != kMsgReadImageFailed) {
+    if (m_resultId != 0 && m_resultId != kMsgSizeMismatch && m_resultId != kMsgReadImageFailed &&
+        m_resultId != kMsgImageBeyondBudget) {
         m_message += "\n\n" + m_sourcePath;
+    }
+    // A failed run's memory is free for the next file at once.
+    if (m_resultId != 0) {
+        m_memory.Release();
     }
     if (m_client != nullptr) {
         m_client->OnTaskFinished(shared_from_this());

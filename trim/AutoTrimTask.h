@@ -17,6 +17,13 @@
 // (PixelKind.h: a bitonal page stays 1 bit, a grey one grey, 16 bits stay 16)
 // with its ICC profile, and the file holds as much of that as its format can.
 //
+// Memory: before it decodes its source, a task reserves what the file will
+// need at most (ImageMemoryNeed) from the process's memory budget
+// (MemoryBudget.h), waiting while other tasks hold it; a file that alone
+// needs more than the budget fails with 40400 naming it. The task holds the
+// reservation until its images are released (ReleaseImages, Init, its end),
+// or until Run returns when it failed.
+//
 // Nothing is thrown out of Run: a failure is recorded as a message id and
 // its formatted text, which always names the source file (after a blank
 // line, where the message itself does not), and the output path is written
@@ -33,6 +40,7 @@
 #include <vector>
 
 #include "image/Dib.h"
+#include "image/MemoryBudget.h"
 #include "image/PixelKind.h"
 #include "image/Side.h"
 #include "image/Terminable.h"
@@ -54,7 +62,9 @@ using SourcePreloadPtr = boost::shared_ptr<CImagePreload>;
 // would load it, for the task that will process it (SetSourcePreload): the
 // batch decodes its first source while it loads the empty image. The decode
 // writes and shows nothing; a preload dropped unused waits for its decode to
-// end. Empty when memory is short: the task then loads the file itself.
+// end. It holds what it needs from the process's memory budget, reserved
+// without waiting; empty when that cannot be had now, or memory is short:
+// the task then loads the file itself.
 SourcePreloadPtr StartSourcePreload(const std::string& path);
 
 // Receives every task whose pipeline returned, whatever its result. Called
@@ -97,6 +107,8 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     const std::string& MessageText() const { return m_message; }
     const DibPtr& OutputImage() const { return m_output; }
     const DibPtr& PreviewImage() const { return m_preview; }
+    // Releases the output and preview images and the memory reserved for
+    // the run.
     void ReleaseImages();
 
     const std::string& SourcePath() const { return m_sourcePath; }
@@ -155,6 +167,7 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     std::string m_outputFolder;
     boost::shared_ptr<Gdiplus::CImageSaver> m_saver;
     SourcePreloadPtr m_sourcePreload;
+    CMemoryReservation m_memory;
     SideList m_cutSides;
     double m_skewAngle = 0.0;
     RECT m_cropRect{0, 0, 0, 0};

@@ -105,6 +105,10 @@ class Workspace {
                 const rlimit limit{memoryLimit_, memoryLimit_};
                 setrlimit(RLIMIT_AS, &limit);
             }
+            if (fileSizeLimit_ != 0) {
+                const rlimit limit{fileSizeLimit_, fileSizeLimit_};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
             Exec(args, env);
         }
         close(outPipe[1]), close(errPipe[1]), close(inPipe[0]);
@@ -187,8 +191,10 @@ class Workspace {
     }
 
   public:
-    // Address space the program may use (RLIMIT_AS), 0 for no limit.
+    // Address space the program may use (RLIMIT_AS) and the largest file it
+    // may write (RLIMIT_FSIZE), 0 for no limit.
     rlim_t memoryLimit_ = 0;
+    rlim_t fileSizeLimit_ = 0;
     // What the program reads on its standard input.
     std::string input_;
 
@@ -356,10 +362,20 @@ TEST(Quorvel, MissingInputsAndFailingFilesEndWithTheirMessage) {
     EXPECT_EQ(folder.exitCode, 1);
     EXPECT_NE(folder.err.find("is a folder\n\n" + (ws / "folder").string()), std::string::npos)
         << folder.err;
-    const Result absolute = ws.Run({"/hide", "/out:/qv-no-such-root", "a.png"});
-    EXPECT_EQ(absolute.exitCode, 1);
-    EXPECT_NE(absolute.err.find("path is invalid\n\n/qv-no-such-root"), std::string::npos)
-        << absolute.err;
+    // Results stay below their source's folder: nothing replaces a.png one
+    // folder up, or lands anywhere else.
+    fs::create_directory(ws / "in");
+    fs::copy_file(ws / "a.png", ws / "in/a.png");
+    const std::string before = ReadFileBytes((ws / "a.png").string());
+    for (const std::string out : {"/qv-no-such-root", "..", "a/../../x", "."}) {
+        const Result outside = ws.Run({"/hide", "/yes", "/cut:ltrb", "/out:" + out, "in/a.png"});
+        EXPECT_EQ(outside.exitCode, 1);
+        EXPECT_NE(outside.err.find("path is invalid\n\n" + out + "\n"), std::string::npos)
+            << outside.err;
+    }
+    EXPECT_EQ(ReadFileBytes((ws / "a.png").string()), before);
+    EXPECT_EQ(FolderEntries(ws / "in"), std::vector<std::string>{"a.png"});
+    EXPECT_FALSE(fs::exists(ws / "x"));
     EXPECT_FALSE(fs::exists(ws / "trim"));
 
     // A failed file leaves no empty output folder behind.
@@ -383,6 +399,16 @@ TEST(Quorvel, MissingInputsAndFailingFilesEndWithTheirMessage) {
               std::string::npos)
         << half.err;
     EXPECT_FALSE(fs::exists(ws / "trim/half.jpg"));
+
+    // A result that cannot be written says why (the settings file still can).
+    ws.fileSizeLimit_ = 16 << 10;
+    const Result tooLarge = ws.Run({"/hide", "/yes", "/format:bmp", "a.png"});
+    EXPECT_EQ(tooLarge.exitCode, 1);
+    EXPECT_EQ(tooLarge.err,
+              "failed to save image - The file size exceeds the limit allowed and "
+              "cannot be saved.\n\n" +
+                  (ws / "trim/a.bmp").string() + "\n\n" + (ws / "a.png").string() + "\n");
+    EXPECT_EQ(FolderEntries(ws / "trim"), std::vector<std::string>{"a.jpg"});
 }
 
 // Old results are replaced one by one by complete new ones: a file that
@@ -481,17 +507,21 @@ TEST(Quorvel, SettingsPathThatIsNoRegularFileOrDamaged) {
         EXPECT_TRUE(IsImage(ws / "trim/a.png"));
     }
 
+    // Settings that cannot be kept never stop a good batch: one warning,
+    // and the batch's own exit code.
     mkfifo((ws / "fifo.reg").c_str(), 0600);
-    const Result fifo = ws.Run({"/hide", "/cut:ltrb", "/yes", "a.png"},
-                               {{"QUORVEL_REGISTRY", (ws / "fifo.reg").string()}});
-    EXPECT_EQ(fifo.exitCode, 1);
-    const std::string warning = "the settings file is not a regular file";
-    EXPECT_EQ(fifo.err.find(warning), fifo.err.rfind(warning));
-    EXPECT_NE(
-        fifo.err.find(warning + "; the default settings are used\n\n" + (ws / "fifo.reg").string()),
-        std::string::npos)
-        << fifo.err;
-    EXPECT_NE(fifo.err.find("failed to save settings"), std::string::npos);
+    std::ofstream(ws / "file") << "a file, no folder";
+    for (const auto& [path, warning] :
+         {std::pair{(ws / "fifo.reg").string(),
+                    "the settings file is not a regular file; the default settings are used"},
+          std::pair{(ws / "file/settings.reg").string(),
+                    "the settings could not be saved; the run goes on without saving them - The "
+                    "system cannot find the path specified."}}) {
+        const Result run =
+            ws.Run({"/hide", "/cut:ltrb", "/yes", "a.png"}, {{"QUORVEL_REGISTRY", path}});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, warning + ("\n\n" + path) + "\n");
+    }
     EXPECT_TRUE(fs::is_fifo(ws / "fifo.reg"));
 
     std::ofstream(ws / "big.reg") << std::string(1100000, ';');
@@ -559,12 +589,41 @@ TEST(Quorvel, HugeDeclaredSizeFailsCleanlyUnderAMemoryLimit) {
     ws.memoryLimit_ = rlim_t{512} << 20;
     const Result run = ws.Run({"/hide", "/cut:ltrb", "a.png", "wide.png"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.err.find("failed to read image - Not enough memory resources are available to "
-                           "process this command.\n\n" +
-                           (ws / "wide.png").string()),
-              std::string::npos)
+    const std::size_t message = run.err.find(
+        "failed to read image - it needs 16385 MB of memory, "
+        "more than the memory budget of ");
+    EXPECT_NE(message, std::string::npos) << run.err;
+    EXPECT_NE(
+        run.err.find(" MB (QUORVEL_MEMORY sets it)\n\n" + (ws / "wide.png").string(), message),
+        std::string::npos)
         << run.err;
     EXPECT_TRUE(IsImage(ws / "trim/a.png"));
+}
+
+// One memory budget for the process: four threads under an address-space
+// limit in which four of these pages at once do not fit (they failed "for
+// want of memory") process them as many at a time as the budget holds.
+TEST(Quorvel, MemoryBudgetKeepsFourThreadsWithinAnAddressSpaceLimit) {
+#ifdef QV_SANITIZED
+    GTEST_SKIP() << "sanitizers reserve more address space than any limit allows";
+#endif
+    Workspace ws;
+    ws.Scan("p0.png", 1.0, 7, {}, 3500, 4950);
+    std::vector<std::string> args{"/hide", "/cut:ltrb", "/thread:4"};
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".png";
+        if (i > 0) {
+            fs::copy_file(ws / "p0.png", ws / name);
+        }
+        args.push_back(name);
+    }
+    ws.memoryLimit_ = rlim_t{700} << 20;
+    const Result run = ws.Run(args);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(IsImage(ws / ("trim/p" + std::to_string(i) + ".png"))) << i;
+    }
 }
 
 TEST(Quorvel, ProgressAndSummaryOnlyOnATerminal) {
@@ -601,11 +660,28 @@ TEST(Quorvel, ProgressAndSummaryOnlyOnATerminal) {
         << review.out;
     EXPECT_EQ(ws.Run({"/hide", "/yes", "a.png", "off.png"}).exitCode, 0);
 
-    const Result failed = ws.RunOnTerminal({"/hide", "/yes", "a.png", "broken.png"}, "");
+    // Names that would retitle the terminal and clear it are shown, not
+    // obeyed: in the progress line, the message and the summary.
+    const std::string evil = "\x1b]0;owned\x07\x1b[2J\xc2\x9b";
+    const std::string escaped = "\\x1b]0;owned\\x07\\x1b[2J\\u009b";
+    fs::create_directory(ws / (evil + "scans"));
+    // Large enough to be in the progress line when the timer ticks.
+    ws.Scan(evil + "scans/" + evil + "a.png", 1.5, 3, {}, 2480, 3508);
+    fs::copy_file(ws / "broken.png", ws / (evil + "scans") / (evil + ".png"));
+    const Result failed = ws.RunOnTerminal(
+        {"/hide", "/yes", evil + "scans/" + evil + "a.png", evil + "scans/" + evil + ".png"}, "");
     EXPECT_EQ(failed.exitCode, 1);
-    EXPECT_NE(failed.out.find("failed to read image"), std::string::npos) << failed.out;
-    EXPECT_NE(failed.out.find("1 of 2 files written to "), std::string::npos) << failed.out;
+    EXPECT_NE(failed.out.find("0 / 2  " + escaped + "a.png  "), std::string::npos) << failed.out;
+    EXPECT_NE(failed.out.find("failed to read image - not an image file\r\n\r\n" +
+                              (ws / (escaped + "scans") / (escaped + ".png")).string()),
+              std::string::npos)
+        << failed.out;
+    EXPECT_NE(
+        failed.out.find("1 of 2 files written to " + (ws / (escaped + "scans/trim")).string()),
+        std::string::npos)
+        << failed.out;
     EXPECT_NE(failed.out.find("; 1 failed"), std::string::npos) << failed.out;
+    EXPECT_EQ(failed.out.find_first_of("\x1b\x07\x9b"), std::string::npos) << failed.out;
 
     // A name wider than a narrow terminal, in katakana (two columns each):
     // every progress line drawn stays within the width, so none wraps, and
@@ -702,12 +778,41 @@ TEST(Quorvel, SettingsSurviveBetweenRunsAndResetRestoresDefaults) {
     const Result reset = ws.Run({"/reset", "/hide", "a.png"});
     EXPECT_EQ(reset.exitCode, 0) << reset.err;
     EXPECT_TRUE(fs::exists(ws / "trim/a.png"));
+
+    // A value the batch refuses is not kept: the next run does not fail for it.
+    const Result refused = ws.Run({"/hide", "/format:jpg,99999999999", "a.png"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("Jpeg quality exceeds range 0 ~ 100"), std::string::npos)
+        << refused.err;
+    EXPECT_NE(ReadFileBytes(ws.Registry()).find("\"JpegQuality\"=dword:00000050"),
+              std::string::npos);
+    const Result png = ws.Run({"/hide", "/yes", "/format:png", "a.png"});
+    EXPECT_EQ(png.exitCode, 0) << png.err;
     // A stored choice of automatic sides stays, and still needs an empty image.
     ASSERT_EQ(ws.Run({"/hide", "/yes", "/cut:auto", "a.png"}).exitCode, 1);
     const Result stored = ws.Run({"/hide", "/yes", "a.png"});
     EXPECT_EQ(stored.exitCode, 1);
     EXPECT_NE(stored.err.find("If you do not specify Empty-image path"), std::string::npos)
         << stored.err;
+}
+
+// A fixed size larger than the scan and trimming that would take the whole
+// page away are said once per file, as warnings; the files are written.
+TEST(Quorvel, SizeRulesThePageCannotFollowAreSaidOncePerFile) {
+    Workspace ws;
+    ws.Scan("a.png");
+    fs::copy_file(ws / "a.png", ws / "b.png");
+    const Result run =
+        ws.Run({"/hide", "/cut:ltrb", "/size:2000,300", "/trim:5000,0", "a.png", "b.png"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::string reasons =
+        "the page was not cut as asked - output size larger than the scan: the result is smaller; "
+        "additional trimming would remove the whole page: not applied\n\n";
+    const std::string a = reasons + (ws / "a.png").string() + "\n";
+    const std::string b = reasons + (ws / "b.png").string() + "\n";
+    EXPECT_TRUE(run.err == a + b || run.err == b + a) << run.err;
+    EXPECT_TRUE(IsImage(ws / "trim/a.png"));
+    EXPECT_TRUE(IsImage(ws / "trim/b.png"));
 }
 
 TEST(Quorvel, NeverOverwritesOneResultWithAnother) {
@@ -893,6 +998,7 @@ TEST(Quorvel, ReportOfAnInterruptedOrKilledRunIsValidJsonLines) {
     const std::string text = ReadFileBytes((ws / "r.jsonl").string());
     lines = ReportLines(text.substr(text.find('\n') + 1));
     ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(Text(lines[0].at("source")), (ws / "p0.png").string());
     for (const boost::json::object& line : lines) {
         EXPECT_EQ(Text(line.at("status")), "ok");
     }

@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QImage>
 
+#include <filesystem>
 #include <random>
 
 #include "TestFiles.h"
@@ -45,22 +46,51 @@ TEST(LoadImage, FailuresGiveTheirCodes) {
     EXPECT_EQ(LoadDibFromFile(dib, dir.File("notes.png")), E_NOT_IMAGE_FILE);
     EXPECT_FALSE(dib);
 
-    // A preload gives what LoadImageFromFile gives, once; a second Take
-    // decodes again; one dropped untaken just ends.
+    // A preload gives what LoadImageFromFile gives, and the memory reserved
+    // for it, once; a second Take decodes again; one dropped untaken just
+    // ends, and gives its memory back.
     std::mt19937 rng(3);
     BitmapPtr bitmap;
     ASSERT_EQ(DibToBitmap(bitmap, RandomImage(9, 4, 24, rng()), true), S_OK);
     ASSERT_EQ(Save(*SaverFor("png"), bitmap, dir.File("a.png")), S_OK);
+    CMemoryBudget budget(1000);
     for (const char* name : {"notes.png", "empty.png", "missing.png", "a.png"}) {
-        CImagePreload preload(dir.File(name));
+        CMemoryReservation memory;
+        ASSERT_EQ(budget.TryReserve(memory, 600), S_OK);
+        CImagePreload preload(dir.File(name), std::move(memory));
         ImagePtr direct, first, second;
         const HRESULT expected = LoadImageFromFile(direct, dir.File(name));
-        EXPECT_EQ(preload.Take(first), expected) << name;
-        EXPECT_EQ(preload.Take(second), expected) << name;
+        EXPECT_EQ(preload.Take(first, memory), expected) << name;
+        EXPECT_EQ(memory.Bytes(), 600u);
+        EXPECT_EQ(preload.Take(second, memory), expected) << name;
+        EXPECT_EQ(budget.Held(), 0u);
         EXPECT_EQ(bool(first), expected == S_OK);
         EXPECT_TRUE(first == second ? !first : first->GetWidth() == second->GetWidth());
     }
-    { const CImagePreload dropped(dir.File("a.png")); }
+    {
+        CMemoryReservation memory;
+        ASSERT_EQ(budget.TryReserve(memory, 1000), S_OK);
+        const CImagePreload dropped(dir.File("a.png"), std::move(memory));
+    }
+    EXPECT_EQ(budget.Held(), 0u);
+
+    // The memory a file will need, told from its header (ours for PNG and
+    // JPEG, Qt's for the others): the file's bytes, then 8 bytes a pixel.
+    std::uint64_t need = 0;
+    for (const auto& [name, keyword] :
+         {std::pair{"a.png", "png"}, std::pair{"a.bmp", "bmp"}, std::pair{"a.tif", "tif"}}) {
+        ASSERT_EQ(Save(*SaverFor(keyword), bitmap, dir.File(name)), S_OK);
+        EXPECT_EQ(ImageMemoryNeed(dir.File(name), need), S_OK) << name;
+        EXPECT_EQ(need, std::filesystem::file_size(dir.File(name)) + 9 * 4 * 8) << name;
+    }
+    const Bytes jpeg = FlatJpeg(40, 30, {90}, true);
+    WriteFileBytes(dir.File("a.jpg"), std::string(jpeg.begin(), jpeg.end()));
+    EXPECT_EQ(ImageMemoryNeed(dir.File("a.jpg"), need), S_OK);
+    EXPECT_EQ(need, std::filesystem::file_size(dir.File("a.jpg")) + 40 * 30 * 8);
+    EXPECT_EQ(ImageMemoryNeed(dir.File("notes.png"), need), S_FALSE);
+    EXPECT_EQ(need, std::filesystem::file_size(dir.File("notes.png")));
+    EXPECT_EQ(ImageMemoryNeed(dir.File("missing.png"), need),
+              HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
 }
 
 // A deflated TIFF image of 16-bit grey samples with the `more` entries

@@ -300,7 +300,7 @@ TEST(ImageSaver, SaveReplacesAtomically) {
         const SaverPtr saver = SaverFor(format.keywords[0].data());
         {
             const FileSizeLimit limit(4096);
-            EXPECT_EQ(Save(*saver, big, path), E_FAIL);
+            EXPECT_EQ(Save(*saver, big, path), HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE));
         }
         EXPECT_EQ(ReadFileBytes(path), previous);
         EXPECT_EQ(dir.Entries(), std::vector<std::string>{"result.out"});
@@ -321,10 +321,14 @@ TEST(ImageSaver, SaveReplacesAtomically) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"result.out"});
 
     const SaverPtr png = SaverFor("png");
-    EXPECT_EQ(Save(*png, big, dir.File("missing/folder/a.png")), E_FAIL);
+    // Each failure of the file system says why.
+    EXPECT_EQ(Save(*png, big, dir.File("missing/folder/a.png")),
+              HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     ASSERT_EQ(::mkdir(dir.File("taken").c_str(), 0755), 0);  // a folder in the way
-    EXPECT_EQ(Save(*png, big, dir.File("taken")), E_FAIL);
-    EXPECT_EQ(Save(*png, big, ""), E_FAIL);
+    EXPECT_EQ(Save(*png, big, dir.File("taken")), HRESULT_FROM_WIN32(ERROR_DIRECTORY));
+    EXPECT_EQ(Save(*png, big, dir.File(std::string(256, 'n'))),
+              HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(Save(*png, big, ""), E_INVALIDARG);
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"result.out", "taken"}));
 }
 

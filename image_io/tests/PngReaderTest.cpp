@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <png.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <random>
 #include <tuple>
@@ -226,6 +228,63 @@ TEST(PngReader, SizeCapAndHandOver) {
     const Bytes& row = layout.rows[4];
     EXPECT_EQ(Bgra(*second, 1, 4), (std::vector<int>{row[5], row[4], row[3], 255}));
     EXPECT_EQ(Bgra(*second, 5, 4), (std::vector<int>{row[17], row[16], row[15], 255}));
+}
+
+// zlib's inflate, as libpng (and every other caller in this test program)
+// reaches it, counting the bytes it puts out.
+std::atomic<std::uint64_t> g_inflated{0};
+
+}  // namespace
+
+extern "C" int inflate(z_streamp stream, int flush) {
+    using Inflate = int (*)(z_streamp, int);
+    static const auto real = reinterpret_cast<Inflate>(::dlsym(RTLD_NEXT, "inflate"));
+    const uLong before = stream->total_out;
+    const int result = real(stream, flush);
+    g_inflated += stream->total_out - before;
+    return result;
+}
+
+namespace {
+
+// A text chunk bomb (255 zTXt chunks of almost 8 MB each, a 2 MB file) and
+// its iTXt and tEXt kin decode as the plain image, without decompressing
+// them: the chunks are skipped. A profile is decompressed to 1 MB at most.
+TEST(PngReader, TextChunksAreSkippedUndecompressed) {
+    std::mt19937 rng(5);
+    const PngLayout layout = RandomColour(300, 200, rng);
+    Bytes file = WriteTestPng(layout);
+    std::vector<Bytef> zeros(8000000), packed(compressBound(zeros.size()));
+    uLongf packedSize = packed.size();
+    ASSERT_EQ(compress2(packed.data(), &packedSize, zeros.data(), zeros.size(), 9), Z_OK);
+    Bytes bombs;
+    const auto add = [&](const char* type, const std::string& prefix) {
+        Bytes data(prefix.begin(), prefix.end());
+        data.insert(data.end(), packed.begin(), packed.begin() + packedSize);
+        const Bytes chunk = PngChunk(type, data);
+        bombs.insert(bombs.end(), chunk.begin(), chunk.end());
+    };
+    for (int i = 0; i < 255; ++i) {
+        add("zTXt", std::string("Comment\0\0", 9));
+    }
+    add("iTXt", std::string("Comment\0\1\0en\0\0", 15));
+    add("iCCP", std::string("big\0\0", 5));
+    add("tEXt", std::string("Comment\0", 8));
+    const std::size_t idat = 8 + 25 + 21;  // signature, IHDR, pHYs
+    ASSERT_EQ(std::memcmp(file.data() + idat + 4, "IDAT", 4), 0);
+    file.insert(file.begin() + idat, bombs.begin(), bombs.end());
+
+    for (const auto decode : {ReadPng, ReadPngReference}) {
+        g_inflated = 0;
+        DibPtr dib;
+        bool alpha = true;
+        ASSERT_EQ(decode(dib, alpha, file.data(), file.size(), kLimits), S_OK);
+        // The pixels (when libpng decodes them) and at most 1 MB of profile.
+        EXPECT_LT(g_inflated.load(), 300u * 201 * 3 + (1u << 20)) << "bytes inflated";
+        EXPECT_EQ(Bgra(*dib, 299, 199),
+                  (std::vector<int>{layout.rows[199][899], layout.rows[199][898],
+                                    layout.rows[199][897], 255}));
+    }
 }
 
 // ReadPng decodes the common kinds itself: every kind, interlaced or not,

@@ -12,6 +12,7 @@
 
 #include "msg/Exception.h"
 #include "msg/GlobalMsg.h"
+#include "msg/TerminalText.h"
 #include "msg/tests/LanguageScope.h"
 #include "tests/support/TempDir.h"
 
@@ -210,6 +211,25 @@ TEST(CMsgHelpers, ConfirmationsAndCreateFolder) {
     EXPECT_EQ(refuse.texts.size(), 2u);
     EXPECT_FALSE(refuse.ConfirmOverwriteIfExists(file));
     EXPECT_EQ(refuse.texts.back(), "Same named file exists. Are you sure to overwrite ?");
+}
+
+// What a terminal would obey is written out; text, Japanese included, stays.
+TEST(TerminalText, EscapesEveryControlCharacter) {
+    struct Case {
+        std::string text;
+        LineBreaks lineBreaks;
+        std::string shown;
+    };
+    for (const Case& c : {
+             Case{"a\tb\rc\x7f\x01.png", LineBreaks::Escape, "a\\x09b\\x0dc\\x7f\\x01.png"},
+             Case{"l1\nl2", LineBreaks::Escape, "l1\\x0al2"},
+             Case{"l1\nl2\x1b[1m", LineBreaks::Keep, "l1\nl2\\x1b[1m"},
+             Case{"\xc2\x85\xc2\x9f\xc2\xa0", LineBreaks::Escape, "\\u0085\\u009f\xc2\xa0"},
+             Case{"\x9b\xff\xe6\x97", LineBreaks::Escape, "\\x9b\\xff\\xe6\\x97"},
+             Case{"原稿 1\\x.png", LineBreaks::Escape, "原稿 1\\x.png"},
+         }) {
+        EXPECT_EQ(EscapeForTerminal(c.text, c.lineBreaks), c.shown) << c.shown;
+    }
 }
 
 }  // namespace
