@@ -7,14 +7,6 @@
 #include "msg/Format.h"
 #include "msg/MessageIds.h"
 
-void PrepareTaskCodecs() {
-    PrepareImageCodecs();
-}
-
-HRESULT LoadImageFile(DibPtr& image, const std::string& path) {
-    return LoadDibFromFile(image, path);
-}
-
 HRESULT ReserveImageMemory(CMemoryReservation& memory, const std::string& path,
                            std::uint64_t& need) {
     need = 0;
@@ -45,16 +37,4 @@ HRESULT SetTaskSaver(CAutoTrimTask& task, const AppSettings& settings) {
         default:
             return SetPngSaver(slot);
     }
-}
-
-HRESULT CheckOutputTarget(const std::string& path) {
-    return CheckSaveTarget(path);
-}
-
-HRESULT CheckOutputFolder(const std::string& folder) {
-    return CheckSaveFolder(folder);
-}
-
-int RemoveStaleSaves(const std::string& folder, std::chrono::seconds age) {
-    return RemoveStaleTemporaryFiles(folder, age);
 }
