@@ -5,14 +5,6 @@
 #include "msg/Format.h"
 #include "msg/MessageIds.h"
 
-void PrepareTaskCodecs() {
-    PrepareImageCodecs();
-}
-
-HRESULT LoadImageFile(DibPtr& image, const std::string& path) {
-    return LoadDibFromFile(image, path);
-}
-
 HRESULT ReserveImageMemory(CMemoryReservation& memory, const std::string& path,
                            std::uint64_t& need) {
     need = 0;
@@ -32,16 +24,4 @@ std::string ImageBeyondBudgetText(std::uint64_t need, const std::string& path) {
 HRESULT SetTaskSaver(CAutoTrimTask& task, const AppSettings& settings) {
     return SetFormatSaver(task.Saver(), settings.SaveType, settings.JpegQuality,
                           static_cast<std::uint32_t>(settings.TiffCompression));
-}
-
-HRESULT CheckOutputTarget(const std::string& path) {
-    return CheckSaveTarget(path);
-}
-
-HRESULT CheckOutputFolder(const std::string& folder) {
-    return CheckSaveFolder(folder);
-}
-
-int RemoveStaleSaves(const std::string& folder, std::chrono::seconds age) {
-    return RemoveStaleTemporaryFiles(folder, age);
 }
