@@ -5,6 +5,7 @@
 #include <csignal>
 
 #include "app/TerminalProgress.h"
+#include "msg/GlobalMsg.h"
 
 namespace qv {
 
@@ -86,6 +87,12 @@ void CHeadlessView::ShowBatchSummary(const BatchSummary& summary) {
         shown.end = BatchSummary::End::Stopped;
     }
     m_progress->Finish(shown);
+}
+
+void CHeadlessView::ShowNotice(const std::string& text) {
+    // Through the progress line, which it must not break, when there is one.
+    CMsg& sink = m_progress != nullptr ? static_cast<CMsg&>(*m_progress) : GlobalMsg();
+    sink.Show(text, MB_OK | MB_ICONWARNING);
 }
 
 void CHeadlessView::Tick() {

@@ -3,7 +3,7 @@
 // (SIGINT, SIGTERM, SIGHUP, SIGQUIT) stops the batch the way the Stop button
 // does. Given a progress line, it passes the batch's start, progress and
 // summary on to it. Page warnings are shown through its message sink, as
-// warnings (one line of text and the file).
+// warnings (one line of text and the file); notices go to standard error.
 #pragma once
 
 #include <QObject>
@@ -35,6 +35,8 @@ class CHeadlessView : public QObject, public CHeadlessBatchView {
     void SetRunningState(bool running) override;
     void SetProgress(int processed, int total) override;
     void ShowBatchSummary(const BatchSummary& summary) override;
+    // On standard error, clear of the progress line.
+    void ShowNotice(const std::string& text) override;
 
   private:
     void Tick();

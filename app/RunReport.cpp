@@ -59,7 +59,7 @@ json::object SourceRecord(std::string_view source, std::string_view output, File
     record["status"] = FileStatusName(status);
     record["reasons"] = json::array();
     for (const char* key : {"message", "angle_deg", "rotate_side", "page_corners", "crop",
-                            "output_size", "dpi", "ms"}) {
+                            "output_size", "dpi", "ms", "kind", "saved_kind"}) {
         record[key] = nullptr;
     }
     return record;
@@ -162,6 +162,10 @@ void CRunReport::RecordTask(const CAutoTrimTask& task) {
         milliseconds += stage.milliseconds;
     }
     record["ms"] = static_cast<std::int64_t>(std::llround(milliseconds));
+    if (task.OutputKind() && task.SavedKind()) {
+        record["kind"] = InfoOf(*task.OutputKind()).keyword;
+        record["saved_kind"] = InfoOf(*task.SavedKind()).keyword;
+    }
     WriteLine(record);
 }
 
@@ -180,17 +184,18 @@ void CRunReport::RecordEnd(const BatchSummary& summary, const AppSettings& setti
     WriteSummary(end, {}, summary.total + summary.skipped,
                  {summary.written - summary.reviewCount, summary.reviewCount, summary.failed,
                   summary.skipped},
-                 summary.elapsedMs, settings);
+                 summary.reduced, summary.elapsedMs, settings);
 }
 
 void CRunReport::RecordRefusal(const std::string& message, std::size_t files,
                                const AppSettings& settings) {
-    WriteSummary("refused", message, static_cast<std::int64_t>(files), {0, 0, 0, 0}, 0, settings);
+    WriteSummary("refused", message, static_cast<std::int64_t>(files), {0, 0, 0, 0}, 0, 0,
+                 settings);
 }
 
 void CRunReport::WriteSummary(const char* end, const std::string& message, std::int64_t files,
-                              const std::array<std::int64_t, 4>& counts, std::uint32_t ms,
-                              const AppSettings& settings) {
+                              const std::array<std::int64_t, 4>& counts, std::int64_t reduced,
+                              std::uint32_t ms, const AppSettings& settings) {
     json::object body;
     body["end"] = end;
     body["message"] = message.empty() ? json::value() : json::value(message);
@@ -202,6 +207,7 @@ void CRunReport::WriteSummary(const char* end, const std::string& message, std::
         counted += counts[i];
     }
     body["not_processed"] = files - counted;
+    body["reduced"] = reduced;
     body["ms"] = ms;
     const auto& version = AppInfo().version;
     body["version"] = std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
@@ -222,11 +228,7 @@ json::object CRunReport::Settings(const AppSettings& settings) const {
     used["size"] = SizeValue(params.Output, params.HasFlag(AutoTrimParams::FlagOutputSize));
     used["trim"] = SizeValue(params.Trim, params.HasFlag(AutoTrimParams::FlagAdditionalTrim));
     used["out"] = settings.SubFolderName();
-    std::string format(settings.Extension());
-    if (settings.SaveType == SaveTypeJpeg) {
-        format += "," + std::to_string(settings.JpegQuality);
-    }
-    used["format"] = format;
+    used["format"] = settings.FormatOptionValue();
     used["thread"] = settings.ThreadCount;
     used["skip_existing"] = m_options.skipExisting;
     used["strict"] = m_options.strict;

@@ -28,8 +28,13 @@
 //   dpi              [x, y] resolution of the source, which the result
 //                    keeps, or null
 //   ms               milliseconds the file took, or null
-// The geometry (angle_deg to dpi) is given for written pages (ok, review)
-// only, ms for every file the pipeline ran on.
+//   kind             the pixel kind of the result, the source's own
+//                    (PixelKindInfo::keyword: "bitonal", "grey8", "colour8",
+//                    "colour16" ...), or null
+//   saved_kind       the kind its file holds: less than `kind` where the
+//                    format cannot hold it (16 bits in JPEG ...), or null
+// The geometry (angle_deg to dpi) and the kinds are given for written pages
+// (ok, review) only, ms for every file the pipeline ran on.
 //
 // Then, at the end of a run, one object with the single key "summary":
 //   end              "completed", "failed", "stopped" (a stop or an
@@ -38,11 +43,14 @@
 //   files            sources named
 //   ok, review, failed, skipped   sources per status
 //   not_processed    sources neither done nor skipped (the batch ended early)
+//   reduced          written results whose file holds less than the result
+//                    (saved_kind less than kind), 0 when none
 //   ms               milliseconds from the start to the end
 //   version          the program's version, "1.2.9"
 //   settings         the options the run used, as their values are written:
-//                    empty, cut, rotate, deep_cut, size, trim, out, format,
-//                    thread, skip_existing, strict
+//                    empty, cut, rotate, deep_cut, size, trim, out, format
+//                    (with its option: "jpg,80", "tif,deflate"), thread,
+//                    skip_existing, strict
 #pragma once
 
 #include <array>
@@ -78,8 +86,8 @@ class CRunReport : public IBatchRecorder {
   private:
     // counts: ok, review, failed, skipped.
     void WriteSummary(const char* end, const std::string& message, std::int64_t files,
-                      const std::array<std::int64_t, 4>& counts, std::uint32_t ms,
-                      const AppSettings& settings);
+                      const std::array<std::int64_t, 4>& counts, std::int64_t reduced,
+                      std::uint32_t ms, const AppSettings& settings);
     boost::json::object Settings(const AppSettings& settings) const;
     void WriteLine(const boost::json::object& record);
     [[noreturn]] void Fail(int error);

@@ -16,6 +16,8 @@
 #include <utility>
 
 #include "batch/TickCount.h"
+#include "image_io/ImageFile.h"
+#include "image_io/ImageSaver.h"
 #include "msg/Exception.h"
 #include "msg/Format.h"
 #include "msg/GlobalMsg.h"
@@ -285,7 +287,9 @@ bool CBatchDriver::StartBatch(CPathList files) {
 }
 
 bool CBatchDriver::StartBatchChecked(CPathList files) {
-    PrepareTaskCodecs();
+    // The batch's thread lives to the end of the process, and no task or
+    // preload has started yet.
+    PrepareImageCodecs();
     const PlanPtr plan(new Plan);
     plan->files = std::move(files);
     plan->settings = m_settings;
@@ -307,7 +311,7 @@ bool CBatchDriver::StartBatchChecked(CPathList files) {
     }
     NoteFoldersToCreate(outputs.folders);
     for (const std::string& folder : outputs.folders) {
-        RemoveStaleSaves(folder, kStaleTemporaryAge);
+        RemoveStaleTemporaryFiles(folder, kStaleTemporaryAge);
     }
     AdoptSettings(plan->settings);
     m_emptyImageMemory = std::move(emptyMemory);
@@ -351,7 +355,7 @@ bool CBatchDriver::LoadEmptyImage(const AppSettings& local, const CPathList& fil
     if (!files.empty() && !m_options.skipExisting && IsExistingFile(std::string(files.front()))) {
         firstSource = StartSourcePreload(std::string(files.front()));
     }
-    const HRESULT loaded = LoadImageFile(emptyImage, emptyPath);
+    const HRESULT loaded = LoadDibFromFile(emptyImage, emptyPath);
     if (FAILED(loaded) || !emptyImage) {
         Refuse(ErrorRecord(kMsgEmptyPathLoadFailed, ReasonText(FAILED(loaded) ? loaded : E_FAIL),
                            emptyPath));
@@ -432,14 +436,14 @@ bool CBatchDriver::PlanTasks(Plan& plan, std::vector<FileId> protectedFiles,
         // Whatever would keep a result from being saved is found now, before
         // any page is made.
         if (const std::string folder = FolderOf(output); checkedFolders.insert(folder).second) {
-            if (const HRESULT hr = CheckOutputFolder(folder); FAILED(hr)) {
+            if (const HRESULT hr = CheckSaveFolder(folder); FAILED(hr)) {
                 Refuse(ErrorRecord(kMsgOutputFolderNotWritable, ReasonText(hr), folder));
                 return false;
             }
         }
         // An existing output is replaced only by its new file, whole, when
         // that is renamed over it; here it is only checked that it can be.
-        const HRESULT replaceable = CheckOutputTarget(output);
+        const HRESULT replaceable = CheckSaveTarget(output);
         if (replaceable == HResultFromErrno(EISDIR) || replaceable == E_ACCESSDENIED) {
             Refuse(ErrorRecord(kMsgDeleteFileFailed, output));
             return false;
@@ -637,6 +641,11 @@ void CBatchDriver::RecordFinished(const AutoTrimTaskPtr& task) {
     }
     ++m_tally.written;
     m_lastWritten = task;
+    if (task->KindReduced() && m_tally.reduced++ == 0) {
+        m_view.ShowNotice(
+            Formatted(kMsgKindsReduced, ResString(PixelKindNameId(*task->OutputKind())),
+                      ResString(PixelKindNameId(*task->SavedKind())), task->SourcePath()));
+    }
     WarnIfNotAsAsked(*task);
     if (status == FileStatus::Review) {
         ++m_tally.reviewCount;

@@ -23,7 +23,11 @@
 //               thread could be started): status 197 without a message box;
 //               exit code 1. So a batch can never stay running with nothing
 //               left to run it.
-// Each ends in the idle state, reported once more to
+// The first written result of a batch whose file holds less than the
+// result (CAutoTrimTask::KindReduced: a format that cannot hold 16 bits or
+// alpha) is told once, through IBatchView::ShowNotice (40350 with the two
+// kinds and the source), and BatchSummary::reduced counts them all. Each
+// ends in the idle state, reported once more to
 // IBatchView::ShowBatchSummary with the counts of the batch and the
 // written pages whose verdict asks for a look; output
 // folders the batch created and left empty (every file failed or was

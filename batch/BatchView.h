@@ -39,8 +39,11 @@ struct BatchSummary {
     // The written pages that need a look, in the order they finished (the
     // first BatchOptions::reviewItems of them).
     std::vector<ReviewItem> review;
-    int reviewCount = 0;         // every written page that needs a look
-    int failed = 0;              // files whose pipeline failed
+    int reviewCount = 0;  // every written page that needs a look
+    int failed = 0;       // files whose pipeline failed
+    // Written results whose file holds less than the result
+    // (CAutoTrimTask::KindReduced).
+    int reduced = 0;
     int skipped = 0;             // left alone, their results up to date (not in total)
     bool stopRequested = false;  // Stop was asked for (an interrupt, the button)
 };
@@ -81,6 +84,10 @@ class IBatchView {
     // The pixel size of the last written result, shown beside the preview;
     // called only when the task has an output image.
     virtual void ShowResultSize(LONG width, LONG height) = 0;
+    // A remark on the batch that fails nothing (at most once per batch: the
+    // first result whose file holds less than its source, 40350), for the
+    // terminal of a run without a window; a window ignores it.
+    virtual void ShowNotice(const std::string&) {}
 
     // Running: settings controls disabled, Stop enabled. Idle: the
     // reverse, the JPEG quality controls only with JPEG chosen.

@@ -123,6 +123,9 @@ SettingsCheck ApplySettingsInput(AppSettings& s, const SettingsInput& in,
         return Fail(SettingsField::SaveType, kMsgInvalidSaveType);
     }
     s.SaveType = *in.saveType;
+    if (in.tiffCompression) {
+        s.TiffCompression = static_cast<LONG>(*in.tiffCompression);
+    }
     if (number(SettingsField::JpegQuality, in.jpegQuality, kMsgEditValueFailed, s.JpegQuality) ||
         failed(CheckJpegQuality(s)) ||
         number(SettingsField::SizeToOutputAdd, in.sizeToOutputAdd, kMsgComboValueFailed,
@@ -153,6 +156,7 @@ SettingsInput InputOf(const AppSettings& s, std::string_view emptyPath,
     in.trimHeight = std::to_string(p.Trim.cy);
     in.subFolder = subFolder;
     in.saveType = s.SaveType;
+    in.tiffCompression = static_cast<std::uint32_t>(s.TiffCompression);
     in.jpegQuality = std::to_string(s.JpegQuality);
     in.sizeToOutputAdd = std::to_string(s.SizeToOutputAdd);
     in.threadCount = std::to_string(s.ThreadCount);

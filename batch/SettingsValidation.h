@@ -17,7 +17,8 @@
 //   7. subfolder name      empty 40018; no plain subfolder name (absolute,
 //                          a "." or ".." part: IsPlainSubFolderName) 40019
 //                          naming it; else added to the SubFolder history
-//   8. save type           nothing chosen 40013
+//   8. save type           nothing chosen 40013; its TIFF compression (a
+//                          choice, never fails)
 //   9. JPEG quality        text no number 40011; outside 0..100 40012
 //  10. size addend         text no number 40009
 //  11. thread count        text no number 40009; below 1 58589 with the
@@ -82,6 +83,9 @@ struct SettingsInput {
     std::string trimWidth, trimHeight;
     std::string subFolder;
     std::optional<LONG> saveType;  // a SaveFormat value
+    // A TIFF Compression tag value (AppSettings::TiffCompression); none
+    // leaves the record's as it is.
+    std::optional<std::uint32_t> tiffCompression;
     std::string jpegQuality;
     std::string sizeToOutputAdd;
     std::string threadCount;

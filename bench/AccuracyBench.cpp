@@ -67,6 +67,7 @@
 #include "image_io/ImageSaver.h"
 #include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
+#include "trim/AppSettings.h"
 #include "trim/AutoTrimTask.h"
 #include "trim/TrimRect.h"
 #include "trim/TrimVerdict.h"
@@ -810,7 +811,7 @@ int main(int argc, char** argv) {
             AutoTrimParams params;
             params.SpaceType = c.space;
             task->SetParams(params);
-            SetPngSaver(task->Saver());
+            SetFormatSaver(task->Saver(), SaveTypePng, 0, 0);
             task->Run();
             runs.push_back(Run{c.cls, index, withEmpty, Judge(*task, scan.truth), task->CropRect(),
                                task->SkewAngle(), Describe(c)});

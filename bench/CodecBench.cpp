@@ -51,19 +51,19 @@ double Median(int repeat, Run run) {
     return times[times.size() / 2];
 }
 
-using Writer = bool (*)(std::FILE*, const CDib&, double, double);
+using Writer = FormatWriter;
 
 bool WriteWith(Writer writer, const CDib& dib, const fs::path& path) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
         return false;
     }
-    const bool written = writer(file, dib, 600, 600);
+    const bool written = writer(file, dib, WriteSettings{PixelKind::Bgr24, 600, 600, 75, 8});
     return std::fclose(file) == 0 && written;
 }
 
 // libpng's defaults, as scanner software writes its files.
-bool WriteLibpngDefaults(std::FILE* file, const CDib& dib, double /*dpiX*/, double /*dpiY*/) {
+bool WriteLibpngDefaults(std::FILE* file, const CDib& dib, const WriteSettings& /*settings*/) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     if (setjmp(png_jmpbuf(png))) {

@@ -1,6 +1,6 @@
 // End-to-end benchmark of the per-file pipeline on a generated 600 dpi A4
 // colour scan (4960 × 7016) with its empty-bed image, PNG in and PNG out, on
-// one thread.
+// one thread; or the same page as another pixel kind or source format.
 //
 // It reports, measured in the same run on the same files:
 //  - decode: reading and decoding the source PNG into a 32-bit raster image;
@@ -18,7 +18,7 @@
 //
 // Usage: pipeline_bench [--pages N] [--size WxH] [--dir FOLDER]
 //                       [--cache MIB] [--skew DEGREES] [--verify] [--keep]
-//                       [--colour-model]
+//                       [--colour-model] [--kind KIND] [--format FMT]
 //  --cache MIB  sets the pixel block cache limit (0 turns it off); without it
 //               the library default applies.
 //  --skew DEG   skew of the generated page (default 1.7 degrees).
@@ -29,6 +29,13 @@
 //               compares it byte for byte with the task's output.
 //  --keep       leaves the folder with the sources and the result
 //               (trim/scan.png) in place, to compare outputs between builds.
+//  --kind KIND  the sources' pixels: colour (default: 8-bit RGB, as
+//               scanners write), colour16 (16-bit RGB), grey, or bitonal
+//               (1 bit, on a dark bed, so that the page shows).
+//  --format FMT the sources' format: png (default) or tif; the result is a
+//               PNG either way. The decode and encode baseline and --verify
+//               are for colour PNG sources only.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -43,6 +50,7 @@
 #include <vector>
 
 #include "bench/BenchArgs.h"
+#include "image/PixelKind.h"
 #include "image/PixelMemory.h"
 #include "image/Rotate.h"
 #include "image_io/ImageFile.h"
@@ -50,6 +58,7 @@
 #include "image_io/PlatformImage.h"
 #include "tests/support/ScanFiles.h"
 #include "tests/support/ScanGenerator.h"
+#include "trim/AppSettings.h"
 #include "trim/AutoTrimTask.h"
 #include "trim/TrimRect.h"
 
@@ -133,7 +142,7 @@ class RssSampler {
 // Writes `dib` as the pipeline's save does: a bitmap that shares its pixels.
 bool EncodeInPlace(const DibPtr& dib, const std::string& path, float dpi) {
     SaverPtr saver;
-    if (FAILED(SetPngSaver(saver))) {
+    if (FAILED(SetFormatSaver(saver, SaveTypePng, 0, 0))) {
         return false;
     }
     const BitmapPtr bitmap(new Gdiplus::Bitmap(dib, true, dpi, dpi));
@@ -185,16 +194,31 @@ int main(int argc, char** argv) {
     bool keep = false;
     bool colourModel = false;
     double skew = 1.7;
+    std::string kindName = "colour", format = "png";
     fs::path dir = fs::temp_directory_path() / "quorvel-pipeline-bench";
     BenchArgs args(argc, argv,
                    "[--pages N] [--size WxH] [--dir FOLDER] [--cache MIB] [--skew DEGREES] "
-                   "[--verify] [--keep] [--colour-model]");
+                   "[--verify] [--keep] [--colour-model] [--kind colour|colour16|grey|bitonal] "
+                   "[--format png|tif]");
     while (args.Next()) {
         args.Number("--pages", pages, 1, 100000) || args.Size("--size", width, height) ||
             args.Text("--dir", dir) || args.Number("--cache", cacheMib, 0L, 1L << 20) ||
             args.Number("--skew", skew, -45.0, 45.0) || args.Flag("--verify", verify) ||
-            args.Flag("--keep", keep) || args.Flag("--colour-model", colourModel) || args.Unknown();
+            args.Flag("--keep", keep) || args.Flag("--colour-model", colourModel) ||
+            args.Text("--kind", kindName) || args.Text("--format", format) || args.Unknown();
     }
+    const std::pair<const char*, PixelKind> kKinds[] = {{"colour", PixelKind::Bgr24},
+                                                        {"colour16", PixelKind::Bgr48},
+                                                        {"grey", PixelKind::Grey8},
+                                                        {"bitonal", PixelKind::Bitonal}};
+    const auto kind = std::find_if(std::begin(kKinds), std::end(kKinds),
+                                   [&](const auto& k) { return kindName == k.first; });
+    if (kind == std::end(kKinds) || (format != "png" && format != "tif")) {
+        std::fprintf(stderr, "pipeline_bench: unknown --kind %s or --format %s\n", kindName.c_str(),
+                     format.c_str());
+        return 2;
+    }
+    const bool plainSource = kind->second == PixelKind::Bgr24 && format == "png";
     if (cacheMib >= 0) {
         SetPixelCacheLimit(static_cast<std::size_t>(cacheMib) << 20);
     }
@@ -202,31 +226,40 @@ int main(int argc, char** argv) {
     const double dpi = 600.0 * width / 4960.0;
     const double pixels = double(width) * height;
 
-    // The source files: an RGB scan (as scanners write them) and its bed.
+    // The source files: the scan (by default RGB, as scanners write them)
+    // and its bed.
+    const std::string source = (dir / ("scan." + format)).string();
+    const std::string emptyPath = (dir / ("empty." + format)).string();
     {
         scangen::ScanOptions options = scangen::MakeScanOptions(width, height, dpi);
         options.skewDegrees = skew;
         options.shadow = true;
+        if (kind->second == PixelKind::Bitonal) {
+            options.bed = scangen::BedKind::Dark;
+        }
         scangen::GeneratedScan scan = scangen::GenerateScan(options);
         if (FAILED(scan.result)) {
             std::fprintf(stderr, "cannot generate the scan\n");
             return 1;
         }
-        const bool written =
-            scangen::WritePng(scan.scan, (dir / "scan.png").string(), float(dpi)) &&
-            scangen::WritePng(scan.emptyBed, (dir / "empty.png").string(), float(dpi));
+        bool written = true;
+        for (const auto& [image, path] :
+             {std::pair{scan.scan, source}, {scan.emptyBed, emptyPath}}) {
+            const DibPtr pixels = scangen::ScanAsKind(*image, kind->second);
+            written =
+                written && pixels && scangen::WriteImage(pixels, path, float(dpi), format.c_str());
+        }
         scan = scangen::GeneratedScan();
         if (!written) {
             std::fprintf(stderr, "cannot write the sources to %s\n", dir.c_str());
             return 1;
         }
     }
-    const std::string source = (dir / "scan.png").string();
     ReleasePixelCache();
     const std::size_t bareRss = Rss();
 
     DibPtr empty;
-    if (!colourModel && FAILED(LoadDibFromFile(empty, (dir / "empty.png").string()))) {
+    if (!colourModel && FAILED(LoadDibFromFile(empty, emptyPath))) {
         std::fprintf(stderr, "cannot load the empty image\n");
         return 1;
     }
@@ -234,8 +267,9 @@ int main(int argc, char** argv) {
     const std::size_t baseRss = Rss();
 
     std::printf(
-        "pipeline_bench: %d x %d px (%.0f dpi), %d page(s), one thread, %s, pixel cache %s\n",
-        width, height, dpi, pages, colourModel ? "colour model" : "empty image",
+        "pipeline_bench: %d x %d px (%.0f dpi) %s %s, %d page(s), one thread, %s, pixel cache %s\n",
+        width, height, dpi, kindName.c_str(), format.c_str(), pages,
+        colourModel ? "colour model" : "empty image",
         cacheMib < 0 ? "default" : (std::to_string(cacheMib) + " MiB").c_str());
     std::printf("  RSS bare process %.1f MB; with the empty image %.1f MB (baseline)\n",
                 Mb(bareRss), Mb(baseRss));
@@ -245,23 +279,26 @@ int main(int argc, char** argv) {
         // Decode and encode of the same file, as the baseline.
         Clock::time_point start = Clock::now();
         double cpu = ThreadCpuMs();
-        DibPtr decoded;
-        if (FAILED(LoadDibFromFile(decoded, source))) {
-            std::fprintf(stderr, "cannot decode %s\n", source.c_str());
-            return 1;
+        double decodeMs = 0, decodeCpu = 0, encodeMs = 0, encodeCpu = 0;
+        if (plainSource) {
+            DibPtr decoded;
+            if (FAILED(LoadDibFromFile(decoded, source))) {
+                std::fprintf(stderr, "cannot decode %s\n", source.c_str());
+                return 1;
+            }
+            decodeMs = Ms(start);
+            decodeCpu = ThreadCpuMs() - cpu;
+            DibPtr opaque;
+            RemoveAlpha(opaque, *decoded);
+            decoded.reset();
+            start = Clock::now();
+            cpu = ThreadCpuMs();
+            EncodeInPlace(opaque, (dir / "reencoded.png").string(), static_cast<float>(dpi));
+            encodeMs = Ms(start);
+            encodeCpu = ThreadCpuMs() - cpu;
+            opaque.reset();
+            fs::remove(dir / "reencoded.png");
         }
-        const double decodeMs = Ms(start);
-        const double decodeCpu = ThreadCpuMs() - cpu;
-        DibPtr opaque;
-        RemoveAlpha(opaque, *decoded);
-        decoded.reset();
-        start = Clock::now();
-        cpu = ThreadCpuMs();
-        EncodeInPlace(opaque, (dir / "reencoded.png").string(), static_cast<float>(dpi));
-        const double encodeMs = Ms(start);
-        const double encodeCpu = ThreadCpuMs() - cpu;
-        opaque.reset();
-        fs::remove(dir / "reencoded.png");
 
         AutoTrimTaskPtr task(new CAutoTrimTask);
         task->Init(empty, page, source, (dir / "trim/scan.png").string(), nullptr);
@@ -269,7 +306,7 @@ int main(int argc, char** argv) {
         params.SpaceType = TrimEdgesAll;
         task->SetParams(params);
         task->SetPreviewSize(300, 424);
-        SetPngSaver(task->Saver());
+        SetFormatSaver(task->Saver(), SaveTypePng, 0, 0);
         const std::size_t startRss = Rss();
         sampler.Start();
         start = Clock::now();
@@ -305,14 +342,16 @@ int main(int argc, char** argv) {
         const double workMs = totalMs - ioMs;
         const std::size_t peak = sampler.Peak();
         std::printf("  %-18s %9.1f ms   (CPU %.1f ms)\n", "pipeline total", totalMs, taskCpu);
-        std::printf("  %-18s %9.1f ms   (decode %.1f + encode %.1f; CPU %.1f + %.1f)\n",
-                    "decode + encode", decodeMs + encodeMs, decodeMs, encodeMs, decodeCpu,
-                    encodeCpu);
-        std::printf("  work without load/save: %.1f ms = %.1f %% of decode + encode\n", workMs,
-                    100.0 * workMs / (decodeMs + encodeMs));
+        if (plainSource) {
+            std::printf("  %-18s %9.1f ms   (decode %.1f + encode %.1f; CPU %.1f + %.1f)\n",
+                        "decode + encode", decodeMs + encodeMs, decodeMs, encodeMs, decodeCpu,
+                        encodeCpu);
+            std::printf("  work without load/save: %.1f ms = %.1f %% of decode + encode\n", workMs,
+                        100.0 * workMs / (decodeMs + encodeMs));
+        }
         std::printf("  peak RSS %.1f MB = baseline + %.1f MB = baseline + %.2f B/px\n", Mb(peak),
                     Mb(peak - baseRss), (double(peak) - double(baseRss)) / pixels);
-        if (verify) {
+        if (verify && plainSource) {
             const bool same =
                 SameAsLongWay(*task->OutputImage(), source, task->SkewAngle(), task->CropRect());
             allSame = allSame && same;

@@ -44,8 +44,8 @@ void ApplySize(const OptionWord& o, SIZE& size, AutoTrimParams& params, DWORD fl
     if (!boost::regex_match(o.value, match, SizeExpression())) {
         Reject(kMsgOptionValueUnknown, o.name, o.word);
     }
-    size.cx = CCommandLineParserUtil::ToInt32Saturated(match.str(1));
-    size.cy = CCommandLineParserUtil::ToInt32Saturated(match.str(2));
+    size.cx = Int32FromDigits(match.str(1));
+    size.cy = Int32FromDigits(match.str(2));
     params.SetFlag(flag, true);
 }
 
@@ -90,25 +90,7 @@ void ApplyDeepCut(const OptionWord& o, AppSettings& settings) {
 }
 
 void ApplyFormat(const OptionWord& o, AppSettings& settings) {
-    static const boost::regex jpegWithQuality(R"(^[jJ][pP][eE]{0,1}[gG],(\d+)$)");
-    static const boost::regex jpeg(R"(^[jJ][pP][eE]{0,1}[gG]$)");
-    static const boost::regex bmp(R"(^[bB][mM][pP]$)");
-    static const boost::regex png(R"(^[pP][nN][gG]$)");
-    static const boost::regex tiff(R"(^[tT][iI][fF]{1,2}$)");
-
-    boost::smatch match;
-    if (boost::regex_match(o.value, match, jpegWithQuality)) {
-        settings.SaveType = SaveTypeJpeg;
-        settings.JpegQuality = CCommandLineParserUtil::ToInt32Saturated(match.str(1));
-    } else if (boost::regex_match(o.value, jpeg)) {
-        settings.SaveType = SaveTypeJpeg;
-    } else if (boost::regex_match(o.value, bmp)) {
-        settings.SaveType = SaveTypeBmp;
-    } else if (boost::regex_match(o.value, png)) {
-        settings.SaveType = SaveTypePng;
-    } else if (boost::regex_match(o.value, tiff)) {
-        settings.SaveType = SaveTypeTiff;
-    } else {
+    if (!settings.ApplyFormatOption(o.value)) {
         Reject(kMsgOptionValueUnknown, o.name, o.word);
     }
 }
@@ -118,7 +100,7 @@ void ApplyThread(const OptionWord& o, AppSettings& settings, LONG maxThreads) {
     if (!boost::regex_match(o.value, positive)) {
         Reject(kMsgOptionValueUnknown, o.name, o.word);
     }
-    settings.ThreadCount = std::min(CCommandLineParserUtil::ToInt32Saturated(o.value), maxThreads);
+    settings.ThreadCount = std::min(Int32FromDigits(o.value), maxThreads);
 }
 
 }  // namespace

@@ -175,15 +175,3 @@ bool CCommandLineParserUtil::PathExists(const std::string& path) {
     struct stat info {};
     return lstat(path.c_str(), &info) == 0;
 }
-
-std::int32_t CCommandLineParserUtil::ToInt32Saturated(std::string_view digits) {
-    constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
-    std::int64_t number = 0;
-    for (const char c : digits) {
-        number = number * 10 + (c - '0');
-        if (number > kMax) {
-            return static_cast<std::int32_t>(kMax);
-        }
-    }
-    return static_cast<std::int32_t>(number);
-}

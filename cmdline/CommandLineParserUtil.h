@@ -61,8 +61,4 @@ class CCommandLineParserUtil {
     // True when path names an existing directory entry (file, folder, or a
     // symbolic link, even a dangling one).
     static bool PathExists(const std::string& path);
-
-    // Base-10 digits (at least one, nothing else) as a signed 32-bit value; a
-    // number beyond 2147483647 gives 2147483647.
-    static std::int32_t ToInt32Saturated(std::string_view digits);
 };

@@ -1,6 +1,7 @@
 // Loading an image file held in memory, as the pipeline does after reading
 // it: the decoder the bytes call for (each of our own decoders, or Qt's with
-// the structure checks), the conversion to a CDib, and the resolution
+// the structure checks), the image in its own pixel kind with its profile,
+// its conversion to the 32-bit image the analyses take, and the resolution
 // reader. A decoder added to the loader is reached here without a change;
 // its seed files go into corpus/image_load/. PNG files are decoded once more
 // by libpng alone: where both decode, the pixels must be the same.
@@ -8,7 +9,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
+#include "image/PixelKind.h"
 #include "image_io/ImageFile.h"
 #include "image_io/PngReader.h"
 #include "image_io/Resolution.h"
@@ -43,16 +46,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (FAILED(LoadImageFromStream(image, CMemoryStream::Copy(data, size)))) {
         return 0;
     }
-    DibPtr dib;
-    if (FAILED(ImageToDib(image, dib, Gdiplus::InterpolationModeHighQualityBicubic))) {
+    DibPtr kept, dib;
+    if (FAILED(ImageToKeptDib(image, kept))) {
         return 0;
     }
-    // What every caller relies on: 32 bits, the size the image reported,
-    // within the limits, every row readable.
-    const auto width = static_cast<std::uint64_t>(dib->Width());
-    const auto height = static_cast<std::uint64_t>(dib->Height());
-    if (dib->BitCount() != 32 || width != image->GetWidth() || height != image->GetHeight() ||
-        width * height * 4 > kMaxDecodedImageBytes) {
+    // What every caller relies on: a pixel kind, the size the image
+    // reported, within the limits, a profile only of the kind's colour
+    // space; then 32 bits of the same size, every row readable.
+    const std::optional<PixelKind> kind = KindOf(*kept);
+    const auto width = static_cast<std::uint64_t>(kept->Width());
+    const auto height = static_cast<std::uint64_t>(kept->Height());
+    if (!kind || width != image->GetWidth() || height != image->GetHeight() ||
+        width * height * 4 > kMaxDecodedImageBytes ||
+        DecodedImageBytes(width, height, *kind) > kMaxDecodedImageBytes ||
+        (!kept->Profile().empty() && !ProfileFitsKind(kept->Profile(), *kind))) {
+        std::abort();
+    }
+    if (FAILED(ToKind(dib, kept, PixelKind::Bgra32))) {
+        return 0;
+    }
+    kept.reset();
+    if (KindOf(*dib) != PixelKind::Bgra32 || static_cast<std::uint64_t>(dib->Width()) != width ||
+        static_cast<std::uint64_t>(dib->Height()) != height) {
         std::abort();
     }
     unsigned sum = 0;

@@ -14,6 +14,17 @@ constexpr DWORD BI_RGB = 0;
 constexpr DWORD BI_RLE8 = 1;
 constexpr DWORD BI_RLE4 = 2;
 constexpr DWORD BI_BITFIELDS = 3;
+// Uncompressed layouts of the program's own for pixels the Windows formats
+// have no layout for (see PixelKind.h), as four characters like the
+// colour-space tags below:
+//  - BI_SAMPLES16 ("S16 "): 16-bit samples in the machine's byte order,
+//    biBitCount / 16 of them a pixel: grey; grey, alpha; blue, green, red;
+//    blue, green, red, alpha.
+//  - BI_GREYALPHA8 ("GA8 "): an 8-bit grey sample, then an 8-bit alpha
+//    sample (biBitCount 16).
+// Like BI_BITFIELDS they keep stride × |height| in biSizeImage.
+constexpr DWORD BI_SAMPLES16 = 0x53313620;
+constexpr DWORD BI_GREYALPHA8 = 0x47413820;
 
 // Colour-space tags of a version-5 header: the four characters "sRGB" and
 // "MBED" as the little-endian 32-bit values Windows uses.

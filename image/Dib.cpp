@@ -106,7 +106,8 @@ bool CDib::CreateHeader(DWORD headerSize, LONG width, LONG height, WORD bitCount
     h->biCompression = compression;
     h->biClrUsed = entries;
     h->biClrImportant = entries;
-    if (compression == BI_BITFIELDS) {
+    if (compression == BI_BITFIELDS || compression == BI_SAMPLES16 ||
+        compression == BI_GREYALPHA8) {
         const std::size_t rows = height < 0 ? -std::int64_t{height} : height;
         const std::size_t imageSize = CalcStride(width, bitCount) * rows;
         if (imageSize > std::numeric_limits<DWORD>::max()) {
@@ -217,6 +218,15 @@ bool CDib::CreateRgb24Like(SIZE size, const BITMAPINFOHEADER* header) {
                     profileSize);
     }
     return true;
+}
+
+std::span<const BYTE> CDib::Profile() const {
+    if (m_header == nullptr) {
+        return {};
+    }
+    const DWORD size = EmbeddedProfileSize(m_header);
+    return size == 0 ? std::span<const BYTE>()
+                     : std::span<const BYTE>(EmbeddedProfile(m_header), size);
 }
 
 std::size_t CDib::GetImageSize() const {

@@ -13,7 +13,8 @@
 // multiple of 4 bytes. Image coordinates have their origin at the top-left
 // pixel with y growing downwards; Row(y) hides the storage order. Pixel
 // formats the program produces: 32-bit blue, green, red, alpha; 24-bit blue,
-// green, red; 8-bit grey with a 256-entry grey ramp.
+// green, red; 8-bit grey with a 256-entry grey ramp; and for the pixels of
+// source files and results, every kind of PixelKind.h.
 //
 // Images are shared between stages through DibPtr and are never modified
 // once handed on. Creation and allocation report failure (including
@@ -22,6 +23,7 @@
 
 #include <boost/shared_ptr.hpp>
 #include <cstddef>
+#include <span>
 
 #include "image/BitmapTypes.h"
 #include "msg/Result.h"
@@ -89,6 +91,9 @@ class CDib {
     BYTE* Bits() { return m_bits; }
     const BYTE* Bits() const { return m_bits; }
     bool IsValid() const { return m_header != nullptr && m_bits != nullptr; }
+    // The colour profile (ICC) embedded in a version-5 header; empty when
+    // there is none.
+    std::span<const BYTE> Profile() const;
 
     LONG Width() const { return m_header ? m_header->biWidth : 0; }
     // |biHeight|: the number of rows.

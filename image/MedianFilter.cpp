@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "image/PixelKind.h"
 #include "image/Resize.h"
 
 namespace {
@@ -179,14 +180,6 @@ void FilterBorders(const CDib& image, CDib& out, const Geometry& g, std::vector<
         for (std::int64_t x = rightBegin; x < g.width; ++x) {
             FilterBorderPixel(image, out, g, work, x, y);
         }
-    }
-}
-
-void ClearRowPadding(CDib& out) {
-    const std::size_t used = static_cast<std::size_t>(out.Width());
-    const std::size_t stride = out.Stride();
-    for (LONG y = 0; y < out.Height(); ++y) {
-        std::memset(out.Row(y) + used, 0, stride - used);
     }
 }
 

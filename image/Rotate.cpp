@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
+#include <type_traits>
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -185,34 +187,50 @@ inline std::size_t PhaseOf(std::int64_t f) {
     return static_cast<std::size_t>(f >> (kFracBits - kPhaseBits)) & (kPhases - 1);
 }
 
+// The 4 × 4 taps of the pixel at (fx, fy): its phases' weights, the rows
+// and the byte offsets of the columns (`pixel` bytes a pixel), clamped to
+// the border pixels unless `Clamp` is false.
+struct Taps {
+    const std::int32_t* wx;
+    const std::int32_t* wy;
+    const BYTE* rows[4];
+    std::int64_t cols[4];
+};
+
+template <bool Clamp>
+inline Taps TapsAt(const Source& src, std::int64_t fx, std::int64_t fy, std::int64_t pixel) {
+    const CubicWeights& table = Weights();
+    const std::int64_t ix = fx >> kFracBits;
+    const std::int64_t iy = fy >> kFracBits;
+    Taps taps{table.w[PhaseOf(fx)], table.w[PhaseOf(fy)], {}, {}};
+    for (int k = 0; k < 4; ++k) {
+        const std::int64_t sy =
+            Clamp ? std::clamp<std::int64_t>(iy - 1 + k, 0, src.height - 1) : iy - 1 + k;
+        const std::int64_t sx =
+            Clamp ? std::clamp<std::int64_t>(ix - 1 + k, 0, src.width - 1) : ix - 1 + k;
+        taps.rows[k] = src.bits + src.row0 + sy * src.rowStep;
+        taps.cols[k] = sx * pixel;
+    }
+    return taps;
+}
+
 // Interpolates pixels [first, last) of one output row whose 4 × 4 taps may
 // leave the picture; taps are clamped to the border pixels. `dst` receives
 // pixel `first`; fx, fy are the positions of pixel 0 of the row.
 template <int C>
 void SampleClamped(const Source& src, BYTE* dst, LONG first, LONG last, std::int64_t fx,
                    std::int64_t fy, std::int64_t dfx, std::int64_t dfy) {
-    const CubicWeights& table = Weights();
     fx += first * dfx;
     fy += first * dfy;
     for (LONG x = first; x < last; ++x, fx += dfx, fy += dfy) {
-        const std::int64_t ix = fx >> kFracBits;
-        const std::int64_t iy = fy >> kFracBits;
-        const std::int32_t* wx = table.w[PhaseOf(fx)];
-        const std::int32_t* wy = table.w[PhaseOf(fy)];
-        const BYTE* rows[4];
-        std::int64_t cols[4];
-        for (int k = 0; k < 4; ++k) {
-            const std::int64_t sy = std::clamp<std::int64_t>(iy - 1 + k, 0, src.height - 1);
-            rows[k] = src.bits + src.row0 + sy * src.rowStep;
-            cols[k] = std::clamp<std::int64_t>(ix - 1 + k, 0, src.width - 1) * C;
-        }
+        const Taps t = TapsAt<true>(src, fx, fy, C);
         std::int32_t acc[C] = {};
         for (int k = 0; k < 4; ++k) {
             for (int c = 0; c < C; ++c) {
-                const std::size_t i = static_cast<std::size_t>(cols[k] + c);
-                const std::int32_t v = wy[0] * rows[0][i] + wy[1] * rows[1][i] +
-                                       wy[2] * rows[2][i] + wy[3] * rows[3][i];
-                acc[c] += wx[k] * (v >> kMidShift);
+                const std::size_t i = static_cast<std::size_t>(t.cols[k] + c);
+                const std::int32_t v = t.wy[0] * t.rows[0][i] + t.wy[1] * t.rows[1][i] +
+                                       t.wy[2] * t.rows[2][i] + t.wy[3] * t.rows[3][i];
+                acc[c] += t.wx[k] * (v >> kMidShift);
             }
         }
         for (int c = 0; c < C; ++c) {
@@ -251,6 +269,44 @@ void SampleInteriorPlain(const Source& src, BYTE* dst, LONG first, LONG last, st
             dst[c] = FinalToByte(acc[c]);
         }
         dst += C;
+    }
+}
+
+// 16-bit samples: the same weights, phases and taps as the 8-bit samplers,
+// summed exactly (the vertical sums in 32 bits, the horizontal ones in 64),
+// so that a picture of 8-bit samples times 257 comes out as the 8-bit
+// result times 257 to within the 8-bit rounding.
+inline std::uint16_t Load16(const BYTE* p) {
+    std::uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
+inline void Store16(BYTE* p, std::int64_t acc) {
+    const std::int64_t v = (acc + (std::int64_t{1} << (kShift - 1))) >> kShift;
+    const auto sample = static_cast<std::uint16_t>(std::clamp<std::int64_t>(v, 0, 65535));
+    std::memcpy(p, &sample, 2);
+}
+
+// `Interior`: all 4 × 4 taps lie inside the picture, no clamping.
+template <int C, bool Interior>
+void Sample16(const Source& src, BYTE* dst, LONG first, LONG last, std::int64_t fx, std::int64_t fy,
+              std::int64_t dfx, std::int64_t dfy) {
+    fx += first * dfx;
+    fy += first * dfy;
+    for (LONG x = first; x < last; ++x, fx += dfx, fy += dfy, dst += 2 * C) {
+        const Taps t = TapsAt<!Interior>(src, fx, fy, 2 * C);
+        for (int c = 0; c < C; ++c) {
+            std::int64_t acc = 0;
+            for (int k = 0; k < 4; ++k) {
+                const std::size_t i = static_cast<std::size_t>(t.cols[k] + 2 * c);
+                const std::int32_t v =
+                    t.wy[0] * Load16(t.rows[0] + i) + t.wy[1] * Load16(t.rows[1] + i) +
+                    t.wy[2] * Load16(t.rows[2] + i) + t.wy[3] * Load16(t.rows[3] + i);
+                acc += std::int64_t{t.wx[k]} * v;
+            }
+            Store16(dst + 2 * c, acc);
+        }
     }
 }
 
@@ -480,7 +536,7 @@ void SampleInterior(RotateKernel kernel, const Source& src, BYTE* dst, LONG firs
         if (kernel != RotateKernel::Plain) {
             return SampleInterior4Sse2(src, dst, first, last, fx, fy, dfx, dfy);
         }
-    } else {
+    } else if constexpr (C == 1) {
         // No wider one-channel kernel: AVX2 runs the SSE2 one.
         if (kernel != RotateKernel::Plain) {
             return SampleInterior1Sse2(src, dst, first, last, fx, fy, dfx, dfy);
@@ -518,10 +574,11 @@ class Rotation {
         m_interiorHiY = (height - 2) * kOne;
     }
 
-    // Pixels [left, right) of output row y (C bytes each) into `out`, which
-    // receives pixel `left`.
-    template <int C>
+    // Pixels [left, right) of output row y (C samples of type T each) into
+    // `out`, which receives pixel `left`.
+    template <int C, class T = BYTE>
     void Row(LONG y, LONG left, LONG right, BYTE* out) const {
+        constexpr std::size_t kPixel = C * sizeof(T);
         const LONG width = m_src.width;
         const double dy = y + 0.5 - m_cy;
         const std::int64_t fx = ToFixed(m_cx + m_dx0 * m_c + dy * m_s - 0.5);
@@ -544,18 +601,28 @@ class Rotation {
             first = std::clamp(first, left, right);
             return Span{first, std::clamp(last, first, right)};
         };
-        const auto at = [&](LONG x) { return out + std::size_t{C} * (x - left); };
+        const auto at = [&](LONG x) { return out + kPixel * (x - left); };
         for (const Span kept : {part(0, covered.first), part(covered.last, width)}) {
-            std::memcpy(at(kept.first), in + std::size_t{C} * kept.first,
-                        std::size_t{C} * (kept.last - kept.first));
+            std::memcpy(at(kept.first), in + kPixel * kept.first,
+                        kPixel * (kept.last - kept.first));
         }
-        Span run = part(covered.first, interior.first);
-        SampleClamped<C>(m_src, at(run.first), run.first, run.last, sx, sy, m_dfx, m_dfy);
-        run = part(interior.first, interior.last);
-        SampleInterior<C>(m_kernel, m_src, at(run.first), run.first, run.last, sx, sy, m_dfx,
-                          m_dfy);
-        run = part(interior.last, covered.last);
-        SampleClamped<C>(m_src, at(run.first), run.first, run.last, sx, sy, m_dfx, m_dfy);
+        const Span before = part(covered.first, interior.first);
+        const Span inside = part(interior.first, interior.last);
+        const Span after = part(interior.last, covered.last);
+        if constexpr (sizeof(T) == 1) {
+            SampleClamped<C>(m_src, at(before.first), before.first, before.last, sx, sy, m_dfx,
+                             m_dfy);
+            SampleInterior<C>(m_kernel, m_src, at(inside.first), inside.first, inside.last, sx, sy,
+                              m_dfx, m_dfy);
+            SampleClamped<C>(m_src, at(after.first), after.first, after.last, sx, sy, m_dfx, m_dfy);
+        } else {
+            Sample16<C, false>(m_src, at(before.first), before.first, before.last, sx, sy, m_dfx,
+                               m_dfy);
+            Sample16<C, true>(m_src, at(inside.first), inside.first, inside.last, sx, sy, m_dfx,
+                              m_dfy);
+            Sample16<C, false>(m_src, at(after.first), after.first, after.last, sx, sy, m_dfx,
+                               m_dfy);
+        }
     }
 
   private:
@@ -681,6 +748,123 @@ void DropAlphaRow(RotateKernel kernel, const BYTE* in, BYTE* out, LONG count) {
     }
 }
 
+// One RotateImageRect: `result` (of `outKind`, the size of `rect`) is
+// filled from `image` (of `kind`).
+struct Cut {
+    CDib& result;
+    const CDib& image;
+    double angle;
+    const RECT& rect;
+    PixelKind kind;
+    PixelKind outKind;
+    const CTerminable* stop;
+};
+
+// Zeroes the bytes of `row` past the `used` ones (the row padding).
+void ClearPadding(const CDib& dib, BYTE* row, std::size_t used) {
+    std::memset(row + used, 0, dib.Stride() - used);
+}
+
+// Rows of C samples of type T a pixel. Without alpha in `outKind`, each
+// row is made in a buffer first (at angle 0 the input row serves as that
+// buffer) and its alpha dropped.
+template <int C, class T>
+HRESULT CutRows(const Cut& cut) {
+    constexpr std::size_t kPixel = C * sizeof(T);
+    const LONG width = cut.rect.right - cut.rect.left;
+    const bool convert = cut.outKind != cut.kind;
+    std::unique_ptr<BYTE[]> buffer;
+    if (convert && cut.angle != 0.0) {
+        buffer.reset(new (std::nothrow) BYTE[kPixel * width]);
+        if (!buffer) {
+            return kNotEnoughMemory;
+        }
+    }
+    const std::size_t used = (std::size_t{InfoOf(cut.outKind).bitCount} * width + 7) / 8;
+    const Rotation rotation(cut.image, cut.angle);
+    const RotateKernel kernel = ActiveRotateKernel();
+    for (LONG y = 0; y < cut.rect.bottom - cut.rect.top; ++y) {
+        if (StopRequested(cut.stop)) {
+            return E_ABORT;
+        }
+        BYTE* row = cut.result.Row(y);
+        const BYTE* pixels = cut.image.Row(cut.rect.top + y) + kPixel * cut.rect.left;
+        if (!convert) {
+            if (cut.angle == 0.0) {
+                std::memcpy(row, pixels, kPixel * width);
+            } else {
+                rotation.Row<C, T>(cut.rect.top + y, cut.rect.left, cut.rect.right, row);
+            }
+        } else {
+            if (cut.angle != 0.0) {
+                rotation.Row<C, T>(cut.rect.top + y, cut.rect.left, cut.rect.right, buffer.get());
+                pixels = buffer.get();
+            }
+            if (cut.kind == PixelKind::Bgra32) {
+                DropAlphaRow(kernel, pixels, row, width);
+            } else {
+                ConvertRow(cut.kind, pixels, cut.outKind, row, width);
+            }
+        }
+        ClearPadding(cut.result, row, used);
+    }
+    return S_OK;
+}
+
+// Bits [first, first + count) of a Bitonal row into a row of its own.
+void CopyBits(const BYTE* in, std::size_t inBytes, LONG first, LONG count, BYTE* out) {
+    const std::size_t from = static_cast<std::size_t>(first) / 8;
+    const int shift = first % 8;
+    const std::size_t bytes = (static_cast<std::size_t>(count) + 7) / 8;
+    for (std::size_t i = 0; i < bytes; ++i) {
+        const unsigned hi = in[from + i];
+        const unsigned lo = shift != 0 && from + i + 1 < inBytes ? in[from + i + 1] : 0;
+        out[i] = static_cast<BYTE>(hi << shift | lo >> (8 - shift));
+    }
+}
+
+// A Bitonal page: at angle 0 its bits are copied; otherwise it is rotated
+// as grey levels 0 and 255 (a grey copy of the whole page) and each output
+// pixel is white when its level is at least kBitonalThreshold.
+HRESULT CutBitonal(const Cut& cut) {
+    const LONG width = cut.rect.right - cut.rect.left;
+    const LONG height = cut.rect.bottom - cut.rect.top;
+    const std::size_t inBytes = (static_cast<std::size_t>(cut.image.Width()) + 7) / 8;
+    DibPtr grey;
+    std::unique_ptr<BYTE[]> levels;
+    if (cut.angle != 0.0) {
+        grey = NewDib(cut.image.Width(), cut.image.Height(), PixelKind::Grey8);
+        levels.reset(new (std::nothrow) BYTE[static_cast<std::size_t>(width)]);
+        if (!grey || !levels) {
+            return kNotEnoughMemory;
+        }
+        for (LONG y = 0; y < cut.image.Height(); ++y) {
+            ConvertRow(PixelKind::Bitonal, cut.image.Row(y), PixelKind::Grey8, grey->Row(y),
+                       cut.image.Width());
+        }
+    }
+    const Rotation rotation(grey ? *grey : cut.image, cut.angle);
+    for (LONG y = 0; y < height; ++y) {
+        if (StopRequested(cut.stop)) {
+            return E_ABORT;
+        }
+        BYTE* row = cut.result.Row(y);
+        if (!grey) {
+            CopyBits(cut.image.Row(cut.rect.top + y), inBytes, cut.rect.left, width, row);
+        } else {
+            rotation.Row<1>(cut.rect.top + y, cut.rect.left, cut.rect.right, levels.get());
+            std::memset(row, 0, (static_cast<std::size_t>(width) + 7) / 8);
+            for (LONG x = 0; x < width; ++x) {
+                if (levels[x] >= kBitonalThreshold) {
+                    row[x >> 3] |= static_cast<BYTE>(0x80u >> (x & 7));
+                }
+            }
+        }
+    }
+    ClearRowPadding(cut.result);
+    return S_OK;
+}
+
 }  // namespace
 
 void ForceRotateKernel(RotateKernel kernel) {
@@ -753,52 +937,32 @@ HRESULT RotateImage(DibPtr& out, const CDib& image, double angle, const CTermina
 }
 
 HRESULT RotateImageRect(DibPtr& out, const CDib& image, double angle, const RECT& rect,
-                        WORD outBits, const CTerminable* stop) {
-    if (!image.IsValid() || image.BitCount() != 32 || image.Header()->biCompression != BI_RGB ||
-        image.Width() <= 0 || image.Height() <= 0 || image.Width() > kMaxSide ||
-        image.Height() > kMaxSide || !std::isfinite(angle) || (outBits != 24 && outBits != 32) ||
+                        bool keepAlpha, const CTerminable* stop) {
+    const std::optional<PixelKind> kind = KindOf(image);
+    if (!kind || !image.IsValid() || image.Width() <= 0 || image.Height() <= 0 ||
+        image.Width() > kMaxSide || image.Height() > kMaxSide || !std::isfinite(angle) ||
         rect.left < 0 || rect.top < 0 || rect.right > image.Width() ||
         rect.bottom > image.Height() || rect.left >= rect.right || rect.top >= rect.bottom) {
         return E_INVALIDARG;
     }
-    const LONG width = rect.right - rect.left;
-    const LONG height = rect.bottom - rect.top;
-    const DibPtr result = NewDib(width, height, outBits);
+    const PixelKind outKind = keepAlpha ? *kind : WithoutAlpha(*kind);
+    const DibPtr result =
+        NewDib(rect.right - rect.left, rect.bottom - rect.top, outKind, image.Profile());
     if (!result) {
         return kNotEnoughMemory;
     }
-    // 24-bit rows are made as 32-bit in a buffer first; at angle 0 the input
-    // row serves as that buffer.
-    std::unique_ptr<BYTE[]> buffer;
-    if (outBits == 24 && angle != 0.0) {
-        buffer.reset(new (std::nothrow) BYTE[std::size_t{4} * width]);
-        if (!buffer) {
-            return kNotEnoughMemory;
+    const Cut cut{*result, image, angle, rect, *kind, outKind, stop};
+    const HRESULT hr = VisitKind(*kind, [&cut](auto k) {
+        constexpr PixelKindInfo info = InfoOf(k());
+        if constexpr (k() == PixelKind::Bitonal) {
+            return CutBitonal(cut);
+        } else {
+            using Sample = std::conditional_t<info.sampleBits == 16, std::uint16_t, BYTE>;
+            return CutRows<info.channels, Sample>(cut);
         }
-    }
-    const std::size_t padding = result->Stride() - std::size_t{outBits / 8u} * width;
-    const Rotation rotation(image, angle);
-    const RotateKernel kernel = ActiveRotateKernel();
-    for (LONG y = 0; y < height; ++y) {
-        if (StopRequested(stop)) {
-            return E_ABORT;
-        }
-        BYTE* row = result->Row(y);
-        const BYTE* pixels = image.Row(rect.top + y) + std::size_t{4} * rect.left;
-        if (outBits == 32) {
-            if (angle == 0.0) {
-                std::memcpy(row, pixels, std::size_t{4} * width);
-            } else {
-                rotation.Row<4>(rect.top + y, rect.left, rect.right, row);
-            }
-            continue;
-        }
-        if (angle != 0.0) {
-            rotation.Row<4>(rect.top + y, rect.left, rect.right, buffer.get());
-            pixels = buffer.get();
-        }
-        DropAlphaRow(kernel, pixels, row, width);
-        std::memset(row + std::size_t{3} * width, 0, padding);
+    });
+    if (FAILED(hr)) {
+        return hr;
     }
     out = result;
     return S_OK;

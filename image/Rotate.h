@@ -39,6 +39,7 @@
 #pragma once
 
 #include "image/Dib.h"
+#include "image/PixelKind.h"
 #include "image/Terminable.h"
 #include "msg/Result.h"
 
@@ -54,21 +55,32 @@ enum class RotateKernel { Auto, Plain, Sse2, Avx2 };
 void ForceRotateKernel(RotateKernel kernel);
 RotateKernel ActiveRotateKernel();
 
-// The pixels of `rect` of RotateImage(image, angle) with the alpha plane kept
-// or dropped, made without the whole rotated picture: the result equals
-// cutting `rect` out of the rotated image (rows counted from the top) and,
-// for 24 bits, then keeping blue, green and red of every pixel.
-//  - image: 32-bit BI_RGB; rect: left and top inclusive, right and bottom
+// Bitonal pages are rotated as grey levels 0 (black) and 255 (white) and
+// made bitonal again: an output pixel is white when its interpolated level
+// is at least this, at least half-way from black to white, so strokes keep
+// their width.
+constexpr BYTE kBitonalThreshold = 128;
+
+// The pixels of `rect` of the rotated picture, made without the whole
+// rotated picture, in the image's own pixel kind (PixelKind.h): the result
+// equals cutting `rect` (rows counted from the top) out of
+// RotateImage(image, angle) as RotateImage rotates 32-bit pixels, sample by
+// sample, and, without `keepAlpha`, dropping the alpha sample.
+//  - image: any PixelKind; rect: left and top inclusive, right and bottom
 //    exclusive, non-empty and inside the picture.
-//  - outBits 32: all four bytes; 24: blue, green, red, row padding zeroed.
-//  - The output has a plain 40-byte header, outBits, BI_RGB, no colour table,
-//    profile or resolution.
-//  - Angle 0: the pixels of `rect` copied unchanged.
-// Result codes: S_OK; E_INVALIDARG for an input RotateImage refuses, another
-// depth than 32 bits, outBits other than 24 or 32, or a rectangle that is
-// empty or leaves the picture; 0x80070008 when the output cannot be
-// allocated; E_ABORT on a stop request (asked once per output row). On every
-// failure `out` is left untouched; `out` may be the pointer that owns
-// `image`.
+//  - 16-bit samples are interpolated with the same weights exactly (no
+//    intermediate rounding): a picture of 8-bit samples times 257 gives the
+//    8-bit result times 257 to within the 8-bit result's rounding.
+//  - Bitonal: rotated through grey levels and thresholded (kBitonalThreshold).
+//  - The output is of the image's kind (without alpha unless `keepAlpha`),
+//    with the image's embedded colour profile (a version-5 header) or a
+//    plain 40-byte header; no resolution; row padding zeroed.
+//  - Angle 0: the pixels (for Bitonal the bits) of `rect` copied unchanged.
+// Result codes: S_OK; E_INVALIDARG for an image of no pixel kind, sides 0 or
+// above 2^24, a non-finite angle, or a rectangle that is empty or leaves the
+// picture; 0x80070008 when the output (or for Bitonal, the grey copy of the
+// page) cannot be allocated; E_ABORT on a stop request (asked once per
+// output row). On every failure `out` is left untouched; `out` may be the
+// pointer that owns `image`.
 HRESULT RotateImageRect(DibPtr& out, const CDib& image, double angle, const RECT& rect,
-                        WORD outBits, const CTerminable* stop);
+                        bool keepAlpha, const CTerminable* stop);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <QBuffer>
 #include <QByteArray>
+#include <QColorSpace>
 #include <QImageReader>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <span>
 
 #include "image_io/EmbeddedResources.h"
 #include "image_io/FileCompleteness.h"
@@ -23,6 +25,7 @@
 #include "image_io/JpegReader.h"
 #include "image_io/PngReader.h"
 #include "image_io/Resolution.h"
+#include "image_io/TiffReader.h"
 #include "image_io/TiffStructure.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -45,6 +48,7 @@ struct DirectDecoder {
 constexpr DirectDecoder kDirectDecoders[] = {
     {IsPngData, ReadPng},
     {IsJpegData, ReadJpeg},
+    {IsTiffData, ReadTiff},
 };
 
 DecodeFunction DirectDecoderFor(const CMemoryStream& stream) {
@@ -54,6 +58,54 @@ DecodeFunction DirectDecoderFor(const CMemoryStream& stream) {
         }
     }
     return nullptr;
+}
+
+// Whether a 1-bit image's two colours are black and white, and which is
+// entry 0.
+bool IsBlackAndWhite(const QImage& image, bool& whiteFirst) {
+    const QList<QRgb> table = image.colorTable();
+    if (table.size() != 2) {
+        return false;
+    }
+    const auto level = [](QRgb c) {
+        return qAlpha(c) == 255 && qRed(c) == qGreen(c) && qGreen(c) == qBlue(c) &&
+                       (qRed(c) == 0 || qRed(c) == 255)
+                   ? qRed(c)
+                   : -1;
+    };
+    whiteFirst = level(table[0]) == 255;
+    return level(table[0]) >= 0 && level(table[1]) >= 0 && level(table[0]) != level(table[1]);
+}
+
+bool IsGreyTable(const QImage& image) {
+    const QList<QRgb> table = image.colorTable();
+    return !table.isEmpty() && std::all_of(table.begin(), table.end(), [](QRgb c) {
+        return qAlpha(c) == 255 && qRed(c) == qGreen(c) && qGreen(c) == qBlue(c);
+    });
+}
+
+// The kind a Qt-decoded image is kept as: its own where it is one of ours,
+// else 8-bit colour.
+PixelKind KindOfQtImage(const QImage& image) {
+    bool whiteFirst = false;
+    switch (image.format()) {
+        case QImage::Format_Mono:
+        case QImage::Format_MonoLSB:
+            return IsBlackAndWhite(image, whiteFirst) ? PixelKind::Bitonal : PixelKind::Bgra32;
+        case QImage::Format_Grayscale8:
+            return PixelKind::Grey8;
+        case QImage::Format_Indexed8:
+            return IsGreyTable(image) ? PixelKind::Grey8 : PixelKind::Bgra32;
+        case QImage::Format_Grayscale16:
+            return PixelKind::Grey16;
+        case QImage::Format_RGBX64:
+            return PixelKind::Bgr48;
+        case QImage::Format_RGBA64:
+        case QImage::Format_RGBA64_Premultiplied:
+            return PixelKind::Bgra64;
+        default:
+            return PixelKind::Bgra32;
+    }
 }
 
 // The canvas an extended WebP file (animated ones are) declares in its VP8X
@@ -83,7 +135,7 @@ HRESULT DecodeWithQt(const CMemoryStream& stream, QImage& pixels) {
     }
     std::uint32_t canvasWidth = 0, canvasHeight = 0;
     if (WebpCanvasSize(stream.Data(), stream.Size(), canvasWidth, canvasHeight) &&
-        !WithinDecodeLimits(canvasWidth, canvasHeight, kLimits)) {
+        !WithinDecodeLimits(canvasWidth, canvasHeight, PixelKind::Bgra32, kLimits)) {
         return kNoMemory;
     }
     QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(stream.Data()),
@@ -97,12 +149,17 @@ HRESULT DecodeWithQt(const CMemoryStream& stream, QImage& pixels) {
     reader.setAutoTransform(false);
     (void)QuietDecoderMessages::OutOfMemorySaid();
     errno = 0;
+    // The declared size is judged as 32-bit pixels, the kind most files Qt
+    // decodes are kept as; the decoded image's own kind is judged after.
+    // The reader's pixel format is not asked before: some plugins leave it
+    // unset for a file they cannot read.
     const QSize declared = reader.size();
     // A decoder tells memory that ran out only by errno (the allocator under
     // it: the WebP reader allocates its canvas when asked for the size) or
     // a message (Qt's own allocations).
     const bool outOfMemoryEarly = errno == ENOMEM;
-    if ((declared.isValid() && !WithinDecodeLimits(declared.width(), declared.height(), kLimits)) ||
+    if ((declared.isValid() &&
+         !WithinDecodeLimits(declared.width(), declared.height(), PixelKind::Bgra32, kLimits)) ||
         !TiffSamplesWithinLimits(stream.Data(), stream.Size(), kLimits)) {
         return kNoMemory;
     }
@@ -112,7 +169,9 @@ HRESULT DecodeWithQt(const CMemoryStream& stream, QImage& pixels) {
             outOfMemoryEarly || errno == ENOMEM || QuietDecoderMessages::OutOfMemorySaid();
         return outOfMemory ? kNoMemory : E_NOT_IMAGE_FILE;
     }
-    return WithinDecodeLimits(pixels.width(), pixels.height(), kLimits) ? S_OK : kNoMemory;
+    return WithinDecodeLimits(pixels.width(), pixels.height(), KindOfQtImage(pixels), kLimits)
+               ? S_OK
+               : kNoMemory;
 }
 
 // Hands the memory behind rows [first, first + count) of `image` back to the
@@ -254,6 +313,87 @@ void CopyRowIndexed8(const uchar* src, BYTE* dst, int width, const std::uint32_t
     }
 }
 
+// --- row converters into the other kinds ---------------------------------
+
+BYTE ReverseBits(BYTE b) {
+    b = static_cast<BYTE>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<BYTE>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    return static_cast<BYTE>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
+// A black-and-white 1-bit image to 0 black, 1 white, leftmost pixel in the
+// highest bit.
+void CopyRowMono(const uchar* src, BYTE* dst, int width, bool lsbFirst, bool whiteFirst) {
+    for (int i = 0; i < (width + 7) / 8; ++i) {
+        const BYTE b = lsbFirst ? ReverseBits(src[i]) : src[i];
+        dst[i] = whiteFirst ? static_cast<BYTE>(~b) : b;
+    }
+}
+
+void CopyRowGreyTable(const uchar* src, BYTE* dst, int width, const QList<QRgb>& table) {
+    for (int x = 0; x < width; ++x) {
+        dst[x] = src[x] < table.size() ? static_cast<BYTE>(qGreen(table[src[x]])) : 0;
+    }
+}
+
+// 16-bit red, green, blue, alpha (QRgba64) to blue, green, red and, with
+// `alpha`, alpha.
+void CopyRowRgba64(const uchar* src, BYTE* dst, int width, bool alpha) {
+    const int channels = alpha ? 4 : 3;
+    for (int x = 0; x < width; ++x) {
+        std::uint16_t s[4];
+        std::memcpy(s, src + 8 * x, 8);
+        const std::uint16_t d[4] = {s[2], s[1], s[0], s[3]};
+        std::memcpy(dst + 2 * channels * x, d, 2 * channels);
+    }
+}
+
+// Fills every row of `dib` (same size as `image`, of a kind other than
+// Bgra32) from the image, as CopyPixels does.
+bool CopyKindPixels(QImage& image, CDib& dib, PixelKind kind) {
+    const int width = image.width();
+    const int height = image.height();
+    if (image.format() == QImage::Format_RGBA64_Premultiplied) {
+        image.convertTo(QImage::Format_RGBA64);
+        if (image.format() != QImage::Format_RGBA64 || image.width() != width ||
+            image.height() != height) {
+            return false;
+        }
+    }
+    bool whiteFirst = false;
+    IsBlackAndWhite(image, whiteFirst);
+    const QList<QRgb> table = image.colorTable();
+    const QImage::Format format = image.format();
+    for (int top = 0; top < height; top += kBandRows) {
+        const int rows = std::min(kBandRows, height - top);
+        for (int y = top; y < top + rows; ++y) {
+            const uchar* src = image.constScanLine(y);
+            BYTE* dst = dib.Row(y);
+            switch (kind) {
+                case PixelKind::Bitonal:
+                    CopyRowMono(src, dst, width, format == QImage::Format_MonoLSB, whiteFirst);
+                    break;
+                case PixelKind::Grey8:
+                    if (format == QImage::Format_Indexed8) {
+                        CopyRowGreyTable(src, dst, width, table);
+                    } else {
+                        std::memcpy(dst, src, static_cast<std::size_t>(width));
+                    }
+                    break;
+                case PixelKind::Grey16:
+                    std::memcpy(dst, src, std::size_t{2} * width);
+                    break;
+                default:
+                    CopyRowRgba64(src, dst, width, kind == PixelKind::Bgra64);
+                    break;
+            }
+        }
+        ReleaseRows(image, top, rows);
+    }
+    ClearRowPadding(dib);
+    return true;
+}
+
 // Fills every row of `dib` (same size as `image`) from the image, a band
 // at a time, releasing each band of `image` once it is converted: the image
 // is used up. False when a conversion runs out of memory.
@@ -353,9 +493,11 @@ Status Bitmap::SetResolution(float dpiX, float dpiY) {
 
 }  // namespace Gdiplus
 
-bool WithinDecodeLimits(std::uint64_t width, std::uint64_t height, const DecodeLimits& limits) {
+bool WithinDecodeLimits(std::uint64_t width, std::uint64_t height, PixelKind kind,
+                        const DecodeLimits& limits) {
     return width > 0 && height > 0 && width <= limits.maxSide && height <= limits.maxSide &&
-           width * height * 4 <= limits.maxBytes;
+           width * height * 4 <= limits.maxBytes &&
+           DecodedImageBytes(width, height, kind) <= limits.maxBytes;
 }
 
 HRESULT LoadImageFromStream(ImagePtr& image, const StreamPtr& stream) {
@@ -377,6 +519,11 @@ HRESULT LoadImageFromStream(ImagePtr& image, const StreamPtr& stream) {
             if (FAILED(hr)) {
                 return hr;
             }
+            if (hr == kDecodeElsewhere) {
+                impl->decode = nullptr;
+            }
+        }
+        if (impl->decode != nullptr) {
             width = static_cast<std::uint32_t>(impl->dib->Width());
             height = static_cast<std::uint32_t>(impl->dib->Height());
         } else {
@@ -450,7 +597,7 @@ HRESULT LoadImageFromResource(ImagePtr& image, std::uint32_t name, const std::st
     return LoadImageFromStream(image, stream);
 }
 
-HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int /*interpolation*/) {
+HRESULT ImageToKeptDib(const ImagePtr& image, DibPtr& dib) {
     if (!image) {
         return kNoMemory;
     }
@@ -465,8 +612,8 @@ HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int /*interpolation*/) {
                 out.swap(impl.dib);
             } else {
                 bool hasAlpha = false;
-                if (FAILED(impl.decode(out, hasAlpha, impl.source->Data(), impl.source->Size(),
-                                       kLimits))) {
+                if (impl.decode(out, hasAlpha, impl.source->Data(), impl.source->Size(), kLimits) !=
+                    S_OK) {
                     return kNoMemory;
                 }
             }
@@ -476,8 +623,14 @@ HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int /*interpolation*/) {
             if (pixels.isNull() && FAILED(DecodeWithQt(*impl.source, pixels))) {
                 return kNoMemory;
             }
-            out = NewDib(pixels.width(), pixels.height(), 32);
-            if (!out || !CopyPixels(pixels, *out)) {
+            const PixelKind kind = KindOfQtImage(pixels);
+            const QByteArray icc = pixels.colorSpace().iccProfile();
+            const std::span<const BYTE> profile(reinterpret_cast<const BYTE*>(icc.constData()),
+                                                static_cast<std::size_t>(icc.size()));
+            out = NewDib(pixels.width(), pixels.height(), kind,
+                         ProfileFitsKind(profile, kind) ? profile : std::span<const BYTE>());
+            if (!out || !(kind == PixelKind::Bgra32 ? CopyPixels(pixels, *out)
+                                                    : CopyKindPixels(pixels, *out, kind))) {
                 return kNoMemory;
             }
         }
@@ -489,6 +642,19 @@ HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int /*interpolation*/) {
     } catch (...) {
         return kNoMemory;
     }
+}
+
+HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int /*interpolation*/) {
+    DibPtr kept;
+    HRESULT hr = ImageToKeptDib(image, kept);
+    if (SUCCEEDED(hr)) {
+        hr = ToKind(kept, kept, PixelKind::Bgra32);
+    }
+    if (FAILED(hr)) {
+        return kNoMemory;
+    }
+    dib = kept;
+    return S_OK;
 }
 
 HRESULT LoadDibFromFile(DibPtr& dib, const std::string& path) {

@@ -1,9 +1,12 @@
 // Reading image files into CDib, and handing a CDib to the encoders.
 //
 // Any format the platform's decoders read is accepted (PNG, JPEG, TIFF, BMP,
-// GIF, WebP and others). Every decoded image becomes the same 32-bit bottom-
-// up CDib: blue, green, red, alpha, not premultiplied, alpha 255 where the
-// file has none. The file's own resolution travels in biXPelsPerMeter and
+// GIF, WebP and others). A decoded image is kept in the pixel kind of its
+// file (PixelKind.h: 1-bit, grey, 16-bit, with or without alpha; colour with
+// 8 bits a sample always as Bgra32), with the file's ICC profile, for the
+// result; the analyses get the same 32-bit bottom-up CDib from every file:
+// blue, green, red, alpha, not premultiplied, alpha 255 where the file has
+// none. The file's own resolution travels in biXPelsPerMeter and
 // biYPelsPerMeter (see Resolution.h; 96 dpi when the file records none).
 //
 // Operations that produce a result take the output pointer first and set it
@@ -21,11 +24,14 @@
 #include "msg/Result.h"
 
 // Largest image the loader decodes, as bytes of 32-bit pixels (width ×
-// height × 4): 1 GiB, about 268 million pixels. A 600 dpi A3 page (7016 ×
-// 9921) needs 278 MB. And the largest width and the largest height, in
-// pixels. Larger images are refused with 0x80070008 before their pixels are
-// decoded whenever the format declares its size up front (every format we
-// decode ourselves, and the formats whose header Qt reads first).
+// height × 4) and as bytes of the pixels of its own kind (DecodedImageBytes;
+// only 16-bit colour takes more): 1 GiB, about 268 million pixels, 134
+// million of 16-bit colour with alpha. A 600 dpi A3 page (7016 × 9921)
+// needs 278 MB, 418 MB in 16-bit colour. And the largest width and the
+// largest height, in pixels. Larger images are refused with 0x80070008
+// before their pixels are decoded whenever the format declares its size up
+// front (every format we decode ourselves, and the formats whose header Qt
+// reads first).
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
 constexpr std::uint64_t kMaxDecodedImageBytes = std::uint64_t{1} << 30;
 constexpr std::uint32_t kMaxDecodedImageSide = 65535;
@@ -36,8 +42,11 @@ constexpr std::uint64_t kMaxDecodedImageBytes = std::uint64_t{64} << 20;
 constexpr std::uint32_t kMaxDecodedImageSide = 16384;
 #endif
 
-// Decodes the stream into a new platform image. PNG and JPEG files are
-// decoded by our own code straight into a CDib; other formats through Qt.
+// Decodes the stream into a new platform image. PNG and JPEG files, and TIFF
+// files of the kinds ReadTiff takes, are decoded by our own code straight
+// into a CDib of their kind; other files through Qt (kept as their kind
+// where Qt's is one of ours, else as 8-bit colour, with the ICC profile Qt
+// reports).
 // A file that ends before its image does, or whose image data is corrupt,
 // fails: PNG, JPEG, BMP and GIF files are checked for both (BMP and GIF from
 // their structure, for a file that ends early), other formats as far as
@@ -73,15 +82,19 @@ void PrepareImageCodecs();
 // E_FAIL when there is no such resource; else as LoadImageFromStream.
 HRESULT LoadImageFromResource(ImagePtr& image, std::uint32_t name, const std::string& type);
 
-// Converts a platform image to a new 32-bit CDib (rows bottom-up, blue,
-// green, red, alpha not premultiplied, alpha 255 where the image has none)
-// with biX/YPelsPerMeter = DpiToPelsPerMeter of the image's resolution.
-// `interpolation` (a Gdiplus::InterpolationMode value) is accepted for the
-// callers' sake; the conversion copies pixels one to one. The image's
-// decoded pixels are handed over or used up on the way, so that they and
-// the CDib are not both held in full; a second call decodes the file again.
-// 0x80070008 with `dib` untouched when the image pointer is empty or memory
-// is short.
+// The platform image as a new CDib of its file's pixel kind (PixelKind.h),
+// with the file's ICC profile embedded (a version-5 header) when it
+// describes the kind's colour space, and biX/YPelsPerMeter =
+// DpiToPelsPerMeter of the image's resolution. The image's decoded pixels
+// are handed over or used up on the way, so that they and the CDib are not
+// both held in full; a second call decodes the file again. 0x80070008 with
+// `dib` untouched when the image pointer is empty or memory is short.
+HRESULT ImageToKeptDib(const ImagePtr& image, DibPtr& dib);
+// ImageToKeptDib, then the image as a 32-bit CDib (ToKind Bgra32: rows
+// bottom-up, blue, green, red, alpha not premultiplied, alpha 255 where
+// the image has none) with the same resolution. `interpolation` (a
+// Gdiplus::InterpolationMode value) is accepted for the callers' sake; the
+// conversion copies pixels one to one. Results as ImageToKeptDib.
 HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int interpolation);
 // LoadImageFromFile, then ImageToDib (high-quality bicubic).
 HRESULT LoadDibFromFile(DibPtr& dib, const std::string& path);

@@ -21,6 +21,8 @@ namespace Gdiplus {
 
 const GUID EncoderQuality = {
     0x1D5BE4B5, 0xFA4A, 0x452D, {0x9C, 0xDD, 0x5D, 0xB3, 0x51, 0x05, 0xE7, 0xEB}};
+const GUID EncoderCompression = {
+    0xE09D739D, 0xCCD4, 0x44EE, {0x8E, 0xBA, 0x3F, 0xBF, 0x8B, 0xE4, 0xFC, 0x58}};
 
 int CEncodeParams::AddParameter(const GUID& guid, std::uint32_t valueType, std::uint32_t value) {
     try {
@@ -44,85 +46,17 @@ const EncoderParameter* CEncodeParams::Find(const GUID& guid) const {
 
 namespace {
 
-using Gdiplus::CLSID;
-
 constexpr HRESULT kNoMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
 
-constexpr int kDefaultJpegQuality = 75;
-
-enum class Format { kBmp, kPng, kJpeg, kTiff };
-
-struct Encoder {
-    const char* mimeType;
-    CLSID clsid;
-    Format format;
-};
-
-// The class ids are the ones the platform's imaging library has always used
-// for these encoders, so stored savers stay comparable.
-constexpr Encoder kEncoders[] = {
-    {"image/bmp",
-     {0x557CF400, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}},
-     Format::kBmp},
-    {"image/jpeg",
-     {0x557CF401, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}},
-     Format::kJpeg},
-    {"image/tiff",
-     {0x557CF405, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}},
-     Format::kTiff},
-    {"image/png",
-     {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}},
-     Format::kPng},
-};
-
-const Encoder* FindEncoder(const CLSID& clsid) {
-    for (const Encoder& encoder : kEncoders) {
-        if (encoder.clsid == clsid) {
-            return &encoder;
-        }
+// The value of a parameter of the saver, or `fallback` when it has none.
+std::uint32_t ParameterValue(const Gdiplus::CEncodeParams& params, const Gdiplus::GUID& guid,
+                             std::uint32_t fallback) {
+    const Gdiplus::EncoderParameter* p = params.Find(guid);
+    if (p == nullptr || p->Type != Gdiplus::EncoderParameterValueTypeLong ||
+        p->NumberOfValues != 1) {
+        return fallback;
     }
-    return nullptr;
-}
-
-int JpegQuality(const Gdiplus::CEncodeParams& params) {
-    const Gdiplus::EncoderParameter* quality = params.Find(Gdiplus::EncoderQuality);
-    if (quality == nullptr || quality->Type != Gdiplus::EncoderParameterValueTypeLong ||
-        quality->NumberOfValues != 1) {
-        return kDefaultJpegQuality;
-    }
-    return quality->Value > 100 ? 100 : static_cast<int>(quality->Value);
-}
-
-bool Encode(Format format, std::FILE* file, const Gdiplus::Bitmap& bitmap,
-            const Gdiplus::CEncodeParams& params) {
-    const CDib& dib = bitmap.Dib();
-    const double dpiX = bitmap.GetHorizontalResolution();
-    const double dpiY = bitmap.GetVerticalResolution();
-    switch (format) {
-        case Format::kBmp:
-            return WriteBmp(file, dib, dpiX, dpiY);
-        case Format::kPng:
-            return WritePng(file, dib, dpiX, dpiY);
-        case Format::kJpeg:
-            return WriteJpeg(file, dib, dpiX, dpiY, JpegQuality(params));
-        case Format::kTiff:
-            return WriteTiff(file, dib, dpiX, dpiY);
-    }
-    return false;
-}
-
-bool Accepts(Format format, PixelLayout layout) {
-    switch (layout) {
-        case PixelLayout::kBgra32:
-        case PixelLayout::kBgr24:
-        case PixelLayout::kGrey8:
-            return true;
-        case PixelLayout::kPalette8:
-            return format == Format::kBmp;
-        case PixelLayout::kOther:
-            return false;
-    }
-    return false;
+    return p->Value;
 }
 
 // Temporary files are named "." + the output's file name (cut to at most
@@ -198,8 +132,10 @@ bool IsTemporaryName(std::string_view name) {
         return false;
     }
     const std::string_view output = name.substr(1, name.size() - kSuffixLength - 2);
-    for (const std::string_view extension : {".bmp", ".png", ".jpg", ".tif"}) {
-        if (output.size() > extension.size() && output.ends_with(extension)) {
+    for (const OutputFormat& format : OutputFormats()) {
+        const std::string_view extension = format.extension;
+        if (output.size() > extension.size() + 1 && output.ends_with(extension) &&
+            output[output.size() - extension.size() - 1] == '.') {
             return true;
         }
     }
@@ -308,82 +244,79 @@ class TemporaryFile {
     std::string m_path;
 };
 
-// Entry i is grey level i: the stored bytes are the grey levels themselves.
-bool IsIdentityGreyRamp(const CDib& dib) {
-    if (CDib::ColorTableEntries(dib.Header()) != 256) {
-        return false;
-    }
-    const RGBQUAD* table = dib.ColorTable();
-    for (int i = 0; i < 256; ++i) {
-        if (table[i].rgbBlue != i || table[i].rgbGreen != i || table[i].rgbRed != i) {
-            return false;
-        }
-    }
-    return true;
-}
-
-HRESULT MakeSaver(SaverPtr& slot, const char* mimeType) {
-    try {
-        slot.reset(new Gdiplus::CImageSaver);
-    } catch (const std::bad_alloc&) {
-        slot.reset();
-        return E_OUTOFMEMORY;
-    }
-    const HRESULT hr = SetEncoder(*slot, mimeType);
-    if (FAILED(hr)) {
-        slot.reset();
-    }
-    return hr;
-}
-
 }  // namespace
 
-PixelLayout ClassifyPixels(const CDib& dib) {
-    const BITMAPINFOHEADER* h = dib.Header();
-    if (!dib.IsValid() || h->biCompression != BI_RGB || dib.Width() <= 0 || dib.Height() <= 0) {
-        return PixelLayout::kOther;
+KindRows::KindRows(const CDib& image, PixelKind kind)
+    : m_image(image), m_from(KindOf(image)), m_to(kind), m_ok(false) {
+    if (!m_from || !image.IsValid() || image.Width() <= 0 || image.Height() <= 0) {
+        return;
     }
-    switch (h->biBitCount) {
-        case 32:
-            return PixelLayout::kBgra32;
-        case 24:
-            return PixelLayout::kBgr24;
-        case 8:
-            if (CDib::ColorTableEntries(h) == 0) {
-                return PixelLayout::kOther;
-            }
-            return IsIdentityGreyRamp(dib) ? PixelLayout::kGrey8 : PixelLayout::kPalette8;
-        default:
-            return PixelLayout::kOther;
+    if (*m_from == kind) {
+        m_ok = true;
+        return;
     }
+    if (kind == PixelKind::Bitonal || (InfoOf(*m_from).colour && !InfoOf(kind).colour)) {
+        return;
+    }
+    try {
+        m_buffer.resize(CDib::CalcStride(image.Width(), InfoOf(kind).bitCount));
+        m_ok = true;
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+const BYTE* KindRows::Row(LONG y) {
+    if (*m_from == m_to) {
+        return m_image.Row(y);
+    }
+    ConvertRow(*m_from, m_image.Row(y), m_to, m_buffer.data(), m_image.Width());
+    return m_buffer.data();
+}
+
+std::span<const BYTE> ProfileToWrite(const CDib& image, PixelKind kind) {
+    const std::span<const BYTE> profile = image.Profile();
+    return ProfileFitsKind(profile, kind) ? profile : std::span<const BYTE>();
 }
 
 HRESULT SetEncoder(Gdiplus::CImageSaver& saver, const std::string& mimeType) {
-    for (const Encoder& encoder : kEncoders) {
-        if (mimeType == encoder.mimeType) {
-            saver.encoderClsid = encoder.clsid;
+    for (const OutputFormat& format : OutputFormats()) {
+        if (mimeType == format.mimeType) {
+            saver.encoderClsid = format.encoder;
             return S_OK;
         }
     }
     return E_FAIL;
 }
 
+std::optional<PixelKind> KindSavedAs(const Gdiplus::CImageSaver& saver, PixelKind kind) {
+    const OutputFormat* format = OutputFormatByEncoder(saver.encoderClsid);
+    return format ? KindToWrite(kind, format->kinds) : std::nullopt;
+}
+
 HRESULT Save(const Gdiplus::CImageSaver& saver, const BitmapPtr& bitmap, const std::string& path) {
     if (!bitmap || !bitmap->Dib().IsValid()) {
         return E_INVALIDARG;
     }
-    const Encoder* encoder = FindEncoder(saver.encoderClsid);
-    if (encoder == nullptr || !Accepts(encoder->format, ClassifyPixels(bitmap->Dib()))) {
+    const CDib& image = bitmap->Dib();
+    const OutputFormat* format = OutputFormatByEncoder(saver.encoderClsid);
+    const std::optional<PixelKind> kind = KindOf(image);
+    const std::optional<PixelKind> written =
+        format && kind ? KindToWrite(*kind, format->kinds) : std::nullopt;
+    if (!written) {
         return E_FAIL;
     }
+    const WriteSettings settings{
+        *written, bitmap->GetHorizontalResolution(), bitmap->GetVerticalResolution(),
+        static_cast<int>(std::min<std::uint32_t>(
+            ParameterValue(saver.params, Gdiplus::EncoderQuality, format->defaultOption), 100)),
+        ParameterValue(saver.params, Gdiplus::EncoderCompression, format->defaultOption)};
     try {
         TemporaryFile temporary;
         if (const int err = temporary.Create(path); err != 0) {
             return HResultFromErrno(err);
         }
         errno = 0;
-        const bool written = Encode(encoder->format, temporary.File(), *bitmap, saver.params);
-        if (!written) {
+        if (!format->writer(temporary.File(), image, settings)) {
             const int encodeErrno = errno;
             const int err = temporary.WriteError(encodeErrno);
             // A writer that fails without a write error ran out of memory
@@ -470,26 +403,38 @@ int RemoveStaleTemporaryFiles(const std::string& folder, std::chrono::seconds ag
     return removed;
 }
 
-HRESULT SetBmpSaver(SaverPtr& slot) {
-    return MakeSaver(slot, "image/bmp");
-}
-
-HRESULT SetPngSaver(SaverPtr& slot) {
-    return MakeSaver(slot, "image/png");
-}
-
-HRESULT SetTiffSaver(SaverPtr& slot) {
-    return MakeSaver(slot, "image/tiff");
-}
-
-HRESULT SetJpegSaver(SaverPtr& slot, std::uint32_t quality) {
-    const HRESULT hr = MakeSaver(slot, "image/jpeg");
-    if (FAILED(hr)) {
-        return hr;
+HRESULT SetFormatSaver(SaverPtr& slot, std::int32_t saveType, std::int32_t quality,
+                       std::uint32_t compression) {
+    const OutputFormat& format = OutputFormatOf(saveType);
+    try {
+        slot.reset(new Gdiplus::CImageSaver);
+    } catch (const std::bad_alloc&) {
+        slot.reset();
+        return E_OUTOFMEMORY;
     }
-    if (slot->params.AddParameter(Gdiplus::EncoderQuality, Gdiplus::EncoderParameterValueTypeLong,
-                                  quality) < 0) {
-        return E_NOTIMPL;
+    slot->encoderClsid = format.encoder;
+    int added = 0;
+    switch (format.option) {
+        case FormatOption::None:
+            break;
+        case FormatOption::Quality:
+            added = slot->params.AddParameter(
+                Gdiplus::EncoderQuality, Gdiplus::EncoderParameterValueTypeLong,
+                static_cast<std::uint32_t>(std::clamp(quality, 0, 100)));
+            break;
+        case FormatOption::Compression: {
+            const bool known = std::any_of(
+                format.choices.begin(), format.choices.end(),
+                [compression](const FormatChoice& c) { return c.value == compression; });
+            added = slot->params.AddParameter(Gdiplus::EncoderCompression,
+                                              Gdiplus::EncoderParameterValueTypeLong,
+                                              known ? compression : format.defaultOption);
+            break;
+        }
+    }
+    if (added < 0) {
+        slot.reset();
+        return E_OUTOFMEMORY;
     }
     return S_OK;
 }

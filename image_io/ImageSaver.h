@@ -1,39 +1,40 @@
-// Writing a Gdiplus::Bitmap to a BMP, PNG, TIFF or JPEG file.
+// Writing a Gdiplus::Bitmap to a file of one of the output formats
+// (OutputFormats.h: BMP, PNG, TIFF, JPEG).
 //
 // A saver (Gdiplus::CImageSaver) names an encoder by class id and carries
-// its parameters. The encoders take 32-bit (blue, green, red, alpha), 24-bit
-// and 8-bit grey-ramp images (BMP also any other 8-bit palette) and write
-// the bitmap's resolution:
-//  - BMP: BITMAPFILEHEADER + 40-byte BITMAPINFOHEADER, the rows bottom-up
-//    as stored, biX/YPelsPerMeter from the resolution;
-//  - PNG: RGBA, RGB or grey, 8 bits per sample, pHYs in pixels per metre,
-//    the Average filter, deflated at libdeflate's fastest level;
-//  - TIFF: RGBA (unassociated alpha), RGB or grey, deflate with the
-//    horizontal predictor, X/YResolution in inches as given;
-//  - JPEG: colour or grey (the alpha byte is dropped), JFIF density in dots
-//    per inch rounded to a whole number (the format has no fractions),
-//    quality from the EncoderQuality parameter (75 when absent).
+// its parameters. The encoders take an image of any pixel kind (PixelKind.h)
+// and write the kind their format holds (KindToWrite: the image's own where
+// the format has it; 16 bits become 8 and alpha is dropped where it has
+// not), with the bitmap's resolution and, in PNG, TIFF and JPEG, the
+// image's ICC profile:
+//  - BMP: BITMAPFILEHEADER + 40-byte BITMAPINFOHEADER, 1 bit (black and
+//    white), 8 (the grey ramp), 24 or 32 bits (alpha), the rows bottom-up,
+//    biX/YPelsPerMeter from the resolution;
+//  - PNG: grey or colour, with or without alpha, 1, 8 or 16 bits a sample,
+//    pHYs in pixels per metre, iCCP, the Average filter, deflated at
+//    libdeflate's fastest level;
+//  - TIFF: the same kinds (alpha unassociated), 1 bit as Group 4, the others
+//    with the horizontal predictor and Deflate or LZW (EncoderCompression,
+//    Deflate when absent), X/YResolution in inches as given, the profile
+//    tag;
+//  - JPEG: grey or colour, 8 bits, JFIF density in dots per inch rounded to
+//    a whole number (the format has no fractions), the profile in APP2
+//    markers, quality from the EncoderQuality parameter (75 when absent).
 #pragma once
 
 #include <boost/shared_ptr.hpp>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "image/PixelKind.h"
+#include "image_io/OutputFormats.h"
 #include "image_io/PlatformImage.h"
 #include "msg/Result.h"
 
 namespace Gdiplus {
-
-struct GUID {
-    std::uint32_t Data1;
-    std::uint16_t Data2;
-    std::uint16_t Data3;
-    std::uint8_t Data4[8];
-    friend bool operator==(const GUID&, const GUID&) = default;
-};
-using CLSID = GUID;
 
 enum EncoderParameterValueType : std::uint32_t {
     EncoderParameterValueTypeByte = 1,
@@ -48,6 +49,10 @@ enum EncoderParameterValueType : std::uint32_t {
 
 // JPEG quality, 0 to 100, value type Long.
 extern const GUID EncoderQuality;
+// TIFF compression of images above 1 bit, value type Long: the TIFF
+// Compression tag's value of one of the format's choices (5 LZW, 8
+// Deflate).
+extern const GUID EncoderCompression;
 
 // One encoder parameter with a single 32-bit value.
 struct EncoderParameter {
@@ -82,8 +87,13 @@ using SaverPtr = boost::shared_ptr<Gdiplus::CImageSaver>;
 
 // Copies into the saver the class id of the encoder whose MIME type equals
 // `mimeType` exactly (case-sensitive): "image/bmp", "image/png",
-// "image/jpeg" or "image/tiff". E_FAIL when none matches.
+// "image/jpeg" or "image/tiff" (OutputFormats.h). E_FAIL when none matches.
 HRESULT SetEncoder(Gdiplus::CImageSaver& saver, const std::string& mimeType);
+
+// The pixel kind Save writes an image of `kind` as with this saver
+// (KindToWrite of its format's kinds); nothing when the saver has no
+// encoder.
+std::optional<PixelKind> KindSavedAs(const Gdiplus::CImageSaver& saver, PixelKind kind);
 
 // Writes the bitmap to `path` (UTF-8) with the saver's encoder, parameters
 // and the bitmap's resolution. The file is written under a temporary name
@@ -93,7 +103,7 @@ HRESULT SetEncoder(Gdiplus::CImageSaver& saver, const std::string& mimeType);
 // the folder is then written to the disk too, so that the result survives
 // a power cut. Results: S_OK; E_INVALIDARG for an empty bitmap pointer or
 // an image without pixels; E_FAIL when the saver has no encoder or the
-// encoder does not take the image's depth; when creating, writing, syncing,
+// image is of no pixel kind; when creating, writing, syncing,
 // closing or renaming the file fails, the system's reason as
 // HResultFromErrno (0x80070070 a full disk, 0x800700DF a file larger than
 // the process may write, 0x800700CE a name too long, 0x80070005 no
@@ -122,12 +132,11 @@ HRESULT CheckSaveFolder(const std::string& folder);
 // fresh ones (a save running now), stay. The number removed.
 int RemoveStaleTemporaryFiles(const std::string& folder, std::chrono::seconds age);
 
-// Saver factories: each puts a new saver into `slot`, then sets the
-// format's encoder; when that fails the slot is emptied and the failure
-// returned. SetJpegSaver adds EncoderQuality (value type Long) = quality
-// (0 to 100); if the parameter cannot be added it returns E_NOTIMPL and
-// keeps the saver.
-HRESULT SetBmpSaver(SaverPtr& slot);
-HRESULT SetPngSaver(SaverPtr& slot);
-HRESULT SetJpegSaver(SaverPtr& slot, std::uint32_t quality);
-HRESULT SetTiffSaver(SaverPtr& slot);
+// The saver of the format stored as `saveType` (OutputFormatOf: PNG for an
+// unknown value) into `slot`, with the format's option as its encoder
+// parameter: `quality` (clamped to 0 to 100) for a format with
+// FormatOption::Quality, `compression` for one with
+// FormatOption::Compression (the format's default when it is none of its
+// choices' values). E_OUTOFMEMORY, the slot empty, when memory is short.
+HRESULT SetFormatSaver(SaverPtr& slot, std::int32_t saveType, std::int32_t quality,
+                       std::uint32_t compression);

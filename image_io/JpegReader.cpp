@@ -4,7 +4,9 @@
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
+#include <span>
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jerror.h>
@@ -32,6 +34,11 @@ struct Job {
     ErrorManager errors;
     jpeg_progress_mgr progress;
     bool cmyk;
+    PixelKind kind;
+    // The ICC profile of the APP2 markers (malloc'd by libjpeg; freed by
+    // ReadJpeg), or null.
+    JOCTET* profile;
+    unsigned profileSize;
 };
 
 [[noreturn]] void Stop(j_common_ptr cinfo, HRESULT failure) {
@@ -86,17 +93,21 @@ HRESULT Start(Job& job, const std::uint8_t* data, std::size_t size, const Decode
     job.progress.progress_monitor = OnProgress;
     cinfo.progress = &job.progress;
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
         return E_NOT_IMAGE_FILE;
     }
-    if (!WithinDecodeLimits(cinfo.image_width, cinfo.image_height, limits)) {
+    const bool grey = cinfo.jpeg_color_space == JCS_GRAYSCALE;
+    job.kind = grey ? PixelKind::Grey8 : PixelKind::Bgra32;
+    if (!WithinDecodeLimits(cinfo.image_width, cinfo.image_height, job.kind, limits)) {
         return kDecodeNoMemory;
     }
+    jpeg_read_icc_profile(&cinfo, &job.profile, &job.profileSize);
     job.cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-    cinfo.out_color_space = job.cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+    cinfo.out_color_space = grey ? JCS_GRAYSCALE : job.cmyk ? JCS_CMYK : JCS_EXT_BGRA;
     jpeg_start_decompress(&cinfo);
     if (cinfo.output_width != cinfo.image_width || cinfo.output_height != cinfo.image_height ||
-        cinfo.output_components != 4) {
+        cinfo.output_components != (grey ? 1 : 4)) {
         return E_NOT_IMAGE_FILE;
     }
     return S_OK;
@@ -149,11 +160,17 @@ HRESULT ReadJpeg(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::siz
     try {
         hr = Start(job, data, size, limits);
         if (SUCCEEDED(hr)) {
-            const DibPtr out = NewDib(static_cast<LONG>(job.cinfo.output_width),
-                                      static_cast<LONG>(job.cinfo.output_height), 32);
+            // A CMYK file's profile describes the inks, not the colours
+            // made of them: it does not fit and is left out.
+            const std::span<const BYTE> profile(job.profile, job.profile ? job.profileSize : 0);
+            const DibPtr out =
+                NewDib(static_cast<LONG>(job.cinfo.output_width),
+                       static_cast<LONG>(job.cinfo.output_height), job.kind,
+                       ProfileFitsKind(profile, job.kind) ? profile : std::span<const BYTE>());
             if (!out) {
                 hr = kDecodeNoMemory;
             } else if (SUCCEEDED(hr = ReadRows(job, *out))) {
+                ClearRowPadding(*out);
                 dib = out;
                 hasAlpha = false;
             }
@@ -162,5 +179,6 @@ HRESULT ReadJpeg(DibPtr& dib, bool& hasAlpha, const std::uint8_t* data, std::siz
         hr = kDecodeNoMemory;
     }
     jpeg_destroy_decompress(&job.cinfo);
+    std::free(job.profile);
     return hr;
 }

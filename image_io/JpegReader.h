@@ -13,9 +13,10 @@
 // True when the bytes start with a JPEG start-of-image marker.
 bool IsJpegData(const std::uint8_t* data, std::size_t size);
 
-// A DecodeFunction for JPEG files (`hasAlpha` is always false). Grey and
-// colour files become opaque blue, green, red; CMYK and YCCK files are
-// taken as the inverted CMYK that their writers store. The size in the
+// A DecodeFunction for JPEG files (`hasAlpha` is always false). Grey files
+// become Grey8; colour files opaque Bgra32; CMYK and YCCK files are taken
+// as the inverted CMYK that their writers store, to opaque Bgra32. The ICC
+// profile of the APP2 markers is kept (not a CMYK file's). The size in the
 // frame header is checked against `limits` before pixel memory is taken.
 // Besides the declared size, libjpeg's own working memory (the whole-image
 // coefficient buffer of progressive files) is bounded: 48 MiB, or 64 bytes

@@ -2,6 +2,8 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
+#include <optional>
+#include <span>
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
@@ -42,8 +44,16 @@ struct JpegJob {
     JpegErrorManager errors;
 };
 
-bool RunJpeg(JpegJob& job, std::FILE* file, const CDib& dib, J_COLOR_SPACE inSpace, int components,
-             UINT16 densityX, UINT16 densityY, int quality) {
+// The rows libjpeg reads: the image's own (skipping an alpha byte), or
+// rows converted to the written kind.
+struct JpegInput {
+    J_COLOR_SPACE space;
+    int components;
+    KindRows* converted;  // null: the image's own rows
+};
+
+bool RunJpeg(JpegJob& job, std::FILE* file, const CDib& image, const JpegInput& input,
+             std::span<const BYTE> profile, UINT16 densityX, UINT16 densityY, int quality) {
     jpeg_compress_struct& cinfo = job.cinfo;
     cinfo.err = jpeg_std_error(&job.errors.base);
     job.errors.base.error_exit = JpegErrorExit;
@@ -54,10 +64,10 @@ bool RunJpeg(JpegJob& job, std::FILE* file, const CDib& dib, J_COLOR_SPACE inSpa
     }
     jpeg_create_compress(&cinfo);
     jpeg_stdio_dest(&cinfo, file);
-    cinfo.image_width = static_cast<JDIMENSION>(dib.Width());
-    cinfo.image_height = static_cast<JDIMENSION>(dib.Height());
-    cinfo.input_components = components;
-    cinfo.in_color_space = inSpace;
+    cinfo.image_width = static_cast<JDIMENSION>(image.Width());
+    cinfo.image_height = static_cast<JDIMENSION>(image.Height());
+    cinfo.input_components = input.components;
+    cinfo.in_color_space = input.space;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     cinfo.write_JFIF_header = TRUE;
@@ -65,8 +75,13 @@ bool RunJpeg(JpegJob& job, std::FILE* file, const CDib& dib, J_COLOR_SPACE inSpa
     cinfo.X_density = densityX;
     cinfo.Y_density = densityY;
     jpeg_start_compress(&cinfo, TRUE);
+    if (!profile.empty()) {
+        jpeg_write_icc_profile(&cinfo, profile.data(), static_cast<unsigned>(profile.size()));
+    }
     while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(dib.Row(static_cast<LONG>(cinfo.next_scanline)));
+        const auto y = static_cast<LONG>(cinfo.next_scanline);
+        JSAMPROW row =
+            const_cast<JSAMPROW>(input.converted ? input.converted->Row(y) : image.Row(y));
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -76,26 +91,28 @@ bool RunJpeg(JpegJob& job, std::FILE* file, const CDib& dib, J_COLOR_SPACE inSpa
 
 }  // namespace
 
-bool WriteJpeg(std::FILE* file, const CDib& dib, double dpiX, double dpiY, int quality) {
-    J_COLOR_SPACE inSpace;
-    int components;
-    switch (ClassifyPixels(dib)) {
-        case PixelLayout::kBgra32:
-            inSpace = JCS_EXT_BGRX;  // the alpha byte is skipped
-            components = 4;
-            break;
-        case PixelLayout::kBgr24:
-            inSpace = JCS_EXT_BGR;
-            components = 3;
-            break;
-        case PixelLayout::kGrey8:
-            inSpace = JCS_GRAYSCALE;
-            components = 1;
-            break;
-        default:
-            return false;
+bool WriteJpeg(std::FILE* file, const CDib& image, const WriteSettings& settings) {
+    const std::optional<PixelKind> kind = KindOf(image);
+    if (!kind || (settings.kind != PixelKind::Grey8 && settings.kind != PixelKind::Bgr24)) {
+        return false;
     }
+    const bool grey = settings.kind == PixelKind::Grey8;
+    JpegInput input{grey ? JCS_GRAYSCALE : JCS_EXT_BGR, grey ? 1 : 3, nullptr};
+    // An 8-bit colour image with alpha is read as it is, the alpha byte
+    // skipped; other kinds that are not the written one are converted.
+    if (*kind == PixelKind::Bgra32 && !grey) {
+        input = JpegInput{JCS_EXT_BGRX, 4, nullptr};
+    }
+    KindRows rows(image, settings.kind);
+    if (*kind != settings.kind && input.components != 4) {
+        if (!rows.Ok()) {
+            return false;
+        }
+        input.converted = &rows;
+    }
+    const int quality =
+        settings.quality < 0 ? 0 : (settings.quality > 100 ? 100 : settings.quality);
     JpegJob job;
-    return RunJpeg(job, file, dib, inSpace, components, Density(dpiX), Density(dpiY),
-                   quality < 0 ? 0 : (quality > 100 ? 100 : quality));
+    return RunJpeg(job, file, image, input, ProfileToWrite(image, settings.kind),
+                   Density(settings.dpiX), Density(settings.dpiY), quality);
 }

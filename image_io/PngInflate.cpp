@@ -13,12 +13,13 @@
 #include "image/PixelMemory.h"
 #include "image_io/Decoding.h"
 
-// The image's own memory holds the inflated rows until they are decoded:
-// a row of the file (a filter byte and up to 3 bytes a pixel) is never
-// longer than a row of the image (4 bytes a pixel), so with the inflated
-// rows at the end of the bits, every decoded row, written top-down from the
-// start, lands below the file rows still to be read. The rows are turned
-// bottom-up at the end.
+// For colour files the image's own memory holds the inflated rows until
+// they are decoded: a row of the file (a filter byte and 3 bytes a pixel)
+// is never longer than a row of the image (4 bytes a pixel), so with the
+// inflated rows at the end of the bits, every decoded row, written top-down
+// from the start, lands below the file rows still to be read. The rows are
+// turned bottom-up at the end. Grey files (a row of the file is one byte
+// longer than the image's) are inflated into a block of their own.
 
 namespace {
 
@@ -145,24 +146,27 @@ bool UnfilterRow(unsigned filter, const std::uint8_t* in, const std::uint8_t* pr
     }
 }
 
-// One row of samples to blue, green, red, alpha.
+// One row of samples in the image's layout: red, green, blue to blue,
+// green, red, alpha; grey, and grey and alpha, as they are.
 template <int C>
 void ExpandRow(const std::uint8_t* in, std::uint8_t* out, std::size_t width) {
-    for (std::size_t x = 0; x < width; ++x, in += C, out += 4) {
-        if constexpr (C == 3) {
+    if constexpr (C == 3) {
+        for (std::size_t x = 0; x < width; ++x, in += 3, out += 4) {
             out[0] = in[2];
             out[1] = in[1];
             out[2] = in[0];
             out[3] = 255;
-        } else {
-            out[0] = out[1] = out[2] = in[0];
-            out[3] = C == 2 ? in[1] : 255;
         }
+    } else {
+        std::memcpy(out, in, width * C);
     }
 }
 
+// `inPlace`: the file rows lie in the image's own bits (see above), so the
+// rows are decoded top-down from the start of the bits and turned
+// bottom-up at the end.
 template <int C>
-bool DecodeRows(CDib& dib, const std::uint8_t* rows) {
+bool DecodeRows(CDib& dib, const std::uint8_t* rows, bool inPlace) {
     const auto width = static_cast<std::size_t>(dib.Width());
     const auto height = static_cast<std::size_t>(dib.Height());
     const std::size_t stride = dib.Stride();
@@ -173,10 +177,11 @@ bool DecodeRows(CDib& dib, const std::uint8_t* rows) {
         if (!UnfilterRow<C>(rows[0], rows + 1, prev.data(), cur.data(), width)) {
             return false;
         }
-        ExpandRow<C>(cur.data(), bits + y * stride, width);
+        ExpandRow<C>(cur.data(), inPlace ? bits + y * stride : dib.Row(static_cast<LONG>(y)),
+                     width);
         prev.swap(cur);
     }
-    for (std::size_t y = 0; y < height / 2; ++y) {
+    for (std::size_t y = 0; inPlace && y < height / 2; ++y) {
         std::swap_ranges(bits + y * stride, bits + (y + 1) * stride,
                          bits + (height - 1 - y) * stride);
     }
@@ -208,8 +213,10 @@ int InflatableChannels(int colourType, int bitDepth, bool interlaced, bool trans
 
 HRESULT InflatePngPixels(CDib& dib, int channels, const std::uint8_t* data, std::size_t size,
                          std::size_t idatAt) {
-    if (dib.BitCount() != 32 || dib.Bits() == nullptr || dib.Width() <= 0 || dib.Height() <= 0 ||
-        channels < 1 || channels > 3 || idatAt > size) {
+    static constexpr PixelKind kKinds[] = {PixelKind::Grey8, PixelKind::GreyAlpha8,
+                                           PixelKind::Bgra32};
+    if (channels < 1 || channels > 3 || KindOf(dib) != kKinds[channels - 1] ||
+        dib.Bits() == nullptr || dib.Width() <= 0 || dib.Height() <= 0 || idatAt > size) {
         return E_INVALIDARG;
     }
     try {
@@ -221,7 +228,12 @@ HRESULT InflatePngPixels(CDib& dib, int channels, const std::uint8_t* data, std:
         const HRESULT cutShort = stream.fileEnds ? kDecodeTruncated : kCorrupt;
         const std::size_t rowBytes = static_cast<std::size_t>(dib.Width()) * channels + 1;
         const std::size_t pixelBytes = rowBytes * static_cast<std::size_t>(dib.Height());
-        std::uint8_t* rows = dib.Bits() + dib.GetImageSize() - pixelBytes;
+        const bool inPlace = channels == 3;
+        WorkBlock block;
+        if (!inPlace && !(block = MakeWorkBlock(pixelBytes))) {
+            return kDecodeNoMemory;
+        }
+        std::uint8_t* rows = inPlace ? dib.Bits() + dib.GetImageSize() - pixelBytes : block.get();
         Decompressor decompressor;
         if (decompressor.d == nullptr) {
             return kDecodeNoMemory;
@@ -236,9 +248,9 @@ HRESULT InflatePngPixels(CDib& dib, int channels, const std::uint8_t* data, std:
                 return cutShort;
         }
         stream.joined.reset();
-        const bool decoded = channels == 1   ? DecodeRows<1>(dib, rows)
-                             : channels == 2 ? DecodeRows<2>(dib, rows)
-                                             : DecodeRows<3>(dib, rows);
+        const bool decoded = channels == 1   ? DecodeRows<1>(dib, rows, inPlace)
+                             : channels == 2 ? DecodeRows<2>(dib, rows, inPlace)
+                                             : DecodeRows<3>(dib, rows, inPlace);
         return decoded ? S_OK : kCorrupt;
     } catch (const std::bad_alloc&) {
         return kDecodeNoMemory;

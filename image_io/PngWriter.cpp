@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
+#include <type_traits>
 #include <vector>
 
 #include "image/PixelMemory.h"
@@ -14,25 +16,68 @@
 
 namespace {
 
-struct PngKind {
+// The PNG colour type, bit depth and bytes a pixel (for the filters, at
+// least 1) of each kind, and how a row of it is put into the file's order.
+struct PngLayout {
     int colourType;
-    int channels;
+    int bitDepth;
+    int bytes;
+    void (*toFileOrder)(const BYTE* in, std::uint8_t* out, std::size_t width);
 };
 
-bool KindOf(const CDib& dib, PngKind& kind) {
-    switch (ClassifyPixels(dib)) {
-        case PixelLayout::kBgra32:
-            kind = {PNG_COLOR_TYPE_RGB_ALPHA, 4};
-            return true;
-        case PixelLayout::kBgr24:
-            kind = {PNG_COLOR_TYPE_RGB, 3};
-            return true;
-        case PixelLayout::kGrey8:
-            kind = {PNG_COLOR_TYPE_GRAY, 1};
-            return true;
-        default:
-            return false;
+// Samples in the file's order: red, green, blue, alpha; 16-bit ones
+// big-endian.
+template <int C, int Bytes>
+void ToFileOrder(const BYTE* in, std::uint8_t* out, std::size_t width) {
+    constexpr int kSample = Bytes / C;
+    if constexpr (C <= 2 && kSample == 1) {
+        std::memcpy(out, in, width * C);
+    } else {
+        for (std::size_t x = 0; x < width; ++x, in += Bytes, out += Bytes) {
+            for (int c = 0; c < C; ++c) {
+                // Blue and red change places; alpha and grey stay.
+                const int from = C >= 3 && c < 3 ? 2 - c : c;
+                if constexpr (kSample == 1) {
+                    out[c] = in[from];
+                } else {
+                    out[2 * c] = in[2 * from + 1];
+                    out[2 * c + 1] = in[2 * from];
+                }
+            }
+        }
     }
+}
+
+void BitsToFileOrder(const BYTE* in, std::uint8_t* out, std::size_t width) {
+    const std::size_t bytes = (width + 7) / 8;
+    std::memcpy(out, in, bytes);
+    if (width % 8 != 0) {
+        out[bytes - 1] &= static_cast<std::uint8_t>(0xFF00u >> (width % 8));
+    }
+}
+
+PngLayout LayoutOf(PixelKind kind) {
+    switch (kind) {
+        case PixelKind::Bitonal:
+            return {PNG_COLOR_TYPE_GRAY, 1, 1, BitsToFileOrder};
+        case PixelKind::Grey8:
+            return {PNG_COLOR_TYPE_GRAY, 8, 1, ToFileOrder<1, 1>};
+        case PixelKind::GreyAlpha8:
+            return {PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2, ToFileOrder<2, 2>};
+        case PixelKind::Grey16:
+            return {PNG_COLOR_TYPE_GRAY, 16, 2, ToFileOrder<1, 2>};
+        case PixelKind::GreyAlpha16:
+            return {PNG_COLOR_TYPE_GRAY_ALPHA, 16, 4, ToFileOrder<2, 4>};
+        case PixelKind::Bgr24:
+            return {PNG_COLOR_TYPE_RGB, 8, 3, ToFileOrder<3, 3>};
+        case PixelKind::Bgra32:
+            return {PNG_COLOR_TYPE_RGB_ALPHA, 8, 4, ToFileOrder<4, 4>};
+        case PixelKind::Bgr48:
+            return {PNG_COLOR_TYPE_RGB, 16, 6, ToFileOrder<3, 6>};
+        case PixelKind::Bgra64:
+            return {PNG_COLOR_TYPE_RGB_ALPHA, 16, 8, ToFileOrder<4, 8>};
+    }
+    return {};
 }
 
 // --- WritePng: rows filtered here, deflated whole by libdeflate -------------
@@ -68,40 +113,30 @@ bool WriteChunk(std::FILE* file, const char* type, const std::uint8_t* data, std
            std::fwrite(tail, 1, 4, file) == 4;
 }
 
-// One row of the image in the file's sample order: red, green, blue, alpha.
-template <int C>
-void ToFileOrder(const BYTE* in, std::uint8_t* out, std::size_t width) {
-    if constexpr (C == 1) {
-        std::memcpy(out, in, width);
-    } else {
-        for (std::size_t x = 0; x < width; ++x, in += C, out += C) {
-            out[0] = in[2];
-            out[1] = in[1];
-            out[2] = in[0];
-            if constexpr (C == 4) {
-                out[3] = in[3];
-            }
-        }
+// Filters one row of `n` bytes with the Average filter, `Bpp` bytes a
+// pixel: `out` receives the filter type and the filtered bytes.
+template <int Bpp>
+void FilterRow(const std::uint8_t* cur, const std::uint8_t* prev, std::uint8_t* out,
+               std::size_t n) {
+    out[0] = kFilterAverage;
+    std::uint8_t* filtered = out + 1;
+    for (std::size_t i = 0; i < Bpp && i < n; ++i) {
+        filtered[i] = static_cast<std::uint8_t>(cur[i] - (prev[i] >> 1));
+    }
+    for (std::size_t i = Bpp; i < n; ++i) {
+        filtered[i] = static_cast<std::uint8_t>(cur[i] - ((cur[i - Bpp] + prev[i]) >> 1));
     }
 }
 
-// The image's rows top-down, each as the Average filter type and the
-// filtered samples: `out` holds height × (width × C + 1) bytes.
-template <int C>
-void FilterRows(const CDib& dib, std::uint8_t* out) {
-    const auto width = static_cast<std::size_t>(dib.Width());
-    const std::size_t n = width * C;
-    std::vector<std::uint8_t> prev(n, 0), cur(n);
-    for (LONG y = 0; y < dib.Height(); ++y, out += n + 1) {
-        ToFileOrder<C>(dib.Row(y), cur.data(), width);
-        out[0] = kFilterAverage;
-        std::uint8_t* filtered = out + 1;
-        for (std::size_t i = 0; i < C; ++i) {
-            filtered[i] = static_cast<std::uint8_t>(cur[i] - (prev[i] >> 1));
-        }
-        for (std::size_t i = C; i < n; ++i) {
-            filtered[i] = static_cast<std::uint8_t>(cur[i] - ((cur[i - C] + prev[i]) >> 1));
-        }
+// The image's rows top-down in the file's order, each filtered: `out`
+// holds height × (row bytes + 1) bytes.
+template <int Bpp>
+void FilterRows(KindRows& rows, const PngLayout& layout, LONG height, std::size_t width,
+                std::size_t rowBytes, std::uint8_t* out) {
+    std::vector<std::uint8_t> prev(rowBytes, 0), cur(rowBytes);
+    for (LONG y = 0; y < height; ++y, out += rowBytes + 1) {
+        layout.toFileOrder(rows.Row(y), cur.data(), width);
+        FilterRow<Bpp>(cur.data(), prev.data(), out, rowBytes);
         prev.swap(cur);
     }
 }
@@ -111,10 +146,28 @@ struct Compressor {
     ~Compressor() { libdeflate_free_compressor(c); }
 };
 
+// The iCCP chunk: a profile name, its end, compression method 0 and the
+// zlib-compressed profile. Nothing for an empty profile.
+bool WriteProfileChunk(std::FILE* file, const Compressor& compressor,
+                       std::span<const BYTE> profile) {
+    if (profile.empty()) {
+        return true;
+    }
+    static constexpr char kName[] = "ICC profile";
+    std::vector<std::uint8_t> chunk(sizeof kName + 1);
+    std::memcpy(chunk.data(), kName, sizeof kName);  // with its end
+    const std::size_t start = chunk.size();
+    chunk.resize(start + libdeflate_zlib_compress_bound(compressor.c, profile.size()));
+    const std::size_t bytes = libdeflate_zlib_compress(compressor.c, profile.data(), profile.size(),
+                                                       chunk.data() + start, chunk.size() - start);
+    return bytes != 0 && WriteChunk(file, "iCCP", chunk.data(), start + bytes);
+}
+
 // --- WritePngReference: libpng --------------------------------------------
 
-// libpng reports errors by longjmp: WritePngReference keeps no object with a
-// destructor alive between setjmp and the end of the write.
+// libpng reports errors by longjmp: WritePngReference makes no object with
+// a destructor between setjmp and the end of the write, and changes none of
+// the locals made before (the row source only fills its buffer).
 
 void PngError(png_structp png, png_const_charp /*message*/) {
     png_longjmp(png, 1);
@@ -124,33 +177,50 @@ void PngWarning(png_structp /*png*/, png_const_charp /*message*/) {}
 
 }  // namespace
 
-bool WritePng(std::FILE* file, const CDib& dib, double dpiX, double dpiY) {
-    PngKind kind{};
-    if (!KindOf(dib, kind)) {
+bool WritePng(std::FILE* file, const CDib& image, const WriteSettings& settings) {
+    const PngLayout layout = LayoutOf(settings.kind);
+    KindRows rows(image, settings.kind);
+    if (!rows.Ok()) {
         return false;
     }
     try {
-        const auto width = static_cast<std::uint32_t>(dib.Width());
-        const auto height = static_cast<std::uint32_t>(dib.Height());
-        const std::size_t rowBytes = std::size_t{width} * kind.channels + 1;
-        const std::size_t rawBytes = rowBytes * height;
+        const auto width = static_cast<std::uint32_t>(image.Width());
+        const auto height = static_cast<std::uint32_t>(image.Height());
+        const std::size_t rowBytes = (std::size_t{width} * InfoOf(settings.kind).bitCount + 7) / 8;
+        const std::size_t rawBytes = (rowBytes + 1) * height;
         WorkBlock compressed;
         std::size_t compressedBytes = 0;
+        Compressor compressor;
+        if (compressor.c == nullptr) {
+            return false;
+        }
         {
-            WorkBlock rows = MakeWorkBlock(rawBytes);
-            Compressor compressor;
-            if (!rows || compressor.c == nullptr) {
+            WorkBlock filtered = MakeWorkBlock(rawBytes);
+            if (!filtered) {
                 return false;
             }
-            switch (kind.channels) {
+            const auto filter = [&](auto bpp) {
+                FilterRows<decltype(bpp)::value>(rows, layout, static_cast<LONG>(height), width,
+                                                 rowBytes, filtered.get());
+            };
+            switch (layout.bytes) {
                 case 1:
-                    FilterRows<1>(dib, rows.get());
+                    filter(std::integral_constant<int, 1>());
+                    break;
+                case 2:
+                    filter(std::integral_constant<int, 2>());
                     break;
                 case 3:
-                    FilterRows<3>(dib, rows.get());
+                    filter(std::integral_constant<int, 3>());
+                    break;
+                case 4:
+                    filter(std::integral_constant<int, 4>());
+                    break;
+                case 6:
+                    filter(std::integral_constant<int, 6>());
                     break;
                 default:
-                    FilterRows<4>(dib, rows.get());
+                    filter(std::integral_constant<int, 8>());
                     break;
             }
             const std::size_t bound = libdeflate_zlib_compress_bound(compressor.c, rawBytes);
@@ -158,7 +228,7 @@ bool WritePng(std::FILE* file, const CDib& dib, double dpiX, double dpiY) {
             if (!compressed) {
                 return false;
             }
-            compressedBytes = libdeflate_zlib_compress(compressor.c, rows.get(), rawBytes,
+            compressedBytes = libdeflate_zlib_compress(compressor.c, filtered.get(), rawBytes,
                                                        compressed.get(), bound);
             if (compressedBytes == 0) {
                 return false;
@@ -168,14 +238,15 @@ bool WritePng(std::FILE* file, const CDib& dib, double dpiX, double dpiY) {
         std::uint8_t header[13] = {};
         PutBe32(header, width);
         PutBe32(header + 4, height);
-        header[8] = 8;
-        header[9] = static_cast<std::uint8_t>(kind.colourType);
+        header[8] = static_cast<std::uint8_t>(layout.bitDepth);
+        header[9] = static_cast<std::uint8_t>(layout.colourType);
         std::uint8_t phys[9] = {};
-        PutBe32(phys, static_cast<std::uint32_t>(DpiToPelsPerMeter(dpiX)));
-        PutBe32(phys + 4, static_cast<std::uint32_t>(DpiToPelsPerMeter(dpiY)));
+        PutBe32(phys, static_cast<std::uint32_t>(DpiToPelsPerMeter(settings.dpiX)));
+        PutBe32(phys + 4, static_cast<std::uint32_t>(DpiToPelsPerMeter(settings.dpiY)));
         phys[8] = 1;  // per metre
         bool ok = std::fwrite(kSignature, 1, 8, file) == 8 &&
                   WriteChunk(file, "IHDR", header, sizeof header) &&
+                  WriteProfileChunk(file, compressor, ProfileToWrite(image, settings.kind)) &&
                   WriteChunk(file, "pHYs", phys, sizeof phys);
         for (std::size_t at = 0; ok && at < compressedBytes; at += kMaxIdatBytes) {
             const std::size_t part = std::min(kMaxIdatBytes, compressedBytes - at);
@@ -187,9 +258,14 @@ bool WritePng(std::FILE* file, const CDib& dib, double dpiX, double dpiY) {
     }
 }
 
-bool WritePngReference(std::FILE* file, const CDib& dib, double dpiX, double dpiY) {
-    PngKind kind{};
-    if (!KindOf(dib, kind)) {
+bool WritePngReference(std::FILE* file, const CDib& image, const WriteSettings& settings) {
+    if (settings.kind != PixelKind::Grey8 && settings.kind != PixelKind::Bgr24 &&
+        settings.kind != PixelKind::Bgra32) {
+        return false;
+    }
+    const PngLayout layout = LayoutOf(settings.kind);
+    KindRows rows(image, settings.kind);
+    if (!rows.Ok()) {
         return false;
     }
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
@@ -209,18 +285,18 @@ bool WritePngReference(std::FILE* file, const CDib& dib, double dpiX, double dpi
     png_set_compression_level(png, 1);
     png_set_compression_strategy(png, Z_RLE);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(dib.Width()),
-                 static_cast<png_uint_32>(dib.Height()), 8, kind.colourType, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image.Width()),
+                 static_cast<png_uint_32>(image.Height()), 8, layout.colourType, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-    png_set_pHYs(png, info, static_cast<png_uint_32>(DpiToPelsPerMeter(dpiX)),
-                 static_cast<png_uint_32>(DpiToPelsPerMeter(dpiY)), PNG_RESOLUTION_METER);
+    png_set_pHYs(png, info, static_cast<png_uint_32>(DpiToPelsPerMeter(settings.dpiX)),
+                 static_cast<png_uint_32>(DpiToPelsPerMeter(settings.dpiY)), PNG_RESOLUTION_METER);
     png_write_info(png, info);
-    if (kind.channels != 1) {
+    if (layout.bytes != 1) {
         png_set_bgr(png);
     }
-    const LONG height = dib.Height();
+    const LONG height = image.Height();
     for (LONG y = 0; y < height; ++y) {
-        png_write_row(png, dib.Row(y));
+        png_write_row(png, rows.Row(y));
     }
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);

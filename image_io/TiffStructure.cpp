@@ -17,12 +17,18 @@ enum TiffType : std::uint16_t {
     kRational = 5,
 };
 
-// The bytes of a file held in memory, as libtiff reads them.
-struct MemoryFile {
+}  // namespace
+
+struct CTiffInMemory::MemoryFile {
     const std::uint8_t* data;
     std::uint64_t size;
     std::uint64_t position;
 };
+
+namespace {
+
+// The bytes of a file held in memory, as libtiff reads them.
+using MemoryFile = CTiffInMemory::MemoryFile;
 
 tmsize_t ReadMemory(thandle_t handle, void* out, tmsize_t count) {
     auto* file = static_cast<MemoryFile*>(handle);
@@ -67,6 +73,28 @@ int MapNothing(thandle_t /*handle*/, void** /*base*/, toff_t* /*size*/) {
 void UnmapNothing(thandle_t /*handle*/, void* /*base*/, toff_t /*size*/) {}
 
 }  // namespace
+
+CTiffInMemory::CTiffInMemory(const std::uint8_t* data, std::size_t size, std::uint64_t maxAlloc)
+    : m_file(new MemoryFile{data, size, 0}) {
+    EnsureImageIoSetUp();
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (options == nullptr) {
+        return;
+    }
+    TIFFOpenOptionsSetMaxSingleMemAlloc(
+        options, static_cast<tmsize_t>(std::min<std::uint64_t>(
+                     maxAlloc, static_cast<std::uint64_t>(std::numeric_limits<tmsize_t>::max()))));
+    m_tiff = TIFFClientOpenExt("source", "rm", static_cast<thandle_t>(m_file.get()), ReadMemory,
+                               WriteNothing, SeekMemory, CloseNothing, MemorySize, MapNothing,
+                               UnmapNothing, options);
+    TIFFOpenOptionsFree(options);
+}
+
+CTiffInMemory::~CTiffInMemory() {
+    if (m_tiff != nullptr) {
+        TIFFClose(m_tiff);
+    }
+}
 
 std::optional<ByteView> TiffStructureOf(const ByteView& raw) {
     if (raw.Matches(0, "II\x2A\x00", 4)) {
@@ -144,11 +172,8 @@ bool TiffSamplesWithinLimits(const std::uint8_t* data, std::size_t size,
     if (!TiffStructureOf(ByteView(data, size))) {
         return true;
     }
-    EnsureImageIoSetUp();
-    MemoryFile file{data, size, 0};
-    TIFF* tiff =
-        TIFFClientOpen("source", "rm", static_cast<thandle_t>(&file), ReadMemory, WriteNothing,
-                       SeekMemory, CloseNothing, MemorySize, MapNothing, UnmapNothing);
+    const CTiffInMemory file(data, size, limits.maxBytes);
+    TIFF* tiff = file.Get();
     if (tiff == nullptr) {
         return true;
     }
@@ -159,6 +184,5 @@ bool TiffSamplesWithinLimits(const std::uint8_t* data, std::size_t size,
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
     const std::uint64_t block = TIFFIsTiled(tiff) ? TIFFTileSize64(tiff) : TIFFStripSize64(tiff);
     const std::uint64_t planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
-    TIFFClose(tiff);
     return planes == 0 || block <= limits.maxBytes / planes;
 }

@@ -6,11 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "image_io/ByteView.h"
 #include "image_io/Decoding.h"
+
+struct tiff;  // libtiff's TIFF
 
 // The structure read in the byte order its header names ("II" little-endian,
 // "MM" big-endian), or nothing when `raw` does not start with a TIFF header.
@@ -36,3 +39,21 @@ std::optional<double> TiffNumber(const ByteView& tiff, std::size_t entry);
 // decoder judges them.
 bool TiffSamplesWithinLimits(const std::uint8_t* data, std::size_t size,
                              const DecodeLimits& limits);
+
+// libtiff reading the TIFF file held in `data` (which must outlive the
+// object), none of its allocations above `maxAlloc` bytes; closed with the
+// object. Get() is null when libtiff does not take the bytes.
+class CTiffInMemory {
+  public:
+    CTiffInMemory(const std::uint8_t* data, std::size_t size, std::uint64_t maxAlloc);
+    ~CTiffInMemory();
+    CTiffInMemory(const CTiffInMemory&) = delete;
+    CTiffInMemory& operator=(const CTiffInMemory&) = delete;
+    tiff* Get() const { return m_tiff; }
+
+    struct MemoryFile;
+
+  private:
+    std::unique_ptr<MemoryFile> m_file;
+    tiff* m_tiff = nullptr;
+};

@@ -2,7 +2,9 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "image_io/Encoders.h"
@@ -70,53 +72,60 @@ class TiffHandle {
 };
 
 // One output row in the file's sample order (red, green, blue[, alpha] or
-// grey). The encoder may change the buffer it is given (the predictor works
-// in place), so even grey rows are copied.
-void PackRow(const BYTE* src, BYTE* dst, LONG width, PixelLayout layout) {
-    switch (layout) {
-        case PixelLayout::kBgra32:
-            for (LONG x = 0; x < width; ++x) {
-                dst[4 * x + 0] = src[4 * x + 2];
-                dst[4 * x + 1] = src[4 * x + 1];
-                dst[4 * x + 2] = src[4 * x + 0];
-                dst[4 * x + 3] = src[4 * x + 3];
+// grey[, alpha]; 1-bit rows white-is-zero). The encoder may change the
+// buffer it is given (the predictor works in place), so even rows that
+// need no change are copied.
+template <class T>
+void PackSamples(const BYTE* src, BYTE* dst, LONG width, const PixelKindInfo& info) {
+    const int n = info.channels;
+    for (LONG x = 0; x < width; ++x) {
+        for (int c = 0; c < n; ++c) {
+            // Blue and red change places; grey and alpha stay.
+            const int from = info.colour && c < 3 ? 2 - c : c;
+            std::memcpy(dst + sizeof(T) * (n * x + c), src + sizeof(T) * (n * x + from), sizeof(T));
+        }
+    }
+}
+
+void PackRow(const BYTE* src, BYTE* dst, LONG width, PixelKind kind) {
+    const PixelKindInfo& info = InfoOf(kind);
+    switch (info.sampleBits) {
+        case 1: {
+            const std::size_t bytes = (static_cast<std::size_t>(width) + 7) / 8;
+            for (std::size_t i = 0; i < bytes; ++i) {
+                dst[i] = static_cast<BYTE>(~src[i]);
+            }
+            if (width % 8 != 0) {
+                dst[bytes - 1] &= static_cast<BYTE>(0xFF00u >> (width % 8));
             }
             break;
-        case PixelLayout::kBgr24:
-            for (LONG x = 0; x < width; ++x) {
-                dst[3 * x + 0] = src[3 * x + 2];
-                dst[3 * x + 1] = src[3 * x + 1];
-                dst[3 * x + 2] = src[3 * x + 0];
+        }
+        case 8:
+            if (!info.colour) {
+                std::memcpy(dst, src, std::size_t{static_cast<std::size_t>(info.channels)} * width);
+            } else {
+                PackSamples<std::uint8_t>(src, dst, width, info);
             }
             break;
         default:
-            std::copy(src, src + width, dst);
+            PackSamples<std::uint16_t>(src, dst, width, info);
             break;
     }
 }
 
 }  // namespace
 
-bool WriteTiff(std::FILE* file, const CDib& dib, double dpiX, double dpiY) {
-    const PixelLayout layout = ClassifyPixels(dib);
-    std::uint16_t samples;
-    switch (layout) {
-        case PixelLayout::kBgra32:
-            samples = 4;
-            break;
-        case PixelLayout::kBgr24:
-            samples = 3;
-            break;
-        case PixelLayout::kGrey8:
-            samples = 1;
-            break;
-        default:
-            return false;
+bool WriteTiff(std::FILE* file, const CDib& image, const WriteSettings& settings) {
+    KindRows rows(image, settings.kind);
+    if (!rows.Ok()) {
+        return false;
     }
+    const PixelKindInfo& info = InfoOf(settings.kind);
+    const bool bitonal = settings.kind == PixelKind::Bitonal;
     EnsureImageIoSetUp();
-    const LONG width = dib.Width();
-    const LONG height = dib.Height();
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * samples;
+    const LONG width = image.Width();
+    const LONG height = image.Height();
+    const std::size_t rowBytes = (static_cast<std::size_t>(width) * info.bitCount + 7) / 8;
     std::vector<BYTE> row;
     try {
         row.resize(rowBytes);
@@ -132,27 +141,40 @@ bool WriteTiff(std::FILE* file, const CDib& dib, double dpiX, double dpiY) {
     }
     const auto rowsPerStrip =
         static_cast<std::uint32_t>(std::clamp<std::size_t>(kStripBytes / rowBytes, 1, height));
+    const std::uint16_t photometric = bitonal       ? PHOTOMETRIC_MINISWHITE
+                                      : info.colour ? PHOTOMETRIC_RGB
+                                                    : PHOTOMETRIC_MINISBLACK;
     bool ok = TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width)) &&
               TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height)) &&
-              TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8) &&
-              TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, samples) &&
+              TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, info.sampleBits) &&
+              TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, info.channels) &&
               TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-              TIFFSetField(t, TIFFTAG_PHOTOMETRIC,
-                           samples == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB) &&
+              TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric) &&
               TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
-              TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&
-              TIFFSetField(t, TIFFTAG_ZIPQUALITY, 1) &&
-              TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&
               TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip) &&
               TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) &&
-              TIFFSetField(t, TIFFTAG_XRESOLUTION, dpiX) &&
-              TIFFSetField(t, TIFFTAG_YRESOLUTION, dpiY);
-    if (ok && samples == 4) {
+              TIFFSetField(t, TIFFTAG_XRESOLUTION, settings.dpiX) &&
+              TIFFSetField(t, TIFFTAG_YRESOLUTION, settings.dpiY);
+    if (ok && bitonal) {
+        ok = TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    } else if (ok) {
+        const std::uint16_t compression =
+            settings.compression == COMPRESSION_LZW ? COMPRESSION_LZW : COMPRESSION_ADOBE_DEFLATE;
+        ok = TIFFSetField(t, TIFFTAG_COMPRESSION, compression) &&
+             (compression != COMPRESSION_ADOBE_DEFLATE || TIFFSetField(t, TIFFTAG_ZIPQUALITY, 1)) &&
+             TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    }
+    if (ok && info.alpha) {
         const std::uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
         ok = TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
     }
+    const std::span<const BYTE> profile = ProfileToWrite(image, settings.kind);
+    if (ok && !profile.empty()) {
+        ok = TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(profile.size()),
+                          profile.data());
+    }
     for (LONG y = 0; ok && y < height; ++y) {
-        PackRow(dib.Row(y), row.data(), width, layout);
+        PackRow(rows.Row(y), row.data(), width, settings.kind);
         ok = TIFFWriteScanline(t, row.data(), static_cast<std::uint32_t>(y), 0) == 1;
     }
     return ok && TIFFFlush(t) == 1;

@@ -122,6 +122,7 @@ bool WriteDwordPair(RegKey& key, std::string_view prefix, SIZE size) {
 bool LoadScalars(const RegKey& settingKey, AppSettings& settings) {
     bool ok = ReadLong(settingKey, "SaveType", settings.SaveType);
     ok &= ReadLong(settingKey, "JpegQuality", settings.JpegQuality);
+    ok &= ReadLong(settingKey, "TiffCompression", settings.TiffCompression);
     ok &= ReadLong(settingKey, "SizeToOutputAdd", settings.SizeToOutputAdd);
     ok &= ReadLong(settingKey, "ThreadCount", settings.ThreadCount);
     return ok;
@@ -130,6 +131,7 @@ bool LoadScalars(const RegKey& settingKey, AppSettings& settings) {
 bool SaveScalars(RegKey& settingKey, const AppSettings& settings) {
     bool ok = WriteLong(settingKey, "SaveType", settings.SaveType);
     ok &= WriteLong(settingKey, "JpegQuality", settings.JpegQuality);
+    ok &= WriteLong(settingKey, "TiffCompression", settings.TiffCompression);
     ok &= WriteLong(settingKey, "SizeToOutputAdd", settings.SizeToOutputAdd);
     ok &= WriteLong(settingKey, "ThreadCount", settings.ThreadCount);
     return ok;

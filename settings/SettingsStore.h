@@ -3,8 +3,9 @@
 // Layout, all under HKEY_CURRENT_USER\Software\<maker>\<product> (string ids
 // 130 "Kelvaro" and 131 "Quorvel"); every number is a REG_DWORD of 4 bytes
 // holding the field's 32 bits (negative values as two's complement):
-//   Setting              SaveType (1), JpegQuality (80), SizeToOutputAdd (-2),
-//                        ThreadCount (1; clamped to 1..99 after loading)
+//   Setting              SaveType (1), JpegQuality (80), TiffCompression (8),
+//                        SizeToOutputAdd (-2), ThreadCount (1; clamped to
+//                        1..99 after loading)
 //   Setting\AutoTrim     EdgeType (1), SpaceType (1), Flags (2), OutputCx,
 //                        OutputCy, TrimCx, TrimCy (0 each), MedianCount (3),
 //                        SmallMedianCount (3)

@@ -1,6 +1,11 @@
 #include "trim/AppSettings.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <optional>
+
+#include "image_io/OutputFormats.h"
 
 std::string AppSettings::EmptyImagePath() const {
     return EmptyPath.empty() ? std::string() : EmptyPath.front();
@@ -11,16 +16,69 @@ std::string AppSettings::SubFolderName() const {
 }
 
 std::string_view AppSettings::Extension() const {
-    switch (SaveType) {
-        case SaveTypeBmp:
-            return "bmp";
-        case SaveTypeJpeg:
-            return "jpg";
-        case SaveTypeTiff:
-            return "tif";
-        default:
-            return "png";
+    return OutputFormatOf(SaveType).extension;
+}
+
+bool AppSettings::ApplyFormatOption(std::string_view value) {
+    const std::size_t comma = value.find(',');
+    const OutputFormat* format = OutputFormatByKeyword(value.substr(0, comma));
+    if (format == nullptr) {
+        return false;
     }
+    if (comma == std::string_view::npos) {
+        SaveType = format->saveType;
+        return true;
+    }
+    const std::string_view option = value.substr(comma + 1);
+    switch (format->option) {
+        case FormatOption::None:
+            return false;
+        case FormatOption::Quality: {
+            if (option.empty() ||
+                option.find_first_not_of("0123456789") != std::string_view::npos) {
+                return false;
+            }
+            SaveType = format->saveType;
+            JpegQuality = Int32FromDigits(option);
+            return true;
+        }
+        case FormatOption::Compression: {
+            const std::optional<std::uint32_t> choice = FormatChoiceValue(*format, option);
+            if (!choice) {
+                return false;
+            }
+            SaveType = format->saveType;
+            TiffCompression = static_cast<LONG>(*choice);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string AppSettings::FormatOptionValue() const {
+    const OutputFormat& format = OutputFormatOf(SaveType);
+    std::string value(format.keywords[0]);
+    switch (format.option) {
+        case FormatOption::None:
+            break;
+        case FormatOption::Quality:
+            value += "," + std::to_string(JpegQuality);
+            break;
+        case FormatOption::Compression: {
+            // An unknown value is saved with the default.
+            const auto chosen = [&](std::uint32_t v) {
+                return std::find_if(format.choices.begin(), format.choices.end(),
+                                    [v](const FormatChoice& c) { return c.value == v; });
+            };
+            auto choice = chosen(static_cast<std::uint32_t>(TiffCompression));
+            if (choice == format.choices.end()) {
+                choice = chosen(format.defaultOption);
+            }
+            value += "," + std::string(choice->keyword);
+            break;
+        }
+    }
+    return value;
 }
 
 void AppSettings::AddToHistory(HistoryList& list, std::string_view text) {
@@ -58,9 +116,22 @@ void AppSettings::ResetToDefaults() {
     AddToHistory(SubFolder, DefaultSubFolder);
     SaveType = defaults.SaveType;
     JpegQuality = defaults.JpegQuality;
+    TiffCompression = defaults.TiffCompression;
     SizeToOutputAdd = defaults.SizeToOutputAdd;
     ThreadCount = defaults.ThreadCount;
     AutoTrim = defaults.AutoTrim;
+}
+
+std::int32_t Int32FromDigits(std::string_view digits) {
+    constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+    std::int64_t number = 0;
+    for (const char c : digits) {
+        number = number * 10 + (c - '0');
+        if (number > kMax) {
+            return static_cast<std::int32_t>(kMax);
+        }
+    }
+    return static_cast<std::int32_t>(number);
 }
 
 AppSettings KeepWithinRange(const AppSettings& wanted, const AppSettings& fallback, int* replaced) {

@@ -35,7 +35,9 @@
 // Most recent entry first.
 using HistoryList = std::vector<std::string>;
 
-// Values of AppSettings::SaveType; any other value is saved as PNG.
+// Values of AppSettings::SaveType (the output formats' table,
+// image_io/OutputFormats.h, holds every fact of each); any other value is
+// saved as PNG.
 enum SaveFormat : LONG {
     SaveTypeBmp = 0,
     SaveTypePng = 1,
@@ -82,6 +84,9 @@ struct AppSettings {
     HistoryList SubFolder{std::string(DefaultSubFolder)};  // empty list reads as "trim"
     LONG SaveType = SaveTypePng;                           // a SaveFormat value
     LONG JpegQuality = 80;                                 // valid 0..100
+    // TIFF compression of results above 1 bit: the TIFF Compression tag's
+    // value, 8 Deflate or 5 LZW; any other value is saved as Deflate.
+    LONG TiffCompression = 8;
     LONG SizeToOutputAdd = -2;  // pixels added to a preview size copied into Output
     LONG ThreadCount = 1;       // worker threads, at least 1
     WindowPlacement Window;
@@ -91,8 +96,19 @@ struct AppSettings {
     std::string EmptyImagePath() const;
     // The first SubFolder entry, or "trim" when the list is empty.
     std::string SubFolderName() const;
-    // "bmp", "png", "jpg" or "tif" for SaveType 0..3; "png" for any other value.
+    // The extension of SaveType's format: "bmp", "png", "jpg" or "tif" for
+    // SaveType 0..3; "png" for any other value.
     std::string_view Extension() const;
+    // A /format value: a format's keyword, optionally followed by ',' and
+    // its option (the JPEG quality as digits, jpg,85; a TIFF compression,
+    // tif,lzw or tif,deflate); keywords in any ASCII case. Sets SaveType
+    // and the option's field (JpegQuality, saturated to 2147483647;
+    // TiffCompression) and returns true; false, nothing changed, for any
+    // other value.
+    bool ApplyFormatOption(std::string_view value);
+    // The /format value of SaveType and its option, as ApplyFormatOption
+    // reads it: "png", "bmp", "jpg,80", "tif,deflate".
+    std::string FormatOptionValue() const;
 
     // Removes every entry equal to `text` (exact, case-sensitive), puts `text`
     // first and drops the oldest entries beyond MaxHistory. `text` may refer
@@ -109,10 +125,14 @@ struct AppSettings {
 
     // The `/reset` rule: "" first in EmptyPath (no empty image) and "trim"
     // first in SubFolder, both by the history rule; SaveType, JpegQuality,
-    // SizeToOutputAdd, ThreadCount and the whole AutoTrim back to their
-    // defaults. The older history entries and Window stay.
+    // TiffCompression, SizeToOutputAdd, ThreadCount and the whole AutoTrim
+    // back to their defaults. The older history entries and Window stay.
     void ResetToDefaults();
 };
+
+// A run of ASCII digits as a number; one too large for 32 bits is
+// 2147483647 (how numbers in option values and typed numbers are read).
+std::int32_t Int32FromDigits(std::string_view digits);
 
 // `wanted` with every value outside its valid range (see above) taken from
 // `fallback` instead, and the SubFolder entries that are no plain subfolder

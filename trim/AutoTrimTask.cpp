@@ -128,7 +128,12 @@ class CAutoTrimTask::Pipeline {
             m_hasAlpha = image->HasAlpha();
             m_dpiX = t.m_dpiX = image->GetHorizontalResolution();
             m_dpiY = t.m_dpiY = image->GetVerticalResolution();
-            hr = ImageToDib(image, m_source, Gdiplus::InterpolationModeHighQualityBicubic);
+            hr = ImageToKeptDib(image, m_kept);
+        }
+        // The analyses see 8-bit colour; a page of 8-bit colour is that
+        // already and is not copied.
+        if (SUCCEEDED(hr) && FAILED(ToKind(m_source, m_kept, PixelKind::Bgra32))) {
+            hr = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
         }
         return SUCCEEDED(hr) ? true : Fail(kMsgReadImageFailed, ResultText(hr), t.m_sourcePath);
     }
@@ -449,13 +454,14 @@ class CAutoTrimTask::Pipeline {
     }
 
     // Rotation, crop and the dropping of an opaque source's alpha plane in
-    // one pass over the placed rectangle: the whole rotated page is never
-    // made, and the source goes as soon as the output exists.
+    // one pass over the placed rectangle, on the source's own pixels: the
+    // whole rotated page is never made, and the source goes as soon as the
+    // output exists.
     bool CutOutput() {
         m_foreground.reset();
         m_rotationLines.clear();
-        const LONG width = m_source->Width();
-        const LONG height = m_source->Height();
+        const LONG width = m_kept->Width();
+        const LONG height = m_kept->Height();
         const RECT placed = PlaceRect(m_rect, width, height);
         t.m_cropRect = placed;
         if (placed.left < 0 || placed.top < 0 || placed.right > width || placed.bottom > height ||
@@ -465,11 +471,11 @@ class CAutoTrimTask::Pipeline {
         // Neither the cached block (a foreground's) nor, afterwards, the
         // source's fits an image made from here on: both go back to the
         // system at once instead of sitting idle beside the output.
-        ReleasePixelCache();
-        const WORD bits = m_hasAlpha ? 32 : 24;
-        const HRESULT hr =
-            RotateImageRect(t.m_output, *m_source, m_angle, placed, bits, t.m_runner);
         m_source.reset();
+        ReleasePixelCache();
+        const HRESULT hr =
+            RotateImageRect(t.m_output, *m_kept, m_angle, placed, m_hasAlpha, t.m_runner);
+        m_kept.reset();
         ReleasePixelCache();
         if (FAILED(hr)) {
             return Fail(m_angle == 0.0 ? kMsgTrimFailed : kMsgRotateFailed, ResultText(hr));
@@ -488,14 +494,29 @@ class CAutoTrimTask::Pipeline {
             return Fail(kMsgSaveImageFailed, ResultText(E_FAIL), t.m_outputPath);
         }
         const HRESULT hr = Save(*t.m_saver, bitmap, t.m_outputPath);
-        return SUCCEEDED(hr) ? true : Fail(kMsgSaveImageFailed, ResultText(hr), t.m_outputPath);
+        if (FAILED(hr)) {
+            return Fail(kMsgSaveImageFailed, ResultText(hr), t.m_outputPath);
+        }
+        t.m_outputKind = KindOf(*t.m_output);
+        t.m_savedKind = t.m_outputKind ? KindSavedAs(*t.m_saver, *t.m_outputKind) : std::nullopt;
+        return true;
     }
 
     void MakePreview() {
-        const DibPtr& output = t.m_output;
-        t.m_preview = output;
-        if (!output || t.m_previewSize.cx < 1 || t.m_previewSize.cy < 1) {
+        t.m_preview = t.m_output;
+        if (!t.m_output || t.m_previewSize.cx < 1 || t.m_previewSize.cy < 1) {
             return;
+        }
+        // The preview shows 8 bits: 16-bit samples are reduced first, grey
+        // with alpha is shown as colour with alpha.
+        DibPtr output = t.m_output;
+        if (const std::optional<PixelKind> kind = KindOf(*output)) {
+            const PixelKind shown = EightBitKind(*kind) == PixelKind::GreyAlpha8
+                                        ? PixelKind::Bgra32
+                                        : EightBitKind(*kind);
+            if (FAILED(ToKind(output, output, shown))) {
+                return;
+            }
         }
         const RECT fitted =
             FitPreviewRect(RECT{0, 0, t.m_previewSize.cx, t.m_previewSize.cy}, output->Size());
@@ -515,6 +536,10 @@ class CAutoTrimTask::Pipeline {
     // Lets each pass reuse the pixel block its predecessor freed; released
     // when the run ends, after every image below.
     PixelCacheScope m_cacheScope;
+    // The source in its own pixel kind, cut for the output; and as 8-bit
+    // colour for the analyses (the same image when the source is 8-bit
+    // colour).
+    DibPtr m_kept;
     DibPtr m_source;
     bool m_hasAlpha = false;
     float m_dpiX = 0;
@@ -560,6 +585,8 @@ void CAutoTrimTask::Init(DibPtr emptyImage, std::int32_t filePosition, std::stri
     m_cropRect = RECT{0, 0, 0, 0};
     m_dpiX = m_dpiY = 0;
     m_verdict = TrimVerdict{};
+    m_outputKind.reset();
+    m_savedKind.reset();
     m_stageTimes.clear();
 
     const std::size_t slash = m_outputPath.find_last_of('/');

@@ -12,7 +12,10 @@
 // side at the image border), moves them past a drop shadow or a book's cover
 // to the page's own edge (FindPageEdges), judges the page (Verdict), computes
 // the trim rectangle, crops, drops the alpha plane of opaque sources, saves
-// the result to the output path and makes a preview copy.
+// the result to the output path and makes a preview copy. The analyses work
+// on 8-bit colour; the output is cut from the source's own pixels
+// (PixelKind.h: a bitonal page stays 1 bit, a grey one grey, 16 bits stay 16)
+// with its ICC profile, and the file holds as much of that as its format can.
 //
 // Memory: before it decodes its source, a task reserves what the file will
 // need at most (ImageMemoryNeed) from the process's memory budget
@@ -31,12 +34,14 @@
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "image/Dib.h"
 #include "image/MemoryBudget.h"
+#include "image/PixelKind.h"
 #include "image/Side.h"
 #include "image/Terminable.h"
 #include "trim/AutoTrimParams.h"
@@ -89,7 +94,7 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     // Run takes its result instead of loading the file, and lets it go.
     // Init drops it.
     void SetSourcePreload(SourcePreloadPtr preload) { m_sourcePreload = std::move(preload); }
-    // Slot for the saver factories (SetPngSaver and friends).
+    // Slot for the saver (SetFormatSaver).
     boost::shared_ptr<Gdiplus::CImageSaver>& Saver() { return m_saver; }
     // Set by the worker just before Run; asked for stop requests.
     void SetRunner(const CTerminable* runner) { m_runner = runner; }
@@ -123,6 +128,17 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     // The engine's verdict on the page of the last run (see TrimVerdict);
     // empty (ok, no reasons) for a file that failed before its lines.
     const TrimVerdict& Verdict() const { return m_verdict; }
+    // The pixel kind of the last run's result (the source's own, without
+    // alpha for an opaque source) and the kind its file holds: less where
+    // the format cannot hold the result's (16 bits in JPEG or BMP, alpha in
+    // JPEG). Both empty for a file that was not saved.
+    const std::optional<PixelKind>& OutputKind() const { return m_outputKind; }
+    const std::optional<PixelKind>& SavedKind() const { return m_savedKind; }
+    // Whether the file holds less than the result had: fewer bits a
+    // sample, or no alpha (LosesSamples).
+    bool KindReduced() const {
+        return m_outputKind && m_savedKind && LosesSamples(*m_outputKind, *m_savedKind);
+    }
 
     // Wall-clock milliseconds of the stages of the last run, in run order
     // (a stage that runs several times, like a median pass, appears once per
@@ -158,6 +174,8 @@ class CAutoTrimTask : public boost::enable_shared_from_this<CAutoTrimTask> {
     float m_dpiX = 0;
     float m_dpiY = 0;
     TrimVerdict m_verdict;
+    std::optional<PixelKind> m_outputKind;
+    std::optional<PixelKind> m_savedKind;
     std::vector<StageTime> m_stageTimes;
 };
 

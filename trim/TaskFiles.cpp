@@ -1,19 +1,9 @@
 #include "trim/TaskFiles.h"
 
-#include <algorithm>
-
 #include "image_io/ImageFile.h"
 #include "image_io/ImageSaver.h"
 #include "msg/Format.h"
 #include "msg/MessageIds.h"
-
-void PrepareTaskCodecs() {
-    PrepareImageCodecs();
-}
-
-HRESULT LoadImageFile(DibPtr& image, const std::string& path) {
-    return LoadDibFromFile(image, path);
-}
 
 HRESULT ReserveImageMemory(CMemoryReservation& memory, const std::string& path,
                            std::uint64_t& need) {
@@ -32,29 +22,6 @@ std::string ImageBeyondBudgetText(std::uint64_t need, const std::string& path) {
 }
 
 HRESULT SetTaskSaver(CAutoTrimTask& task, const AppSettings& settings) {
-    SaverPtr& slot = task.Saver();
-    switch (settings.SaveType) {
-        case SaveTypeBmp:
-            return SetBmpSaver(slot);
-        case SaveTypeJpeg:
-            return SetJpegSaver(slot, static_cast<std::uint32_t>(std::clamp<LONG>(
-                                          settings.JpegQuality, AppSettings::MinJpegQuality,
-                                          AppSettings::MaxJpegQuality)));
-        case SaveTypeTiff:
-            return SetTiffSaver(slot);
-        default:
-            return SetPngSaver(slot);
-    }
-}
-
-HRESULT CheckOutputTarget(const std::string& path) {
-    return CheckSaveTarget(path);
-}
-
-HRESULT CheckOutputFolder(const std::string& folder) {
-    return CheckSaveFolder(folder);
-}
-
-int RemoveStaleSaves(const std::string& folder, std::chrono::seconds age) {
-    return RemoveStaleTemporaryFiles(folder, age);
+    return SetFormatSaver(task.Saver(), settings.SaveType, settings.JpegQuality,
+                          static_cast<std::uint32_t>(settings.TiffCompression));
 }

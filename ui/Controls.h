@@ -54,6 +54,7 @@ inline constexpr int kCtlOpenImageButton = 167;
 inline constexpr int kCtlOpenFolderButton = 168;
 inline constexpr int kCtlStopButton = 169;
 inline constexpr int kCtlReviewButton = 170;
+inline constexpr int kCtlCompressionCombo = 171;
 inline constexpr int kCtlAboutButton = 57664;
 
 // About box (template 137).

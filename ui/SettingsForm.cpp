@@ -13,6 +13,7 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include "image_io/OutputFormats.h"
 #include "msg/Format.h"
 #include "msg/MessageIds.h"
 #include "ui/Controls.h"
@@ -24,12 +25,22 @@ namespace {
 
 using F = SettingsField;
 
-constexpr SaveTypeChoice kSaveTypeChoices[] = {
-    {kCtlBmpRadio, SaveTypeBmp, kStrBmpRadio},
-    {kCtlPngRadio, SaveTypePng, kStrPngRadio},
-    {kCtlTiffRadio, SaveTypeTiff, kStrTiffRadio},
-    {kCtlJpegRadio, SaveTypeJpeg, kStrJpegRadio},
-};
+// The window template's button of each format it was drawn with (0: a
+// format without one, whose button no id addresses).
+int FormatButtonId(const OutputFormat& format) {
+    switch (format.saveType) {
+        case SaveTypeBmp:
+            return kCtlBmpRadio;
+        case SaveTypePng:
+            return kCtlPngRadio;
+        case SaveTypeTiff:
+            return kCtlTiffRadio;
+        case SaveTypeJpeg:
+            return kCtlJpegRadio;
+        default:
+            return 0;
+    }
+}
 
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
@@ -99,8 +110,8 @@ CSettingsForm::CSettingsForm(QWidget& preview, CMsg& msg, UrlOpener open)
     for (const auto& entry : m_saveTypes) {
         order.push_back(entry.second);
     }
-    order.insert(order.end(),
-                 {m_jpegQuality, m_jpegPresets, m_threads, m_sizeAddend, m_useAsOutputSize});
+    order.insert(order.end(), {m_jpegQuality, m_jpegPresets, m_compression, m_threads, m_sizeAddend,
+                               m_useAsOutputSize});
     for (std::size_t i = 1; i < order.size(); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
     }
@@ -177,11 +188,16 @@ QWidget* CSettingsForm::MakeSaveLocationGroup() {
 QGroupBox* CSettingsForm::MakeSaveTypeGroup() {
     auto* radios = new QHBoxLayout;
     auto* group = new QButtonGroup(this);
-    for (const SaveTypeChoice& choice : kSaveTypeChoices) {
-        auto* radio = WithId(new QRadioButton(Caption(choice.captionId)), choice.controlId);
+    m_compression = MakeComboBox(kCtlCompressionCombo, false);
+    for (const OutputFormat& format : OutputFormats()) {
+        auto* radio =
+            WithId(new QRadioButton(Text(std::string(format.name))), FormatButtonId(format));
         group->addButton(radio);
         radios->addWidget(radio);
-        m_saveTypes.emplace_back(choice, radio);
+        m_saveTypes.emplace_back(&format, radio);
+        for (const FormatChoice& choice : format.choices) {
+            m_compression->addItem(Text(std::string(choice.caption)), choice.value);
+        }
         connect(radio, &QRadioButton::toggled, this, [this](bool checked) {
             if (checked) {
                 KeepTabOnChosenFormat();
@@ -201,6 +217,8 @@ QGroupBox* CSettingsForm::MakeSaveTypeGroup() {
     quality->addWidget(MakeLabel(Caption("&Quality:", "画質(&Q):"), m_jpegQuality));
     quality->addWidget(m_jpegQuality);
     quality->addWidget(m_jpegPresets, 1);
+    quality->addWidget(MakeLabel(Caption("Compressio&n:", "圧縮(&N):"), m_compression));
+    quality->addWidget(m_compression);
     auto* layout = new QVBoxLayout;
     layout->addLayout(radios);
     layout->addLayout(quality);
@@ -265,14 +283,14 @@ void CSettingsForm::Load(const AppSettings& s) {
     FillHistory(*m_subFolder, s.SubFolder);
     m_jpegQuality->setText(Text(std::to_string(s.JpegQuality)));
     // Any other value shows PNG.
-    QRadioButton* chosen = nullptr;
-    for (const auto& [choice, radio] : m_saveTypes) {
-        if (choice.saveType == s.SaveType ||
-            (chosen == nullptr && choice.saveType == SaveTypePng)) {
-            chosen = radio;
+    for (const auto& [format, radio] : m_saveTypes) {
+        if (format == &OutputFormatOf(s.SaveType)) {
+            radio->setChecked(true);
         }
     }
-    chosen->setChecked(true);
+    // Any other value shows the first choice, the default.
+    const int compression = m_compression->findData(static_cast<uint>(s.TiffCompression));
+    m_compression->setCurrentIndex(compression >= 0 ? compression : 0);
     m_jpegPresets->setCurrentIndex(m_jpegPresets->findData(static_cast<int>(s.JpegQuality)));
     SetComboText(*m_threads, std::to_string(s.ThreadCount));
     SetComboText(*m_sizeAddend, std::to_string(s.SizeToOutputAdd));
@@ -299,11 +317,12 @@ SettingsInput CSettingsForm::Input() const {
     in.trimWidth = m_trimWidth->text().toStdString();
     in.trimHeight = m_trimHeight->text().toStdString();
     in.subFolder = ComboText(*m_subFolder);
-    for (const auto& [choice, radio] : m_saveTypes) {
+    for (const auto& [format, radio] : m_saveTypes) {
         if (radio->isChecked()) {
-            in.saveType = choice.saveType;
+            in.saveType = format->saveType;
         }
     }
+    in.tiffCompression = chosen(*m_compression);
     in.jpegQuality = m_jpegQuality->text().toStdString();
     in.sizeToOutputAdd = m_sizeAddend->currentText().toStdString();
     in.threadCount = m_threads->currentText().toStdString();
@@ -384,18 +403,21 @@ void CSettingsForm::ShowResultSize(LONG width, LONG height) {
 
 void CSettingsForm::KeepTabOnChosenFormat() {
     // Tab enters the group on the chosen button; the arrows move within it.
-    for (const auto& [choice, radio] : m_saveTypes) {
+    for (const auto& [format, radio] : m_saveTypes) {
         radio->setFocusPolicy(radio->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
     }
 }
 
 void CSettingsForm::EnableQuality() {
-    bool jpeg = false;
-    for (const auto& [choice, radio] : m_saveTypes) {
-        jpeg |= choice.saveType == SaveTypeJpeg && radio->isChecked() && !m_running;
+    bool quality = false, compression = false;
+    for (const auto& [format, radio] : m_saveTypes) {
+        const bool on = radio->isChecked() && !m_running;
+        quality |= on && format->option == FormatOption::Quality;
+        compression |= on && format->option == FormatOption::Compression;
     }
-    m_jpegQuality->setEnabled(jpeg);
-    m_jpegPresets->setEnabled(jpeg);
+    m_jpegQuality->setEnabled(quality);
+    m_jpegPresets->setEnabled(quality);
+    m_compression->setEnabled(compression);
 }
 
 void CSettingsForm::OnQualityEdited() {

@@ -34,17 +34,11 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+struct OutputFormat;
 
 namespace qv {
 
 class CEmptyImageGroup;
-
-// One output format offered in "Save image type".
-struct SaveTypeChoice {
-    int controlId;
-    LONG saveType;  // a SaveFormat value
-    std::uint32_t captionId;
-};
 
 class CSettingsForm : public QWidget {
   public:
@@ -82,6 +76,7 @@ class CSettingsForm : public QWidget {
     // Which control shows each field, and its caption in messages.
     void NameFields(const QGroupBox& saveTypes);
     void KeepTabOnChosenFormat();
+    // The chosen format's option controls on, the others off.
     void EnableQuality();
 
     void OnQualityEdited();
@@ -109,9 +104,11 @@ class CSettingsForm : public QWidget {
     QLineEdit* m_trimWidth;
     QLineEdit* m_trimHeight;
     QComboBox* m_subFolder;
-    std::vector<std::pair<SaveTypeChoice, QRadioButton*>> m_saveTypes;
+    // A button for each output format, in the table's order.
+    std::vector<std::pair<const OutputFormat*, QRadioButton*>> m_saveTypes;
     QLineEdit* m_jpegQuality;
     QComboBox* m_jpegPresets;
+    QComboBox* m_compression;  // the choices of the format with a compression
     QComboBox* m_threads;
     QLineEdit* m_resultWidth;
     QLineEdit* m_resultHeight;

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "image/PixelKind.h"
 #include "image_io/ImageFile.h"
 #include "image_io/ImageSaver.h"
 #include "tests/support/ScanFiles.h"
@@ -859,7 +860,7 @@ TEST(Quorvel, RunReportAndSkippingUpToDateResults) {
     }
     EXPECT_EQ(keys, (std::vector<std::string>{"source", "output", "status", "reasons", "message",
                                               "angle_deg", "rotate_side", "page_corners", "crop",
-                                              "output_size", "dpi", "ms"}));
+                                              "output_size", "dpi", "ms", "kind", "saved_kind"}));
     EXPECT_EQ(Text(ok.at("source")), (ws / "a.png").string());
     EXPECT_EQ(Text(ok.at("output")), (ws / "trim/a.png").string());
     EXPECT_EQ(Text(ok.at("status")), "ok");
@@ -884,6 +885,8 @@ TEST(Quorvel, RunReportAndSkippingUpToDateResults) {
     EXPECT_NEAR(ok.at("dpi").at(0).to_number<double>(), 40.0, 0.01);  // 1575 pixels per metre
     EXPECT_EQ(ok.at("dpi").at(0), ok.at("dpi").at(1));
     EXPECT_GE(ok.at("ms").as_int64(), 0);
+    EXPECT_EQ(Text(ok.at("kind")), "colour8");
+    EXPECT_EQ(Text(ok.at("saved_kind")), "colour8");
 
     const boost::json::object& review = lines[2];
     EXPECT_EQ(Text(review.at("status")), "review");
@@ -893,7 +896,8 @@ TEST(Quorvel, RunReportAndSkippingUpToDateResults) {
     const boost::json::object& failed = lines[3];
     EXPECT_EQ(Text(failed.at("status")), "failed");
     EXPECT_TRUE(Text(failed.at("message")).starts_with("failed to read image - not an image file"));
-    EXPECT_TRUE(failed.at("crop").is_null() && failed.at("dpi").is_null());
+    EXPECT_TRUE(failed.at("crop").is_null() && failed.at("dpi").is_null() &&
+                failed.at("kind").is_null());
     const boost::json::object& summary = lines[4].at("summary").as_object();
     EXPECT_EQ(Text(summary.at("end")), "failed");
     EXPECT_EQ(summary.at("files"), 4);
@@ -901,6 +905,7 @@ TEST(Quorvel, RunReportAndSkippingUpToDateResults) {
     EXPECT_EQ(summary.at("review"), 1);
     EXPECT_EQ(summary.at("failed"), 1);
     EXPECT_EQ(summary.at("not_processed"), 0);
+    EXPECT_EQ(summary.at("reduced"), 0);
     EXPECT_EQ(Text(summary.at("version")), QUORVEL_VERSION);
     EXPECT_EQ(Text(summary.at("settings").at("cut")), "ltrb");
 
@@ -932,6 +937,32 @@ TEST(Quorvel, RunReportAndSkippingUpToDateResults) {
     EXPECT_EQ(resumed.at("review"), 1);
     EXPECT_EQ(resumed.at("not_processed"), 0);
     EXPECT_EQ(resumed.at("settings").at("skip_existing"), true);
+}
+
+// 16-bit colour written as JPEG: the terminal says so once for the batch,
+// each record names both kinds and the summary counts the reduced results.
+TEST(Quorvel, ReducedResultsAreToldOnceAndCounted) {
+    Workspace ws;
+    for (const std::string name : {"a.png", "b.png"}) {
+        ws.Scan(name);
+        DibPtr scan, deep;
+        ASSERT_EQ(LoadDibFromFile(scan, (ws / name).string()), S_OK);
+        ASSERT_EQ(ToKind(deep, scan, PixelKind::Bgr48), S_OK);
+        ASSERT_TRUE(scangen::WriteImage(deep, (ws / name).string(), 40, "png"));
+    }
+    const Result run =
+        ws.Run({"/hide", "/yes", "/cut:ltrb", "/format:jpg", "--report=r.jsonl", "a.png", "b.png"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string told = "16-bit colour is written as 8-bit colour";
+    const std::size_t first = run.err.find(told);
+    EXPECT_NE(first, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(told, first + 1), std::string::npos) << run.err;
+    const std::vector<boost::json::object> lines =
+        ReportLines(ReadFileBytes((ws / "r.jsonl").string()));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(Text(lines[1].at("kind")), "colour16");
+    EXPECT_EQ(Text(lines[1].at("saved_kind")), "colour8");
+    EXPECT_EQ(lines[2].at("summary").at("reduced"), 2);
 }
 
 // Interrupted, the report ends with a summary; killed, it holds whole lines
@@ -967,6 +998,7 @@ TEST(Quorvel, ReportOfAnInterruptedOrKilledRunIsValidJsonLines) {
     const std::string text = ReadFileBytes((ws / "r.jsonl").string());
     lines = ReportLines(text.substr(text.find('\n') + 1));
     ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(Text(lines[0].at("source")), (ws / "p0.png").string());
     for (const boost::json::object& line : lines) {
         EXPECT_EQ(Text(line.at("status")), "ok");
     }

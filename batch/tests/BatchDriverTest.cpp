@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "batch/tests/Sync.h"
+#include "image/PixelKind.h"
 #include "image_io/ImageFile.h"
 #include "image_io/ImageSaver.h"
 #include "msg/Exception.h"
@@ -36,6 +37,7 @@ class FakeView : public qv::IBatchView {
     void SetStatusText(const std::string& text) override { statuses.push_back(text); }
     void ShowPreview(const DibPtr&) override { ++previews; }
     void ShowResultSize(LONG width, LONG height) override { resultSize = {width, height}; }
+    void ShowNotice(const std::string& text) override { notices.push_back(text); }
     void SetRunningState(bool r) override { running = r; }
     void EnableOpenFolder(bool enable) override { openFolder = enable; }
     void FlashCaption() override { ++flashes; }
@@ -54,7 +56,7 @@ class FakeView : public qv::IBatchView {
 
     std::vector<qv::SettingsField> focused;
     std::vector<int> exitCodes;
-    std::vector<std::string> statuses, opened;
+    std::vector<std::string> statuses, opened, notices;
     std::vector<qv::BatchSummary> summaries;
     int processed = -1, previews = 0, flashes = 0, timerStarts = 0;
     SIZE resultSize{0, 0};
@@ -250,6 +252,36 @@ TEST_F(BatchDriverTest, PagesThatNeedALookAreSummarisedWithTheirReasons) {
     EXPECT_EQ(review[0].output, Path("trim/off.png"));
     ASSERT_FALSE(review[0].reasons.empty());
     EXPECT_EQ(review[0].reasons[0], "page runs off the left border of the scan");
+}
+
+// A format that holds less than the results (16-bit colour in JPEG) is told
+// once per batch, naming both kinds and the first such source; a format
+// that holds them all tells nothing.
+TEST_F(BatchDriverTest, ReducedKindsAreToldOncePerBatch) {
+    DibPtr deep;
+    ASSERT_EQ(ToKind(deep, scan_->scan, PixelKind::Bgr48), S_OK);
+    std::vector<std::string> files;
+    for (int i = 0; i < 2; ++i) {
+        files.push_back(Path("deep" + std::to_string(i) + ".png"));
+        WritePng(deep, files.back());
+    }
+    settings_.SaveType = SaveTypeJpeg;
+    CBatchDriver& driver = Driver(qv::BatchOptions{true, false});
+    ASSERT_TRUE(driver.StartBatch(files));
+    ASSERT_TRUE(RunToEnd(driver));
+    EXPECT_TRUE(msg_.errors.empty());
+    EXPECT_EQ(view_.notices, std::vector<std::string>{
+                                 "The chosen format cannot hold every source's pixels: 16-bit "
+                                 "colour is written as 8-bit colour (first: " +
+                                 files[0] + ")"});
+    EXPECT_EQ(view_.summaries.back().reduced, 2);
+
+    view_.notices.clear();
+    settings_.SaveType = SaveTypeTiff;
+    ASSERT_TRUE(driver.StartBatch(files));
+    ASSERT_TRUE(RunToEnd(driver));
+    EXPECT_TRUE(view_.notices.empty());
+    EXPECT_EQ(view_.summaries.back().reduced, 0);
 }
 
 TEST(BatchDriverFormat, ElapsedTimeAndOutputPaths) {

@@ -105,7 +105,9 @@ TEST(CommandLineParser, RejectionsAndTheirMessages) {
         {"/rotate", {"AUTO"}},
         {"/size", {"OFF", "10,", "-1,5", "1,2,3", "١,٢"}},
         {"/trim", {"0x10,1", "+1,2"}},
-        {"/format", {"gif", "jpg,", "jpg,80,1", "jpgg", "jpg,８０"}},
+        {"/format",
+         {"gif", "jpg,", "jpg,80,1", "jpgg", "jpg,８０", "png,1", "tif,", "tif,zip", "tif,lzw,1",
+          "bmp,lzw"}},
         {"/thread", {"0", "01", "2 "}},
         {"/deep_cut", {"ON"}},
     };
@@ -207,30 +209,35 @@ TEST(CommandLineParser, StopsAtTheFirstBadWordKeepingEarlierOptions) {
 }
 
 // Each accepted word against the fields it sets, from a record holding
-// EdgeType 77, SpaceType 77, SaveType 99, JpegQuality 33, ThreadCount 5.
+// EdgeType 77, SpaceType 77, SaveType 99, JpegQuality 33, ThreadCount 5,
+// TiffCompression 44.
 TEST(CommandLineParser, AcceptedValues) {
-    using Fields = std::array<long long, 5>;  // edge, space, save, quality, threads
+    // edge, space, save, quality, threads, TIFF compression
+    using Fields = std::array<long long, 6>;
     const auto parsed = [](const std::string& word) {
         AppSettings s;
         s.AutoTrim.EdgeType = s.AutoTrim.SpaceType = 77;
         s.SaveType = 99;
         s.JpegQuality = 33;
         s.ThreadCount = 5;
+        s.TiffCompression = 44;
         TestParser(s).OnArguments({word});
-        return Fields{s.AutoTrim.EdgeType, s.AutoTrim.SpaceType, s.SaveType, s.JpegQuality,
-                      s.ThreadCount};
+        return Fields{s.AutoTrim.EdgeType, s.AutoTrim.SpaceType, s.SaveType,
+                      s.JpegQuality,       s.ThreadCount,        s.TiffCompression};
     };
     const std::pair<const char*, Fields> cases[] = {
-        {"/rotate:rl", {7, 77, 99, 33, 5}},
-        {"/cut:btlr", {77, 1, 99, 33, 5}},    // letters in any order
-        {"/format:Jpg", {77, 77, 2, 33, 5}},  // no quality: kept
-        {"/format:JPEG,007", {77, 77, 2, 7, 5}},
-        {"/format:jpg,101", {77, 77, 2, 101, 5}},  // range checked later, not here
-        {"/format:jpg,99999999999", {77, 77, 2, 2147483647, 5}},
-        {"/format:PnG", {77, 77, 1, 33, 5}},
-        {"/format:TIFF", {77, 77, 3, 33, 5}},
-        {"/thread:99", {77, 77, 99, 33, 99}},
-        {"/thread:99999999999999999999", {77, 77, 99, 33, 99}},  // capped
+        {"/rotate:rl", {7, 77, 99, 33, 5, 44}},
+        {"/cut:btlr", {77, 1, 99, 33, 5, 44}},    // letters in any order
+        {"/format:Jpg", {77, 77, 2, 33, 5, 44}},  // no quality: kept
+        {"/format:JPEG,007", {77, 77, 2, 7, 5, 44}},
+        {"/format:jpg,101", {77, 77, 2, 101, 5, 44}},  // range checked later, not here
+        {"/format:jpg,99999999999", {77, 77, 2, 2147483647, 5, 44}},
+        {"/format:PnG", {77, 77, 1, 33, 5, 44}},
+        {"/format:TIFF", {77, 77, 3, 33, 5, 44}},  // no compression: kept
+        {"/format:tif,lzw", {77, 77, 3, 33, 5, 5}},
+        {"/format:Tiff,DEFLATE", {77, 77, 3, 33, 5, 8}},
+        {"/thread:99", {77, 77, 99, 33, 99, 44}},
+        {"/thread:99999999999999999999", {77, 77, 99, 33, 99, 44}},  // capped
     };
     for (const auto& [word, fields] : cases) {
         EXPECT_EQ(parsed(word), fields) << word;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "tests/support/TestImages.h"
@@ -41,18 +42,6 @@ double Reference(const CDib& img, int bytes, int channel, double sx, double sy) 
         }
     }
     return std::clamp(sum, 0.0, 255.0);
-}
-
-// Cuts `rect` out of a 32-bit image (rows counted from the top) into a new
-// 32-bit image: the crop step of the trim pipeline.
-DibPtr CutOut(const CDib& img, const RECT& rect) {
-    DibPtr out(new CDib);
-    const LONG w = rect.right - rect.left, h = rect.bottom - rect.top;
-    EXPECT_TRUE(out->Create(w, h, 32, 0, BI_RGB) && out->AllocateBits());
-    for (LONG y = 0; y < h; ++y) {
-        std::memcpy(out->Row(y), img.Row(rect.top + y) + 4 * rect.left, 4 * std::size_t(w));
-    }
-    return out;
 }
 
 // The kernels this processor runs; each can be forced.
@@ -172,14 +161,64 @@ TEST(RotateImage, RefusesWhatItCannotRotateAndLeavesOutputAlone) {
     EXPECT_EQ(out, keep);
 }
 
-TEST(RotateImageRect, EqualsRotateThenCropThenDropAlpha) {
+// The plane of sample c: blue, green, red, alpha are planes 0 to 3, grey
+// and alpha planes 0 and 3.
+int PlaneOf(const PixelKindInfo& info, int c) {
+    return !info.colour && c == 1 ? 3 : c;
+}
+
+// An image of `kind` whose samples are its planes' grey levels (times 257
+// for 16-bit samples).
+DibPtr FromPlanes(PixelKind kind, const std::vector<DibPtr>& planes,
+                  std::span<const BYTE> profile) {
+    const PixelKindInfo& info = InfoOf(kind);
+    const LONG w = planes[0]->Width(), h = planes[0]->Height();
+    const DibPtr dib = NewDib(w, h, kind, profile);
+    for (LONG y = 0; y < h; ++y) {
+        for (LONG x = 0; x < w; ++x) {
+            for (int c = 0; c < info.channels; ++c) {
+                const BYTE v = planes[PlaneOf(info, c)]->Row(y)[x];
+                if (info.sampleBits == 8) {
+                    dib->Row(y)[info.channels * x + c] = v;
+                } else {
+                    const std::uint16_t wide = static_cast<std::uint16_t>(v * 257);
+                    std::memcpy(dib->Row(y) + 2 * (info.channels * x + c), &wide, 2);
+                }
+            }
+        }
+    }
+    ClearRowPadding(*dib);
+    return dib;
+}
+
+int SampleAt(const CDib& dib, PixelKind kind, LONG x, LONG y, int c) {
+    const PixelKindInfo& info = InfoOf(kind);
+    if (info.sampleBits == 8) {
+        return dib.Row(y)[info.channels * x + c];
+    }
+    std::uint16_t v;
+    std::memcpy(&v, dib.Row(y) + 2 * (info.channels * x + c), 2);
+    return v;
+}
+
+// Every kind but Bitonal, cut from the rotated picture, equals each of its
+// sample planes rotated on its own as 8-bit grey (RotateImage, whose plain
+// kernel the reference above checks) and cut: 8-bit samples exactly, with
+// every kernel; 16-bit ones (planes times 257) to within the 8-bit
+// result's rounding. Without alpha the alpha plane is left out. The output
+// keeps the profile and has zero row padding.
+TEST(RotateImageRect, EveryKindEqualsItsPlanesRotatedAndCut) {
     std::mt19937 rng(2024);
     const SIZE sizes[] = {{1, 1}, {7, 5}, {37, 23}, {61, 44}};
     const double angles[] = {0.0, 0.157, -0.6, 2.5};
+    const std::vector<BYTE> profile(150, 7);
     for (const SIZE size : sizes) {
-        const DibPtr in = RandomImage(size.cx, size.cy, 32, rng());
+        std::vector<DibPtr> planes;
+        for (int c = 0; c < 4; ++c) {
+            planes.push_back(RandomImage(size.cx, size.cy, 8, rng()));
+        }
         // The whole picture, one rectangle touching each border, a corner
-        // pixel, and random ones (odd widths give 24-bit rows with padding).
+        // pixel, and random ones (odd widths give rows with padding).
         std::vector<RECT> rects = {{0, 0, size.cx, size.cy},
                                    {0, 0, (size.cx + 1) / 2, size.cy},
                                    {size.cx / 2, 0, size.cx, (size.cy + 1) / 2},
@@ -191,23 +230,91 @@ TEST(RotateImageRect, EqualsRotateThenCropThenDropAlpha) {
                                  t + 1 + LONG(rng() % (size.cy - t))});
         }
         for (const double angle : angles) {
-            DibPtr rotated;
-            ASSERT_EQ(RotateImage(rotated, *in, angle, nullptr), S_OK);
-            for (const RECT& r : rects) {
-                const DibPtr cut = CutOut(*rotated, r);
-                DibPtr opaque;
-                ASSERT_EQ(RemoveAlpha(opaque, *cut), S_OK);
+            std::vector<DibPtr> rotated(4);
+            for (int c = 0; c < 4; ++c) {
+                ASSERT_EQ(RotateImage(rotated[c], *planes[c], angle, nullptr), S_OK);
+            }
+            for (int k = 1; k <= static_cast<int>(PixelKind::Bgra64); ++k) {
+                const auto kind = static_cast<PixelKind>(k);
+                const DibPtr in = FromPlanes(kind, planes, profile);
                 for (const RotateKernel kernel : Kernels()) {
                     const ForcedKernel forced(kernel);
-                    DibPtr out32, out24;
-                    ASSERT_EQ(RotateImageRect(out32, *in, angle, r, 32, nullptr), S_OK);
-                    ASSERT_EQ(RotateImageRect(out24, *in, angle, r, 24, nullptr), S_OK);
-                    SCOPED_TRACE(testing::Message()
-                                 << "kernel " << int(kernel) << ", " << size.cx << " x " << size.cy
-                                 << ", angle " << angle << ", rect " << r.left << "," << r.top
-                                 << "-" << r.right << "," << r.bottom);
-                    EXPECT_TRUE(SameImage(*out32, *cut));
-                    EXPECT_TRUE(SameImage(*out24, *opaque));
+                    for (const RECT& r : rects) {
+                        for (const bool keepAlpha : {true, false}) {
+                            SCOPED_TRACE(testing::Message()
+                                         << "kind " << k << ", kernel " << int(kernel) << ", "
+                                         << size.cx << " x " << size.cy << ", angle " << angle
+                                         << ", rect " << r.left << "," << r.top << "-" << r.right
+                                         << "," << r.bottom << (keepAlpha ? "" : ", no alpha"));
+                            DibPtr out;
+                            ASSERT_EQ(RotateImageRect(out, *in, angle, r, keepAlpha, nullptr),
+                                      S_OK);
+                            const PixelKind outKind = keepAlpha ? kind : WithoutAlpha(kind);
+                            ASSERT_EQ(KindOf(*out), outKind);
+                            ASSERT_EQ(out->Size(), (SIZE{r.right - r.left, r.bottom - r.top}));
+                            ASSERT_TRUE(std::equal(profile.begin(), profile.end(),
+                                                   out->Profile().begin(), out->Profile().end()));
+                            const DibPtr padded =
+                                NewDib(out->Width(), out->Height(), outKind, profile);
+                            std::memcpy(padded->Bits(), out->Bits(), out->GetImageSize());
+                            ClearRowPadding(*padded);
+                            ASSERT_TRUE(SameImage(*padded, *out)) << "row padding";
+                            const PixelKindInfo& info = InfoOf(outKind);
+                            const bool wide = info.sampleBits == 16;
+                            for (LONG y = 0; y < out->Height(); ++y) {
+                                for (LONG x = 0; x < out->Width(); ++x) {
+                                    for (int c = 0; c < info.channels; ++c) {
+                                        const int want =
+                                            rotated[PlaneOf(info, c)]->Row(r.top + y)[r.left + x];
+                                        const int got = SampleAt(*out, outKind, x, y, c);
+                                        if (wide) {
+                                            ASSERT_LE(std::abs(got - 257 * want), 134)
+                                                << x << "," << y << " sample " << c;
+                                        } else {
+                                            ASSERT_EQ(got, want)
+                                                << x << "," << y << " sample " << c;
+                                        }
+                                    }
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// A bitonal page at angle 0 keeps its exact bits, from any bit offset; at
+// other angles each pixel is its 0/255 grey rotation thresholded at
+// kBitonalThreshold.
+TEST(RotateImageRect, BitonalKeepsItsBitsOrIsThresholded) {
+    const DibPtr in = RandomKindImage(45, 19, PixelKind::Bitonal, 5);
+    const DibPtr grey = NewDib(45, 19, PixelKind::Grey8);
+    for (LONG y = 0; y < 19; ++y) {
+        ASSERT_TRUE(ConvertRow(PixelKind::Bitonal, in->Row(y), PixelKind::Grey8, grey->Row(y), 45));
+    }
+    const auto bit = [](const CDib& dib, LONG x, LONG y) {
+        return (dib.Row(y)[x / 8] >> (7 - x % 8)) & 1;
+    };
+    for (const double angle : {0.0, 0.05, -0.3}) {
+        DibPtr rotated;
+        ASSERT_EQ(RotateImage(rotated, *grey, angle, nullptr), S_OK);
+        for (LONG left = 0; left <= 9; ++left) {
+            const RECT r{left, 2, 45 - left / 2, 19};
+            DibPtr out;
+            ASSERT_EQ(RotateImageRect(out, *in, angle, r, true, nullptr), S_OK);
+            ASSERT_EQ(KindOf(*out), PixelKind::Bitonal);
+            for (LONG y = 0; y < out->Height(); ++y) {
+                for (LONG x = 0; x < out->Width(); ++x) {
+                    const int want = angle == 0.0
+                                         ? bit(*in, r.left + x, r.top + y)
+                                         : rotated->Row(r.top + y)[r.left + x] >= kBitonalThreshold;
+                    ASSERT_EQ(bit(*out, x, y), want) << angle << " at " << x << "," << y;
+                }
+                const std::size_t used = (out->Width() + 7) / 8;
+                for (std::size_t i = used * 8; i < out->Stride() * 8; ++i) {
+                    ASSERT_EQ(bit(*out, static_cast<LONG>(i), y), 0) << "padding";
                 }
             }
         }
@@ -219,15 +326,16 @@ TEST(RotateImageRect, RefusesBadInputAndLeavesOutputAlone) {
     DibPtr out = keep;
     const DibPtr in = RandomImage(10, 8, 32, 4);
     const RECT whole{0, 0, 10, 8};
-    EXPECT_EQ(RotateImageRect(out, *BlankImage(10, 8, 8), 0.1, whole, 24, nullptr), E_INVALIDARG);
-    EXPECT_EQ(RotateImageRect(out, CDib(), 0.1, whole, 24, nullptr), E_INVALIDARG);
-    EXPECT_EQ(RotateImageRect(out, *in, std::nan(""), whole, 24, nullptr), E_INVALIDARG);
-    for (WORD bits : {8, 0}) {
-        EXPECT_EQ(RotateImageRect(out, *in, 0.1, whole, bits, nullptr), E_INVALIDARG);
+    const DibPtr colour = BlankImage(10, 8, 8);
+    colour->ColorTable()[7].rgbRed = 1;
+    for (const DibPtr& noKind : {colour, BlankImage(10, 8, 16), BlankImage(10, 8, 4)}) {
+        EXPECT_EQ(RotateImageRect(out, *noKind, 0.1, whole, false, nullptr), E_INVALIDARG);
     }
+    EXPECT_EQ(RotateImageRect(out, CDib(), 0.1, whole, false, nullptr), E_INVALIDARG);
+    EXPECT_EQ(RotateImageRect(out, *in, std::nan(""), whole, false, nullptr), E_INVALIDARG);
     for (const RECT r : {RECT{-1, 0, 5, 5}, RECT{0, -1, 5, 5}, RECT{5, 0, 11, 8}, RECT{0, 0, 10, 9},
                          RECT{3, 3, 3, 6}, RECT{6, 2, 4, 5}}) {
-        EXPECT_EQ(RotateImageRect(out, *in, 0.1, r, 24, nullptr), E_INVALIDARG)
+        EXPECT_EQ(RotateImageRect(out, *in, 0.1, r, false, nullptr), E_INVALIDARG)
             << r.left << "," << r.top << "-" << r.right << "," << r.bottom;
     }
     EXPECT_EQ(out, keep);
@@ -241,13 +349,13 @@ TEST(RotateImage, StopRequestAbortsAndOutputMayReplaceItsInput) {
     EXPECT_FALSE(out);
     DibPtr img = in;
     StopAfter rectStop(5);
-    EXPECT_EQ(RotateImageRect(img, *img, 0.1, RECT{2, 2, 20, 20}, 24, &rectStop), E_ABORT);
+    EXPECT_EQ(RotateImageRect(img, *img, 0.1, RECT{2, 2, 20, 20}, false, &rectStop), E_ABORT);
     EXPECT_EQ(img, in);
 
     const RECT rect{2, 3, 9, 30};
     DibPtr expected;
-    ASSERT_EQ(RotateImageRect(expected, *in, 0.1, rect, 24, nullptr), S_OK);
-    ASSERT_EQ(RotateImageRect(img, *img, 0.1, rect, 24, nullptr), S_OK);
+    ASSERT_EQ(RotateImageRect(expected, *in, 0.1, rect, false, nullptr), S_OK);
+    ASSERT_EQ(RotateImageRect(img, *img, 0.1, rect, false, nullptr), S_OK);
     EXPECT_TRUE(SameImage(*img, *expected));
     img = in;
     StopAfter never(1000);

@@ -51,10 +51,8 @@ TEST(LoadImage, FailuresGiveTheirCodes) {
     // ends, and gives its memory back.
     std::mt19937 rng(3);
     BitmapPtr bitmap;
-    SaverPtr saver;
     ASSERT_EQ(DibToBitmap(bitmap, RandomImage(9, 4, 24, rng()), true), S_OK);
-    ASSERT_EQ(SetPngSaver(saver), S_OK);
-    ASSERT_EQ(Save(*saver, bitmap, dir.File("a.png")), S_OK);
+    ASSERT_EQ(Save(*SaverFor("png"), bitmap, dir.File("a.png")), S_OK);
     CMemoryBudget budget(1000);
     for (const char* name : {"notes.png", "empty.png", "missing.png", "a.png"}) {
         CMemoryReservation memory;
@@ -79,11 +77,9 @@ TEST(LoadImage, FailuresGiveTheirCodes) {
     // The memory a file will need, told from its header (ours for PNG and
     // JPEG, Qt's for the others): the file's bytes, then 8 bytes a pixel.
     std::uint64_t need = 0;
-    for (const auto& [name, factory] :
-         {std::pair{"a.png", &SetPngSaver}, std::pair{"a.bmp", &SetBmpSaver},
-          std::pair{"a.tif", &SetTiffSaver}}) {
-        ASSERT_EQ(factory(saver), S_OK);
-        ASSERT_EQ(Save(*saver, bitmap, dir.File(name)), S_OK);
+    for (const auto& [name, keyword] :
+         {std::pair{"a.png", "png"}, std::pair{"a.bmp", "bmp"}, std::pair{"a.tif", "tif"}}) {
+        ASSERT_EQ(Save(*SaverFor(keyword), bitmap, dir.File(name)), S_OK);
         EXPECT_EQ(ImageMemoryNeed(dir.File(name), need), S_OK) << name;
         EXPECT_EQ(need, std::filesystem::file_size(dir.File(name)) + 9 * 4 * 8) << name;
     }
@@ -250,58 +246,235 @@ TEST(LoadImage, JpegColourGreyAndCmyk) {
     }
 }
 
-// Palette and 16-bit sources become opaque 32-bit pixels.
-TEST(LoadImage, PaletteAndDeepFormatsBecomeOpaque32Bit) {
-    ImagePtr image;
-    DibPtr dib;
-    ASSERT_EQ(LoadImageFromStream(image, StreamOf(kGif)), S_OK);
-    ASSERT_EQ(ImageToDib(image, dib, 7), S_OK);
-    ASSERT_EQ(dib->BitCount(), 32);
-    EXPECT_EQ(Bgra(*dib, 0, 0)[3], 255);
-
-    // 16 bits per sample, taller than one conversion band.
+// Files Qt decodes keep their kind where Qt's is one of ours (1 bit black
+// and white, grey, a grey palette) and become 8-bit colour otherwise; the
+// analyses get 8-bit colour of every kind.
+TEST(LoadImage, QtDecodedFilesKeepTheirKinds) {
     TempDir dir;
-    QImage deep(7, 130, QImage::Format_RGBX64);
-    for (int y = 0; y < deep.height(); ++y) {
-        for (int x = 0; x < deep.width(); ++x) {
-            deep.setPixelColor(x, y, QColor(x * 30, y, 255 - y));
-        }
-    }
-    ASSERT_TRUE(deep.save(QString::fromStdString(dir.File("deep.png")), "PNG"));
-    ASSERT_EQ(LoadDibFromFile(dib, dir.File("deep.png")), S_OK);
-    ASSERT_EQ(dib->Height(), 130);
-    for (LONG y : {0, 63, 64, 129}) {
-        EXPECT_EQ(Bgra(*dib, 6, y), (std::vector<int>{255 - y, y, 180, 255})) << "row " << y;
+    QImage mono(9, 130, QImage::Format_Mono);                  // taller than one conversion band
+    mono.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});  // 0 is white here
+    mono.fill(0);
+    mono.setPixel(3, 129, 1);
+    QImage grey(5, 3, QImage::Format_Grayscale8);
+    grey.fill(77);
+    QImage palette(4, 2, QImage::Format_Indexed8);
+    palette.setColorTable({qRgb(10, 20, 30), qRgb(40, 50, 60)});
+    palette.fill(1);
+    struct Case {
+        const char* file;
+        const QImage& image;
+        PixelKind kind;
+        std::vector<int> bgra;  // of pixel (3, height - 1) for the analyses
+    };
+    const Case cases[] = {
+        {"mono.bmp", mono, PixelKind::Bitonal, {0, 0, 0, 255}},
+        {"mono.pbm", mono, PixelKind::Bitonal, {0, 0, 0, 255}},
+        {"grey.pgm", grey, PixelKind::Grey8, {77, 77, 77, 255}},
+        {"palette.bmp", palette, PixelKind::Bgra32, {60, 50, 40, 255}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        ASSERT_TRUE(c.image.save(QString::fromStdString(dir.File(c.file))));
+        ImagePtr image;
+        DibPtr kept, analysed;
+        ASSERT_EQ(LoadImageFromFile(image, dir.File(c.file)), S_OK);
+        ASSERT_EQ(ImageToKeptDib(image, kept), S_OK);
+        EXPECT_EQ(KindOf(*kept), c.kind);
+        ASSERT_EQ(LoadDibFromFile(analysed, dir.File(c.file)), S_OK);
+        ASSERT_EQ(KindOf(*analysed), PixelKind::Bgra32);
+        EXPECT_EQ(Bgra(*analysed, 3, c.image.height() - 1), c.bgra);
+        EXPECT_EQ(Bgra(*analysed, 0, 0)[0], c.kind == PixelKind::Bitonal ? 255 : c.bgra[0]);
     }
 }
 
-// The decoder hands back a TIFF with alpha premultiplied; the loader undoes
-// it (within the rounding that premultiplication costs).
-TEST(LoadImage, TiffAlphaComesOutUnpremultiplied) {
-    TempDir dir;
-    TIFF* t = TIFFOpen(dir.File("a.tif").c_str(), "w");
+// A TIFF file written by libtiff with the given samples, one strip or 16 x
+// 16 tiles.
+struct TiffContent {
+    std::uint32_t width, height;
+    std::uint16_t bits, samples, photometric, extra, compression;
+    bool tiled;
+    Bytes pixels;  // the samples, top row first, rows of whole bytes
+    Bytes profile;
+};
+
+void WriteTiffFile(const std::string& path, const TiffContent& content) {
+    TIFF* t = TIFFOpen(path.c_str(), "w");
     ASSERT_NE(t, nullptr);
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 2);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, 1);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 4);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, content.width);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, content.height);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, content.bits);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, content.samples);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, content.photometric);
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    const std::uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
-    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
-    std::uint8_t row[8] = {200, 100, 50, 128, 10, 20, 30, 255};
-    TIFFWriteScanline(t, row, 0, 0);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, content.compression);
+    if (content.extra != 0) {
+        const std::uint16_t extra[1] = {content.extra};
+        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
+    }
+    if (!content.profile.empty()) {
+        TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(content.profile.size()),
+                     content.profile.data());
+    }
+    const std::size_t rowBytes =
+        (std::size_t{content.width} * content.samples * content.bits + 7) / 8;
+    if (!content.tiled) {
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, content.height);
+        for (std::uint32_t y = 0; y < content.height; ++y) {
+            Bytes row(content.pixels.begin() + rowBytes * y,
+                      content.pixels.begin() + rowBytes * (y + 1));
+            ASSERT_EQ(TIFFWriteScanline(t, row.data(), y, 0), 1);
+        }
+    } else {
+        TIFFSetField(t, TIFFTAG_TILEWIDTH, 16);
+        TIFFSetField(t, TIFFTAG_TILELENGTH, 16);
+        const std::size_t pixel = content.samples * content.bits / 8;
+        for (std::uint32_t ty = 0; ty < content.height; ty += 16) {
+            for (std::uint32_t tx = 0; tx < content.width; tx += 16) {
+                Bytes tile(16 * 16 * pixel, 0);
+                for (std::uint32_t y = ty; y < std::min(ty + 16, content.height); ++y) {
+                    for (std::uint32_t x = tx; x < std::min(tx + 16, content.width); ++x) {
+                        std::memcpy(&tile[((y - ty) * 16 + (x - tx)) * pixel],
+                                    &content.pixels[rowBytes * y + pixel * x], pixel);
+                    }
+                }
+                ASSERT_GT(TIFFWriteTile(t, tile.data(), tx, ty, 0, 0), 0);
+            }
+        }
+    }
     TIFFClose(t);
+}
+
+// TIFF files are decoded by libtiff directly in their own kind: white-is-
+// zero made black-is-zero, premultiplied alpha divided out, stripped or
+// tiled, with the profile; other TIFF files go to Qt; strips past the end of
+// the file are a file that ends early.
+TEST(LoadImage, TiffFilesKeepTheirKinds) {
+    TempDir dir;
+    const std::uint16_t kNone = COMPRESSION_NONE, kLzw = COMPRESSION_LZW;
+    const Bytes rgbProfile = IccProfile("RGB ", 40), greyProfile = IccProfile("GRAY", 41);
+    auto le16 = [](std::initializer_list<int> values) {
+        Bytes out;
+        for (const int v : values) {
+            out.push_back(static_cast<std::uint8_t>(v));
+            out.push_back(static_cast<std::uint8_t>(v >> 8));
+        }
+        return out;
+    };
+    struct Case {
+        const char* what;
+        TiffContent content;
+        PixelKind kind;
+        bool alpha;
+        Bytes row0;  // the kept image's first row, as far as given
+    };
+    const Case cases[] = {
+        {"1-bit white is zero, Group 4",
+         {10,
+          3,
+          1,
+          1,
+          PHOTOMETRIC_MINISWHITE,
+          0,
+          COMPRESSION_CCITTFAX4,
+          false,
+          {0x0F, 0x00, 0xFF, 0xC0, 0x00, 0x00},
+          greyProfile},
+         PixelKind::Bitonal,
+         false,
+         {0xF0, 0xC0}},
+        {"8-bit grey, white is zero",
+         {2, 1, 8, 1, PHOTOMETRIC_MINISWHITE, 0, kLzw, false, {0, 200}, {}},
+         PixelKind::Grey8,
+         false,
+         {255, 55}},
+        {"8-bit grey and premultiplied alpha",
+         {2,
+          1,
+          8,
+          2,
+          PHOTOMETRIC_MINISBLACK,
+          EXTRASAMPLE_ASSOCALPHA,
+          kNone,
+          false,
+          {50, 100, 0, 0},
+          {}},
+         PixelKind::GreyAlpha8,
+         true,
+         {128, 100, 0, 0}},
+        {"16-bit colour, tiled",
+         {17, 18, 16, 3, PHOTOMETRIC_RGB, 0, kLzw, true, Bytes(17 * 18 * 6, 0x81), rgbProfile},
+         PixelKind::Bgr48,
+         false,
+         le16({0x8181, 0x8181, 0x8181})},
+        {"8-bit colour, unassociated alpha",
+         {2,
+          1,
+          8,
+          4,
+          PHOTOMETRIC_RGB,
+          EXTRASAMPLE_UNASSALPHA,
+          kNone,
+          false,
+          {200, 100, 50, 128, 10, 20, 30, 255},
+          rgbProfile},
+         PixelKind::Bgra32,
+         true,
+         {50, 100, 200, 128, 30, 20, 10, 255}},
+        {"16-bit grey, one extra sample that is not alpha",
+         {1,
+          1,
+          16,
+          2,
+          PHOTOMETRIC_MINISBLACK,
+          EXTRASAMPLE_UNSPECIFIED,
+          kNone,
+          false,
+          le16({1000, 7}),
+          {}},
+         PixelKind::Grey16,
+         false,
+         le16({1000})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.File("k.tif");
+        WriteTiffFile(path, c.content);
+        ImagePtr image;
+        DibPtr kept;
+        ASSERT_EQ(LoadImageFromFile(image, path), S_OK);
+        EXPECT_EQ(image->HasAlpha(), c.alpha);
+        ASSERT_EQ(ImageToKeptDib(image, kept), S_OK);
+        ASSERT_EQ(KindOf(*kept), c.kind);
+        EXPECT_EQ(Bytes(kept->Row(0), kept->Row(0) + c.row0.size()), c.row0);
+        EXPECT_TRUE(std::ranges::equal(kept->Profile(), c.content.profile));
+        if (c.content.tiled) {
+            EXPECT_EQ(Bytes(kept->Row(17), kept->Row(17) + 6 * 17), Bytes(6 * 17, 0x81))
+                << "the last row, from the last row of tiles";
+        }
+    }
+    // 4 grey pixels in a strip right after the directory: whole, and cut.
+    Bytes grey = TiffStructure(false, {{0x100, 3, 4},
+                                       {0x101, 3, 1},
+                                       {0x102, 3, 8},
+                                       {0x106, 3, 1},
+                                       {0x111, 4, 8 + 2 + 12 * 8 + 4},
+                                       {0x115, 3, 1},
+                                       {0x116, 3, 1},
+                                       {0x117, 4, 4}});
+    grey.insert(grey.end(), {1, 2, 3, 4});
     ImagePtr image;
-    ASSERT_EQ(LoadImageFromFile(image, dir.File("a.tif")), S_OK);
-    EXPECT_EQ(image->GetFlags() & Gdiplus::ImageFlagsHasAlpha, Gdiplus::ImageFlagsHasAlpha);
+    EXPECT_EQ(LoadImageFromStream(image, StreamOf(grey)), S_OK);
+    grey.pop_back();
+    EXPECT_EQ(LoadImageFromStream(image, StreamOf(grey)), HRESULT_FROM_WIN32(ERROR_HANDLE_EOF));
+
+    // A palette TIFF is Qt's.
+    QImage palette(3, 2, QImage::Format_Indexed8);
+    palette.setColorTable({qRgb(1, 2, 3), qRgb(200, 100, 50)});
+    palette.fill(1);
+    ASSERT_TRUE(palette.save(QString::fromStdString(dir.File("p.tif")), "TIFF"));
     DibPtr dib;
-    ASSERT_EQ(ImageToDib(image, dib, 7), S_OK);
-    const std::vector<int> p = Bgra(*dib, 0, 0);
-    EXPECT_EQ(p[3], 128);
-    EXPECT_NEAR(p[2], 200, 2);
-    EXPECT_NEAR(p[0], 50, 2);
-    EXPECT_EQ(Bgra(*dib, 1, 0), (std::vector<int>{30, 20, 10, 255}));
+    ASSERT_EQ(LoadDibFromFile(dib, dir.File("p.tif")), S_OK);
+    EXPECT_EQ(Bgra(*dib, 2, 1), (std::vector<int>{50, 100, 200, 255}));
 }
 
 TEST(LoadImage, PreviewResource) {

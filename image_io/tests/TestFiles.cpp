@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <png.h>
 #include <tiffio.h>
 #include <zlib.h>
 #include <cstdio>
@@ -13,6 +14,12 @@
 Bytes ReadBytes(const std::string& path) {
     const std::string bytes = ReadFileBytes(path);
     return Bytes(bytes.begin(), bytes.end());
+}
+
+SaverPtr SaverFor(const char* keyword, std::int32_t quality, std::uint32_t compression) {
+    SaverPtr saver;
+    SetFormatSaver(saver, OutputFormatByKeyword(keyword)->saveType, quality, compression);
+    return saver;
 }
 
 void PutBE16(Bytes& out, std::uint32_t v) {
@@ -119,10 +126,27 @@ Bytes FlatJpeg(int width, int height, const std::vector<std::uint8_t>& sample, b
     return out;
 }
 
-// The JPEG header is walked by hand, marker by marker.
+// The JPEG header is walked by hand, marker by marker; the profile is
+// libjpeg's.
 JpegHeader ReadJpegHeader(const std::string& path) {
     const Bytes file = ReadBytes(path);
     JpegHeader header;
+    {
+        jpeg_decompress_struct cinfo{};
+        jpeg_error_mgr errors{};
+        cinfo.err = jpeg_std_error(&errors);
+        jpeg_create_decompress(&cinfo);
+        jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
+        jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+        JOCTET* icc = nullptr;
+        unsigned size = 0;
+        if (file.size() > 2 && jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK &&
+            jpeg_read_icc_profile(&cinfo, &icc, &size)) {
+            header.profile.assign(icc, icc + size);
+            std::free(icc);
+        }
+        jpeg_destroy_decompress(&cinfo);
+    }
     for (std::size_t at = 2; at + 4 <= file.size() && file[at] == 0xFF;) {
         const int marker = file[at + 1];
         const std::size_t length = std::size_t{file[at + 2]} << 8 | file[at + 3];
@@ -148,19 +172,27 @@ TiffFields ReadTiffFields(const std::string& path) {
     if (tiff == nullptr) {
         return f;
     }
-    std::uint32_t width = 0, height = 0;
-    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+    std::uint32_t height = 0;
     TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
     TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &f.xResolution);
     TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &f.yResolution);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &f.resolutionUnit);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &f.samplesPerPixel);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &f.bitsPerSample);
+    TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &f.photometric);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &f.compression);
     std::uint16_t extraCount = 0;
     std::uint16_t* extra = nullptr;
     if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) && extra) {
         f.extraSample = extra[0];
     }
-    const std::size_t rowBytes = std::size_t{width} * f.samplesPerPixel;
+    std::uint32_t profileSize = 0;
+    void* profile = nullptr;
+    if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &profileSize, &profile) && profile) {
+        const auto* bytes = static_cast<const std::uint8_t*>(profile);
+        f.profile.assign(bytes, bytes + profileSize);
+    }
+    const auto rowBytes = static_cast<std::size_t>(TIFFScanlineSize64(tiff));
     f.samples.resize(rowBytes * height);
     f.ok = true;
     for (std::uint32_t y = 0; y < height; ++y) {
@@ -170,4 +202,61 @@ TiffFields ReadTiffFields(const std::string& path) {
     }
     TIFFClose(tiff);
     return f;
+}
+
+namespace {
+
+void PngFailed(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+
+// Everything with a destructor lives in the caller, so that a failure jumps
+// past none.
+bool ReadPngRows(png_structp png, png_infop info, PngFile& out, std::vector<png_bytep>& pointers) {
+    if (setjmp(png_jmpbuf(png))) {
+        return false;
+    }
+    png_read_info(png, info);
+    out.colourType = png_get_color_type(png, info);
+    out.bitDepth = png_get_bit_depth(png, info);
+    png_uint_32 x = 0, y = 0;
+    int unit = 0;
+    if (png_get_pHYs(png, info, &x, &y, &unit) && unit == PNG_RESOLUTION_METER) {
+        out.pixelsPerMetreX = x;
+        out.pixelsPerMetreY = y;
+    }
+    png_charp name = nullptr;
+    int method = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 size = 0;
+    if (png_get_iCCP(png, info, &name, &method, &profile, &size)) {
+        out.profile.assign(profile, profile + size);
+    }
+    png_set_bgr(png);
+    png_set_swap(png);
+    png_read_update_info(png, info);
+    out.rows.assign(png_get_image_height(png, info), Bytes(png_get_rowbytes(png, info)));
+    for (Bytes& row : out.rows) {
+        pointers.push_back(row.data());
+    }
+    png_read_image(png, pointers.data());
+    return true;
+}
+
+}  // namespace
+
+PngFile ReadPngFile(const std::string& path) {
+    PngFile out;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return out;
+    }
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFailed, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, file);
+    std::vector<png_bytep> pointers;
+    out.ok = ReadPngRows(png, info, out, pointers);
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(file);
+    return out;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/Dib.h"
+#include "image_io/ImageSaver.h"
 #include "image_io/MemoryStream.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestImages.h"
@@ -15,6 +16,9 @@
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes ReadBytes(const std::string& path);
+
+// The saver of the format with this /format keyword.
+SaverPtr SaverFor(const char* keyword, std::int32_t quality = 90, std::uint32_t compression = 8);
 
 inline constexpr HRESULT kNoMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
 
@@ -55,20 +59,35 @@ struct TiffEntry {
 // A TIFF header and one directory with the given entries (no image data).
 Bytes TiffStructure(bool bigEndian, const std::vector<TiffEntry>& entries);
 
-// Independent readers; `ok` is false when the file could not be read.
+// Independent readers (the libraries used directly, or headers walked by
+// hand); `ok` is false when the file could not be read.
 struct JpegHeader {
     bool ok = false;  // a frame header was found
     bool jfif = false;
     int densityUnit = -1, densityX = 0, densityY = 0;
     int components = 0;
+    Bytes profile;  // from the APP2 markers, by libjpeg
 };
 JpegHeader ReadJpegHeader(const std::string& path);
 
 struct TiffFields {
     bool ok = false;
     float xResolution = 0, yResolution = 0;
-    std::uint16_t resolutionUnit = 0, samplesPerPixel = 0, extraSample = 0;
-    // Decoded samples, top row first, samplesPerPixel bytes per pixel.
+    std::uint16_t resolutionUnit = 0, samplesPerPixel = 0, extraSample = 0, bitsPerSample = 0,
+                  photometric = 0, compression = 0;
+    Bytes profile;
+    // Decoded scanlines, top row first, as libtiff gives them.
     Bytes samples;
 };
 TiffFields ReadTiffFields(const std::string& path);
+
+// A PNG file as libpng reads it, with the samples turned into the raster's
+// order (blue before red, 16-bit samples in the machine's byte order).
+struct PngFile {
+    bool ok = false;
+    int colourType = -1, bitDepth = 0;
+    std::uint32_t pixelsPerMetreX = 0, pixelsPerMetreY = 0;
+    Bytes profile;
+    std::vector<Bytes> rows;  // top row first
+};
+PngFile ReadPngFile(const std::string& path);

@@ -20,9 +20,9 @@ const std::string kSetting = "[HKEY_CURRENT_USER\\Software\\Kelvaro\\Quorvel\\Se
 // Every stored field, for comparing whole records.
 auto Fields(const AppSettings& s) {
     const AutoTrimParams& t = s.AutoTrim;
-    return std::tie(s.EmptyPath, s.SubFolder, s.SaveType, s.JpegQuality, s.SizeToOutputAdd,
-                    s.ThreadCount, s.Window, t.EdgeType, t.SpaceType, t.Flags, t.Output, t.Trim,
-                    t.MedianCount, t.SmallMedianCount);
+    return std::tie(s.EmptyPath, s.SubFolder, s.SaveType, s.JpegQuality, s.TiffCompression,
+                    s.SizeToOutputAdd, s.ThreadCount, s.Window, t.EdgeType, t.SpaceType, t.Flags,
+                    t.Output, t.Trim, t.MedianCount, t.SmallMedianCount);
 }
 
 void ExpectSameSettings(const AppSettings& a, const AppSettings& b) {
@@ -40,6 +40,7 @@ AppSettings FullSettings() {
     s.SubFolder = {"切り抜き", "trim", "out\\dir"};
     s.SaveType = SaveTypeTiff;
     s.JpegQuality = 95;
+    s.TiffCompression = 5;
     s.SizeToOutputAdd = -20;
     s.ThreadCount = 8;
     s.Window = WindowPlacement{true, RECT{-1920, -8, 1200, 900}};
@@ -85,6 +86,7 @@ TEST(SettingsStore, FilePathFirstRunAndFirstSave) {
     EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
     for (const std::string& block : {
              kSetting + "]\n\"SaveType\"=dword:00000001\n\"JpegQuality\"=dword:00000050\n"
+                        "\"TiffCompression\"=dword:00000008\n"
                         "\"SizeToOutputAdd\"=dword:fffffffe\n\"ThreadCount\"=dword:00000001\n",
              kSetting + "\\AutoTrim]\n\"EdgeType\"=dword:00000001\n\"SpaceType\"=dword:00000001\n"
                         "\"Flags\"=dword:00000002\n\"OutputCx\"=dword:00000000\n",

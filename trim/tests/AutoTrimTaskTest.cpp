@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <ranges>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "tests/support/ScanGenerator.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestImages.h"
+#include "trim/AppSettings.h"
 #include "trim/TrimVerdict.h"
 
 namespace fs = std::filesystem;
@@ -70,7 +72,7 @@ Outcome RunOn(const TempDir& dir, const scangen::GeneratedScan& scan, const RunS
     outcome.task->SetParams(setup.params);
     outcome.task->SetPreviewSize(setup.preview.cx, setup.preview.cy);
     if (setup.saver) {
-        EXPECT_EQ(SetPngSaver(outcome.task->Saver()), S_OK);
+        EXPECT_EQ(SetFormatSaver(outcome.task->Saver(), SaveTypePng, 0, 0), S_OK);
     }
     outcome.task->SetRunner(setup.runner);
     outcome.task->Run();
@@ -82,7 +84,7 @@ AutoTrimTaskPtr RunFiles(const DibPtr& empty, const std::string& source,
                          const std::string& output) {
     AutoTrimTaskPtr task(new CAutoTrimTask);
     task->Init(empty, 0, source, output, nullptr);
-    EXPECT_EQ(SetPngSaver(task->Saver()), S_OK);
+    EXPECT_EQ(SetFormatSaver(task->Saver(), SaveTypePng, 0, 0), S_OK);
     task->Run();
     return task;
 }
@@ -452,32 +454,94 @@ TEST(AutoTrimTask, SizeRulesTheResultCannotFollowAreReported) {
     EXPECT_EQ(out.task->CropRect().right - out.task->CropRect().left, 1240);
 }
 
-TEST(AutoTrimTask, AlphaDecidesBitDepthAndThePreviewIsFitted) {
+// The result is cut from the source's own pixels: each kind comes out as
+// that kind (opaque colour without its alpha plane) with the source's
+// profile (PNG, JPEG and TIFF sources and results), a bitonal page not turned keeps its exact bits,
+// and the preview is fitted (or is the result without a preview size).
+TEST(AutoTrimTask, ResultsKeepTheSourcesKindProfileAndBits) {
+    using K = PixelKind;
+    struct Case {
+        K kind;
+        const char* source;  // format keyword
+        std::uint32_t option;
+        const char* output;
+        bool turned;  // the page is skewed and straightened
+        K expected;
+    };
+    const Case cases[] = {
+        {K::Bitonal, "tif", 0, "png", false, K::Bitonal},
+        {K::Bitonal, "tif", 0, "tif", true, K::Bitonal},
+        {K::Grey8, "png", 0, "png", true, K::Grey8},
+        {K::Grey16, "png", 0, "tif", true, K::Grey16},
+        {K::Bgr48, "tif", 5, "png", true, K::Bgr48},
+        {K::Bgr24, "png", 0, "png", true, K::Bgr24},
+        {K::Grey8, "jpg", 90, "jpg", true, K::Grey8},
+        {K::Bgr24, "jpg", 90, "png", false, K::Bgr24},
+        {K::Bgra32, "png", 0, "tif", false, K::Bgra32},  // one translucent pixel
+    };
     TempDir dir;
-    for (bool alpha : {false, true}) {
-        SCOPED_TRACE(alpha);
-        scangen::GeneratedScan scan = Generate(alpha ? 0.0 : 0.9);
-        if (alpha) {
-            scan.scan->Row(0)[3] = 128;  // one translucent pixel: the file carries alpha
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << n);
+        const bool translucent = c.expected == K::Bgra32;
+        scangen::GeneratedScan scan =
+            Generate(c.turned ? 0.9 : 0.0,
+                     c.kind == K::Bitonal ? scangen::BedKind::Dark : scangen::BedKind::Light);
+        if (translucent) {
+            scan.scan->Row(0)[3] = 128;
         }
-        RunSetup setup;
-        setup.params.SpaceType = TrimEdgesAll;
-        setup.sourceAlpha = alpha;
-        setup.dpi = 300;
-        setup.preview = alpha ? SIZE{0, 0} : SIZE{200, 200};
-        const Outcome out = RunOn(dir, scan, setup, alpha ? "alpha" : "opaque");
-        ASSERT_EQ(out.task->ResultId(), 0u) << out.task->MessageText();
-        EXPECT_EQ(out.task->OutputImage()->BitCount(), alpha ? 32 : 24);
-        if (alpha) {
-            EXPECT_EQ(out.task->PreviewImage(), out.task->OutputImage());
+        const std::vector<BYTE> profile =
+            IccProfile(InfoOf(c.kind).colour ? "RGB " : "GRAY", 100 + n);
+        const DibPtr source = scangen::ScanAsKind(*scan.scan, c.kind, profile);
+        const std::string name = "s" + std::to_string(n++);
+        const std::string sourcePath = dir / (name + "." + c.source);
+        const std::string outputPath = dir / ("trim/" + name + "." + c.output);
+        ASSERT_TRUE(scangen::WriteImage(source, sourcePath, 300, c.source, c.option));
+        AutoTrimParams params;
+        params.SpaceType = TrimEdgesAll;
+        if (!c.turned) {
+            params.EdgeType = RotateEdgeNone;
+        }
+        AutoTrimTaskPtr task(new CAutoTrimTask);
+        task->Init(DibPtr(), 0, sourcePath, outputPath, nullptr);
+        task->SetParams(params);
+        task->SetPreviewSize(translucent ? 0 : 200, translucent ? 0 : 200);
+        ASSERT_EQ(SetFormatSaver(task->Saver(), OutputFormatByKeyword(c.output)->saveType, 0, 0),
+                  S_OK);
+        task->Run();
+        ASSERT_EQ(task->ResultId(), 0u) << task->MessageText();
+        EXPECT_EQ(task->OutputKind(), c.expected);
+        EXPECT_EQ(task->SavedKind(), c.expected);
+        EXPECT_EQ(task->SkewAngle() != 0.0, c.turned);
+        if (translucent) {
+            EXPECT_EQ(task->PreviewImage(), task->OutputImage());
         } else {
-            const SIZE preview = out.task->PreviewImage()->Size();
+            const SIZE preview = task->PreviewImage()->Size();
             EXPECT_TRUE(preview.cx == 200 || preview.cy == 200);
-            EXPECT_LE(preview.cx, 200);
+            EXPECT_LE(std::max(preview.cx, preview.cy), 200);
         }
-        ImagePtr written;
-        ASSERT_EQ(LoadImageFromFile(written, out.outputPath), S_OK);
-        EXPECT_EQ(written->HasAlpha(), alpha);
+
+        ImagePtr image;
+        DibPtr written;
+        ASSERT_EQ(LoadImageFromFile(image, outputPath), S_OK);
+        ASSERT_EQ(ImageToKeptDib(image, written), S_OK);
+        EXPECT_EQ(image->HasAlpha(), translucent);
+        EXPECT_EQ(KindOf(*written), c.expected == K::Bgr24 ? K::Bgra32 : c.expected);
+        EXPECT_TRUE(std::ranges::equal(written->Profile(), profile));
+        EXPECT_EQ(written->Header()->biXPelsPerMeter, DpiToPelsPerMeter(300));
+        if (c.kind == K::Bitonal && !c.turned) {
+            const RECT& r = task->CropRect();
+            ASSERT_EQ(written->Size(), (SIZE{r.right - r.left, r.bottom - r.top}));
+            const auto bit = [](const CDib& d, LONG x, LONG y) {
+                return (d.Row(y)[x / 8] >> (7 - x % 8)) & 1;
+            };
+            for (LONG y = 0; y < written->Height(); ++y) {
+                for (LONG x = 0; x < written->Width(); ++x) {
+                    ASSERT_EQ(bit(*written, x, y), bit(*source, r.left + x, r.top + y))
+                        << x << "," << y;
+                }
+            }
+        }
     }
 }
 

@@ -104,6 +104,7 @@ TEST(AppSettings, ResetKeepsHistoriesAndWindow) {
     s.EmptyPath = {"/bed.png", "/old.png"};
     s.SubFolder = {"out", "trim", "x"};
     s.SaveType = 3;
+    s.TiffCompression = 5;
     s.SizeToOutputAdd = 7;
     s.Window = {true, {1, 2, 3, 4}};
     s.AutoTrim.Flags = 0xFF;
@@ -115,10 +116,34 @@ TEST(AppSettings, ResetKeepsHistoriesAndWindow) {
     EXPECT_EQ(s.EmptyImagePath(), "");
     EXPECT_EQ(s.SubFolder, (HistoryList{"trim", "out", "x"}));
     EXPECT_EQ(s.SaveType, d.SaveType);
+    EXPECT_EQ(s.TiffCompression, d.TiffCompression);
     EXPECT_EQ(s.SizeToOutputAdd, d.SizeToOutputAdd);
     EXPECT_EQ(s.Window, (WindowPlacement{true, {1, 2, 3, 4}}));
     EXPECT_EQ(s.AutoTrim.Flags, d.AutoTrim.Flags);
     EXPECT_EQ(s.AutoTrim.MedianCount, d.AutoTrim.MedianCount);
+}
+
+// The format's /format value with its option, read back by the option's
+// rule; a stored value no format or choice has is written as the default.
+TEST(AppSettings, FormatOptionValueReadsBack) {
+    struct Case {
+        LONG saveType, quality, compression;
+        const char* value;
+    };
+    const Case cases[] = {{SaveTypePng, 80, 8, "png"},          {SaveTypeBmp, 80, 8, "bmp"},
+                          {SaveTypeJpeg, 35, 8, "jpg,35"},      {SaveTypeTiff, 80, 5, "tif,lzw"},
+                          {SaveTypeTiff, 80, 7, "tif,deflate"}, {17, 80, 5, "png"}};
+    for (const Case& c : cases) {
+        AppSettings s;
+        s.SaveType = c.saveType;
+        s.JpegQuality = c.quality;
+        s.TiffCompression = c.compression;
+        EXPECT_EQ(s.FormatOptionValue(), c.value);
+        AppSettings back;
+        ASSERT_TRUE(back.ApplyFormatOption(c.value)) << c.value;
+        EXPECT_EQ(back.FormatOptionValue(), c.value);
+        EXPECT_EQ(back.Extension(), s.Extension());
+    }
 }
 
 }  // namespace

@@ -99,7 +99,7 @@ TEST(Layout, EveryCaptionFitsInBothLanguagesWithEachFont) {
                                {Formatted(kMsgReasonEdgeNotFound, ResString(kStrSideRight))}}};
             dialog.ShowBatchSummary(summary);
             EXPECT_GE(dialog.width(), CDialogUnits(dialog.font()).Size(423, 301).width());
-            ExpectCaptionsFit(dialog, where + ", main window", 36);
+            ExpectCaptionsFit(dialog, where + ", main window", 38);
 
             CAboutDlg about(&dialog, AboutInfo{"Quorvel", {1, 2, 9, 0}, ""}, {}, msg);
             ExpectCaptionsFit(about, where + ", about box", 6);

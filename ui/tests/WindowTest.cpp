@@ -205,7 +205,13 @@ TEST(MainDlg, QualityPresetsFollowTheEditAndJpegEnablesThem) {
         const bool jpeg = radio == kCtlJpegRadio;
         EXPECT_EQ(w.Get(kCtlJpegQualityEdit)->isEnabled(), jpeg) << radio;
         EXPECT_EQ(presets->isEnabled(), jpeg) << radio;
+        EXPECT_EQ(w.Get(kCtlCompressionCombo)->isEnabled(), radio == kCtlTiffRadio) << radio;
     }
+    // The compression choices are the table's, the stored one shown.
+    auto* compression = w.Get<QComboBox>(kCtlCompressionCombo);
+    EXPECT_EQ(compression->currentText(), "Deflate");
+    compression->setCurrentIndex(compression->findText("LZW"));
+    EXPECT_EQ(w.dialog->Form().Input().tiffCompression, 5u);
 }
 
 TEST(MainDlg, TabEntersTheFormatsOnTheChosenOneAndArrowsMoveWithinThem) {
@@ -224,7 +230,8 @@ TEST(MainDlg, TabEntersTheFormatsOnTheChosenOneAndArrowsMoveWithinThem) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), w.Get(kCtlTiffRadio));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), w.Get(kCtlThreadCombo));  // JPEG's controls off
+    // JPEG's quality is off; TIFF's compression is on.
+    EXPECT_EQ(QApplication::focusWidget(), w.Get(kCtlCompressionCombo));
 }
 
 TEST(MainDlg, PlacementIsRestoredInsideTheScreensAndSavedWhenTheWindowEnds) {
