@@ -92,13 +92,12 @@ HRESULT LoadImageFromResource(ImagePtr& image, std::uint32_t name, const std::st
 HRESULT ImageToKeptDib(const ImagePtr& image, DibPtr& dib);
 // ImageToKeptDib, then the image as a 32-bit CDib (ToKind Bgra32: rows
 // bottom-up, blue, green, red, alpha not premultiplied, alpha 255 where
-// the image has none) with the same resolution. `interpolation` (a
-// Gdiplus::InterpolationMode value) is accepted for the callers' sake; the
-// conversion copies pixels one to one. Results as ImageToKeptDib.
-HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int interpolation);
-// LoadImageFromFile, then ImageToDib (high-quality bicubic).
+// the image has none) with the same resolution, its pixels copied one to
+// one. Results as ImageToKeptDib.
+HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib);
+// LoadImageFromFile, then ImageToDib.
 HRESULT LoadDibFromFile(DibPtr& dib, const std::string& path);
-// LoadImageFromResource, then ImageToDib (high-quality bicubic).
+// LoadImageFromResource, then ImageToDib.
 HRESULT LoadDibFromResource(DibPtr& dib, std::uint32_t name, const std::string& type);
 
 // Hands a CDib to the encoders. With `share` and a 32- or 8-bit image the
