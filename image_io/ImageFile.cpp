@@ -234,8 +234,12 @@ bool JpegDeclaredSize(int fd, std::uint64_t size, std::uint32_t& width, std::uin
 
 // The width and height the image file declares, read from its header
 // without decoding it.
+// The width and height the file's header declares, and the bytes of one of
+// its pixels as the pipeline keeps them (at least 4, a 32-bit pixel; more for
+// 16-bit samples, which the output's rotation and cut keep).
 bool DeclaredSize(int fd, std::uint64_t size, const std::string& path, std::uint32_t& width,
-                  std::uint32_t& height) {
+                  std::uint32_t& height, std::uint32_t& pixelBytes) {
+    pixelBytes = 4;
     std::uint8_t head[30];
     const ssize_t got = ::pread(fd, head, sizeof head, 0);
     const std::size_t headSize = got > 0 ? static_cast<std::size_t>(got) : 0;
@@ -250,6 +254,12 @@ bool DeclaredSize(int fd, std::uint64_t size, const std::string& path, std::uint
         };
         width = be32(16);
         height = be32(20);
+        // Bit depth at 24, colour type at 25: grey, -, colour, palette,
+        // grey and alpha, -, colour and alpha.
+        constexpr std::uint32_t kChannels[7] = {1, 0, 3, 1, 2, 0, 4};
+        if (headSize >= 26 && head[24] == 16 && head[25] < 7) {
+            pixelBytes = std::max<std::uint32_t>(4, 2 * kChannels[head[25]]);
+        }
         return true;
     }
     if (IsJpegData(head, headSize)) {
@@ -268,6 +278,15 @@ bool DeclaredSize(int fd, std::uint64_t size, const std::string& path, std::uint
     }
     width = static_cast<std::uint32_t>(declared.width());
     height = static_cast<std::uint32_t>(declared.height());
+    switch (reader.imageFormat()) {
+        case QImage::Format_RGBX64:
+        case QImage::Format_RGBA64:
+        case QImage::Format_RGBA64_Premultiplied:
+            pixelBytes = 8;
+            break;
+        default:
+            break;
+    }
     return true;
 }
 
@@ -560,11 +579,11 @@ HRESULT ImageMemoryNeed(const std::string& path, std::uint64_t& bytes) {
         hr = HResultFromErrno(errno);
     } else if (S_ISREG(info.st_mode)) {
         const auto size = static_cast<std::uint64_t>(info.st_size);
-        std::uint32_t width = 0, height = 0;
+        std::uint32_t width = 0, height = 0, pixelBytes = 4;
         bytes = size;
-        if (DeclaredSize(fd, size, path, width, height)) {
-            // The decoded 32-bit image, and as much again.
-            bytes += 2 * 4 * std::uint64_t{width} * height;
+        if (DeclaredSize(fd, size, path, width, height, pixelBytes)) {
+            // The decoded image, and as much again.
+            bytes += 2 * std::uint64_t{pixelBytes} * width * height;
             hr = S_OK;
         }
     }

@@ -83,6 +83,14 @@ TEST(LoadImage, FailuresGiveTheirCodes) {
         EXPECT_EQ(ImageMemoryNeed(dir.File(name), need), S_OK) << name;
         EXPECT_EQ(need, std::filesystem::file_size(dir.File(name)) + 9 * 4 * 8) << name;
     }
+    // 16-bit samples are kept by the output's rotation and cut: 12 and 16
+    // bytes a pixel for colour and colour with alpha, grey stays at 8.
+    for (const auto& [type, perPixel] : {std::pair{2, 12}, std::pair{6, 16}, std::pair{0, 8}}) {
+        const Bytes deep = PngHeader(9, 4, 16, type);
+        WriteFileBytes(dir.File("deep.png"), std::string(deep.begin(), deep.end()));
+        EXPECT_EQ(ImageMemoryNeed(dir.File("deep.png"), need), S_OK);
+        EXPECT_EQ(need, deep.size() + 9 * 4 * perPixel) << type;
+    }
     const Bytes jpeg = FlatJpeg(40, 30, {90}, true);
     WriteFileBytes(dir.File("a.jpg"), std::string(jpeg.begin(), jpeg.end()));
     EXPECT_EQ(ImageMemoryNeed(dir.File("a.jpg"), need), S_OK);
