@@ -22,8 +22,10 @@ namespace {
 // chunks (any number of them, compressed up to 2^31 bytes each) and
 // suggested palettes, which nothing here uses, are skipped without being
 // decompressed: a few kilobytes of them could otherwise make libpng inflate
-// gigabytes. Of what is kept only the colour profile (iCCP) is used.
-constexpr png_alloc_size_t kMaxChunkBytes = 1u << 20;
+// gigabytes. Of what is kept only the colour profile (iCCP) is used; the
+// bound is the most a JPEG's APP2 markers can carry (255 of 64 KB), so that
+// large printer and device-link profiles are carried, not dropped.
+constexpr png_alloc_size_t kMaxChunkBytes = 16u << 20;
 constexpr png_uint_32 kMaxKeptChunks = 256;
 constexpr png_byte kSkippedChunks[] = "tEXt\0zTXt\0iTXt\0sPLT";
 
