@@ -65,8 +65,8 @@ HRESULT LoadImageFromFile(ImagePtr& image, const std::string& path);
 // most, in bytes, judged before any of it is read: the file's bytes, the
 // decoded image and as much again (the decoder's buffers while it decodes,
 // the pipeline's working images after; 4 bytes a pixel, more for 16-bit
-// samples), from the size and sample depth its header declares (PNG, JPEG and extended WebP read here, other formats
-// asked of their Qt reader). What a memory budget reserves before the file is
+// samples), from the size and sample depth its header declares (PNG, JPEG and extended WebP read
+// here, other formats asked of their Qt reader). What a memory budget reserves before the file is
 // decoded (MemoryBudget.h). S_OK; S_FALSE with the file's bytes alone when
 // the file declares no size (not an image, or a format that tells it only
 // when decoded: the decoder's own limits then apply); the error of opening
