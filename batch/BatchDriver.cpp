@@ -554,7 +554,8 @@ void CBatchDriver::StartPlanned(PlanPtr plan, SourcePreloadPtr firstSource,
     m_lastWritten.reset();
     m_view.EnableOpenFolder(false);
     m_plan = plan;
-    m_pool.SetFeed(boost::make_shared<CTaskFeed>(std::move(plan), std::move(firstSource), this));
+    m_feed = boost::make_shared<CTaskFeed>(std::move(plan), std::move(firstSource), this);
+    m_pool.SetFeed(m_feed);
     // Workers beyond the number of tasks would end at once: their stacks
     // are not worth the address space.
     m_pool.SetThreadCount(std::min<LONG>(m_settings.ThreadCount, m_total));
@@ -594,6 +595,9 @@ void CBatchDriver::OnTaskFinished(boost::shared_ptr<CAutoTrimTask> task) {
     CSimpleErr recordErr;
     if (m_recorder != nullptr) {
         InvokeGuarded(recordErr, [&] { m_recorder->RecordTask(*task); });
+    }
+    if (task->ResultId() != 0) {
+        m_feed->Close();
     }
     if (m_pool.IsClosing()) {
         return;

@@ -312,6 +312,9 @@ class CBatchDriver : public CAutoTrimTaskClient {
     mutable std::mutex m_finishedLock;
     std::vector<AutoTrimTaskPtr> m_finished;
     CSimpleErr m_recordErr;  // a worker's record that could not be kept
+    // The running batch's feed: closed by the worker whose file failed, so
+    // that no file after it is started (the batch ends at the next tick).
+    boost::shared_ptr<CTaskFeed> m_feed;
 
     // Last member: destroyed (and its workers joined) first.
     CTaskThreadPool m_pool;

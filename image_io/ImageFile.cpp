@@ -663,7 +663,7 @@ HRESULT ImageToKeptDib(const ImagePtr& image, DibPtr& dib) {
     }
 }
 
-HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int /*interpolation*/) {
+HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib) {
     DibPtr kept;
     HRESULT hr = ImageToKeptDib(image, kept);
     if (SUCCEEDED(hr)) {
@@ -682,7 +682,7 @@ HRESULT LoadDibFromFile(DibPtr& dib, const std::string& path) {
     if (FAILED(hr)) {
         return hr;
     }
-    return ImageToDib(image, dib, Gdiplus::InterpolationModeHighQualityBicubic);
+    return ImageToDib(image, dib);
 }
 
 HRESULT LoadDibFromResource(DibPtr& dib, std::uint32_t name, const std::string& type) {
@@ -691,7 +691,7 @@ HRESULT LoadDibFromResource(DibPtr& dib, std::uint32_t name, const std::string& 
     if (FAILED(hr)) {
         return hr;
     }
-    return ImageToDib(image, dib, Gdiplus::InterpolationModeHighQualityBicubic);
+    return ImageToDib(image, dib);
 }
 
 HRESULT DibToBitmap(BitmapPtr& bitmap, const DibPtr& dib, bool share) {

@@ -65,8 +65,8 @@ HRESULT LoadImageFromFile(ImagePtr& image, const std::string& path);
 // most, in bytes, judged before any of it is read: the file's bytes, the
 // decoded image and as much again (the decoder's buffers while it decodes,
 // the pipeline's working images after; 4 bytes a pixel, more for 16-bit
-// samples), from the size and sample depth its header declares (PNG, JPEG and extended WebP read here, other formats
-// asked of their Qt reader). What a memory budget reserves before the file is
+// samples), from the size and sample depth its header declares (PNG, JPEG and extended WebP read
+// here, other formats asked of their Qt reader). What a memory budget reserves before the file is
 // decoded (MemoryBudget.h). S_OK; S_FALSE with the file's bytes alone when
 // the file declares no size (not an image, or a format that tells it only
 // when decoded: the decoder's own limits then apply); the error of opening
@@ -92,13 +92,12 @@ HRESULT LoadImageFromResource(ImagePtr& image, std::uint32_t name, const std::st
 HRESULT ImageToKeptDib(const ImagePtr& image, DibPtr& dib);
 // ImageToKeptDib, then the image as a 32-bit CDib (ToKind Bgra32: rows
 // bottom-up, blue, green, red, alpha not premultiplied, alpha 255 where
-// the image has none) with the same resolution. `interpolation` (a
-// Gdiplus::InterpolationMode value) is accepted for the callers' sake; the
-// conversion copies pixels one to one. Results as ImageToKeptDib.
-HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib, int interpolation);
-// LoadImageFromFile, then ImageToDib (high-quality bicubic).
+// the image has none) with the same resolution, its pixels copied one to
+// one. Results as ImageToKeptDib.
+HRESULT ImageToDib(const ImagePtr& image, DibPtr& dib);
+// LoadImageFromFile, then ImageToDib.
 HRESULT LoadDibFromFile(DibPtr& dib, const std::string& path);
-// LoadImageFromResource, then ImageToDib (high-quality bicubic).
+// LoadImageFromResource, then ImageToDib.
 HRESULT LoadDibFromResource(DibPtr& dib, std::uint32_t name, const std::string& type);
 
 // Hands a CDib to the encoders. With `share` and a 32- or 8-bit image the

@@ -18,8 +18,8 @@ constexpr PixelKindSet kEveryKind = {K::Bitonal, K::Grey8,       K::GreyAlpha8,
                                      K::Grey16,  K::GreyAlpha16, K::Bgr24,
                                      K::Bgra32,  K::Bgr48,       K::Bgra64};
 
-// The class ids are the ones the platform's imaging library has always used
-// for these encoders, so stored savers stay comparable.
+// The class ids are the platform imaging library's ids of these encoders,
+// so stored savers stay comparable.
 constexpr OutputFormat kFormats[] = {
     {.saveType = 0,
      .name = "BMP",

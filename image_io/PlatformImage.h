@@ -27,10 +27,6 @@ enum Status {
 // palette with a transparent entry counts).
 constexpr std::uint32_t ImageFlagsHasAlpha = 2;
 
-// Interpolation modes accepted by ImageToDib.
-constexpr int InterpolationModeHighQuality = 2;
-constexpr int InterpolationModeHighQualityBicubic = 7;
-
 class Image {
   public:
     // The decoded pixels; defined inside image_io only.

@@ -42,7 +42,7 @@ TEST(LoadImage, FailuresGiveTheirCodes) {
     EXPECT_FALSE(image);
 
     DibPtr dib;
-    EXPECT_EQ(ImageToDib(ImagePtr(), dib, 7), kNoMemory);
+    EXPECT_EQ(ImageToDib(ImagePtr(), dib), kNoMemory);
     EXPECT_EQ(LoadDibFromFile(dib, dir.File("notes.png")), E_NOT_IMAGE_FILE);
     EXPECT_FALSE(dib);
 
@@ -243,7 +243,7 @@ TEST(LoadImage, JpegColourGreyAndCmyk) {
             ASSERT_EQ(LoadImageFromStream(image, StreamOf(FlatJpeg(17, 9, c.sample, progressive))),
                       S_OK);
             EXPECT_FALSE(image->HasAlpha());
-            ASSERT_EQ(ImageToDib(image, dib, 7), S_OK);
+            ASSERT_EQ(ImageToDib(image, dib), S_OK);
             for (const auto& [x, y] : {std::pair{0, 0}, {16, 8}}) {
                 const std::vector<int> p = Bgra(*dib, x, y);
                 for (int i = 0; i < 4; ++i) {

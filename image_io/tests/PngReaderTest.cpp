@@ -93,7 +93,7 @@ DibPtr Load(const Bytes& file, bool expectAlpha) {
     DibPtr dib;
     if (image) {
         EXPECT_EQ(image->HasAlpha(), expectAlpha);
-        EXPECT_EQ(ImageToDib(image, dib, 7), S_OK);
+        EXPECT_EQ(ImageToDib(image, dib), S_OK);
     }
     if (dib) {
         EXPECT_EQ(dib->BitCount(), 32);
@@ -169,7 +169,7 @@ TEST(PngReader, WithoutResolutionCountsAs96Dpi) {
     ASSERT_EQ(LoadImageFromStream(image, StreamOf(WriteTestPng(layout))), S_OK);
     EXPECT_EQ(image->GetHorizontalResolution(), 96.0f);
     DibPtr dib;
-    ASSERT_EQ(ImageToDib(image, dib, 7), S_OK);
+    ASSERT_EQ(ImageToDib(image, dib), S_OK);
     EXPECT_EQ(dib->Header()->biXPelsPerMeter, 3780);
     EXPECT_EQ(dib->Header()->biYPelsPerMeter, 3780);
 }
@@ -222,9 +222,9 @@ TEST(PngReader, SizeCapAndHandOver) {
     ImagePtr image;
     ASSERT_EQ(LoadImageFromStream(image, StreamOf(file)), S_OK);
     DibPtr first, second;
-    ASSERT_EQ(ImageToDib(image, first, 7), S_OK);
+    ASSERT_EQ(ImageToDib(image, first), S_OK);
     first->Row(4)[5] ^= 0xFF;
-    ASSERT_EQ(ImageToDib(image, second, 7), S_OK);
+    ASSERT_EQ(ImageToDib(image, second), S_OK);
     const Bytes& row = layout.rows[4];
     EXPECT_EQ(Bgra(*second, 1, 4), (std::vector<int>{row[5], row[4], row[3], 255}));
     EXPECT_EQ(Bgra(*second, 5, 4), (std::vector<int>{row[17], row[16], row[15], 255}));
