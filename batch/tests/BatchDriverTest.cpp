@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -201,10 +201,9 @@ TEST_F(BatchDriverTest, OneFileBatchCompletes) {
     ASSERT_TRUE(RunToEnd(driver));
     EXPECT_TRUE(msg_.errors.empty());
     EXPECT_TRUE(msg_.shown.empty());
-    const std::string prefix = "1 files are successfully processed - 0:0";
-    EXPECT_TRUE(view_.Status().size() == prefix.size() + 1 &&
-                view_.Status().compare(0, prefix.size(), prefix) == 0 &&
-                std::isdigit(static_cast<unsigned char>(view_.Status().back())))
+    // Minutes and seconds, however long a loaded machine took.
+    EXPECT_TRUE(std::regex_match(
+        view_.Status(), std::regex("1 files are successfully processed - [0-9]+:[0-5][0-9]")))
         << view_.Status();
     EXPECT_EQ(view_.processed, 1);
     EXPECT_TRUE(view_.openFolder);
